@@ -1,0 +1,38 @@
+#include "protocol/command_request.h"
+
+#include <json/reader.h>
+
+#include "protocol/command_table.h"
+#include "protocol/json_writer.h"
+
+bool CommandRequest::Parse(std::string_view body) {
+  // The old reader with every feature: comments are allowed and any value may be the root.
+  Json::Reader reader(Json::Features::all());
+  return reader.parse(body.data(), body.data() + body.size(), root, /*collectComments=*/false);
+}
+
+// Value::get looks the key up with find(), which raises the library's own
+// "requires objectValue or nullValue" error for any other root; asString raises
+// "Type is not convertible to string" for arrays and objects.
+std::string CommandRequest::Cmd() const { return root.get("cmd", Json::Value()).asString(); }
+
+std::string CommandRequest::Session() const {
+  return root.get("session", Json::Value()).asString();
+}
+
+Json::Value CommandRequest::Pdu() const { return root.get("pdu", Json::Value()); }
+
+int CommandRequest::CommandCode() const { return CommandCodeOf(Cmd()); }
+
+std::string CommandRequest::BuildResponse(const std::vector<std::string>& paths_a,
+                                          const std::vector<std::string>& paths_b,
+                                          const Json::Value& extra,
+                                          const std::string& payload) const {
+  Json::Value answer(Json::objectValue);
+  answer["cmd"] = Cmd();
+  answer["session"] = Session();
+  PayloadInputs inputs{*this, paths_a, paths_b, extra, payload};
+  answer["pdu"] = BuildPdu(CommandCode(), inputs);
+  answer["error"] = error;
+  return WriteCompactJson(answer);
+}

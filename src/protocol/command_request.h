@@ -1,0 +1,48 @@
+#ifndef ORVO_PROTOCOL_COMMAND_REQUEST_H_
+#define ORVO_PROTOCOL_COMMAND_REQUEST_H_
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One POST "/" request: the parsed envelope and the state its command leaves for the answer.
+// Made by the endpoint for one request, used by exactly one worker on the same thread, then
+// discarded. Not thread-safe; never shared between requests.
+class CommandRequest {
+ public:
+  // Reads the whole body with JsonCpp's old reader (comments allowed, any root value) into
+  // root. Returns whether the body was valid JSON; on failure root keeps whatever the reader
+  // had stored before it stopped.
+  bool Parse(std::string_view body);
+
+  // "cmd" and "session" as text by JsonCpp's string conversion (empty when absent). Throws the
+  // JSON library's error when root is neither an object nor null, or when the member is an
+  // array or an object.
+  std::string Cmd() const;
+  std::string Session() const;
+
+  // A copy of "pdu" (null when absent); writing into it leaves root unchanged.
+  Json::Value Pdu() const;
+
+  // The number of "cmd" in the command table (0 for none).
+  int CommandCode() const;
+
+  // Turns a worker's results into the whole answer text: {"cmd","error","pdu","session"}
+  // written compactly with a closing line feed. The payload builder of this request's command
+  // takes only the inputs it needs; pass empty lists, null or empty text for the rest.
+  std::string BuildResponse(const std::vector<std::string>& paths_a,
+                            const std::vector<std::string>& paths_b, const Json::Value& extra,
+                            const std::string& payload) const;
+
+  Json::Value root;
+  int32_t error = -1;  // -1: the worker set nothing; 0: success; else the command's number.
+  int32_t isUpdate = 0;
+  int32_t type = 1;
+  int32_t isOffice = 1;
+  std::string uuid;
+};
+
+#endif  // ORVO_PROTOCOL_COMMAND_REQUEST_H_

@@ -1,0 +1,15 @@
+#ifndef ORVO_SERVICE_ENDPOINT_H_
+#define ORVO_SERVICE_ENDPOINT_H_
+
+#include <string>
+
+// The service's one door: HTTPS on "localhost", this port.
+inline constexpr int kServicePort = 38951;
+
+// Makes the TLS server from the certificate chain and private key files (PEM), registers the
+// routes, prints "listen port [38951]\n" and serves on the calling thread until GET "/stop"
+// closes the listening socket. Returns at once when a file cannot be loaded or the port cannot
+// be bound (another instance holds it). Requests run concurrently on the library's pool.
+void RunEndpoint(const std::string& cert_path, const std::string& key_path);
+
+#endif  // ORVO_SERVICE_ENDPOINT_H_

@@ -286,6 +286,17 @@ TEST(ServiceStartUp, UnusableCertificateFilesMeanNoListenerAndExitZero) {
   }
 }
 
+TEST(ServiceStartUp, RunsFromAFolderWithKoreanNameAndBlanks) {
+  ServiceProcess service(ServiceProcess::Certificate::kValid, "편집기 도구");
+  ASSERT_TRUE(service.Start()) << service.Output();
+  auto res = service.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}",
+                                    "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, kVersionAnswer);
+  service.Client()->Get("/stop");
+  EXPECT_EQ(service.WaitForExit(10000), 0);
+}
+
 TEST(ServiceStartUp, CompanionVersionIsReadFromItsVersionResource) {
   ServiceProcess service;
   ASSERT_TRUE(testing_images::WriteBytes(service.folder() + "OrvoService.exe",

@@ -51,10 +51,15 @@ void CopyFile(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-ServiceProcess::ServiceProcess(Certificate certificate) {
+ServiceProcess::ServiceProcess(Certificate certificate, const std::string& subfolder) {
   char pattern[] = "/tmp/orvo-service-XXXXXX";
   if (mkdtemp(pattern) == nullptr) return;
-  folder_ = std::string(pattern) + "/";
+  root_ = pattern;
+  folder_ = root_ + "/";
+  if (!subfolder.empty()) {
+    folder_ += subfolder + "/";
+    fs::create_directories(folder_);
+  }
   fs::path dist(ORVO_DIST_DIR);
   for (const auto& entry : fs::directory_iterator(dist)) {
     std::string name = entry.path().filename();
@@ -78,9 +83,9 @@ ServiceProcess::~ServiceProcess() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  if (!folder_.empty()) {
+  if (!root_.empty()) {
     std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    fs::remove_all(root_, ignored);
   }
 }
 

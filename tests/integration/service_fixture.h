@@ -27,7 +27,9 @@ class ServiceProcess {
  public:
   enum class Certificate { kValid, kMissingKey, kMissingCertificate, kMismatchedKey };
 
-  explicit ServiceProcess(Certificate certificate = Certificate::kValid);
+  // subfolder: an optional folder name under the temporary folder to run from.
+  explicit ServiceProcess(Certificate certificate = Certificate::kValid,
+                          const std::string& subfolder = "");
   ~ServiceProcess();
   ServiceProcess(const ServiceProcess&) = delete;
   ServiceProcess& operator=(const ServiceProcess&) = delete;
@@ -51,6 +53,7 @@ class ServiceProcess {
   std::unique_ptr<httplib::SSLClient> Client() const;
 
  private:
+  std::string root_;
   std::string folder_;
   pid_t pid_ = -1;
 };

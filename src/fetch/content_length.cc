@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "fetch/curl_global.h"
 #include "fetch/download_url.h"
 
 namespace {
@@ -74,6 +75,7 @@ struct EasyDeleter {
 }  // namespace
 
 int64_t GetUrlContentLength(const std::string& url) {
+  if (!EnsureCurlGlobal()) return -1;
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   if (!easy) return -1;
   CURL* handle = easy.get();

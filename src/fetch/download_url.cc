@@ -1,5 +1,6 @@
 #include "fetch/download_url.h"
 
+#include "fetch/curl_global.h"
 #include "fetch/encode_url.h"
 #include "fetch/xhttp.h"
 #include "protocol/text_conversion.h"
@@ -24,6 +25,7 @@ size_t PathStart(std::string_view url) {
 }
 
 int DownloadWith(XHttp& http, const std::string& url, const std::string& destination) {
+  EnsureCurlGlobal();
   if (http.Load()) http.SetTimeout(kDownloadTimeoutMs);
   if (url.empty() || destination.empty()) return 0;
   if (!http.IsLoaded()) return 0;

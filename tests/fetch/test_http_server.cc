@@ -67,6 +67,7 @@ TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) 
     requests_.push_back({req.target, req.get_header_value("User-Agent")});
     return httplib::Server::HandlerResponse::Unhandled;
   });
+  server_->set_tcp_nodelay(true);
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot bind the test server");
   thread_ = std::thread([this] { server_->listen_after_bind(); });

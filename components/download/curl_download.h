@@ -7,8 +7,8 @@
 namespace orvohttp8 {
 
 struct DownloadSettings {
-  std::string user_agent;   // sent as User-Agent; never empty
-  long timeout_ms = 3000;   // total time limit of the whole transfer, redirects included
+  std::string user_agent;  // sent as User-Agent; never empty
+  long timeout_ms = 3000;  // total time limit of the whole transfer, redirects included
 };
 
 // Fetches url into destination over http or https (other schemes fail, also as redirect

@@ -29,8 +29,7 @@ orvohttp8::DownloadSettings CurrentSettings() {
   return settings;
 }
 
-int32_t Download(const char* url, const char* destination, int32_t reserved1,
-                 int32_t reserved2) {
+int32_t Download(const char* url, const char* destination, int32_t reserved1, int32_t reserved2) {
   if (url == nullptr || destination == nullptr || *url == '\0' || *destination == '\0') return 0;
   if (reserved1 != 0 || reserved2 != 0) return 0;
   return orvohttp8::DownloadToFile(url, destination, CurrentSettings()) ? 1 : 0;

@@ -8,8 +8,8 @@
 namespace {
 
 bool IsSchemeChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '+' || c == '-' || c == '.';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '-' || c == '.';
 }
 
 // Offset where the path of "scheme://authority/path" begins (the authority's end), or 0 when

@@ -30,8 +30,8 @@ std::string EncodeUrl(std::string_view url) {
   out.reserve(url.size() * 3);
   for (size_t i = 0; i < url.size(); ++i) {
     char c = url[i];
-    bool is_escape = c == '%' && i + 2 < url.size() && IsHexDigit(url[i + 1]) &&
-                     IsHexDigit(url[i + 2]);
+    bool is_escape =
+        c == '%' && i + 2 < url.size() && IsHexDigit(url[i + 1]) && IsHexDigit(url[i + 2]);
     if (IsCopied(c) || is_escape) {
       out.push_back(c);
       continue;

@@ -17,8 +17,7 @@ bool XHttp::Load() {
   // Without the executable's folder there is nowhere to look: a bare name would make the
   // loader search the system's library path.
   if (library_folder_.empty()) return false;
-  std::unique_ptr<DynamicLibrary> module =
-      DynamicLibrary::Load(library_folder_ + kLibraryFileName);
+  std::unique_ptr<DynamicLibrary> module = DynamicLibrary::Load(library_folder_ + kLibraryFileName);
   if (!module) return false;
   auto get_interface =
       reinterpret_cast<GetHttpInterfaceFunction>(module->Symbol("GetHttpInterface"));

@@ -1,6 +1,6 @@
-#include "platform/dynamic_library.h"
-
 #include <dlfcn.h>
+
+#include "platform/dynamic_library.h"
 
 std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& path) {
   // A name without '/' would make dlopen search the library path: only a full path is loaded.

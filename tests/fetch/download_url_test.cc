@@ -112,8 +112,8 @@ TEST_F(DownloadUrlTest, FollowsARedirect) {
 }
 
 TEST_F(DownloadUrlTest, FailsOnErrorAnswersWithoutWritingAnything) {
-  const char* targets[] = {"/files/missing.png", "/status/404", "/status/500", "/status/403",
-                           "/status/304", "/loop", "/redirect-scheme"};
+  const char* targets[] = {"/files/missing.png", "/status/404", "/status/500",     "/status/403",
+                           "/status/304",        "/loop",       "/redirect-scheme"};
   for (const char* target : targets) {
     EXPECT_EQ(Download(server_.Url(target), "out.png"), 0) << target;
   }
@@ -135,9 +135,14 @@ TEST_F(DownloadUrlTest, LeavesTheOldFileWhenTheNewBodyIsCutOff) {
 }
 
 TEST_F(DownloadUrlTest, RefusesOtherSchemesAndEmptyTexts) {
-  const std::string urls[] = {"file:///etc/hostname", "FILE:///etc/hostname", "ftp://127.0.0.1/a",
-                              "gopher://127.0.0.1/a", "127.0.0.1/a.png", "javascript:alert(1)",
-                              "data:image/png;base64,iVBORw0KGgo=", ""};
+  const std::string urls[] = {"file:///etc/hostname",
+                              "FILE:///etc/hostname",
+                              "ftp://127.0.0.1/a",
+                              "gopher://127.0.0.1/a",
+                              "127.0.0.1/a.png",
+                              "javascript:alert(1)",
+                              "data:image/png;base64,iVBORw0KGgo=",
+                              ""};
   for (const std::string& url : urls) EXPECT_EQ(Download(url, "out.png"), 0) << url;
   EXPECT_EQ(DownloadUrl(server_.Url("/files/a.png"), "", kLibraryFolder), 0);
   ExpectNothingWritten();

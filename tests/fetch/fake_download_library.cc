@@ -30,7 +30,7 @@ struct Calls {
 constexpr int32_t kDownloadResult = 7;
 
 [[maybe_unused]] int32_t Download(const char* url, const char* destination, int32_t reserved1,
-                 int32_t reserved2) {
+                                  int32_t reserved2) {
   g_calls.url = url;
   g_calls.destination = destination;
   g_calls.reserved1 = reserved1;

@@ -54,7 +54,8 @@ TEST(GetMimeTypeFromUrl, AnswersAlikeOnManyThreads) {
   std::vector<std::string> answers(8);
   for (size_t i = 0; i < answers.size(); ++i) {
     threads.emplace_back([&answers, i] {
-      for (int k = 0; k < 200; ++k) answers[i] = GetMimeTypeFromUrl("http://h/p" + std::to_string(k) + ".jpg");
+      for (int k = 0; k < 200; ++k)
+        answers[i] = GetMimeTypeFromUrl("http://h/p" + std::to_string(k) + ".jpg");
     });
   }
   for (auto& thread : threads) thread.join();

@@ -20,11 +20,11 @@ void ServeWithLength(std::shared_ptr<const std::string> content, httplib::Respon
     res.set_content(*content, "application/octet-stream");
     return;
   }
-  res.set_content_provider(
-      content->size(), "application/octet-stream",
-      [content](size_t offset, size_t length, httplib::DataSink& sink) {
-        return sink.write(content->data() + offset, std::min(length, kPieceSize));
-      });
+  res.set_content_provider(content->size(), "application/octet-stream",
+                           [content](size_t offset, size_t length, httplib::DataSink& sink) {
+                             return sink.write(content->data() + offset,
+                                               std::min(length, kPieceSize));
+                           });
 }
 
 void ServeChunked(std::shared_ptr<const std::string> content, httplib::Response& res) {
@@ -125,9 +125,8 @@ void TestHttpServer::AddRoutes() {
   server_->Get(R"(/redirect/(.+))", [](const httplib::Request& req, httplib::Response& res) {
     res.set_redirect("/" + std::string(req.matches[1]));
   });
-  server_->Get("/loop", [](const httplib::Request&, httplib::Response& res) {
-    res.set_redirect("/loop");
-  });
+  server_->Get("/loop",
+               [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
   server_->Get("/redirect-scheme", [](const httplib::Request&, httplib::Response& res) {
     res.set_redirect("file:///etc/hostname");
   });
@@ -148,15 +147,14 @@ void TestHttpServer::AddRoutes() {
   });
   server_->Get(R"(/slow/(\d+))", [this](const httplib::Request& req, httplib::Response& res) {
     int pause_ms = std::stoi(req.matches[1]) / 10;
-    res.set_content_provider(
-        10000, "application/octet-stream",
-        [this, pause_ms](size_t offset, size_t, httplib::DataSink& sink) {
-          for (int waited = 0; waited < pause_ms && !stopping_; waited += 10) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-          }
-          std::string piece(1000, static_cast<char>('a' + offset / 1000));
-          return sink.write(piece.data(), piece.size());
-        });
+    res.set_content_provider(10000, "application/octet-stream",
+                             [this, pause_ms](size_t offset, size_t, httplib::DataSink& sink) {
+                               for (int waited = 0; waited < pause_ms && !stopping_; waited += 10) {
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                               }
+                               std::string piece(1000, static_cast<char>('a' + offset / 1000));
+                               return sink.write(piece.data(), piece.size());
+                             });
   });
 }
 

@@ -1,5 +1,7 @@
 #include "fetch/download_url.h"
 
+#include <algorithm>
+
 #include "fetch/curl_global.h"
 #include "fetch/encode_url.h"
 #include "fetch/xhttp.h"

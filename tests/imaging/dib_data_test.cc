@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image_test_support.h"
+#include "pixel_support.h"
 #include "imaging/image_utils.h"
 
 namespace {
@@ -46,21 +47,6 @@ std::string BuildDib(const DibSpec& s) {
   d += s.pixels;
   d.append(s.trailing, '\0');
   return d;
-}
-
-struct Rgb {
-  int r, g, b;
-  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-};
-std::ostream& operator<<(std::ostream& os, const Rgb& c) {
-  return os << "(" << c.r << "," << c.g << "," << c.b << ")";
-}
-
-Rgb PixelAt(const Magick::Image& image, int x, int y) {
-  Magick::ColorRGB c = image.pixelColor(x, y);
-  return Rgb{static_cast<int>(std::lround(c.red() * 255)),
-             static_cast<int>(std::lround(c.green() * 255)),
-             static_cast<int>(std::lround(c.blue() * 255))};
 }
 
 class DibDataTest : public ::testing::Test {

@@ -40,8 +40,8 @@ struct DibLayout {
   uint64_t color_entries = 0;  // entries stored in the block before the pixels
   uint64_t table_offset = 0;   // from the start of the header
   uint64_t pixel_offset = 0;
-  uint64_t required = 0;       // the least block size that holds every row
-  uint64_t written = 0;        // bytes of the block a BMP file carries
+  uint64_t required = 0;  // the least block size that holds every row
+  uint64_t written = 0;   // bytes of the block a BMP file carries
 };
 
 // False when the header cannot describe a picture we can address safely.
@@ -53,8 +53,15 @@ bool ComputeLayout(const uint8_t* h, DibLayout* out) {
   uint32_t size_image = Read32(h + 20);
   uint32_t colors_used = Read32(h + 32);
   switch (bits_per_pixel) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return false;  // no other depth has a defined row layout
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      break;
+    default:
+      return false;  // no other depth has a defined row layout
   }
   if (width <= 0 || height == 0 || height == INT32_MIN) return false;
   out->height = height;

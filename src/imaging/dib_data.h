@@ -51,9 +51,9 @@ class CDibData {
   size_t row_count() const { return rows_.size(); }
   int depth() const { return depth_; }
   uint32_t color_count() const { return color_count_; }
-  uint32_t mask(int channel) const { return masks_[channel]; }    // 0 red, 1 green, 2 blue
-  int shift(int channel) const { return shifts_[channel]; }       // lowest set bit
-  int loss(int channel) const { return losses_[channel]; }        // 8 - bits in the mask
+  uint32_t mask(int channel) const { return masks_[channel]; }  // 0 red, 1 green, 2 blue
+  int shift(int channel) const { return shifts_[channel]; }     // lowest set bit
+  int loss(int channel) const { return losses_[channel]; }      // 8 - bits in the mask
 
  private:
   void SetMasks(uint8_t* mask_area);

@@ -1,12 +1,13 @@
 #include "imaging/image_decoder.h"
 
+#include <Magick++.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <Magick++.h>
-
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "imaging/image_utils.h"
@@ -27,13 +28,20 @@ uint32_t LittleEndian32(std::string_view bytes, size_t at) {
 
 const char* CoderName(DecodableFormat format) {
   switch (format) {
-    case DecodableFormat::kBmp: return "BMP";
-    case DecodableFormat::kJpeg: return "JPEG";
-    case DecodableFormat::kGif: return "GIF";
-    case DecodableFormat::kPng: return "PNG";
-    case DecodableFormat::kTiff: return "TIFF";
-    case DecodableFormat::kWebp: return "WEBP";
-    default: return nullptr;
+    case DecodableFormat::kBmp:
+      return "BMP";
+    case DecodableFormat::kJpeg:
+      return "JPEG";
+    case DecodableFormat::kGif:
+      return "GIF";
+    case DecodableFormat::kPng:
+      return "PNG";
+    case DecodableFormat::kTiff:
+      return "TIFF";
+    case DecodableFormat::kWebp:
+      return "WEBP";
+    default:
+      return nullptr;
   }
 }
 
@@ -80,11 +88,13 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
   return true;
 }
 
-bool DecodeRasterImage(std::string_view bytes, Magick::Image* image) {
-  const char* coder = CoderName(DetectDecodableFormat(bytes));
+namespace {
+
+// Decodes a blob whose leading bytes are `head` (at least its first 88 bytes, when it has them).
+bool DecodeBlob(std::string_view head, const Magick::Blob& blob, Magick::Image* image) {
+  const char* coder = CoderName(DetectDecodableFormat(head));
   if (coder == nullptr) return false;
   try {
-    Magick::Blob blob(bytes.data(), bytes.size());
     image->subRange(1);  // Only the first frame of a GIF or TIFF.
     image->magick(coder);
     image->read(blob);
@@ -99,6 +109,42 @@ bool DecodeRasterImage(std::string_view bytes, Magick::Image* image) {
   }
   long long pixels = static_cast<long long>(image->columns()) * image->rows();
   return pixels > 0 && pixels <= kMaxImagePixels;
+}
+
+}  // namespace
+
+bool DecodeRasterImage(std::string_view bytes, Magick::Image* image) {
+  if (DetectDecodableFormat(bytes) == DecodableFormat::kNone) return false;
+  Magick::Blob blob(bytes.data(), bytes.size());
+  return DecodeBlob(bytes, blob, image);
+}
+
+bool DecodeRasterFile(const std::string& path, Magick::Image* image) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInputBytes ||
+      st.st_size == 0) {
+    close(fd);
+    return false;
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  char* buffer = static_cast<char*>(std::malloc(size));
+  if (buffer == nullptr) {
+    close(fd);
+    return false;
+  }
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = read(fd, buffer + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  Magick::Blob blob;
+  blob.updateNoCopy(buffer, done, Magick::Blob::MallocAllocator);  // the blob frees it
+  return DecodeBlob(std::string_view(buffer, std::min<size_t>(done, 128)), blob, image);
 }
 
 bool WriteFileOnce(const std::string& path, std::string_view bytes) {

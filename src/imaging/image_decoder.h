@@ -34,6 +34,10 @@ bool ReadFileBytes(const std::string& path, std::string* bytes);
 // one beyond the pixel cap.
 bool DecodeRasterImage(std::string_view bytes, Magick::Image* image);
 
+// The same for the file at `path`, read straight into the decoder's buffer (no copy of large
+// pictures). False also when the file cannot be read.
+bool DecodeRasterFile(const std::string& path, Magick::Image* image);
+
 // Writes `bytes` to `path` (created or truncated). A short write removes the partial file.
 bool WriteFileOnce(const std::string& path, std::string_view bytes);
 

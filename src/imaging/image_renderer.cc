@@ -1,6 +1,5 @@
-#include <sys/stat.h>
-
 #include <Magick++.h>
+#include <sys/stat.h>
 
 #include <cmath>
 
@@ -40,8 +39,7 @@ bool ImageRenderer::Startup() {
 }
 
 bool ImageRenderer::RenderImageScaled(const std::string& source_path,
-                                      const std::string& destination_path, int width,
-                                      int height) {
+                                      const std::string& destination_path, int width, int height) {
   if (source_path.empty() || destination_path.empty()) return false;
   if (width == -1 || height == -1) {
     return ConvertImageFile(source_path, destination_path, ImageType::kPng, 100);

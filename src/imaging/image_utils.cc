@@ -1,9 +1,8 @@
 #include "imaging/image_utils.h"
 
+#include <Magick++.h>
 #include <strings.h>
 #include <sys/stat.h>
-
-#include <Magick++.h>
 
 #include <algorithm>
 #include <cstring>
@@ -21,8 +20,8 @@ struct EncoderEntry {
 
 // In the order the platform lists its built-in encoders, so indexes agree across platforms.
 constexpr EncoderEntry kEncoders[] = {
-    {ImageType::kBmp, "image/bmp", "BMP"},   {ImageType::kJpeg, "image/jpeg", "JPEG"},
-    {ImageType::kGif, "image/gif", "GIF"},   {ImageType::kTiff, "image/tiff", "TIFF"},
+    {ImageType::kBmp, "image/bmp", "BMP"}, {ImageType::kJpeg, "image/jpeg", "JPEG"},
+    {ImageType::kGif, "image/gif", "GIF"}, {ImageType::kTiff, "image/tiff", "TIFF"},
     {ImageType::kPng, "image/png", "PNG"},
 };
 
@@ -91,8 +90,8 @@ ImageType ImageTypeFromExtension(std::string_view extension) {
     const char* extension;
     ImageType type;
   } kTable[] = {
-      {".bmp", ImageType::kBmp},  {".jpg", ImageType::kJpeg}, {".jpeg", ImageType::kJpeg},
-      {".gif", ImageType::kGif},  {".png", ImageType::kPng},  {".tif", ImageType::kTiff},
+      {".bmp", ImageType::kBmp},   {".jpg", ImageType::kJpeg}, {".jpeg", ImageType::kJpeg},
+      {".gif", ImageType::kGif},   {".png", ImageType::kPng},  {".tif", ImageType::kTiff},
       {".tiff", ImageType::kTiff},
   };
   for (const auto& row : kTable) {
@@ -154,23 +153,19 @@ bool ConvertImageFile(const std::string& source_path, const std::string& destina
   ImageEncoder encoder;
   EncoderMimeType(type, &encoder);
   if (encoder.format.empty()) return false;  // Nothing could encode it; skip the decode.
-  std::string bytes;
   Magick::Image image;
-  if (!ReadFileBytes(source_path, &bytes) || !DecodeRasterImage(bytes, &image)) return false;
+  if (!DecodeRasterFile(source_path, &image)) return false;
   return SaveImageViaStream(destination_path, &image, &encoder, &parameters);
 }
 
 bool IsReadableImage(const std::string& path) {
-  std::string bytes;
-  if (!ReadFileBytes(path, &bytes)) return false;
   Magick::Image image;
-  return DecodeRasterImage(bytes, &image);
+  return DecodeRasterFile(path, &image);
 }
 
 SniffedFormat SniffImageFormat(const void* bytes, size_t count) {
-  static const unsigned char kPngWithHeader[16] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A,
-                                                   0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D,
-                                                   0x49, 0x48, 0x44, 0x52};
+  static const unsigned char kPngWithHeader[16] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A,
+                                                   0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52};
   if (bytes == nullptr || count < 16) return SniffedFormat::kNone;
   const auto* b = static_cast<const unsigned char*>(bytes);
   if (std::memcmp(b, kPngWithHeader, 16) == 0) return SniffedFormat::kPng;

@@ -77,11 +77,11 @@ struct HandleDeleter {
   void operator()(RsvgHandle* h) const { g_object_unref(h); }
 };
 
-bool DrawSvg(const std::string& svg, double natural_width, double natural_height,
-             double offset_x, double offset_y, int width, int height, std::string* png) {
+bool DrawSvg(const std::string& svg, double natural_width, double natural_height, double offset_x,
+             double offset_y, int width, int height, std::string* png) {
   GError* error = nullptr;
-  std::unique_ptr<RsvgHandle, HandleDeleter> handle(rsvg_handle_new_from_data(
-      reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error));
+  std::unique_ptr<RsvgHandle, HandleDeleter> handle(
+      rsvg_handle_new_from_data(reinterpret_cast<const guint8*>(svg.data()), svg.size(), &error));
   if (error != nullptr) g_error_free(error);
   if (!handle) return false;
 
@@ -128,11 +128,11 @@ bool ReadEmfHeader(const std::string& path, EmfHeader* header) {
   return ReadFileBytes(path, &bytes) && ParseEmfHeader(bytes, header);
 }
 
-bool RenderEmfToPng(std::string_view emf, int32_t origin_x, int32_t origin_y, int width,
-                    int height, std::string* png) {
+bool RenderEmfToPng(std::string_view emf, int32_t origin_x, int32_t origin_y, int width, int height,
+                    std::string* png) {
   EmfHeader header;
-  if (width <= 0 || height <= 0 ||
-      static_cast<long long>(width) * height > kMaxImagePixels || !ParseEmfHeader(emf, &header)) {
+  if (width <= 0 || height <= 0 || static_cast<long long>(width) * height > kMaxImagePixels ||
+      !ParseEmfHeader(emf, &header)) {
     return false;
   }
   // Bounds are inclusive; an empty or inverted picture has nothing to scale.
@@ -142,7 +142,7 @@ bool RenderEmfToPng(std::string_view emf, int32_t origin_x, int32_t origin_y, in
   std::string svg;
   if (!EmfToSvg(emf, &svg)) return false;
   // The converter puts the bounds' top-left corner at the SVG origin.
-  return DrawSvg(WithRootSize(svg, natural_width, natural_height), natural_width,
-                 natural_height, static_cast<double>(origin_x) - header.bounds.left,
+  return DrawSvg(WithRootSize(svg, natural_width, natural_height), natural_width, natural_height,
+                 static_cast<double>(origin_x) - header.bounds.left,
                  static_cast<double>(origin_y) - header.bounds.top, width, height, png);
 }

@@ -11,9 +11,9 @@
 
 // The parts of an EMF header that sizing a metafile needs.
 struct EmfHeader {
-  ImageRect bounds;           // rclBounds: the picture's extent in device units, inclusive
-  ImageRect frame;            // rclFrame: the picture frame in 0.01 mm, inclusive
-  int32_t device_width = 0;   // szlDevice: the reference device in pixels
+  ImageRect bounds;          // rclBounds: the picture's extent in device units, inclusive
+  ImageRect frame;           // rclFrame: the picture frame in 0.01 mm, inclusive
+  int32_t device_width = 0;  // szlDevice: the reference device in pixels
   int32_t device_height = 0;
   int32_t millimeters_width = 0;  // szlMillimeters: the reference device in millimetres
   int32_t millimeters_height = 0;
@@ -31,7 +31,7 @@ bool ParseEmfHeader(std::string_view bytes, EmfHeader* header);
 // as PNG into *png. The picture's own size is its bounds rectangle; it is stretched so that the
 // area starting at (origin_x, origin_y), in device units, and as large as the picture fills the
 // canvas. False for a malformed metafile, a non-positive size or one over the pixel cap.
-bool RenderEmfToPng(std::string_view emf, int32_t origin_x, int32_t origin_y, int width,
-                    int height, std::string* png);
+bool RenderEmfToPng(std::string_view emf, int32_t origin_x, int32_t origin_y, int width, int height,
+                    std::string* png);
 
 #endif  // ORVO_IMAGING_METAFILE_H_

@@ -1,5 +1,3 @@
-#include "platform/process.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -8,6 +6,8 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "platform/process.h"
 
 extern char** environ;
 

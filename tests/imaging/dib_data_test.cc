@@ -1,16 +1,15 @@
 #include "imaging/dib_data.h"
 
-#include <gtest/gtest.h>
-
 #include <Magick++.h>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cmath>
 #include <vector>
 
 #include "image_test_support.h"
-#include "pixel_support.h"
 #include "imaging/image_utils.h"
+#include "pixel_support.h"
 
 namespace {
 
@@ -104,7 +103,7 @@ TEST_F(DibDataTest, FourBitShortTableWithRoomForTheFullOne) {
   std::string path = scratch_.Path("four.bmp");
   ASSERT_TRUE(holder.SaveAsBmp(path));
   std::string file = ReadBytes(path);
-  ASSERT_EQ(file.size(), 14u + 40 + 12 + 4);  // only the used entries are written
+  ASSERT_EQ(file.size(), 14u + 40 + 12 + 4);                    // only the used entries are written
   EXPECT_EQ(file.substr(10, 4), std::string("\x42\0\0\0", 4));  // pixel offset 66
 
   Magick::Image image(path);
@@ -239,9 +238,9 @@ TEST_F(DibDataTest, RefusesMalformedHeaders) {
     const char* what;
     DibSpec spec;
   } rows[] = {
-      {"124-byte header", good}, {"zero height", good},    {"negative width", good},
-      {"12-bit depth", good},    {"rows beyond the block", good},
-      {"image size beyond the block", good},
+      {"124-byte header", good},       {"zero height", good},
+      {"negative width", good},        {"12-bit depth", good},
+      {"rows beyond the block", good}, {"image size beyond the block", good},
   };
   rows[0].spec.header_size = 124;
   rows[1].spec.height = 0;

@@ -1,8 +1,7 @@
 #include "imaging/image_utils.h"
 
-#include <gtest/gtest.h>
-
 #include <Magick++.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 
@@ -70,10 +69,10 @@ TEST(ImageTypeFromExtension, MapsExtensionsWithoutRegardToCase) {
     const char* extension;
     ImageType type;
   } rows[] = {
-      {".bmp", ImageType::kBmp},   {".JPG", ImageType::kJpeg},   {".Jpeg", ImageType::kJpeg},
-      {".gif", ImageType::kGif},   {".PNG", ImageType::kPng},    {".tif", ImageType::kTiff},
-      {".TIFF", ImageType::kTiff}, {".webp", ImageType::kNone},  {"", ImageType::kNone},
-      {"png", ImageType::kNone},   {".pngx", ImageType::kNone},  {".jp", ImageType::kNone},
+      {".bmp", ImageType::kBmp},   {".JPG", ImageType::kJpeg},  {".Jpeg", ImageType::kJpeg},
+      {".gif", ImageType::kGif},   {".PNG", ImageType::kPng},   {".tif", ImageType::kTiff},
+      {".TIFF", ImageType::kTiff}, {".webp", ImageType::kNone}, {"", ImageType::kNone},
+      {"png", ImageType::kNone},   {".pngx", ImageType::kNone}, {".jp", ImageType::kNone},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(ImageTypeFromExtension(row.extension), row.type) << row.extension;
@@ -86,8 +85,8 @@ TEST(EncoderLookup, MediaTypesAndEncoders) {
     const char* mime_type;
     int index;
   } rows[] = {
-      {ImageType::kBmp, "image/bmp", 0},  {ImageType::kJpeg, "image/jpeg", 1},
-      {ImageType::kGif, "image/gif", 2},  {ImageType::kTiff, "image/tiff", 3},
+      {ImageType::kBmp, "image/bmp", 0}, {ImageType::kJpeg, "image/jpeg", 1},
+      {ImageType::kGif, "image/gif", 2}, {ImageType::kTiff, "image/tiff", 3},
       {ImageType::kPng, "image/png", 4},
   };
   for (const Row& row : rows) {
@@ -138,9 +137,9 @@ TEST_F(ImageUtilsTest, ConversionsKeepThePicture) {
     const char* decoded_as;
     int tolerance;  // lossy targets
   } rows[] = {
-      {"BMP", "a.png", ImageType::kPng, "PNG", 0},    {"PNG", "b.jpg", ImageType::kJpeg, "JPEG", 24},
-      {"JPEG", "c.bmp", ImageType::kBmp, "BMP", 24},  {"TIFF", "d.gif", ImageType::kGif, "GIF", 0},
-      {"GIF", "e.tif", ImageType::kTiff, "TIFF", 0},  {"WEBP", "f.png", ImageType::kPng, "PNG", 24},
+      {"BMP", "a.png", ImageType::kPng, "PNG", 0},   {"PNG", "b.jpg", ImageType::kJpeg, "JPEG", 24},
+      {"JPEG", "c.bmp", ImageType::kBmp, "BMP", 24}, {"TIFF", "d.gif", ImageType::kGif, "GIF", 0},
+      {"GIF", "e.tif", ImageType::kTiff, "TIFF", 0}, {"WEBP", "f.png", ImageType::kPng, "PNG", 24},
   };
   for (const Row& row : rows) {
     std::string source = MakeImage(std::string("src.") + row.source_format, row.source_format);

@@ -1,8 +1,7 @@
 #include "imaging/metafile.h"
 
-#include <gtest/gtest.h>
-
 #include <Magick++.h>
+#include <gtest/gtest.h>
 
 #include "emf_fixture.h"
 #include "image_test_support.h"
@@ -18,8 +17,8 @@ class MetafileTest : public ::testing::Test {
   // Bounds (100,100)-(199,149): a 100 x 50 picture whose left half is a red rectangle.
   std::string WriteHalfRed(const std::string& name) {
     std::string path = scratch_.Path(name);
-    WriteBytes(path, BuildEmf(100, 100, 199, 149, 2646, 2646, 5292, 3969, 100, 100, 150, 150,
-                              0xFF0000));
+    WriteBytes(path,
+               BuildEmf(100, 100, 199, 149, 2646, 2646, 5292, 3969, 100, 100, 150, 150, 0xFF0000));
     return path;
   }
 

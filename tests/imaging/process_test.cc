@@ -1,10 +1,9 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -34,10 +33,10 @@ TEST(RunAndWaitFor, MissingProgramIsNotStarted) {
 }
 
 TEST(RunAndWaitFor, ArgumentsWithBlanksStayWhole) {
-  ProcessOutcome outcome = RunAndWaitFor(
-      {"sh", "-c", "test \"$#\" = 2 && test \"$1\" = 'a b' && test \"$2\" = '-o c'", "sh",
-       "a b", "-o c"},
-      milliseconds(10000));
+  ProcessOutcome outcome =
+      RunAndWaitFor({"sh", "-c", "test \"$#\" = 2 && test \"$1\" = 'a b' && test \"$2\" = '-o c'",
+                     "sh", "a b", "-o c"},
+                    milliseconds(10000));
   EXPECT_TRUE(outcome.Succeeded());
 }
 
@@ -64,10 +63,9 @@ TEST(RunAndWaitFor, OurDescriptorsDoNotReachTheChild) {
 TEST(RunAndWaitFor, IgnoredSignalsAreRestoredInTheChild) {
   signal(SIGPIPE, SIG_IGN);
   // The child reads its own ignored-signal mask: SIGPIPE (13) is bit 0x1000.
-  ProcessOutcome outcome =
-      RunAndWaitFor({"grep", "-qE", "^SigIgn:[[:space:]]+[0-9a-f]*[02468ace][0-9a-f]{3}$",
-                     "/proc/self/status"},
-                    milliseconds(10000));
+  ProcessOutcome outcome = RunAndWaitFor(
+      {"grep", "-qE", "^SigIgn:[[:space:]]+[0-9a-f]*[02468ace][0-9a-f]{3}$", "/proc/self/status"},
+      milliseconds(10000));
   signal(SIGPIPE, SIG_DFL);
   EXPECT_TRUE(outcome.Succeeded());
 }

@@ -1,8 +1,7 @@
 #include "imaging/webp.h"
 
-#include <gtest/gtest.h>
-
 #include <Magick++.h>
+#include <gtest/gtest.h>
 
 #include "image_test_support.h"
 #include "imaging/image_utils.h"
@@ -77,7 +76,8 @@ TEST_F(WebpTest, FailedDecodeLeavesNoFile) {
 }
 
 TEST_F(WebpTest, MissingDecoderFails) {
-  if (Exists(EditorDataFolder() + "/dwebp.exe")) GTEST_SKIP() << "the editor's decoder is installed";
+  if (Exists(EditorDataFolder() + "/dwebp.exe"))
+    GTEST_SKIP() << "the editor's decoder is installed";
   std::string source = MakeWebp("a.webp");
   std::string destination = scratch_.Path("a.png");
   const char* saved = getenv("PATH");

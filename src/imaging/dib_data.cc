@@ -1,5 +1,7 @@
 #include "imaging/dib_data.h"
 
+#include <Magick++.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -231,4 +233,39 @@ bool SaveDibAsBmp(const GlobalHandle& handle, const std::string& path) {
   bool saved = dib.SaveAsBmp(path);
   dib.Detach();
   return saved;
+}
+
+bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {
+  Magick::Image image;
+  if (!DecodeRasterImage(image_bytes, &image)) return false;
+  const bool alpha = image.matte();
+  const uint32_t width = image.columns(), height = image.rows();
+  const uint32_t channels = alpha ? 4 : 3;
+  const uint64_t stride = ((channels * 8 * uint64_t{width} + 31) >> 3) & ~uint64_t{3};
+  const uint64_t pixel_bytes = stride * height;
+  std::string pixels(uint64_t{width} * height * channels, '\0');
+  try {
+    image.write(0, 0, width, height, alpha ? "BGRA" : "BGR", Magick::CharPixel, &pixels[0]);
+  } catch (const std::exception&) {
+    return false;
+  }
+  dib->clear();
+  dib->reserve(kInfoHeaderSize + pixel_bytes);
+  Append32(dib, kInfoHeaderSize);
+  Append32(dib, width);
+  Append32(dib, height);  // positive: bottom-up
+  Append16(dib, 1);
+  Append16(dib, static_cast<uint16_t>(channels * 8));
+  Append32(dib, 0);  // BI_RGB
+  Append32(dib, static_cast<uint32_t>(pixel_bytes));
+  Append32(dib, 3780);  // 96 dots per inch
+  Append32(dib, 3780);
+  Append32(dib, 0);
+  Append32(dib, 0);
+  const size_t row_bytes = size_t{width} * channels;
+  for (uint32_t y = height; y-- > 0;) {
+    dib->append(pixels, y * row_bytes, row_bytes);
+    dib->append(stride - row_bytes, '\0');
+  }
+  return true;
 }

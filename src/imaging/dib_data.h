@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/global_memory.h"
@@ -75,5 +76,11 @@ class CDibData {
 // Attaches `handle`, saves it as a BMP file at `path` and detaches it again; the block itself is
 // never freed. True when the file was written.
 bool SaveDibAsBmp(const GlobalHandle& handle, const std::string& path);
+
+// Decodes an allow-listed image (PNG, BMP, JPEG, GIF, TIFF, WebP, chosen by its bytes) into a
+// packed DIB, as a bitmap on the clipboard is offered: a 40-byte header, uncompressed, bottom-up
+// rows; 24 bits per pixel, or 32 (blue, green, red, alpha) when the picture has transparency.
+// False for anything else or beyond the pixel cap.
+bool PackedDibFromImage(std::string_view image_bytes, std::string* dib);
 
 #endif  // ORVO_IMAGING_DIB_DATA_H_

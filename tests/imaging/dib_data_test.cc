@@ -344,4 +344,54 @@ TEST_F(DibDataTest, SaveAsBmpFailures) {
   EXPECT_FALSE(Exists(unwritable));
 }
 
+TEST_F(DibDataTest, PackedDibFromPngKeepsThePicture) {
+  // 3x2: top row red, green, blue; bottom row white, black, red.
+  Magick::Image image(Magick::Geometry(3, 2), Magick::Color("white"));
+  image.pixelColor(0, 0, Magick::Color("red"));
+  image.pixelColor(1, 0, Magick::Color("lime"));
+  image.pixelColor(2, 0, Magick::Color("blue"));
+  image.pixelColor(1, 1, Magick::Color("black"));
+  image.pixelColor(2, 1, Magick::Color("red"));
+  Magick::Blob png;
+  image.write(&png, "PNG");
+  std::string dib;
+  ASSERT_TRUE(PackedDibFromImage(
+      std::string_view(static_cast<const char*>(png.data()), png.length()), &dib));
+  ASSERT_EQ(dib.size(), 40u + 2 * 12);  // 9 bytes a row, padded to 12
+
+  CDibData holder;
+  ASSERT_TRUE(holder.Attach(MakeGlobalBlock(dib)));
+  EXPECT_EQ(holder.depth(), 24);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(holder.row(0)), 9),
+            std::string("\0\0\xFF\0\xFF\0\xFF\0\0", 9));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(holder.row(1)), 9),
+            std::string("\xFF\xFF\xFF\0\0\0\0\0\xFF", 9));
+  holder.Detach();
+
+  Magick::Image back = SaveAndDecode(dib);
+  EXPECT_EQ(PixelAt(back, 1, 0), kGreen);
+  EXPECT_EQ(PixelAt(back, 0, 1), kWhite);
+}
+
+TEST_F(DibDataTest, PackedDibKeepsTransparency) {
+  Magick::Image image(Magick::Geometry(2, 1), Magick::Color("transparent"));
+  image.pixelColor(1, 0, Magick::Color("red"));
+  Magick::Blob png;
+  image.write(&png, "PNG");
+  std::string dib;
+  ASSERT_TRUE(PackedDibFromImage(
+      std::string_view(static_cast<const char*>(png.data()), png.length()), &dib));
+  ASSERT_EQ(dib.size(), 40u + 8);
+  EXPECT_EQ(dib[14], 32);                                        // bits per pixel
+  EXPECT_EQ(dib.substr(44, 4), std::string("\0\0\xFF\xFF", 4));  // opaque red
+  EXPECT_EQ(static_cast<uint8_t>(dib[43]), 0);                   // transparent
+}
+
+TEST_F(DibDataTest, PackedDibRefusesNonImages) {
+  std::string dib = "untouched";
+  EXPECT_FALSE(PackedDibFromImage("<html>not a picture</html>", &dib));
+  EXPECT_FALSE(PackedDibFromImage("", &dib));
+  EXPECT_EQ(dib, "untouched");
+}
+
 }  // namespace

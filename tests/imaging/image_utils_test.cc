@@ -3,7 +3,10 @@
 #include <Magick++.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
+#include <vector>
 
 #include "image_test_support.h"
 #include "pixel_support.h"
@@ -305,6 +308,28 @@ TEST_F(ImageUtilsTest, RenderRefusesBadSizes) {
   EXPECT_FALSE(renderer.RenderImageScaled(scratch_.Path("missing.png"), target, 10, 10));
   EXPECT_FALSE(renderer.RenderImageScaled("", target, 10, 10));
   EXPECT_FALSE(Exists(target));
+}
+
+// Request threads convert at the same time; each must get its own picture back.
+TEST_F(ImageUtilsTest, ConcurrentConversionsStayApart) {
+  std::string source = MakeImage("shared.bmp", "BMP");
+  std::vector<std::thread> threads;
+  std::atomic<int> good{0};
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      std::string target = scratch_.Path("c" + std::to_string(t) + (t % 2 ? ".png" : ".tif"));
+      for (int i = 0; i < 5; ++i) {
+        if (!ConvertImageFile(source, target, t % 2 ? ImageType::kPng : ImageType::kTiff, 70)) {
+          return;
+        }
+        Magick::Image out(target);
+        if (!(PixelAt(out, 2, 2) == kGreen) || !(PixelAt(out, 13, 9) == kRed)) return;
+      }
+      ++good;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(good.load(), 6);
 }
 
 }  // namespace

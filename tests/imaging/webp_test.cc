@@ -89,6 +89,36 @@ TEST_F(WebpTest, MissingDecoderFails) {
   EXPECT_FALSE(Exists(destination));
 }
 
+// Stand-in decoders on PATH show that success needs both a clean exit and a written PNG.
+TEST_F(WebpTest, SuccessNeedsTheDecodersExitAndItsFile) {
+  if (Exists(EditorDataFolder() + "/dwebp.exe"))
+    GTEST_SKIP() << "the editor's decoder is installed";
+  std::string bin = scratch_.Path("bin");
+  ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
+  std::string source = MakeWebp("a.webp");
+  std::string destination = scratch_.Path("a.png");
+  struct Row {
+    const char* what;
+    const char* script;
+  } rows[] = {
+      {"exits 0, writes nothing", "#!/bin/sh\nexit 0\n"},
+      {"writes part, then fails", "#!/bin/sh\nprintf '\\211PNG' > \"$3\"\nexit 1\n"},
+      {"exits 0, writes an empty file", "#!/bin/sh\n: > \"$3\"\nexit 0\n"},
+  };
+  const char* saved = getenv("PATH");
+  std::string saved_path = saved ? saved : "";
+  for (const Row& row : rows) {
+    std::string decoder = bin + "/dwebp";
+    WriteBytes(decoder, row.script);
+    ASSERT_EQ(chmod(decoder.c_str(), 0755), 0);
+    setenv("PATH", bin.c_str(), 1);
+    bool converted = ConvertWebpToPng(source, destination);
+    setenv("PATH", saved_path.c_str(), 1);
+    EXPECT_FALSE(converted) << row.what;
+    EXPECT_FALSE(Exists(destination)) << row.what;
+  }
+}
+
 TEST_F(WebpTest, NameStartingWithDashIsAFileNotAnOption) {
   std::string source = MakeWebp("-v.webp");
   char cwd[4096];

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "imaging/image_utils.h"
 #include "protocol/json_writer.h"
 #include "workspace/scratch_folder.h"
 
@@ -92,6 +93,7 @@ TEST(Base64EncodeTest, MatchesAReferenceDecoding) {
 class FileRecordsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(InitializeImaging());
     WriteFile(temp_ / "a.png", TinyPng());
     WriteFile(temp_ / "b.png", TinyPng() + "trailer");
     WriteFile(temp_ / "notes.txt", "plain text");

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "imaging/image_utils.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
@@ -20,6 +21,7 @@ using scratch::WriteFile;
 // Every test runs with a private system temp folder, so leftovers can be counted.
 class SmallCommandsTest : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(InitializeImaging()); }
   std::string Run(const std::string& envelope) {
     request_ = CommandRequest();
     EXPECT_TRUE(request_.Parse(envelope)) << envelope;

@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "imaging/image_utils.h"
 #include "workspace/scratch_folder.h"
 
 namespace {
@@ -22,6 +23,7 @@ class TempWorkspaceTest : public ::testing::Test {
  protected:
   ScratchFolder temp_;
   TempDirOverride tmpdir_{temp_.path()};
+  void SetUp() override { ASSERT_TRUE(InitializeImaging()); }
   std::string Root() const { return temp_.path() + "/TAVU"; }
 };
 

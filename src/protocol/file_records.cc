@@ -167,7 +167,15 @@ bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value) 
   return made;
 }
 
-void FillFileContents(Json::Value& value) {
+Json::Value FileTexts::Keep(EncodedFile&& encoded) {
+  texts_.push_back(std::move(encoded.text));
+  // A static string is stored, and copied, as a pointer to the text, which ends with a 0.
+  return Json::Value(Json::StaticString(texts_.back().get()));
+}
+
+namespace {
+
+void FillContents(Json::Value& value, FileTexts* keeper) {
   if (!value.isArray()) return;
   Json::Value filled(Json::arrayValue);
   for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
@@ -177,9 +185,16 @@ void FillFileContents(Json::Value& value) {
     std::string path = Utf8ToWide(element["filepath"].asString());
     EncodedFile encoded;
     if (EncodeFileBase64(path, ImageOnly::kYes, encoded) && encoded.size > 0) {
-      element["base64string"] = TextValue(encoded);
+      element["base64string"] =
+          keeper != nullptr ? keeper->Keep(std::move(encoded)) : TextValue(encoded);
     }
     filled.append(std::move(element));
   }
   value = std::move(filled);
 }
+
+}  // namespace
+
+void FillFileContents(Json::Value& value) { FillContents(value, nullptr); }
+
+void FillFileContents(Json::Value& value, FileTexts& texts) { FillContents(value, &texts); }

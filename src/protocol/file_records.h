@@ -67,4 +67,19 @@ bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value);
 // null) raises the JSON library's error.
 void FillFileContents(Json::Value& value);
 
+// Owns base64 texts that JSON values refer to without holding a copy: a large answer then holds
+// each file's text once, however often the value is copied on its way into the envelope.
+class FileTexts {
+ public:
+  // Takes the text of encoded; returns a JSON string value that refers to it.
+  Json::Value Keep(EncodedFile&& encoded);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> texts_;
+};
+
+// FillFileContents whose "base64string" values refer to texts held by texts: value, and every
+// copy made of it, must not be read after texts is gone.
+void FillFileContents(Json::Value& value, FileTexts& texts);
+
 #endif  // ORVO_PROTOCOL_FILE_RECORDS_H_

@@ -48,7 +48,8 @@ Json::Value BuildCleanupPdu(const PayloadInputs& inputs) {
 std::string RunFilesCommand(CommandRequest& request) {
   Json::Value pdu = request.Pdu();
   Json::Value files = pdu["files"];
-  FillFileContents(files);
+  FileTexts texts;  // outlives the answer text, which is all that leaves this function
+  FillFileContents(files, texts);
   return request.BuildResponse({}, {}, files, std::string());
 }
 

@@ -238,3 +238,23 @@ TEST_F(FileRecordsTest, SerialisedLineEndsAreJsonEscapes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileRecordsTest, KeptTextsSerialiseLikeCopiedOnes) {
+  Json::Value copied(Json::arrayValue);
+  copied[0]["filepath"] = temp_ / "a.png";
+  copied[1]["filepath"] = temp_ / "notes.txt";
+  copied[2]["filepath"] = temp_ / "b.png";
+  Json::Value kept = copied;
+  FillFileContents(copied);
+  FileTexts texts;
+  FillFileContents(kept, texts);
+  Json::Value envelope(Json::objectValue);
+  envelope["files"] = kept;  // a copy on the way into the answer, as the builder makes
+  EXPECT_EQ(WriteCompactJson(envelope["files"]), WriteCompactJson(copied));
+  EXPECT_EQ(envelope["files"][2]["base64string"].asString(),
+            Base64Encode(TinyPng() + "trailer"));
+}
+
+}  // namespace

@@ -99,11 +99,13 @@ std::string Base64Encode(std::string_view data) {
 
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded) {
   encoded = EncodedFile();
-  if (image_only == ImageOnly::kYes && !PassesImageTest(path)) return false;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+  // Regular files only, tested before the image test reads anything: a page could name a
+  // pipe or a device such as /dev/zero, which would never end.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+      (image_only == ImageOnly::kYes && !PassesImageTest(path))) {
     ::close(fd);
     return false;
   }

@@ -67,7 +67,8 @@ std::string WithCrLf(std::string_view text) {
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
   contents.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a pipe must not wait for a writer; it is refused below anyway.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info;
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {

@@ -1,6 +1,7 @@
 #include "protocol/file_records.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -115,6 +116,16 @@ TEST_F(FileRecordsTest, EncodeFileBase64ChecksImagesOnlyWhenAsked) {
   EXPECT_FALSE(EncodeFileBase64(temp_ / "empty.png", ImageOnly::kNo, encoded));
   EXPECT_FALSE(EncodeFileBase64(temp_ / "missing.png", ImageOnly::kNo, encoded));
   EXPECT_FALSE(EncodeFileBase64(temp_.path(), ImageOnly::kNo, encoded));
+}
+
+TEST_F(FileRecordsTest, PipesAndDevicesAreNeverRead) {
+  std::string fifo = temp_ / "pipe.png";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EncodedFile encoded;
+  // A blocking read here would hang the test (and, in the service, the request).
+  EXPECT_FALSE(EncodeFileBase64(fifo, ImageOnly::kYes, encoded));
+  EXPECT_FALSE(EncodeFileBase64(fifo, ImageOnly::kNo, encoded));
+  EXPECT_FALSE(EncodeFileBase64("/dev/zero", ImageOnly::kYes, encoded));
 }
 
 TEST_F(FileRecordsTest, RiffFilesPassTheImageTest) {

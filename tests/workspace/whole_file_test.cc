@@ -1,6 +1,7 @@
 #include "workspace/whole_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "workspace/scratch_folder.h"
 #include "workspace/temp_workspace.h"
@@ -29,6 +30,9 @@ TEST(ReadWholeFileTest, EmptyMissingAndFoldersFail) {
   EXPECT_EQ(contents, "");
   EXPECT_FALSE(ReadWholeFile(temp / "missing", contents));
   EXPECT_FALSE(ReadWholeFile(temp.path(), contents));
+  ASSERT_EQ(::mkfifo((temp / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(ReadWholeFile(temp / "pipe", contents));  // would block without a writer
+  EXPECT_FALSE(ReadWholeFile("/dev/zero", contents));
 }
 
 TEST(WriteDataFileTest, TextModeWritesCrLfForEveryLineFeed) {

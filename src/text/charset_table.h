@@ -13,7 +13,7 @@ struct CharsetEntry {
   std::string_view name;
 };
 
-inline constexpr CharsetEntry kCharsetTable[] = {
+inline constexpr CharsetEntry CharsetTable[] = {
     {65001, "utf-8"},  {51949, "euc-kr"},      {949, "ksc5601"}, {932, "shift_jis"},
     {51932, "euc-jp"}, {50220, "iso-2022-jp"}, {936, "gb2312"},  {950, "big5"},
     {0, ""},

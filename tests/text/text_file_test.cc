@@ -112,7 +112,7 @@ TEST(CharsetTableTest, LastEntryMatchesEverything) {
   EXPECT_EQ(CodePageOfCharset("euc-kr"), 51949);
   EXPECT_EQ(CodePageOfCharset("anything"), 0);
   EXPECT_EQ(CodePageOfCharset(""), 0);
-  EXPECT_EQ(std::size(kCharsetTable), 9u);
+  EXPECT_EQ(std::size(CharsetTable), 9u);
 }
 
 TEST_F(TextDecodingTest, ByteOrderMarks) {

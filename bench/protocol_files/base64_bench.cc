@@ -33,8 +33,8 @@ double TimeCoreutils(const std::string& input) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  char* argv[] = {const_cast<char*>("base64"), const_cast<char*>("-w"),
-                  const_cast<char*>("76"), const_cast<char*>(input.c_str()), nullptr};
+  char* argv[] = {const_cast<char*>("base64"), const_cast<char*>("-w"), const_cast<char*>("76"),
+                  const_cast<char*>(input.c_str()), nullptr};
   pid_t pid;
   auto start = Clock::now();
   if (posix_spawnp(&pid, "base64", &actions, nullptr, argv, environ) != 0) return -1;

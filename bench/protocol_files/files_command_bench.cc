@@ -64,9 +64,7 @@ pid_t ProcessOf(const std::string& path) {
   return -1;
 }
 
-void ResetPeak(pid_t pid) {
-  std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
-}
+void ResetPeak(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
 
 }  // namespace
 
@@ -100,8 +98,9 @@ int main(int argc, char** argv) {
   if (pid < 0) return 1;
   auto client = service.Client();
   client->set_read_timeout(120);
-  std::string body = "{\"cmd\":\"cfp-0040\",\"session\":\"b\",\"pdu\":{\"files\":[{\"filepath\":\"" +
-                     image + "\"}]}}";
+  std::string body =
+      "{\"cmd\":\"cfp-0040\",\"session\":\"b\",\"pdu\":{\"files\":[{\"filepath\":\"" + image +
+      "\"}]}}";
   client->Post("/", "{\"cmd\":\"cfp-1000\"}", "text/plain");  // warm the connection up
   double end_to_end = 1e9;
   long peak_kb = 0, base_kb = 0;
@@ -128,8 +127,9 @@ int main(int argc, char** argv) {
   std::printf("image test alone          %.3f s\n", image_test);
   std::printf("cfp-0040 end to end       %.3f s  (%.2f x read + encode)\n", end_to_end,
               end_to_end / read_encode);
-  std::printf("service peak during request %.1f MB above its resident size before "
-              "(%.2f x the answer)\n",
-              peak_kb / 1024.0, peak_kb * 1024.0 / answer);
+  std::printf(
+      "service peak during request %.1f MB above its resident size before "
+      "(%.2f x the answer)\n",
+      peak_kb / 1024.0, peak_kb * 1024.0 / answer);
   return 0;
 }

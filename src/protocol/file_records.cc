@@ -45,9 +45,7 @@ inline char* EncodeGroups(const unsigned char* in, size_t groups, char* out) {
   return out;
 }
 
-bool PassesImageTest(const std::string& path) {
-  return IsReadableImage(path) || IsRiffFile(path);
-}
+bool PassesImageTest(const std::string& path) { return IsReadableImage(path) || IsRiffFile(path); }
 
 Json::Value TextValue(const EncodedFile& encoded) {
   return Json::Value(encoded.text.get(), encoded.text.get() + encoded.text_length);
@@ -132,9 +130,9 @@ bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile
 
 bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array, RecordKey key,
                        AnyFile any_file) {
-  ImageOnly image_only =
-      key == RecordKey::kBase64String && any_file == AnyFile::kNo ? ImageOnly::kYes
-                                                                  : ImageOnly::kNo;
+  ImageOnly image_only = key == RecordKey::kBase64String && any_file == AnyFile::kNo
+                             ? ImageOnly::kYes
+                             : ImageOnly::kNo;
   const char* content_key = key == RecordKey::kMedFile ? "medfile" : "base64string";
   bool appended = false;
   for (const std::string& given : paths) {

@@ -14,9 +14,9 @@ struct CharsetEntry {
 };
 
 inline constexpr CharsetEntry CharsetTable[] = {
-    {65001, "utf-8"},  {51949, "euc-kr"},      {949, "ksc5601"}, {932, "shift_jis"},
-    {51932, "euc-jp"}, {50220, "iso-2022-jp"}, {936, "gb2312"},  {950, "big5"},
-    {0, ""},
+    {65001, "utf-8"},   {51949, "euc-kr"}, {949, "ksc5601"},
+    {932, "shift_jis"}, {51932, "euc-jp"}, {50220, "iso-2022-jp"},
+    {936, "gb2312"},    {950, "big5"},     {0, ""},
 };
 
 // The code page of the first entry whose name begins value (value already in lower case).

@@ -42,21 +42,34 @@ int AnsiCodePage() {
 
 std::string IconvNameOfCodePage(int code_page) {
   switch (code_page) {
-    case 0: return {};
-    case kUtf8CodePage: return "UTF-8";
-    case 1200: return "UTF-16LE";
-    case 1201: return "UTF-16BE";
-    case 20127: return "ASCII";
-    case 20866: return "KOI8-R";
-    case 21866: return "KOI8-U";
+    case 0:
+      return {};
+    case kUtf8CodePage:
+      return "UTF-8";
+    case 1200:
+      return "UTF-16LE";
+    case 1201:
+      return "UTF-16BE";
+    case 20127:
+      return "ASCII";
+    case 20866:
+      return "KOI8-R";
+    case 21866:
+      return "KOI8-U";
     case 50220:
     case 50221:
-    case 50222: return "ISO-2022-JP";
-    case 51932: return "EUC-JP";
-    case 51936: return "GB2312";
-    case 51949: return "EUC-KR";
-    case 54936: return "GB18030";
-    default: break;
+    case 50222:
+      return "ISO-2022-JP";
+    case 51932:
+      return "EUC-JP";
+    case 51936:
+      return "GB2312";
+    case 51949:
+      return "EUC-KR";
+    case 54936:
+      return "GB18030";
+    default:
+      break;
   }
   if (code_page >= 28591 && code_page <= 28606) {
     return "ISO-8859-" + std::to_string(code_page - 28590);

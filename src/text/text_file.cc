@@ -19,8 +19,8 @@ bool EndsValue(char c) { return IsBlank(c) || c == '"' || c == '\'' || c == '<' 
 
 // Text bytes below 0x80: BEL, BS, TAB, LF, FF, CR, ESC and the printable range.
 bool IsTextByte(unsigned char c) {
-  return c == 0x07 || c == 0x08 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D ||
-         c == 0x1B || (c >= 0x20 && c <= 0x7E);
+  return c == 0x07 || c == 0x08 || c == 0x09 || c == 0x0A || c == 0x0C || c == 0x0D || c == 0x1B ||
+         (c >= 0x20 && c <= 0x7E);
 }
 
 std::string_view UpToFirstZero(std::string_view bytes) {
@@ -132,12 +132,18 @@ bool LooksLikeUtf8(std::string_view bytes) {
       continue;
     }
     int following;
-    if ((c & 0xE0) == 0xC0) following = 1;
-    else if ((c & 0xF0) == 0xE0) following = 2;
-    else if ((c & 0xF8) == 0xF0) following = 3;
-    else if ((c & 0xFC) == 0xF8) following = 4;
-    else if ((c & 0xFE) == 0xFC) following = 5;
-    else return false;  // a continuation byte without a lead, or 0xFE / 0xFF
+    if ((c & 0xE0) == 0xC0)
+      following = 1;
+    else if ((c & 0xF0) == 0xE0)
+      following = 2;
+    else if ((c & 0xF8) == 0xF0)
+      following = 3;
+    else if ((c & 0xFC) == 0xF8)
+      following = 4;
+    else if ((c & 0xFE) == 0xFC)
+      following = 5;
+    else
+      return false;  // a continuation byte without a lead, or 0xFE / 0xFF
     for (int k = 0; k < following; ++k) {
       if (i >= bytes.size()) return result;
       if ((static_cast<unsigned char>(bytes[i++]) & 0xC0) != 0x80) return false;

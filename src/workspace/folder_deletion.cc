@@ -50,8 +50,8 @@ void DeleteTreeAt(int parent_fd, const char* name, const std::string& path) {
       if (IsDotEntry(entry->d_name)) continue;
       std::string full = path + "/" + entry->d_name;
       struct stat info;
-      bool is_folder = ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       S_ISDIR(info.st_mode);
+      bool is_folder =
+          ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
       if (is_folder) {
         DeleteTreeAt(fd, entry->d_name, full);
       } else {

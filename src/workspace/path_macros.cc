@@ -98,8 +98,7 @@ FileKind GetFileKind(const std::string& path) {
   std::unique_ptr<gchar, decltype(&g_free)> type(
       g_content_type_guess(name.c_str(), nullptr, 0, &uncertain), g_free);
   if (type == nullptr) return FileKind::kOther;
-  std::unique_ptr<gchar, decltype(&g_free)> mime(g_content_type_get_mime_type(type.get()),
-                                                 g_free);
+  std::unique_ptr<gchar, decltype(&g_free)> mime(g_content_type_get_mime_type(type.get()), g_free);
   std::string_view media = mime != nullptr ? mime.get() : type.get();
   if (media.compare(0, 6, "video/") == 0) return FileKind::kVideo;
   if (media.compare(0, 6, "audio/") == 0) return FileKind::kAudio;

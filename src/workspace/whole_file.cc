@@ -92,15 +92,14 @@ bool ReadWholeFile(const std::string& path, std::string& contents) {
 
 bool WriteDataFile(const std::string& path, std::string_view data, DataEncoding encoding) {
   if (path.empty()) return false;
-  std::string bytes = encoding == DataEncoding::kBase64 && !data.empty() ? Base64Decode(data)
-                                                                          : WithCrLf(data);
+  std::string bytes =
+      encoding == DataEncoding::kBase64 && !data.empty() ? Base64Decode(data) : WithCrLf(data);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   bool written = WriteAll(fd, bytes.data(), bytes.size());
   return ::close(fd) == 0 && written;
 }
 
-bool WriteDataFile(const TempWorkspace& workspace, std::string_view data,
-                   DataEncoding encoding) {
+bool WriteDataFile(const TempWorkspace& workspace, std::string_view data, DataEncoding encoding) {
   return WriteDataFile(workspace.DocumentPath(), data, encoding);
 }

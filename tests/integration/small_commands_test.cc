@@ -64,8 +64,10 @@ TEST_F(SmallCommandsServiceTest, CleanupAnswersAnEmptyBody) {
 TEST_F(SmallCommandsServiceTest, KoreanHtmlIsWrittenByteExactWithoutMark) {
   const std::string korean = "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4";  // 한국어
   std::string path = files_ / "korean.HTM";
-  auto res = Post(Envelope("cfp-0060", "{\"html\":\"<p>" + korean + "</p>\\r\\n\","
-                                       "\"filefullpath\":\"" + path + "\"}"));
+  auto res = Post(Envelope("cfp-0060", "{\"html\":\"<p>" + korean +
+                                           "</p>\\r\\n\","
+                                           "\"filefullpath\":\"" +
+                                           path + "\"}"));
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
   EXPECT_EQ(res->body, Answer("cfp-0060", 0, "null"));
@@ -120,11 +122,10 @@ TEST_F(SmallCommandsServiceTest, FilesCommandReturnsAPngAndATextFileInOrder) {
   const std::string png_text =
       "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLv\\r\\n"
       "AAAAAElFTkSuQmCC\\r\\n";
-  EXPECT_EQ(res->body,
-            Answer("cfp-0040", -1,
-                   "{\"files\":[{\"base64string\":\"" + png_text + "\",\"filepath\":\"" +
-                       files_ / "red.png" + "\",\"id\":\"p\"},{\"filepath\":\"" +
-                       files_ / "notes.txt" + "\",\"id\":\"t\"}]}"));
+  EXPECT_EQ(res->body, Answer("cfp-0040", -1,
+                              "{\"files\":[{\"base64string\":\"" + png_text + "\",\"filepath\":\"" +
+                                  files_ / "red.png" + "\",\"id\":\"p\"},{\"filepath\":\"" +
+                                  files_ / "notes.txt" + "\",\"id\":\"t\"}]}"));
 }
 
 TEST_F(SmallCommandsServiceTest, FilesCommandWithoutFilesAnswersNull) {

@@ -1,8 +1,8 @@
 #include "protocol/file_records.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "imaging/image_utils.h"
@@ -74,8 +74,7 @@ TEST(Base64EncodeTest, MatchesAReferenceDecoding) {
   std::string text = Base64Encode(data);
   std::string bits;
   std::string decoded;
-  const std::string alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   unsigned value = 0;
   int count = 0;
   for (char c : text) {
@@ -142,8 +141,8 @@ TEST_F(FileRecordsTest, FilesTooLargeForARecordAreSkippedNotTruncated) {
     const char* name;
     off_t size;
   } const rows[] = {
-      {"huge.bin", off_t{4} << 30},                // 4 GiB: beyond the 32-bit size
-      {"big.bin", off_t{1600} * 1024 * 1024},      // its text would pass the string limit
+      {"huge.bin", off_t{4} << 30},            // 4 GiB: beyond the 32-bit size
+      {"big.bin", off_t{1600} * 1024 * 1024},  // its text would pass the string limit
   };
   for (const Row& row : rows) {
     std::string path = temp_ / row.name;
@@ -162,9 +161,9 @@ TEST_F(FileRecordsTest, FilesTooLargeForARecordAreSkippedNotTruncated) {
 TEST_F(FileRecordsTest, AppendFileRecordsKeepsOrderAndExistingRecords) {
   Json::Value array(Json::arrayValue);
   array.append("already there");
-  EXPECT_TRUE(AppendFileRecords({"file://" + temp_ / "a.png", temp_ / "notes.txt",
-                                 temp_ / "empty.png", temp_ / "b.png"},
-                                array, RecordKey::kBase64String, AnyFile::kNo));
+  EXPECT_TRUE(AppendFileRecords(
+      {"file://" + temp_ / "a.png", temp_ / "notes.txt", temp_ / "empty.png", temp_ / "b.png"},
+      array, RecordKey::kBase64String, AnyFile::kNo));
   ASSERT_EQ(array.size(), 3u);
   EXPECT_EQ(array[0].asString(), "already there");
   EXPECT_EQ(array[1]["filename"].asString(), "a.png");
@@ -188,8 +187,8 @@ TEST_F(FileRecordsTest, AppendFileRecordsFlags) {
   EXPECT_FALSE(med[0].isMember("base64string"));
 
   Json::Value none(Json::arrayValue);
-  EXPECT_FALSE(AppendFileRecords({temp_ / "notes.txt"}, none, RecordKey::kBase64String,
-                                 AnyFile::kNo));
+  EXPECT_FALSE(
+      AppendFileRecords({temp_ / "notes.txt"}, none, RecordKey::kBase64String, AnyFile::kNo));
   EXPECT_EQ(none.size(), 0u);
 }
 
@@ -235,15 +234,14 @@ TEST_F(FileRecordsTest, FillFileContentsLeavesNonArraysAndRejectsNonObjects) {
     FillFileContents(strings);
     FAIL() << "no error raised";
   } catch (const Json::LogicError& error) {
-    EXPECT_STREQ(error.what(),
-                 "in Json::Value::resolveReference(key, end): requires objectValue");
+    EXPECT_STREQ(error.what(), "in Json::Value::resolveReference(key, end): requires objectValue");
   }
 }
 
 TEST_F(FileRecordsTest, SerialisedLineEndsAreJsonEscapes) {
   Json::Value array(Json::arrayValue);
-  ASSERT_TRUE(AppendFileRecords({temp_ / "notes.txt"}, array, RecordKey::kBase64String,
-                                AnyFile::kYes));
+  ASSERT_TRUE(
+      AppendFileRecords({temp_ / "notes.txt"}, array, RecordKey::kBase64String, AnyFile::kYes));
   std::string json = WriteCompactJson(array);
   EXPECT_NE(json.find("\"base64string\":\"cGxhaW4gdGV4dA==\\r\\n\""), std::string::npos) << json;
 }
@@ -264,8 +262,7 @@ TEST_F(FileRecordsTest, KeptTextsSerialiseLikeCopiedOnes) {
   Json::Value envelope(Json::objectValue);
   envelope["files"] = kept;  // a copy on the way into the answer, as the builder makes
   EXPECT_EQ(WriteCompactJson(envelope["files"]), WriteCompactJson(copied));
-  EXPECT_EQ(envelope["files"][2]["base64string"].asString(),
-            Base64Encode(TinyPng() + "trailer"));
+  EXPECT_EQ(envelope["files"][2]["base64string"].asString(), Base64Encode(TinyPng() + "trailer"));
 }
 
 }  // namespace

@@ -57,9 +57,13 @@ TEST_F(SmallCommandsTest, FilesCommandFillsImagesInOrder) {
   WriteFile(files / "a.png", scratch::TinyPng());
   WriteFile(files / "b.txt", "text");
   Json::Value list(Json::arrayValue);
-  std::string answer = Run("{\"cmd\":\"cfp-0040\",\"session\":\"s9\",\"pdu\":{\"files\":["
-                           "{\"filepath\":\"" + files / "a.png" + "\",\"tag\":1},"
-                           "{\"filepath\":\"" + files / "b.txt" + "\"}]}}");
+  std::string answer =
+      Run("{\"cmd\":\"cfp-0040\",\"session\":\"s9\",\"pdu\":{\"files\":["
+          "{\"filepath\":\"" +
+          files / "a.png" +
+          "\",\"tag\":1},"
+          "{\"filepath\":\"" +
+          files / "b.txt" + "\"}]}}");
   std::string png_text = Base64Encode(scratch::TinyPng());
   std::string escaped;
   for (char c : png_text) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
@@ -87,9 +91,10 @@ TEST_F(SmallCommandsTest, FilesCommandRaisesTheJsonErrorForWrongTypes) {
 TEST_F(SmallCommandsTest, HtmlFileIsWrittenByteExactWithoutMark) {
   ScratchFolder out;
   const std::string html = "<p>\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4</p>\n";
-  std::string answer = Run("{\"cmd\":\"cfp-0060\",\"session\":\"k\",\"pdu\":{\"html\":\"<p>"
-                           "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4</p>\\n\",\"filefullpath\":\"" +
-                           out / "k.HTM" + "\"}}");
+  std::string answer =
+      Run("{\"cmd\":\"cfp-0060\",\"session\":\"k\",\"pdu\":{\"html\":\"<p>"
+          "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4</p>\\n\",\"filefullpath\":\"" +
+          out / "k.HTM" + "\"}}");
   EXPECT_EQ(answer, "{\"cmd\":\"cfp-0060\",\"error\":0,\"pdu\":null,\"session\":\"k\"}\n");
   EXPECT_EQ(ReadFile(out / "k.HTM"), html);
   // The working folder was made under the system temp folder and is gone again.
@@ -163,9 +168,10 @@ TEST(IsHtmlFileNameTest, Table) {
     const char* path;
     bool html;
   } const rows[] = {
-      {"/x/a.html", true}, {"/x/a.HTM", true},    {"/x/a.XhTmL", true}, {"a.htm", true},
-      {"/x/a.txt", false}, {"/x/a.html.txt", false}, {"/x/html", false}, {"/x.html/a", false},
-      {"/x/a.htmlx", false}, {"", false},
+      {"/x/a.html", true}, {"/x/a.HTM", true},   {"/x/a.XhTmL", true},
+      {"a.htm", true},     {"/x/a.txt", false},  {"/x/a.html.txt", false},
+      {"/x/html", false},  {"/x.html/a", false}, {"/x/a.htmlx", false},
+      {"", false},
   };
   for (const Row& row : rows) EXPECT_EQ(IsHtmlFileName(row.path), row.html) << row.path;
 }

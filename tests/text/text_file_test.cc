@@ -26,8 +26,8 @@ std::string Encode(const char* charset, const std::string& text) {
 }
 
 std::string HtmlDeclaring(const std::string& charset, const std::string& body) {
-  return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=" +
-         charset + "\"></head><body>" + body + "</body></html>";
+  return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=" + charset +
+         "\"></head><body>" + body + "</body></html>";
 }
 
 // Runs with a fixed starting code page, as on a host whose ANSI code page is 1252.
@@ -57,10 +57,10 @@ TEST(LooksLikeUtf8Test, Table) {
       {"caf\xC3\xA9\x01", false},          // control byte
       {"\x7F\xC3\xA9", false},
       {"\x0B\xC3\xA9", false},
-      {"\x80", false},              // continuation without lead
+      {"\x80", false},  // continuation without lead
       {"\xC3\xA9\xFE", false},
-      {"\xC3\x41", false},          // sequence broken by ASCII
-      {"\xC3\xA9\xE2\x82", true},   // data ends inside a sequence: result so far
+      {"\xC3\x41", false},         // sequence broken by ASCII
+      {"\xC3\xA9\xE2\x82", true},  // data ends inside a sequence: result so far
       {"\xE2\x82", false},
       {std::string("\xC3\xA9\0\x01", 4), true},  // stops at the first 0
       {"\xB0\xA1\xB0\xA2", false},               // EUC-KR bytes
@@ -122,7 +122,10 @@ TEST_F(TextDecodingTest, ByteOrderMarks) {
   EXPECT_EQ(Decode(std::string("\xFF\xFE\x00\xDEx\0", 6)), "\xEF\xBF\xBDx");  // lone surrogate
   EXPECT_EQ(Decode(std::string("\xFF\xFEh\0\0\0i\0", 8)), "h");  // ends at the first 0 unit
   EXPECT_EQ(Decode("\xFF\xFE"), "");
-  EXPECT_EQ(Decode("\xEF\xBB\xBF" "abc"), "\xEF\xBB\xBF" "abc");  // UTF-8 mark kept as U+FEFF
+  EXPECT_EQ(Decode("\xEF\xBB\xBF"
+                   "abc"),
+            "\xEF\xBB\xBF"
+            "abc");  // UTF-8 mark kept as U+FEFF
 }
 
 TEST_F(TextDecodingTest, OddLengthUtf16DropsTheHalfUnit) {
@@ -138,18 +141,21 @@ TEST_F(TextDecodingTest, Utf8WithoutMark) {
 }
 
 TEST_F(TextDecodingTest, LegacyEncodingsByMetaCharset) {
-  const std::string korean = "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4";  // 한국어
+  const std::string korean = "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4";    // 한국어
   const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E";  // 日本語
-  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";                // 中文
-  const std::string taiwan = "\xE7\xB9\x81\xE9\xAB\x94";                 // 繁體
+  const std::string chinese = "\xE4\xB8\xAD\xE6\x96\x87";               // 中文
+  const std::string taiwan = "\xE7\xB9\x81\xE9\xAB\x94";                // 繁體
   struct Row {
     const char* iconv_name;
     const char* declared;
     std::string text;
   } const rows[] = {
-      {"EUC-KR", "euc-kr", korean},       {"CP949", "ksc5601", korean},
-      {"SHIFT_JIS", "Shift_JIS", japanese}, {"EUC-JP", "euc-jp", japanese},
-      {"ISO-2022-JP", "iso-2022-jp", japanese}, {"GB2312", "gb2312", chinese},
+      {"EUC-KR", "euc-kr", korean},
+      {"CP949", "ksc5601", korean},
+      {"SHIFT_JIS", "Shift_JIS", japanese},
+      {"EUC-JP", "euc-jp", japanese},
+      {"ISO-2022-JP", "iso-2022-jp", japanese},
+      {"GB2312", "gb2312", chinese},
       {"BIG5", "big5", taiwan},
   };
   for (const Row& row : rows) {
@@ -168,7 +174,9 @@ TEST_F(TextDecodingTest, UnknownCharsetFallsBackToTheAnsiCodePage) {
 
 TEST_F(TextDecodingTest, UpperCaseUtf8DeclarationOnBytesThatFailTheTest) {
   // A control byte fails the UTF-8 test; the declaration still selects UTF-8.
-  std::string html = HtmlDeclaring("UTF-8", "\x01" "caf\xC3\xA9");
+  std::string html = HtmlDeclaring("UTF-8",
+                                   "\x01"
+                                   "caf\xC3\xA9");
   EXPECT_EQ(Decode(html), html);
 }
 
@@ -198,7 +206,7 @@ TEST(AnsiCodePageTest, FromOverrideOrLocale) {
   struct Row {
     const char* lang;
     int code_page;
-  } const rows[] = {{"ko_KR.UTF-8", 949}, {"ja_JP.UTF-8", 932}, {"zh_CN.UTF-8", 936},
+  } const rows[] = {{"ko_KR.UTF-8", 949}, {"ja_JP.UTF-8", 932},  {"zh_CN.UTF-8", 936},
                     {"zh_TW.UTF-8", 950}, {"de_DE.UTF-8", 1252}, {"C", 1252}};
   for (const Row& row : rows) {
     ::setenv("LANG", row.lang, 1);

@@ -140,9 +140,8 @@ TEST(DeleteFoldersOfTest, DeletesEachInOrder) {
   WriteFile(temp / "b/x.png", "x");
   StdoutCapture capture;
   DeleteFoldersOf({temp / "a", temp / "b/x.png"});
-  EXPECT_EQ(capture.Text(), "\n RemoveDirectory : [ " + temp / "a" + " ]" +
-                                "\n DeleteFile : [ " + temp / "b/x.png ]" +
-                                "\n RemoveDirectory : [ " + temp / "b" + " ]");
+  EXPECT_EQ(capture.Text(), "\n RemoveDirectory : [ " + temp / "a" + " ]" + "\n DeleteFile : [ " +
+                                temp / "b/x.png ]" + "\n RemoveDirectory : [ " + temp / "b" + " ]");
 }
 
 }  // namespace

@@ -91,12 +91,12 @@ TEST(GetFileKindTest, JudgesByTheMediaTypeOfTheExtension) {
     const char* path;
     FileKind kind;
   } const rows[] = {
-      {"clip.SWF", FileKind::kFlash},   {"/x/a.swf", FileKind::kFlash},
-      {"/x/a.png", FileKind::kImage},   {"/x/A.JPG", FileKind::kImage},
-      {"b.gif", FileKind::kImage},      {"c.bmp", FileKind::kImage},
-      {"d.mp3", FileKind::kAudio},      {"e.wav", FileKind::kAudio},
-      {"f.mp4", FileKind::kVideo},      {"g.avi", FileKind::kVideo},
-      {"h.txt", FileKind::kOther},      {"i.docx", FileKind::kOther},
+      {"clip.SWF", FileKind::kFlash},     {"/x/a.swf", FileKind::kFlash},
+      {"/x/a.png", FileKind::kImage},     {"/x/A.JPG", FileKind::kImage},
+      {"b.gif", FileKind::kImage},        {"c.bmp", FileKind::kImage},
+      {"d.mp3", FileKind::kAudio},        {"e.wav", FileKind::kAudio},
+      {"f.mp4", FileKind::kVideo},        {"g.avi", FileKind::kVideo},
+      {"h.txt", FileKind::kOther},        {"i.docx", FileKind::kOther},
       {"/x.png/noext", FileKind::kOther}, {"", FileKind::kOther},
       {"j.unknownext", FileKind::kOther},
   };

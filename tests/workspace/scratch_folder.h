@@ -95,8 +95,7 @@ class StdoutCapture {
  public:
   StdoutCapture() {
     std::fflush(stdout);
-    std::string name =
-        std::filesystem::temp_directory_path().string() + "/orvo-capture-XXXXXX";
+    std::string name = std::filesystem::temp_directory_path().string() + "/orvo-capture-XXXXXX";
     fd_ = ::mkstemp(name.data());
     ::unlink(name.c_str());
     saved_ = ::dup(STDOUT_FILENO);

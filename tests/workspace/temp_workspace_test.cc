@@ -93,8 +93,8 @@ TEST(TimestampPrefixTest, HoldsLocalTimeToTheMinuteMillisecondsAndEightRandomCha
   struct tm local;
   localtime_r(&before, &local);
   char expected[48];
-  std::snprintf(expected, sizeof expected, "%04d%02d%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday);
+  std::snprintf(expected, sizeof expected, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday);
   EXPECT_EQ(prefix.substr(0, 8), expected);
   EXPECT_LT(std::stoi(prefix.substr(12, 3)), 1000);  // milliseconds, not seconds
 }
@@ -102,8 +102,7 @@ TEST(TimestampPrefixTest, HoldsLocalTimeToTheMinuteMillisecondsAndEightRandomCha
 TEST_F(TempWorkspaceTest, TempFileNameCreatesTheFolderButNotTheFile) {
   std::string folder = temp_ / "names";
   std::string name = TempFileName(folder);
-  EXPECT_TRUE(std::regex_match(name, std::regex(folder + "/[0-9]{15}_[0-9A-Z]{8}\\.tmp")))
-      << name;
+  EXPECT_TRUE(std::regex_match(name, std::regex(folder + "/[0-9]{15}_[0-9A-Z]{8}\\.tmp"))) << name;
   EXPECT_TRUE(IsFolder(folder));
   EXPECT_FALSE(Exists(name));
   EXPECT_EQ(TempFileName(""), "");

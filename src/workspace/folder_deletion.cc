@@ -79,6 +79,11 @@ bool DeleteTree(const std::string& folder) {
 
 bool DeleteFolderOf(const std::string& path) {
   if (path.empty()) return false;
+  // A root that is not a folder comes back from NewTempFolder as the "request folder"; read as
+  // a file, its folder would be the system temp folder itself.
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  if (IsWorkspaceRoot(trimmed)) return false;
   std::string folder;
   struct stat info;
   // lstat: a link to a folder is treated as a file, so its folder (not the target) goes.

@@ -18,8 +18,8 @@ bool DeleteTree(const std::string& folder);
 // Deletes the files directly inside a folder, then the folder: path names the folder itself
 // or a file in it (every "file:///" in it is read as "/"). Sub-folders are not descended into:
 // each gives a failed DeleteFile line and keeps the folder. Returns whether the folder was
-// removed. A path without a folder part, or whose folder is a workspace root "TAVU", deletes
-// nothing and returns false.
+// removed. A path without a folder part, a path that is a workspace root "TAVU" (file or
+// folder), or a path whose folder is one, deletes nothing and returns false.
 bool DeleteFolderOf(const std::string& path);
 
 // DeleteFolderOf for each path, in order.

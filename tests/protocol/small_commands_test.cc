@@ -144,6 +144,18 @@ TEST_F(SmallCommandsTest, HtmlFileErrorNumbers) {
   EXPECT_EQ(Leftovers(temp_ / "TAVU"), 0);
 }
 
+TEST_F(SmallCommandsTest, HtmlFileWithoutUsableRootLeavesTheTempFolderAlone) {
+  ScratchFolder out;
+  WriteFile(temp_ / "TAVU", "a file where the root should be");
+  WriteFile(temp_ / "unrelated.txt", "keep");
+  Run("{\"cmd\":\"cfp-0060\",\"pdu\":{\"html\":\"<p>\",\"filefullpath\":\"" + out / "a.html" +
+      "\"}}");
+  EXPECT_EQ(request_.error, 0);
+  EXPECT_EQ(ReadFile(out / "a.html"), "<p>");
+  EXPECT_EQ(ReadFile(temp_ / "unrelated.txt"), "keep");
+  EXPECT_EQ(log_, "doCMD [14]\n");
+}
+
 TEST_F(SmallCommandsTest, HtmlFileWrongTypesRaiseTheJsonErrorAndLeaveNoFolder) {
   ScratchFolder out;
   for (const std::string& pdu :

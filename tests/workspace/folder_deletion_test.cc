@@ -110,6 +110,21 @@ TEST(DeleteFolderOfTest, GoneRequestFolderLeavesTheSharedRootAlone) {
   EXPECT_TRUE(Exists(second + "/other-request.png"));
 }
 
+TEST(DeleteFolderOfTest, RootThatIsAFileNeverEmptiesTheTempFolder) {
+  ScratchFolder temp;
+  scratch::TempDirOverride tmpdir(temp.path());
+  WriteFile(temp / "TAVU", "a file where the root should be");
+  WriteFile(temp / "someone-elses.txt", "keep");
+  std::string folder = NewTempFolder();
+  ASSERT_EQ(folder, temp / "TAVU");
+  StdoutCapture capture;
+  EXPECT_FALSE(DeleteFolderOf(folder));
+  EXPECT_FALSE(DeleteFolderOf(temp / "TAVU/"));
+  EXPECT_EQ(capture.Text(), "");
+  EXPECT_TRUE(Exists(temp / "someone-elses.txt"));
+  EXPECT_TRUE(Exists(temp / "TAVU"));
+}
+
 TEST(DeleteFolderOfTest, LinksInsideAreRemovedNotFollowed) {
   ScratchFolder temp;
   ScratchFolder outside;

@@ -45,6 +45,29 @@ inline char* EncodeGroups(const unsigned char* in, size_t groups, char* out) {
   return out;
 }
 
+// The 8 bytes at in as a big-endian number.
+inline uint64_t LoadBigEndian64(const unsigned char* in) {
+  uint64_t value;
+  std::memcpy(&value, in, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  value = __builtin_bswap64(value);
+#endif
+  return value;
+}
+
+// One whole line: 57 bytes to 76 characters, two groups per 8-byte load. The loads of the
+// nine double groups end at byte 56 of the line, so nothing past the line is read.
+inline char* EncodeLine(const unsigned char* in, char* out) {
+  for (int pair = 0; pair < 9; ++pair, in += 6, out += 8) {
+    uint64_t value = LoadBigEndian64(in);
+    PutPair(out, (value >> 52) & 0xFFF);
+    PutPair(out + 2, (value >> 40) & 0xFFF);
+    PutPair(out + 4, (value >> 28) & 0xFFF);
+    PutPair(out + 6, (value >> 16) & 0xFFF);
+  }
+  return EncodeGroups(in, 1, out);
+}
+
 bool PassesImageTest(const std::string& path) { return IsReadableImage(path) || IsRiffFile(path); }
 
 Json::Value TextValue(const EncodedFile& encoded) {
@@ -62,7 +85,7 @@ size_t Base64Encode(const unsigned char* data, size_t length, char* out) {
   char* start = out;
   size_t full_lines = length / kLineBytes;
   for (size_t line = 0; line < full_lines; ++line) {
-    out = EncodeGroups(data, kLineBytes / 3, out);
+    out = EncodeLine(data, out);
     data += kLineBytes;
     *out++ = '\r';
     *out++ = '\n';

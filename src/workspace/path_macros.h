@@ -13,8 +13,8 @@
 //   $MYDOCUMENTS    XDG_DOCUMENTS_DIR of user-dirs.dirs, else ~/Documents
 //   $PROFILE        $HOME
 //   $PROGRAM_FILES  /opt
-// The result always ends with '/': "$APPDATA/Cache/tmp" gives "{config}/Cache/tmp/", "/work"
-// gives "/work/". Empty stays empty. A relative path whose first component is no macro
+// The result always ends with '/': "$APPDATA/Cache/tmp" gives "{config}/Cache/tmp/", "/srv/data"
+// gives "/srv/data/". Empty stays empty. A relative path whose first component is no macro
 // ("work/tmp", "$TEMP/x"), or a macro whose folder cannot be found, gives an empty string,
 // which callers read as "use the system temp folder".
 std::string ExpandPathMacros(std::string path);

@@ -61,7 +61,7 @@ TEST_F(PathMacrosTest, ExpandsMacrosToXdgFolders) {
       {"$MyDocuments/", home + "/Documents/"},
       {"$PROFILE/a/b/", home + "/a/b/"},
       {"$PROGRAM_FILES/OrvoEditor", "/opt/OrvoEditor/"},
-      {"/work", "/work/"},
+      {"/srv/data", "/srv/data/"},
       {"/", "/"},
       {"", ""},
       {"work/tmp", ""},

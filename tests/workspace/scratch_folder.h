@@ -1,7 +1,7 @@
 #ifndef ORVO_TESTS_WORKSPACE_SCRATCH_FOLDER_H_
 #define ORVO_TESTS_WORKSPACE_SCRATCH_FOLDER_H_
 
-// Test helpers: a fresh folder that is removed afterwards, small file utilities, and a capture
+// Test utilities: a fresh folder that is removed afterwards, small file utilities, and a capture
 // of the service's log lines (standard output).
 
 #include <fcntl.h>

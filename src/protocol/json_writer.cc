@@ -36,6 +36,20 @@ void AppendEscapedString(const char* begin, const char* end, std::string& out) {
   out.push_back('"');
 }
 
+// The written size of a string with its quotes. Base64 file records escape a CR LF every 76
+// characters, so the escapes must be counted for the output to be allocated only once.
+size_t WrittenStringSize(const char* begin, const char* end) {
+  size_t size = static_cast<size_t>(end - begin) + 2;
+  for (const char* p = begin; p != end; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    bool short_form = c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' ||
+                      c == '\r' || c == '\t';
+    size += short_form ? 1 : 5;
+  }
+  return size;
+}
+
 // An upper bound of the written size, so the output is allocated once.
 size_t EstimateSize(const Json::Value& value) {
   switch (value.type()) {
@@ -43,14 +57,18 @@ size_t EstimateSize(const Json::Value& value) {
       const char* begin = nullptr;
       const char* end = nullptr;
       value.getString(&begin, &end);
-      return static_cast<size_t>(end - begin) + 8;
+      return WrittenStringSize(begin, end);
     }
     case Json::arrayValue:
     case Json::objectValue: {
       size_t total = 2;
       for (auto it = value.begin(); it != value.end(); ++it) {
         total += EstimateSize(*it) + 1;
-        if (value.isObject()) total += it.name().size() + 3;
+        if (value.isObject()) {
+          const char* name_end = nullptr;
+          const char* name = it.memberName(&name_end);
+          total += WrittenStringSize(name, name_end) + 1;
+        }
       }
       return total;
     }

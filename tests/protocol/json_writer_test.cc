@@ -81,6 +81,22 @@ TEST(JsonWriter, WritesMultiMegabyteBase64TextWhole) {
   EXPECT_EQ(WriteCompactJson(Json::Value(text)), expected);
 }
 
+TEST(JsonWriter, ReservesTheWholeOutputOnce) {
+  // A record of a large file: had the buffer grown, its capacity would be far above its size.
+  std::string text;
+  for (int i = 0; i < 100000; ++i) text += std::string(76, 'Q') + "\r\n";
+  Json::Value record(Json::objectValue);
+  record["base64string"] = text;
+  record["filename"] = "a\tb.png";
+  Json::Value files(Json::arrayValue);
+  files.append(record);
+  std::string out;
+  AppendCompactJson(files, out);
+  // Each line is 76 characters and the four of the escaped CR LF; 43 bytes of structure.
+  EXPECT_EQ(out.size(), 100000u * 80 + 43);
+  EXPECT_LE(out.capacity(), out.size() + 64);
+}
+
 TEST(JsonWriter, StringWithEmbeddedZeroIsWrittenWhole) {
   std::string text("a\0b", 3);
   EXPECT_EQ(WriteCompactJson(Json::Value(text)), "\"a\\u0000b\"\n");

@@ -9,6 +9,7 @@
 
 #include "imaging/image_utils.h"
 #include "imaging/webp.h"
+#include "platform/bus_error_guard.h"
 #include "platform/log.h"
 #include "protocol/text_conversion.h"
 #include "workspace/path_macros.h"
@@ -118,6 +119,22 @@ std::string Base64Encode(std::string_view data) {
   return text;
 }
 
+namespace {
+
+struct MappedEncode {
+  const unsigned char* data;
+  size_t length;
+  char* out;
+  size_t written;
+};
+
+void RunMappedEncode(void* context) {
+  auto* job = static_cast<MappedEncode*>(context);
+  job->written = Base64Encode(job->data, job->length, job->out);
+}
+
+}  // namespace
+
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded) {
   encoded = EncodedFile();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -142,13 +159,18 @@ bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile
   ::madvise(view, length, MADV_SEQUENTIAL);
   size_t room = Base64BufferSize(length);
   encoded.text.reset(new (std::nothrow) char[room]);
+  bool complete = false;
   if (encoded.text != nullptr) {
-    encoded.text_length =
-        Base64Encode(static_cast<const unsigned char*>(view), length, encoded.text.get());
+    MappedEncode job{static_cast<const unsigned char*>(view), length, encoded.text.get(), 0};
+    // Another process may shorten the file while it is mapped; that must fail this record,
+    // not end the service.
+    complete = CallCatchingBusError(RunMappedEncode, &job);
+    encoded.text_length = job.written;
     encoded.size = static_cast<uint32_t>(length);
   }
   ::munmap(view, length);
-  return encoded.text != nullptr;
+  if (!complete) encoded = EncodedFile();
+  return complete;
 }
 
 bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array, RecordKey key,

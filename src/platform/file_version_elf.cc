@@ -12,6 +12,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/bus_error_guard.h"
+
 namespace {
 
 constexpr char kNoVersion[] = "0.0.0.0";
@@ -213,6 +215,17 @@ class MappedFile {
   size_t size_ = 0;
 };
 
+struct VersionLookup {
+  std::string_view data;
+  std::optional<Version> version;
+};
+
+void LookUpVersion(void* context) {
+  auto* lookup = static_cast<VersionLookup*>(context);
+  lookup->version = ReadElf(lookup->data);
+  if (!lookup->version) lookup->version = ReadPe(lookup->data);
+}
+
 }  // namespace
 
 std::string FileVersionOf(const std::string& path) {
@@ -220,9 +233,10 @@ std::string FileVersionOf(const std::string& path) {
   MappedFile file(path);
   std::string_view data = file.data();
   if (data.empty()) return kNoVersion;
-  std::optional<Version> version = ReadElf(data);
-  if (!version) version = ReadPe(data);
-  if (!version) return kNoVersion;
+  // The companion may be replaced by its installer while we read it.
+  VersionLookup lookup{data, std::nullopt};
+  if (!CallCatchingBusError(LookUpVersion, &lookup) || !lookup.version) return kNoVersion;
+  const std::optional<Version>& version = lookup.version;
   char text[32];
   std::snprintf(text, sizeof text, "%u.%u.%u.%u", version->part[0], version->part[1],
                 version->part[2], version->part[3]);

@@ -4,12 +4,21 @@
 
 #include <string>
 
+#include "imaging/image_utils.h"
 #include "platform/executable_path.h"
+#include "platform/log.h"
 #include "service/endpoint.h"
 
 int main() {
   // A peer that closes its TLS connection early must not end the process with SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
+
+  // Request threads convert images, so the library must be up before the first request; without
+  // it the service does not start.
+  if (!InitializeImaging()) {
+    Log("GDI+ 라이브러리를 초기화할 수 없습니다.\n");
+    return 0;
+  }
 
   std::string folder = ExecutableFolder();
   if (folder.empty()) return 0;  // No path to look for the certificates under.

@@ -1,0 +1,163 @@
+#include "imaging/image_decoder.h"
+
+#include <Magick++.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "imaging/image_utils.h"
+
+namespace {
+
+// No picture we accept comes near this; a larger file is refused before it is read.
+constexpr off_t kMaxInputBytes = 1LL << 30;
+
+bool StartsWith(std::string_view bytes, std::string_view prefix) {
+  return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
+}
+
+uint32_t LittleEndian32(std::string_view bytes, size_t at) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+const char* CoderName(DecodableFormat format) {
+  switch (format) {
+    case DecodableFormat::kBmp:
+      return "BMP";
+    case DecodableFormat::kJpeg:
+      return "JPEG";
+    case DecodableFormat::kGif:
+      return "GIF";
+    case DecodableFormat::kPng:
+      return "PNG";
+    case DecodableFormat::kTiff:
+      return "TIFF";
+    case DecodableFormat::kWebp:
+      return "WEBP";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+DecodableFormat DetectDecodableFormat(std::string_view bytes) {
+  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n")) return DecodableFormat::kPng;
+  if (StartsWith(bytes, "\xFF\xD8\xFF")) return DecodableFormat::kJpeg;
+  if (StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a")) return DecodableFormat::kGif;
+  if (StartsWith(bytes, "BM") && bytes.size() >= 26) return DecodableFormat::kBmp;
+  if (StartsWith(bytes, std::string_view("II*\0", 4)) ||
+      StartsWith(bytes, std::string_view("MM\0*", 4))) {
+    return DecodableFormat::kTiff;
+  }
+  if (StartsWith(bytes, "RIFF") && bytes.size() >= 12 && bytes.compare(8, 4, "WEBP") == 0) {
+    return DecodableFormat::kWebp;
+  }
+  // EMR_HEADER record type 1, then the " EMF" signature at offset 40.
+  if (bytes.size() >= 88 && LittleEndian32(bytes, 0) == 1 &&
+      LittleEndian32(bytes, 40) == 0x464D4520) {
+    return DecodableFormat::kEmf;
+  }
+  return DecodableFormat::kNone;
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInputBytes) {
+    close(fd);
+    return false;
+  }
+  bytes->resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t n = read(fd, &(*bytes)[done], bytes->size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  bytes->resize(done);  // A file that shrank while read keeps what was there.
+  return true;
+}
+
+namespace {
+
+// Decodes a blob whose leading bytes are `head` (at least its first 88 bytes, when it has them).
+bool DecodeBlob(std::string_view head, const Magick::Blob& blob, Magick::Image* image) {
+  const char* coder = CoderName(DetectDecodableFormat(head));
+  if (coder == nullptr) return false;
+  try {
+    image->subRange(1);  // Only the first frame of a GIF or TIFF.
+    image->magick(coder);
+    image->read(blob);
+  } catch (const Magick::WarningCorruptImage&) {
+    return false;  // Truncated data: the library filled the rest in; that is not the picture.
+  } catch (const Magick::Warning&) {
+    // Other warnings (an unknown TIFF tag, a colour profile) leave a sound picture.
+  } catch (const Magick::Exception&) {
+    return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  long long pixels = static_cast<long long>(image->columns()) * image->rows();
+  return pixels > 0 && pixels <= kMaxImagePixels;
+}
+
+}  // namespace
+
+bool DecodeRasterImage(std::string_view bytes, Magick::Image* image) {
+  if (DetectDecodableFormat(bytes) == DecodableFormat::kNone) return false;
+  Magick::Blob blob(bytes.data(), bytes.size());
+  return DecodeBlob(bytes, blob, image);
+}
+
+bool DecodeRasterFile(const std::string& path, Magick::Image* image) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInputBytes ||
+      st.st_size == 0) {
+    close(fd);
+    return false;
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  char* buffer = static_cast<char*>(std::malloc(size));
+  if (buffer == nullptr) {
+    close(fd);
+    return false;
+  }
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = read(fd, buffer + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  Magick::Blob blob;
+  blob.updateNoCopy(buffer, done, Magick::Blob::MallocAllocator);  // the blob frees it
+  return DecodeBlob(std::string_view(buffer, std::min<size_t>(done, 128)), blob, image);
+}
+
+bool WriteFileOnce(const std::string& path, std::string_view bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool ok = close(fd) == 0 && done == bytes.size();
+  if (!ok) unlink(path.c_str());
+  return ok;
+}

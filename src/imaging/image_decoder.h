@@ -1,0 +1,44 @@
+#ifndef ORVO_IMAGING_IMAGE_DECODER_H_
+#define ORVO_IMAGING_IMAGE_DECODER_H_
+
+// Internal to the imaging library: reading files and choosing a decoder by their bytes.
+
+#include <string>
+#include <string_view>
+
+namespace Magick {
+class Image;
+}
+
+// The formats a file may be decoded as. Everything else is refused before the image library
+// sees it, so that no file reaches an external delegate or a coder picked by its name.
+enum class DecodableFormat {
+  kBmp,
+  kJpeg,
+  kGif,
+  kPng,
+  kTiff,
+  kWebp,
+  kEmf,  // rendered through the metafile path only
+  kNone,
+};
+
+DecodableFormat DetectDecodableFormat(std::string_view bytes);
+
+// Reads a whole regular file into *bytes; false when it cannot be read or exceeds the largest
+// input we accept.
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+
+// Decodes `bytes` as an allow-listed raster format into *image (the first frame). False for
+// any other format, a decode error or warning about corrupt data, a picture without pixels or
+// one beyond the pixel cap.
+bool DecodeRasterImage(std::string_view bytes, Magick::Image* image);
+
+// The same for the file at `path`, read straight into the decoder's buffer (no copy of large
+// pictures). False also when the file cannot be read.
+bool DecodeRasterFile(const std::string& path, Magick::Image* image);
+
+// Writes `bytes` to `path` (created or truncated). A short write removes the partial file.
+bool WriteFileOnce(const std::string& path, std::string_view bytes);
+
+#endif  // ORVO_IMAGING_IMAGE_DECODER_H_

@@ -1,0 +1,61 @@
+#include "imaging/webp.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/process.h"
+#include "workspace/editor_folder.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kDecoderTimeLimit{30000};
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+std::string DecoderProgram() {
+  std::string bundled = EditorDataFolder() + "/dwebp.exe";
+  if (IsExecutableFile(bundled)) return bundled;
+  return "dwebp";
+}
+
+// The decoder reads any argument that starts with '-' as an option; a relative name such as
+// "-x.webp" must still arrive as a file name.
+std::string AsFileArgument(const std::string& path) {
+  return !path.empty() && path[0] == '-' ? "./" + path : path;
+}
+
+bool IsNonEmptyFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
+}  // namespace
+
+bool IsRiffFile(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char magic[4];
+  size_t got = std::fread(magic, 1, sizeof magic, file);
+  std::fclose(file);
+  return got == sizeof magic && std::memcmp(magic, "RIFF", 4) == 0;
+}
+
+bool ConvertWebpToPng(const std::string& source_path, const std::string& destination_path) {
+  if (source_path.empty() || destination_path.empty()) return false;
+  std::vector<std::string> argv = {DecoderProgram(), AsFileArgument(source_path), "-o",
+                                   AsFileArgument(destination_path)};
+  ProcessOutcome outcome = RunAndWaitFor(argv, kDecoderTimeLimit);
+  if (outcome.Succeeded() && IsNonEmptyFile(destination_path)) return true;
+  // A decoder that failed or was killed may have left part of a PNG behind; an answer must
+  // never name it.
+  if (outcome.started) unlink(destination_path.c_str());
+  return false;
+}

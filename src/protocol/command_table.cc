@@ -4,6 +4,7 @@
 
 #include "platform/log.h"
 #include "protocol/command_request.h"
+#include "protocol/small_commands.h"
 #include "protocol/version_command.h"
 
 namespace {
@@ -22,10 +23,10 @@ constexpr CommandEntry kCommands[] = {
     {"cfp-0010", 3, nullptr, nullptr},
     {"cfp-0011", 4, nullptr, nullptr},
     {"cfp-0020", 5, nullptr, nullptr},
-    {"cfp-0030", 8, nullptr, nullptr},
-    {"cfp-0040", 9, nullptr, nullptr},
+    {"cfp-0030", 8, RunCleanupCommand, BuildCleanupPdu},
+    {"cfp-0040", 9, RunFilesCommand, BuildFilesPdu},
     {"cfp-0050", 11, nullptr, nullptr},
-    {"cfp-0060", 14, nullptr, nullptr},
+    {"cfp-0060", 14, RunHtmlFileCommand, nullptr},
     {"cfp-1000", 15, RunVersionCommand, BuildVersionPdu},
 };
 

@@ -1,0 +1,35 @@
+#include "fetch/mime_type.h"
+
+#include <gio/gio.h>
+
+#include <memory>
+
+namespace {
+
+struct GFreeDeleter {
+  void operator()(gchar* text) const { g_free(text); }
+};
+using GTextPtr = std::unique_ptr<gchar, GFreeDeleter>;
+
+// The last component of url's path: after the last '/' (or '\', which Windows-style paths in
+// pages still use), with the query and fragment cut off.
+std::string NameOf(const std::string& url) {
+  std::string path = url.substr(0, url.find_first_of("?#"));
+  size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::string GetMimeTypeFromUrl(const std::string& url) {
+  std::string name = NameOf(url);
+  if (name.empty()) return {};
+  gboolean uncertain = FALSE;
+  GTextPtr content_type(g_content_type_guess(name.c_str(), nullptr, 0, &uncertain));
+  if (!content_type) return {};
+  // With neither a known extension nor data, GIO answers the generic type as a guess.
+  if (uncertain && g_content_type_is_unknown(content_type.get())) return {};
+  GTextPtr mime_type(g_content_type_get_mime_type(content_type.get()));
+  if (!mime_type) return {};
+  return mime_type.get();
+}

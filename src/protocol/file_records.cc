@@ -1,0 +1,202 @@
+#include "protocol/file_records.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "imaging/image_utils.h"
+#include "imaging/webp.h"
+#include "platform/log.h"
+#include "protocol/text_conversion.h"
+#include "workspace/path_macros.h"
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr size_t kLineChars = 76;
+constexpr size_t kLineBytes = kLineChars / 4 * 3;  // 57
+
+// The two output characters of every 12-bit value: one lookup per half of a 3-byte group.
+struct PairTable {
+  char pairs[4096][2];
+  constexpr PairTable() : pairs() {
+    for (int i = 0; i < 4096; ++i) {
+      pairs[i][0] = kAlphabet[i >> 6];
+      pairs[i][1] = kAlphabet[i & 63];
+    }
+  }
+};
+constexpr PairTable kPairs;
+
+inline void PutPair(char* out, uint32_t twelve_bits) {
+  std::memcpy(out, kPairs.pairs[twelve_bits], 2);
+}
+
+// Encodes whole groups: 3*groups bytes to 4*groups characters.
+inline char* EncodeGroups(const unsigned char* in, size_t groups, char* out) {
+  for (size_t g = 0; g < groups; ++g, in += 3, out += 4) {
+    uint32_t value = (uint32_t{in[0]} << 16) | (uint32_t{in[1]} << 8) | in[2];
+    PutPair(out, value >> 12);
+    PutPair(out + 2, value & 0xFFF);
+  }
+  return out;
+}
+
+bool PassesImageTest(const std::string& path) {
+  return IsReadableImage(path) || IsRiffFile(path);
+}
+
+Json::Value TextValue(const EncodedFile& encoded) {
+  return Json::Value(encoded.text.get(), encoded.text.get() + encoded.text_length);
+}
+
+}  // namespace
+
+size_t Base64BufferSize(size_t length) {
+  size_t chars = (length + 2) / 3 * 4;
+  return chars + 2 * ((chars + kLineChars - 1) / kLineChars) + 1;
+}
+
+size_t Base64Encode(const unsigned char* data, size_t length, char* out) {
+  char* start = out;
+  size_t full_lines = length / kLineBytes;
+  for (size_t line = 0; line < full_lines; ++line) {
+    out = EncodeGroups(data, kLineBytes / 3, out);
+    data += kLineBytes;
+    *out++ = '\r';
+    *out++ = '\n';
+  }
+  size_t rest = length - full_lines * kLineBytes;
+  if (rest > 0) {
+    out = EncodeGroups(data, rest / 3, out);
+    data += rest / 3 * 3;
+    size_t tail = rest % 3;
+    if (tail > 0) {
+      uint32_t value = uint32_t{data[0]} << 16;
+      if (tail == 2) value |= uint32_t{data[1]} << 8;
+      *out++ = kAlphabet[(value >> 18) & 63];
+      *out++ = kAlphabet[(value >> 12) & 63];
+      *out++ = tail == 2 ? kAlphabet[(value >> 6) & 63] : '=';
+      *out++ = '=';
+    }
+    *out++ = '\r';
+    *out++ = '\n';
+  }
+  *out = '\0';
+  return static_cast<size_t>(out - start);
+}
+
+std::string Base64Encode(std::string_view data) {
+  std::string text(Base64BufferSize(data.size()), '\0');
+  size_t written =
+      Base64Encode(reinterpret_cast<const unsigned char*>(data.data()), data.size(), text.data());
+  text.resize(written);
+  return text;
+}
+
+bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded) {
+  encoded = EncodedFile();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat info;
+  // Regular files only, tested before the image test reads anything: a page could name a
+  // pipe or a device such as /dev/zero, which would never end.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
+      (image_only == ImageOnly::kYes && !PassesImageTest(path))) {
+    ::close(fd);
+    return false;
+  }
+  uint64_t length = static_cast<uint64_t>(info.st_size);
+  if (length > UINT32_MAX || Base64BufferSize(length) - 1 > kMaxRecordText) {
+    Log("\n file too large for a record [%s]", path.c_str());
+    ::close(fd);
+    return false;
+  }
+  void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (view == MAP_FAILED) return false;
+  ::madvise(view, length, MADV_SEQUENTIAL);
+  size_t room = Base64BufferSize(length);
+  encoded.text.reset(new (std::nothrow) char[room]);
+  if (encoded.text != nullptr) {
+    encoded.text_length =
+        Base64Encode(static_cast<const unsigned char*>(view), length, encoded.text.get());
+    encoded.size = static_cast<uint32_t>(length);
+  }
+  ::munmap(view, length);
+  return encoded.text != nullptr;
+}
+
+bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array, RecordKey key,
+                       AnyFile any_file) {
+  ImageOnly image_only =
+      key == RecordKey::kBase64String && any_file == AnyFile::kNo ? ImageOnly::kYes
+                                                                  : ImageOnly::kNo;
+  const char* content_key = key == RecordKey::kMedFile ? "medfile" : "base64string";
+  bool appended = false;
+  for (const std::string& given : paths) {
+    std::string path = RemoveFileUrl(given);
+    EncodedFile encoded;
+    if (!EncodeFileBase64(path, image_only, encoded) || encoded.size == 0) continue;
+    Json::Value record(Json::objectValue);
+    record["filename"] = WideToUtf8(FileNamePart(path));
+    record["filepath"] = WideToUtf8(path);
+    record[content_key] = TextValue(encoded);
+    encoded.text.reset();
+    array[array.size()] = std::move(record);
+    appended = true;
+  }
+  return appended;
+}
+
+bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value) {
+  bool made = false;
+  for (const std::string& given : paths) {
+    std::string path = RemoveFileUrl(given);
+    EncodedFile encoded;
+    if (!EncodeFileBase64(path, ImageOnly::kYes, encoded) || encoded.size == 0) continue;
+    std::string name = FileNamePart(path);
+    Log("\nadd base64 [%s]", name.c_str());
+    Json::Value record(Json::objectValue);
+    record["filename"] = WideToUtf8(name);
+    record["base64string"] = TextValue(encoded);
+    value = std::move(record);
+    made = true;
+  }
+  return made;
+}
+
+Json::Value FileTexts::Keep(EncodedFile&& encoded) {
+  texts_.push_back(std::move(encoded.text));
+  // A static string is stored, and copied, as a pointer to the text, which ends with a 0.
+  return Json::Value(Json::StaticString(texts_.back().get()));
+}
+
+namespace {
+
+void FillContents(Json::Value& value, FileTexts* keeper) {
+  if (!value.isArray()) return;
+  Json::Value filled(Json::arrayValue);
+  for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
+    Json::Value element = value[i];
+    // operator[] adds a null "filepath" to an element without one and raises the library's
+    // "requires objectValue" error for an element that is not an object.
+    std::string path = Utf8ToWide(element["filepath"].asString());
+    EncodedFile encoded;
+    if (EncodeFileBase64(path, ImageOnly::kYes, encoded) && encoded.size > 0) {
+      element["base64string"] =
+          keeper != nullptr ? keeper->Keep(std::move(encoded)) : TextValue(encoded);
+    }
+    filled.append(std::move(element));
+  }
+  value = std::move(filled);
+}
+
+}  // namespace
+
+void FillFileContents(Json::Value& value) { FillContents(value, nullptr); }
+
+void FillFileContents(Json::Value& value, FileTexts& texts) { FillContents(value, &texts); }

@@ -1,0 +1,85 @@
+#ifndef ORVO_PROTOCOL_FILE_RECORDS_H_
+#define ORVO_PROTOCOL_FILE_RECORDS_H_
+
+#include <json/value.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// File records: the JSON objects {"filename", "filepath", "base64string" or "medfile"} that carry
+// local files to the page. Thread-safe; nothing is shared between calls.
+
+// Room Base64Encode needs for length bytes, its closing 0 included:
+// 4*ceil(n/3) characters, 2 per started line of 76, and 1.
+size_t Base64BufferSize(size_t length);
+
+// Writes the base64 text of data (RFC 4648 alphabet, '=' padding) in lines of 76 characters,
+// each followed by CR LF, the last (shorter) line too, then a 0. out must hold
+// Base64BufferSize(length) bytes. Returns the number of characters written before the 0.
+// Empty input gives empty text.
+size_t Base64Encode(const unsigned char* data, size_t length, char* out);
+
+// The same text as a string.
+std::string Base64Encode(std::string_view data);
+
+enum class ImageOnly { kNo, kYes };
+
+// The largest text a record can carry: the JSON library's limit for one string value, below the
+// record format's 32-bit size.
+inline constexpr uint64_t kMaxRecordText = 2147483642u;
+
+// The base64 text of one file: text_length characters at text, followed by a 0.
+struct EncodedFile {
+  std::unique_ptr<char[]> text;
+  size_t text_length = 0;
+  uint32_t size = 0;  // the file's length in bytes
+};
+
+// Reads the file at path through a read-only mapping and encodes it in one pass into one
+// buffer of exactly Base64BufferSize bytes. With ImageOnly::kYes the file must load as an
+// image or start with "RIFF". Fails for a missing, unreadable, non-regular or empty file; a
+// file of 4 GiB or more, or one whose text would exceed kMaxRecordText, fails with the log line
+// "\n file too large for a record [%s]" instead of being cut short.
+bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded);
+
+enum class RecordKey { kBase64String, kMedFile };
+enum class AnyFile { kNo, kYes };
+
+// Appends one record per usable path to array, in order; records already in array stay. Every
+// "file:///" in a path is read as "/" first. Files are tested as images unless key is kMedFile
+// or any_file is kYes; the content goes under "medfile" for kMedFile, else "base64string".
+// Returns whether at least one record was appended.
+bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array, RecordKey key,
+                       AnyFile any_file);
+
+// Stores in value the record {"filename", "base64string"} of the last path that is a usable
+// image, printing "\nadd base64 [%s]" with its name for each one taken. Returns whether a
+// record was made; value is untouched otherwise.
+bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value);
+
+// For a JSON array of objects naming files by "filepath": adds "base64string" to each element
+// whose file is a usable image, keeping every other member and the order. Paths are used as
+// given. A value that is not an array stays unchanged. An element that is not an object (nor
+// null) raises the JSON library's error.
+void FillFileContents(Json::Value& value);
+
+// Owns base64 texts that JSON values refer to without holding a copy: a large answer then holds
+// each file's text once, however often the value is copied on its way into the envelope.
+class FileTexts {
+ public:
+  // Takes the text of encoded; returns a JSON string value that refers to it.
+  Json::Value Keep(EncodedFile&& encoded);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> texts_;
+};
+
+// FillFileContents whose "base64string" values refer to texts held by texts: value, and every
+// copy made of it, must not be read after texts is gone.
+void FillFileContents(Json::Value& value, FileTexts& texts);
+
+#endif  // ORVO_PROTOCOL_FILE_RECORDS_H_

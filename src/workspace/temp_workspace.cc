@@ -1,0 +1,237 @@
+#include "workspace/temp_workspace.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "imaging/image_utils.h"
+#include "imaging/webp.h"
+#include "workspace/path_macros.h"
+#include "workspace/random_chars.h"
+
+namespace {
+
+constexpr mode_t kFolderMode = 0777;  // narrowed by the process umask
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  return path;
+}
+
+// Claims the first free request folder number under root. The number is taken by the mkdir
+// that creates it: a number whose mkdir fails with EEXIST belongs to another request (or to a
+// leftover file of that name) and is skipped, so two concurrent requests never share a folder.
+// Returns false, with the last tried path in folder, on any other failure.
+bool ClaimRequestFolder(const std::string& root, std::string& folder) {
+  char number[9];
+  for (uint32_t counter = 0;; ++counter) {
+    std::snprintf(number, sizeof number, "%08x", counter);
+    folder = root + "/" + number;
+    if (::mkdir(folder.c_str(), kFolderMode) == 0) return true;
+    if (errno != EEXIST || counter == UINT32_MAX) return false;
+  }
+}
+
+// The position in path where its last component starts.
+size_t LastComponentStart(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// Removes every ".tmp" from the last component only: a folder such as "~/.tmp/" above the
+// request folder must keep its name.
+std::string RemoveTmpFromName(const std::string& path) {
+  size_t start = LastComponentStart(path);
+  std::string name = path.substr(start);
+  for (size_t found = name.find(".tmp"); found != std::string::npos; found = name.find(".tmp")) {
+    name.erase(found, 4);
+  }
+  return path.substr(0, start) + name;
+}
+
+// "scheme:" at the start, with a scheme of two or more URL scheme characters: the shape of
+// a URL, which is never made unique.
+bool LooksLikeUrl(const std::string& path) {
+  size_t colon = path.find(':');
+  if (colon == std::string::npos || colon < 2) return false;
+  if (!isalpha(static_cast<unsigned char>(path[0]))) return false;
+  for (size_t i = 1; i < colon; ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (!isalnum(c) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
+bool ExtensionListed(const std::string& ext, const std::string& ext_list) {
+  size_t start = 0;
+  while (start <= ext_list.size()) {
+    size_t bar = ext_list.find('|', start);
+    if (bar == std::string::npos) bar = ext_list.size();
+    std::string token = ext_list.substr(start, bar - start);
+    if (!token.empty() && strcasecmp(token.c_str(), ext.c_str()) == 0) return true;
+    start = bar + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string SystemTempFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return WithSlash(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp");
+}
+
+std::string NewTempFolder() {
+  std::string root = SystemTempFolder() + kWorkspaceRootName;
+  ::mkdir(root.c_str(), kFolderMode);
+  if (!IsFolder(root)) return root;
+  std::string folder;
+  ClaimRequestFolder(root, folder);
+  return folder;
+}
+
+std::string NewTempFolderUnder(const std::string& base) {
+  if (base.empty()) return NewTempFolder();
+  std::string root = WithSlash(base) + kWorkspaceRootName;
+  ::mkdir(root.c_str(), kFolderMode);
+  std::string folder;
+  if (!IsFolder(root) || !ClaimRequestFolder(root, folder)) return NewTempFolder();
+  return folder;
+}
+
+void MakeFolderChain(const std::string& path) {
+  if (path.empty()) return;
+  std::string full = WithSlash(path);
+  for (size_t slash = full.find('/', 1); slash != std::string::npos;
+       slash = full.find('/', slash + 1)) {
+    ::mkdir(full.substr(0, slash).c_str(), kFolderMode);
+  }
+}
+
+std::string TimestampPrefix() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local;
+  localtime_r(&now.tv_sec, &local);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%03d_", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                static_cast<int>(now.tv_nsec / 1000000));
+  return text + RandomChars(8);
+}
+
+std::string TempFileName(const std::string& folder) {
+  if (folder.empty()) return {};
+  ::mkdir(folder.c_str(), kFolderMode);
+  return WithSlash(folder) + TimestampPrefix() + ".tmp";
+}
+
+void MakeUnique(std::string& path) {
+  if (path.empty() || LooksLikeUrl(path)) return;
+  std::string candidate = RemoveTmpFromName(path);
+  size_t name_start = LastComponentStart(candidate);
+  size_t dot = candidate.rfind('.');
+  char counter[9];
+  if (dot != std::string::npos && dot > 0 && dot >= name_start) {
+    std::string stem = candidate.substr(0, dot);
+    std::string ext = candidate.substr(dot);
+    for (uint32_t n = 0; FileExists(candidate) && n <= UINT32_MAX - 1; ++n) {
+      std::snprintf(counter, sizeof counter, "%08x", n);
+      candidate = stem + "_" + counter + ext;
+    }
+  } else {
+    std::string base = candidate;
+    for (uint32_t n = 0; FileExists(candidate) && n <= UINT32_MAX - 1; ++n) {
+      std::snprintf(counter, sizeof counter, "%08x", n);
+      candidate = base + "_" + counter;
+    }
+  }
+  path = candidate;
+}
+
+std::string UniqueFilePath(const std::string& folder, const std::string& ext) {
+  MakeFolderChain(folder + "/");
+  if (folder.empty() || !IsFolder(folder)) return {};
+  std::string extension = ext;
+  if (!extension.empty() && extension[0] != '.') extension.insert(0, ".");
+  std::string candidate = TempFileName(folder);
+  ::unlink(candidate.c_str());  // a leftover of that name
+  candidate = RemoveTmpFromName(candidate) + extension;
+  MakeUnique(candidate);
+  return candidate;
+}
+
+std::string FileInNewTempFolder(const std::string& ext) {
+  return UniqueFilePath(NewTempFolder(), ext);
+}
+
+std::string ResourceFolderPath(const std::string& document_path) {
+  if (document_path.empty()) return {};
+  size_t name_start = LastComponentStart(document_path);
+  size_t dot = document_path.rfind('.');
+  size_t stem_end = dot != std::string::npos && dot >= name_start ? dot : document_path.size();
+  return document_path.substr(0, stem_end) + ".files";
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return !path.empty() && ::lstat(path.c_str(), &info) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void TempWorkspace::PrepareUnder(const std::string& base, const std::string& ext) {
+  folder_ = base.empty() ? NewTempFolder() : NewTempFolderUnder(base);
+  document_path_ = UniqueFilePath(folder_, ext.empty() ? ".html" : ext);
+  resource_folder_ = ResourceFolderPath(document_path_);
+}
+
+void TempWorkspace::PrepareFor(const std::string& path, const std::string& ext) {
+  if (!path.empty()) {
+    folder_.clear();
+    document_path_ = path;
+  } else {
+    folder_ = NewTempFolder();
+    document_path_ = UniqueFilePath(folder_, ext.empty() ? ".html" : ext);
+  }
+  resource_folder_ = ResourceFolderPath(document_path_);
+}
+
+std::string TempWorkspace::EnsureResourceFolder() {
+  if (!resource_folder_.empty() && !IsFolder(resource_folder_)) {
+    ::mkdir(resource_folder_.c_str(), kFolderMode);
+  }
+  return resource_folder_;
+}
+
+bool TempWorkspace::ListResourceImages(const std::string& ext_list,
+                                       std::vector<std::string>& out) const {
+  if (resource_folder_.empty()) return false;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(resource_folder_.c_str()), ::closedir);
+  if (dir == nullptr) return false;
+  bool appended = false;
+  std::string folder = WithSlash(resource_folder_);
+  while (struct dirent* entry = ::readdir(dir.get())) {
+    std::string full = folder + entry->d_name;
+    struct stat info;
+    // Only regular files: links could point anywhere, and folders are never images.
+    if (::lstat(full.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    std::string ext = FileExtension(full);
+    if (ext.empty() || !ExtensionListed(ext.substr(1), ext_list)) continue;
+    // The content decides, never the name: a listed extension is not enough.
+    if (!IsReadableImage(full) && !IsRiffFile(full)) continue;
+    out.push_back(full);
+    appended = true;
+  }
+  return appended;
+}

@@ -1,0 +1,314 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "integration/service_fixture.h"
+#include "support/executable_images.h"
+
+namespace {
+
+using service_test::HeaderNames;
+using service_test::PortAcceptsConnections;
+using service_test::RawResponse;
+using service_test::RawTlsConnection;
+using service_test::ServiceProcess;
+using service_test::SplitResponse;
+
+constexpr char kVersionAnswer[] =
+    "{\"cmd\":\"cfp-1000\",\"error\":-1,\"pdu\":{\"version\":\"" ORVO_PROJECT_VERSION
+    "\",\"version_daemon\":\"0.0.0.0\"},\"session\":\"s1\"}\n";
+
+std::string Post(const std::string& body, const std::string& origin = "https://editor.test") {
+  std::string request = "POST / HTTP/1.1\r\nHost: localhost\r\n";
+  if (!origin.empty()) request += "Origin: " + origin + "\r\n";
+  request += "Content-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+             "\r\n\r\n" + body;
+  return request;
+}
+
+class EndpointTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(service_.Start()) << service_.Output(); }
+  void TearDown() override {
+    if (service_.running()) {
+      service_.Client()->Get("/stop");
+      EXPECT_EQ(service_.WaitForExit(10000), 0);
+    }
+  }
+  // One request on a fresh connection; the raw response.
+  std::string Exchange(const std::string& request) {
+    RawTlsConnection connection;
+    if (!connection.Connect() || !connection.Send(request)) return {};
+    return connection.ReadResponse();
+  }
+  ServiceProcess service_;
+};
+
+TEST_F(EndpointTest, FixedGetRoutes) {
+  auto client = service_.Client();
+  for (const char* path : {"/hi", "/", "/hi?x=1"}) {
+    auto res = client->Get(path);
+    ASSERT_TRUE(res) << path;
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body, "Hello World!");
+    EXPECT_EQ(res->get_header_value("Content-Type"), "text/plain");
+  }
+  auto numbers = client->Get("/numbers/17");
+  ASSERT_TRUE(numbers);
+  EXPECT_EQ(numbers->status, 200);
+  EXPECT_EQ(numbers->body, "17");
+  for (const char* path : {"/numbers/", "/numbers/x1", "/numbers/1x", "/hi/", "/nothing"}) {
+    auto res = client->Get(path);
+    ASSERT_TRUE(res) << path;
+    EXPECT_EQ(res->status, 404) << path;
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin")) << path;
+  }
+}
+
+TEST_F(EndpointTest, BodyRouteEchoesTheBodyTheLibraryRead) {
+  // The HTTP library reads no body for GET, so the route has only an empty body to echo.
+  RawResponse response = SplitResponse(
+      Exchange("GET /body-header-param HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, "");
+  EXPECT_NE(response.head.find("\r\nContent-Type: text/plain\r\n"), std::string::npos);
+}
+
+TEST_F(EndpointTest, VersionCommandAnswersExactBytesAndCrossOriginHeaders) {
+  RawResponse response = SplitResponse(
+      Exchange(Post("{\"cmd\":\"cfp-1000\",\"session\":\"s1\",\"pdu\":{}}")));
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, kVersionAnswer);
+  // The library writes its header map in name order; the three cross-origin headers come first.
+  std::vector<std::string> expected = {"Access-Control-Allow-Methods",
+                                       "Access-Control-Allow-Origin",
+                                       "Access-Control-Allow-Private-Network",
+                                       "Content-Length", "Content-Type", "Keep-Alive"};
+  EXPECT_EQ(HeaderNames(response.head), expected);
+  EXPECT_NE(response.head.find("\r\nAccess-Control-Allow-Methods: GET,POST,OPTIONS\r\n"),
+            std::string::npos);
+  EXPECT_NE(response.head.find("\r\nAccess-Control-Allow-Origin: https://editor.test\r\n"),
+            std::string::npos);
+  EXPECT_NE(response.head.find("\r\nAccess-Control-Allow-Private-Network: true\r\n"),
+            std::string::npos);
+  EXPECT_NE(response.head.find("\r\nContent-Type: text/plain;charset=UTF-8\r\n"),
+            std::string::npos);
+}
+
+TEST_F(EndpointTest, CommandCaseAndSessionTypesAreKept) {
+  auto client = service_.Client();
+  auto res = client->Post("/", "{\"cmd\":\"CFP-1000\",\"session\":7}", "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body.rfind("{\"cmd\":\"CFP-1000\",\"error\":-1,", 0), 0u) << res->body;
+  EXPECT_EQ(res->body.substr(res->body.size() - 15), "\"session\":\"7\"}\n");
+}
+
+TEST_F(EndpointTest, MissingOriginIsEchoedEmpty) {
+  RawResponse response = SplitResponse(Exchange(Post("{\"cmd\":\"cfp-1000\"}", "")));
+  EXPECT_EQ(response.status, 200);
+  EXPECT_NE(response.head.find("\r\nAccess-Control-Allow-Origin: \r\n"), std::string::npos)
+      << response.head;
+}
+
+TEST_F(EndpointTest, UnknownEmptyAndUnparsableBodiesAnswerEmpty) {
+  auto client = service_.Client();
+  httplib::Headers origin = {{"Origin", "null"}};
+  for (const char* body : {"", "{\"cmd\":\"cfp-9999\"}", "{\"cmd\":\" cfp-1000\"}",
+                           "{\"cmd\":\"cfp-100\"}", "not json", "{\"session\":\"x\"}", "null"}) {
+    auto res = client->Post("/", origin, body, "text/plain");
+    ASSERT_TRUE(res) << body;
+    EXPECT_EQ(res->status, 200) << body;
+    EXPECT_EQ(res->body, "") << body;
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Origin"), "null");
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Methods"), "GET,POST,OPTIONS");
+    EXPECT_EQ(res->get_header_value("Access-Control-Allow-Private-Network"), "true");
+  }
+}
+
+TEST_F(EndpointTest, JsonTypeErrorsBecome500WithoutCrossOriginHeaders) {
+  struct Case {
+    const char* body;
+    const char* what;
+  } cases[] = {
+      {"[1,2]", "in Json::Value::find(begin, end): requires objectValue or nullValue"},
+      {"12", "in Json::Value::find(begin, end): requires objectValue or nullValue"},
+      {"{\"cmd\":[\"cfp-1000\"]}", "Type is not convertible to string"},
+      {"{\"cmd\":\"cfp-1000\",\"session\":{}}", "Type is not convertible to string"},
+  };
+  auto client = service_.Client();
+  httplib::Headers origin = {{"Origin", "https://editor.test"}};
+  for (const Case& c : cases) {
+    auto res = client->Post("/", origin, c.body, "text/plain");
+    ASSERT_TRUE(res) << c.body;
+    EXPECT_EQ(res->status, 500) << c.body;
+    EXPECT_EQ(res->get_header_value("EXCEPTION_WHAT"), c.what);
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Origin"));
+    EXPECT_FALSE(res->has_header("Access-Control-Allow-Methods"));
+  }
+  // The service is still there.
+  EXPECT_EQ(client->Get("/hi")->status, 200);
+}
+
+TEST_F(EndpointTest, PreflightAnswersTheSameHeadersAndNothingElse) {
+  RawResponse response = SplitResponse(
+      Exchange("OPTIONS / HTTP/1.1\r\nHost: localhost\r\nOrigin: https://editor.test\r\n"
+               "Access-Control-Request-Method: POST\r\n"
+               "Access-Control-Request-Headers: content-type\r\n\r\n"));
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body, "");
+  std::vector<std::string> expected = {"Access-Control-Allow-Methods",
+                                       "Access-Control-Allow-Origin",
+                                       "Access-Control-Allow-Private-Network",
+                                       "Content-Length", "Content-Type", "Keep-Alive"};
+  EXPECT_EQ(HeaderNames(response.head), expected);
+  EXPECT_NE(response.head.find("\r\nContent-Type: text/plain;charset=UTF-8\r\n"),
+            std::string::npos);
+  EXPECT_NE(response.head.find("\r\nAccess-Control-Allow-Origin: https://editor.test\r\n"),
+            std::string::npos);
+}
+
+TEST_F(EndpointTest, KeepAliveServesFiveRequestsThenCloses) {
+  RawTlsConnection connection;
+  ASSERT_TRUE(connection.Connect());
+  std::string request = Post("{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}");
+  for (int i = 1; i <= 5; ++i) {
+    ASSERT_TRUE(connection.Send(request)) << i;
+    RawResponse response = SplitResponse(connection.ReadResponse());
+    EXPECT_EQ(response.status, 200) << i;
+    EXPECT_EQ(response.body, kVersionAnswer) << i;
+    bool closing = response.head.find("\r\nConnection: close") != std::string::npos;
+    EXPECT_EQ(closing, i == 5) << i;
+  }
+  connection.Send(request);  // May still be accepted by the kernel; no answer comes.
+  EXPECT_EQ(connection.ReadResponse(), "");
+}
+
+TEST_F(EndpointTest, OldTlsVersionsAreRefused) {
+  RawTlsConnection tls11(TLS1_VERSION, TLS1_1_VERSION);
+  EXPECT_FALSE(tls11.Connect());
+  RawTlsConnection tls12(TLS1_2_VERSION, TLS1_2_VERSION);
+  ASSERT_TRUE(tls12.Connect());
+  RawTlsConnection tls13(TLS1_3_VERSION, TLS1_3_VERSION);
+  ASSERT_TRUE(tls13.Connect());
+}
+
+TEST_F(EndpointTest, LogsEachCommandOnItsOwnLine) {
+  auto client = service_.Client();
+  client->Post("/", "{\"cmd\":\"cfp-1000\"}", "text/plain");
+  client->Post("/", "{\"cmd\":\"nothing\"}", "text/plain");
+  client->Post("/", "", "text/plain");
+  EXPECT_EQ(service_.Output(), "listen port [38951]\ndoCMD [15]\ndoCMD [0]\ndoCMD [0]\n");
+}
+
+TEST_F(EndpointTest, ConcurrentRequestsAllGetTheirOwnAnswers) {
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      auto client = service_.Client();
+      for (int i = 0; i < 10; ++i) {
+        std::string session = std::to_string(t) + "-" + std::to_string(i);
+        auto res = client->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"" + session + "\"}",
+                                "text/plain");
+        if (res && res->body.find("\"session\":\"" + session + "\"}\n") != std::string::npos) {
+          ++good;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(good.load(), 80);
+}
+
+TEST_F(EndpointTest, AbandonedConnectionsDoNotHurtTheService) {
+  {
+    RawTlsConnection half;
+    ASSERT_TRUE(half.Connect());
+    half.Send("POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1000\r\n\r\n{\"cmd\":");
+  }
+  {
+    RawTlsConnection silent;
+    ASSERT_TRUE(silent.Connect());
+  }
+  auto res = service_.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}",
+                                     "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, kVersionAnswer);
+}
+
+TEST_F(EndpointTest, LargeBodyIsReadWhole) {
+  std::string big(4 << 20, 'x');
+  auto res = service_.Client()->Post(
+      "/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\",\"pdu\":{\"blob\":\"" + big + "\"}}",
+      "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, kVersionAnswer);
+}
+
+TEST_F(EndpointTest, StopEndsTheProcessWithExitCodeZero) {
+  auto res = service_.Client()->Get("/stop");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->body, "");
+  EXPECT_EQ(service_.WaitForExit(10000), 0);
+  EXPECT_FALSE(PortAcceptsConnections());
+  EXPECT_FALSE(service_.Client()->Get("/stop"));
+}
+
+TEST(ServiceStartUp, SecondInstanceCannotBindAndExitsZero) {
+  ServiceProcess first;
+  ASSERT_TRUE(first.Start());
+  ServiceProcess second;
+  ASSERT_TRUE(second.Start(/*wait_for_listener=*/false));
+  EXPECT_EQ(second.WaitForExit(10000), 0);
+  EXPECT_EQ(second.Output(), "listen port [38951]\n");
+  auto res = first.Client()->Get("/hi");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, "Hello World!");
+  first.Client()->Get("/stop");
+  EXPECT_EQ(first.WaitForExit(10000), 0);
+}
+
+TEST(ServiceStartUp, UnusableCertificateFilesMeanNoListenerAndExitZero) {
+  for (auto certificate : {ServiceProcess::Certificate::kMissingKey,
+                           ServiceProcess::Certificate::kMissingCertificate,
+                           ServiceProcess::Certificate::kMismatchedKey}) {
+    ServiceProcess service(certificate);
+    ASSERT_TRUE(service.Start(/*wait_for_listener=*/false));
+    EXPECT_EQ(service.WaitForExit(10000), 0);
+    EXPECT_EQ(service.Output(), "listen port [38951]\n");
+    EXPECT_FALSE(PortAcceptsConnections());
+  }
+}
+
+TEST(ServiceStartUp, RunsFromAFolderWithKoreanNameAndBlanks) {
+  ServiceProcess service(ServiceProcess::Certificate::kValid, "편집기 도구");
+  ASSERT_TRUE(service.Start()) << service.Output();
+  auto res = service.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}",
+                                    "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, kVersionAnswer);
+  service.Client()->Get("/stop");
+  EXPECT_EQ(service.WaitForExit(10000), 0);
+}
+
+TEST(ServiceStartUp, CompanionVersionIsReadFromItsVersionResource) {
+  ServiceProcess service;
+  ASSERT_TRUE(testing_images::WriteBytes(service.folder() + "OrvoService.exe",
+                                         testing_images::MakePeWithVersion(3, 1, 4, 15)));
+  ASSERT_TRUE(service.Start());
+  auto res = service.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s\"}",
+                                    "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, "{\"cmd\":\"cfp-1000\",\"error\":-1,\"pdu\":{\"version\":\"" ORVO_PROJECT_VERSION
+                       "\",\"version_daemon\":\"3.1.4.15\"},\"session\":\"s\"}\n");
+  service.Client()->Get("/stop");
+  EXPECT_EQ(service.WaitForExit(10000), 0);
+}
+
+}  // namespace

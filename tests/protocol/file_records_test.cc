@@ -1,0 +1,271 @@
+#include "protocol/file_records.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "imaging/image_utils.h"
+#include "protocol/json_writer.h"
+#include "workspace/scratch_folder.h"
+
+namespace {
+
+using scratch::ScratchFolder;
+using scratch::StdoutCapture;
+using scratch::TinyPng;
+using scratch::WriteFile;
+
+std::string Bytes(size_t n) {
+  std::string out(n, '\0');
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<char>(i * 7 + 3);
+  return out;
+}
+
+TEST(Base64EncodeTest, Rfc4648VectorsEachEndedByCrLf) {
+  struct Row {
+    std::string in;
+    std::string out;
+  } const rows[] = {
+      {"", ""},
+      {"f", "Zg==\r\n"},
+      {"fo", "Zm8=\r\n"},
+      {"foo", "Zm9v\r\n"},
+      {"foob", "Zm9vYg==\r\n"},
+      {"fooba", "Zm9vYmE=\r\n"},
+      {"foobar", "Zm9vYmFy\r\n"},
+      {std::string("\xFB\xFF\xBF", 3), "+/+/\r\n"},
+      {std::string("\0\0\0", 3), "AAAA\r\n"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(Base64Encode(row.in), row.out) << row.in;
+}
+
+TEST(Base64EncodeTest, LinesOf76Characters) {
+  std::string one_line = Base64Encode(Bytes(57));
+  ASSERT_EQ(one_line.size(), 78u);
+  EXPECT_EQ(one_line.substr(76), "\r\n");
+  EXPECT_EQ(one_line.find('\r'), 76u);
+
+  std::string two_lines = Base64Encode(Bytes(58));
+  ASSERT_EQ(two_lines.size(), 78u + 6u);
+  EXPECT_EQ(two_lines.substr(0, 78), one_line);
+  EXPECT_EQ(two_lines.substr(80), "==\r\n");
+
+  std::string many = Base64Encode(Bytes(57 * 3 + 2));
+  EXPECT_EQ(many.size(), 3 * 78u + 6u);
+  for (size_t line = 0; line < 3; ++line) EXPECT_EQ(many.substr(line * 78 + 76, 2), "\r\n");
+  EXPECT_EQ(many.substr(many.size() - 3), "=\r\n");
+}
+
+TEST(Base64EncodeTest, WritesExactlyIntoTheAnnouncedRoom) {
+  for (size_t n : {0, 1, 2, 3, 56, 57, 58, 113, 114, 115, 1000, 4096}) {
+    size_t room = Base64BufferSize(n);
+    std::string buffer(room + 8, '#');
+    size_t written =
+        Base64Encode(reinterpret_cast<const unsigned char*>(Bytes(n).data()), n, buffer.data());
+    EXPECT_EQ(written + 1, room) << n;  // the formula's room is used to the last byte
+    EXPECT_EQ(buffer[written], '\0') << n;
+    EXPECT_EQ(buffer.substr(room), std::string(8, '#')) << n;
+  }
+}
+
+TEST(Base64EncodeTest, MatchesAReferenceDecoding) {
+  std::string data = Bytes(10000);
+  std::string text = Base64Encode(data);
+  std::string bits;
+  std::string decoded;
+  const std::string alphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  unsigned value = 0;
+  int count = 0;
+  for (char c : text) {
+    size_t index = alphabet.find(c);
+    if (index == std::string::npos) continue;
+    value = (value << 6) | static_cast<unsigned>(index);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      decoded.push_back(static_cast<char>((value >> count) & 0xFF));
+    }
+  }
+  EXPECT_EQ(decoded, data);
+}
+
+class FileRecordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(InitializeImaging());
+    WriteFile(temp_ / "a.png", TinyPng());
+    WriteFile(temp_ / "b.png", TinyPng() + "trailer");
+    WriteFile(temp_ / "notes.txt", "plain text");
+    WriteFile(temp_ / "empty.png", "");
+  }
+  ScratchFolder temp_;
+};
+
+TEST_F(FileRecordsTest, EncodeFileBase64ChecksImagesOnlyWhenAsked) {
+  EncodedFile encoded;
+  ASSERT_TRUE(EncodeFileBase64(temp_ / "a.png", ImageOnly::kYes, encoded));
+  EXPECT_EQ(encoded.size, TinyPng().size());
+  EXPECT_EQ(std::string(encoded.text.get(), encoded.text_length), Base64Encode(TinyPng()));
+  EXPECT_EQ(encoded.text.get()[encoded.text_length], '\0');
+
+  EXPECT_FALSE(EncodeFileBase64(temp_ / "notes.txt", ImageOnly::kYes, encoded));
+  ASSERT_TRUE(EncodeFileBase64(temp_ / "notes.txt", ImageOnly::kNo, encoded));
+  EXPECT_EQ(std::string(encoded.text.get(), encoded.text_length), "cGxhaW4gdGV4dA==\r\n");
+  EXPECT_FALSE(EncodeFileBase64(temp_ / "empty.png", ImageOnly::kNo, encoded));
+  EXPECT_FALSE(EncodeFileBase64(temp_ / "missing.png", ImageOnly::kNo, encoded));
+  EXPECT_FALSE(EncodeFileBase64(temp_.path(), ImageOnly::kNo, encoded));
+}
+
+TEST_F(FileRecordsTest, PipesAndDevicesAreNeverRead) {
+  std::string fifo = temp_ / "pipe.png";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EncodedFile encoded;
+  // A blocking read here would hang the test (and, in the service, the request).
+  EXPECT_FALSE(EncodeFileBase64(fifo, ImageOnly::kYes, encoded));
+  EXPECT_FALSE(EncodeFileBase64(fifo, ImageOnly::kNo, encoded));
+  EXPECT_FALSE(EncodeFileBase64("/dev/zero", ImageOnly::kYes, encoded));
+}
+
+TEST_F(FileRecordsTest, RiffFilesPassTheImageTest) {
+  WriteFile(temp_ / "w.webp", "RIFF");
+  WriteFile(temp_ / "short.webp", "RIF");
+  EncodedFile encoded;
+  EXPECT_TRUE(EncodeFileBase64(temp_ / "w.webp", ImageOnly::kYes, encoded));
+  EXPECT_FALSE(EncodeFileBase64(temp_ / "short.webp", ImageOnly::kYes, encoded));
+}
+
+// Sparse files: the size is real, no data is written or read.
+TEST_F(FileRecordsTest, FilesTooLargeForARecordAreSkippedNotTruncated) {
+  struct Row {
+    const char* name;
+    off_t size;
+  } const rows[] = {
+      {"huge.bin", off_t{4} << 30},                // 4 GiB: beyond the 32-bit size
+      {"big.bin", off_t{1600} * 1024 * 1024},      // its text would pass the string limit
+  };
+  for (const Row& row : rows) {
+    std::string path = temp_ / row.name;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, row.size), 0);
+    ::close(fd);
+    EncodedFile encoded;
+    StdoutCapture capture;
+    EXPECT_FALSE(EncodeFileBase64(path, ImageOnly::kNo, encoded));
+    EXPECT_EQ(capture.Text(), "\n file too large for a record [" + path + "]");
+    EXPECT_EQ(encoded.text, nullptr);
+  }
+}
+
+TEST_F(FileRecordsTest, AppendFileRecordsKeepsOrderAndExistingRecords) {
+  Json::Value array(Json::arrayValue);
+  array.append("already there");
+  EXPECT_TRUE(AppendFileRecords({"file://" + temp_ / "a.png", temp_ / "notes.txt",
+                                 temp_ / "empty.png", temp_ / "b.png"},
+                                array, RecordKey::kBase64String, AnyFile::kNo));
+  ASSERT_EQ(array.size(), 3u);
+  EXPECT_EQ(array[0].asString(), "already there");
+  EXPECT_EQ(array[1]["filename"].asString(), "a.png");
+  EXPECT_EQ(array[1]["filepath"].asString(), temp_ / "a.png");
+  EXPECT_EQ(array[1]["base64string"].asString(), Base64Encode(TinyPng()));
+  EXPECT_EQ(array[1].size(), 3u);
+  EXPECT_EQ(array[2]["filename"].asString(), "b.png");
+}
+
+TEST_F(FileRecordsTest, AppendFileRecordsFlags) {
+  Json::Value any(Json::arrayValue);
+  EXPECT_TRUE(AppendFileRecords({temp_ / "notes.txt", temp_ / "empty.png"}, any,
+                                RecordKey::kBase64String, AnyFile::kYes));
+  ASSERT_EQ(any.size(), 1u);
+  EXPECT_EQ(any[0]["base64string"].asString(), "cGxhaW4gdGV4dA==\r\n");
+
+  Json::Value med(Json::arrayValue);
+  EXPECT_TRUE(AppendFileRecords({temp_ / "notes.txt"}, med, RecordKey::kMedFile, AnyFile::kNo));
+  ASSERT_EQ(med.size(), 1u);
+  EXPECT_EQ(med[0]["medfile"].asString(), "cGxhaW4gdGV4dA==\r\n");
+  EXPECT_FALSE(med[0].isMember("base64string"));
+
+  Json::Value none(Json::arrayValue);
+  EXPECT_FALSE(AppendFileRecords({temp_ / "notes.txt"}, none, RecordKey::kBase64String,
+                                 AnyFile::kNo));
+  EXPECT_EQ(none.size(), 0u);
+}
+
+TEST_F(FileRecordsTest, MakeImageRecordKeepsTheLastImage) {
+  Json::Value value = "old";
+  StdoutCapture capture;
+  EXPECT_TRUE(MakeImageRecord({temp_ / "a.png", temp_ / "notes.txt", temp_ / "b.png"}, value));
+  EXPECT_EQ(capture.Text(), "\nadd base64 [a.png]\nadd base64 [b.png]");
+  EXPECT_EQ(value["filename"].asString(), "b.png");
+  EXPECT_EQ(value["base64string"].asString(), Base64Encode(TinyPng() + "trailer"));
+  EXPECT_EQ(value.size(), 2u);
+
+  Json::Value untouched = "old";
+  EXPECT_FALSE(MakeImageRecord({temp_ / "notes.txt"}, untouched));
+  EXPECT_EQ(untouched.asString(), "old");
+}
+
+TEST_F(FileRecordsTest, FillFileContentsAddsContentToImagesOnly) {
+  Json::Value files(Json::arrayValue);
+  files[0]["filepath"] = temp_ / "a.png";
+  files[0]["id"] = 7;
+  files[1]["filepath"] = temp_ / "notes.txt";
+  files[2]["other"] = true;
+  files[3]["filepath"] = "file://" + temp_ / "a.png";  // used as given: not read
+  FillFileContents(files);
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0]["base64string"].asString(), Base64Encode(TinyPng()));
+  EXPECT_EQ(files[0]["id"].asInt(), 7);
+  EXPECT_EQ(WriteCompactJson(files[1]), "{\"filepath\":\"" + temp_ / "notes.txt" + "\"}\n");
+  EXPECT_EQ(WriteCompactJson(files[2]), "{\"filepath\":null,\"other\":true}\n");
+  EXPECT_FALSE(files[3].isMember("base64string"));
+}
+
+TEST_F(FileRecordsTest, FillFileContentsLeavesNonArraysAndRejectsNonObjects) {
+  Json::Value object(Json::objectValue);
+  object["filepath"] = temp_ / "a.png";
+  FillFileContents(object);
+  EXPECT_FALSE(object.isMember("base64string"));
+
+  Json::Value strings(Json::arrayValue);
+  strings.append("a.png");
+  try {
+    FillFileContents(strings);
+    FAIL() << "no error raised";
+  } catch (const Json::LogicError& error) {
+    EXPECT_STREQ(error.what(),
+                 "in Json::Value::resolveReference(key, end): requires objectValue");
+  }
+}
+
+TEST_F(FileRecordsTest, SerialisedLineEndsAreJsonEscapes) {
+  Json::Value array(Json::arrayValue);
+  ASSERT_TRUE(AppendFileRecords({temp_ / "notes.txt"}, array, RecordKey::kBase64String,
+                                AnyFile::kYes));
+  std::string json = WriteCompactJson(array);
+  EXPECT_NE(json.find("\"base64string\":\"cGxhaW4gdGV4dA==\\r\\n\""), std::string::npos) << json;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileRecordsTest, KeptTextsSerialiseLikeCopiedOnes) {
+  Json::Value copied(Json::arrayValue);
+  copied[0]["filepath"] = temp_ / "a.png";
+  copied[1]["filepath"] = temp_ / "notes.txt";
+  copied[2]["filepath"] = temp_ / "b.png";
+  Json::Value kept = copied;
+  FillFileContents(copied);
+  FileTexts texts;
+  FillFileContents(kept, texts);
+  Json::Value envelope(Json::objectValue);
+  envelope["files"] = kept;  // a copy on the way into the answer, as the builder makes
+  EXPECT_EQ(WriteCompactJson(envelope["files"]), WriteCompactJson(copied));
+  EXPECT_EQ(envelope["files"][2]["base64string"].asString(),
+            Base64Encode(TinyPng() + "trailer"));
+}
+
+}  // namespace

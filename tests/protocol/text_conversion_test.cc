@@ -1,0 +1,40 @@
+#include "protocol/text_conversion.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr char kFffd[] = "\xEF\xBF\xBD";
+
+TEST(TextConversion, ValidTextComesBackUnchanged) {
+  for (const char* text : {"", "ascii", "한국어 텍스트", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF",
+                           "\xEF\xBB\xBF" "bom"}) {
+    EXPECT_EQ(Utf8ToWide(text), text);
+    EXPECT_EQ(WideToUtf8(text), text);
+    EXPECT_TRUE(IsValidUtf8(text));
+  }
+  EXPECT_EQ(Utf8ToWide(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(TextConversion, InvalidSequencesBecomeReplacementCharacters) {
+  struct Case {
+    std::string input;
+    std::string output;
+  } cases[] = {
+      {"\x80", kFffd},                                        // Stray continuation.
+      {"a\xC3", std::string("a") + kFffd},                    // Truncated at the end.
+      {"\xC0\xAF", std::string(kFffd) + kFffd},               // Over-long '/'.
+      {"\xE0\x80\xAF", std::string(kFffd) + kFffd + kFffd},   // Over-long, three bytes.
+      {"\xED\xA0\x80", std::string(kFffd) + kFffd + kFffd},   // UTF-16 surrogate.
+      {"\xF4\x90\x80\x80", std::string(kFffd) + kFffd + kFffd + kFffd},  // Above U+10FFFF.
+      {"\xFF" "ok", std::string(kFffd) + "ok"},
+      {"\xEA\xB0" "x", std::string(kFffd) + kFffd + "x"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(IsValidUtf8(c.input));
+    EXPECT_EQ(Utf8ToWide(c.input), c.output);
+    EXPECT_TRUE(IsValidUtf8(Utf8ToWide(c.input)));
+  }
+}
+
+}  // namespace

@@ -76,6 +76,9 @@ void ReadDeclaration(std::string_view css, size_t begin, size_t end, size_t next
   if (colon >= end) return;
   CssDeclaration d;
   size_t name_begin = SkipBlanks(css, begin, colon);
+  while (name_begin < colon && IsComment(css, name_begin)) {
+    name_begin = SkipBlanks(css, SkipComment(css, name_begin), colon);
+  }
   for (size_t k = name_begin; k < TrimRight(css, name_begin, colon); ++k) d.name.push_back(Lower(css[k]));
   if (d.name.empty()) return;
   d.begin = name_begin;

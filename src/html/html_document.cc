@@ -110,6 +110,7 @@ struct HtmlDocument::Impl {
     size_t name_end = 0;
     size_t end_tag_begin = kNone;
     size_t inner_hi = 0;  // past the last byte of the content
+    size_t element_hi = 0;  // past the last child element
     size_t lo = kNone;    // the element's bytes, start tag to end tag or content
     size_t hi = 0;
     size_t attr_first = 0;
@@ -151,7 +152,40 @@ struct HtmlDocument::Impl {
                         std::vector<SourceEdit>& edits) const;
   std::vector<SourceEdit> Edits() const;
   void ImpliedTags(std::vector<SourceEdit>& edits) const;
+  void ExtendOpenEnds();
+  size_t HtmlClose() const;
+  size_t HeadInsertionPoint() const;
 };
+
+// Stray end tags and comments at the end of a page belong to no element of the tree, but they
+// are bytes the editor sent: an html or body element left open runs to where it is closed,
+// or to the end of the text.
+void HtmlDocument::Impl::ExtendOpenEnds() {
+  ElementSource& html = sources[root];
+  if (html.lo == kNone) return;
+  if (html.end_tag_begin == kNone) html.hi = text.size();
+  if (body < 0 || sources[body].lo == kNone) return;
+  ElementSource& b = sources[body];
+  if (b.end_tag_begin != kNone) return;
+  size_t limit = html.end_tag_begin != kNone ? html.end_tag_begin : text.size();
+  b.hi = std::max(b.hi, limit);
+  b.inner_hi = std::max(b.inner_hi, limit);
+}
+
+// Where content that closes the html element goes: before its end tag when it has one.
+size_t HtmlDocument::Impl::HtmlClose() const {
+  const ElementSource& html = sources[root];
+  if (html.lo == kNone) return 0;
+  return html.end_tag_begin != kNone ? std::max(html.end_tag_begin, html.lo) : html.hi;
+}
+
+// An empty head the source leaves out goes before the first written element after it.
+size_t HtmlDocument::Impl::HeadInsertionPoint() const {
+  for (size_t k = head + 1; k < elements.size(); ++k) {
+    if (elements[k].parent == root && sources[k].lo != kNone) return sources[k].lo;
+  }
+  return HtmlClose();
+}
 
 void HtmlDocument::Impl::Clear() {
   text.clear();
@@ -203,6 +237,7 @@ class TreeReader {
     unsigned next;
     size_t lo;  // the content's bytes
     size_t hi;
+    size_t element_hi = 0;  // past the last child element
   };
 
   size_t Offset(const char* pointer) const { return static_cast<size_t>(pointer - base_); }
@@ -222,6 +257,8 @@ class TreeReader {
     const GumboText& t = child->v.text;
     if (t.original_text.length == 0 || parent < 0) return;
     size_t lo = Offset(t.original_text.data);
+    // The parser's span can run on over end tags read before the text was flushed; those
+    // bytes lie inside the parent anyway.
     Widen(stack_.back(), lo, lo + t.original_text.length);
   }
 
@@ -237,8 +274,10 @@ class TreeReader {
         frame.node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
       AddStyleBlock(frame.index);
     }
+    s.element_hi = frame.element_hi;
     if (!stack_.empty() && stack_.back().index >= 0 && s.lo != kNone) {
       Widen(stack_.back(), s.lo, s.hi);
+      stack_.back().element_hi = std::max(stack_.back().element_hi, s.hi);
     }
   }
 
@@ -275,7 +314,7 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
     element.tag_name = gumbo_normalized_tagname(e.tag);
   }
   element.has_start_tag = written && !copied;
-  if (e.original_end_tag.length > 0 && !copied) {
+  if (e.original_end_tag.length > 0) {  // a copy's end tag is its own
     s.end_tag_begin = Offset(e.original_end_tag.data);
     s.lo = std::min(s.lo, s.end_tag_begin);
     s.hi = std::max(s.hi, s.end_tag_begin + e.original_end_tag.length);
@@ -373,6 +412,7 @@ bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
   }
   TreeReader(*impl_, parsed.data()).Read(parse.output()->document);
   impl_->loaded = impl_->root >= 0;
+  if (impl_->loaded) impl_->ExtendOpenEnds();
   if (!impl_->loaded) impl_->Clear();
   return impl_->loaded;
 }
@@ -499,7 +539,8 @@ bool HtmlDocument::SetStyleProperty(int element, std::string_view property,
   if (has_url && (!value.empty() || !is_longhand)) {
     style.replace(url.begin, url.end - url.begin, value.empty() ? "none" : std::string(value));
   } else if (is_longhand && value.empty()) {
-    style.erase(d->begin, d->end - d->begin);
+    size_t end = style.find_first_not_of(" \t\r\n\f", d->end);
+    style.erase(d->begin, (end == std::string::npos ? style.size() : end) - d->begin);
   } else if (is_longhand) {
     style.replace(d->value_begin, d->value_end - d->value_begin, value);
   } else if (!value.empty()) {
@@ -586,12 +627,12 @@ void HtmlDocument::Impl::ImpliedTags(std::vector<SourceEdit>& edits) const {
   auto insert = [&](size_t at, const char* tag) { edits.push_back(SourceEdit{at, 0, tag}); };
   if (!elements[root].has_start_tag) insert(html_lo, "<html>");
   bool body_written = body >= 0 && sources[body].lo != kNone;
-  size_t body_at = body_written ? sources[body].lo : html_hi;
+  size_t body_at = body_written ? sources[body].lo : HtmlClose();
   if (head >= 0) {
     const ElementSource& s = sources[head];
     bool has_end = s.end_tag_begin != kNone;
     if (s.lo == kNone) {
-      insert(body_at, "<head></head>");
+      insert(HeadInsertionPoint(), "<head></head>");
     } else {
       if (!elements[head].has_start_tag) insert(s.lo, "<head>");
       if (!has_end) insert(std::max(s.lo, std::min(s.hi, body_at)), "</head>");
@@ -600,7 +641,7 @@ void HtmlDocument::Impl::ImpliedTags(std::vector<SourceEdit>& edits) const {
   if (body >= 0) {
     const ElementSource& s = sources[body];
     if (!body_written) {
-      insert(html_hi, "<body></body>");
+      insert(HtmlClose(), "<body></body>");
     } else {
       if (!elements[body].has_start_tag) insert(s.lo, "<body>");
       if (s.end_tag_begin == kNone) insert(s.hi, "</body>");
@@ -625,8 +666,9 @@ std::string HtmlDocument::BodyInnerHtml() const {
   const Impl::ElementSource& s = impl_->sources[impl_->body];
   if (s.lo == kNone) return {};
   size_t begin = impl_->elements[impl_->body].has_start_tag ? s.tag_end : s.lo;
-  size_t end = s.inner_hi;
-  if (s.end_tag_begin != kNone) end = std::max(end, s.end_tag_begin);
+  // With an end tag, the content ends there, unless the parser moved elements written after
+  // it into the body. (A text span may run on over the end tag: it is not taken.)
+  size_t end = s.end_tag_begin != kNone ? std::max(s.end_tag_begin, s.element_hi) : s.inner_hi;
   if (end <= begin) return {};
   std::vector<SourceEdit> edits = impl_->Edits();
   SortSourceEdits(edits);

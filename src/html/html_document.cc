@@ -153,6 +153,7 @@ struct HtmlDocument::Impl {
   std::vector<SourceEdit> Edits() const;
   void ImpliedTags(std::vector<SourceEdit>& edits) const;
   void ExtendOpenEnds();
+  size_t PreludeEnd() const;
   size_t HtmlClose() const;
   size_t HeadInsertionPoint() const;
 };
@@ -160,16 +161,46 @@ struct HtmlDocument::Impl {
 // Stray end tags and comments at the end of a page belong to no element of the tree, but they
 // are bytes the editor sent: an html or body element left open runs to where it is closed,
 // or to the end of the text.
+// The same holds at the start: a page without an html tag begins after its document type,
+// comments and blanks, and an implied body where the head ends, so that tags the parser
+// ignores there ("</div>", "<isindex>") are not lost.
 void HtmlDocument::Impl::ExtendOpenEnds() {
   ElementSource& html = sources[root];
-  if (html.lo == kNone) return;
+  size_t content_start = elements[root].has_start_tag ? html.tag_end : PreludeEnd();
+  if (!elements[root].has_start_tag) {
+    html.lo = std::min(html.lo, content_start);
+    html.hi = std::max(html.hi, content_start);
+  }
   if (html.end_tag_begin == kNone) html.hi = text.size();
   if (body < 0 || sources[body].lo == kNone) return;
   ElementSource& b = sources[body];
+  if (!elements[body].has_start_tag) {
+    bool head_written = head >= 0 && sources[head].lo != kNone;
+    b.lo = std::min(b.lo, head_written ? std::max(sources[head].hi, content_start) : content_start);
+  }
   if (b.end_tag_begin != kNone) return;
   size_t limit = html.end_tag_begin != kNone ? html.end_tag_begin : text.size();
   b.hi = std::max(b.hi, limit);
   b.inner_hi = std::max(b.inner_hi, limit);
+}
+
+// Past the byte-order mark, blanks, comments and declarations that precede a page's content.
+size_t HtmlDocument::Impl::PreludeEnd() const {
+  size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (i < text.size()) {
+    if (IsTagSpace(text[i])) {
+      ++i;
+    } else if (text.compare(i, 4, "<!--") == 0) {
+      size_t close = text.find("-->", i + 2);
+      i = close == std::string::npos ? text.size() : close + 3;
+    } else if (text.compare(i, 2, "<!") == 0 || text.compare(i, 2, "<?") == 0) {
+      size_t close = text.find('>', i);
+      i = close == std::string::npos ? text.size() : close + 1;
+    } else {
+      break;
+    }
+  }
+  return i;
 }
 
 // Where content that closes the html element goes: before its end tag when it has one.
@@ -242,6 +273,12 @@ class TreeReader {
 
   size_t Offset(const char* pointer) const { return static_cast<size_t>(pointer - base_); }
 
+  // Pieces the parser made up (the form it builds for <isindex>) point at its own constants.
+  bool InText(const GumboStringPiece& piece) const {
+    return piece.length > 0 && piece.data >= base_ && piece.data <= base_ + doc_.text.size() &&
+           piece.length <= doc_.text.size() - Offset(piece.data);
+  }
+
   void Widen(Frame& frame, size_t lo, size_t hi) {
     frame.lo = std::min(frame.lo, lo);
     frame.hi = std::max(frame.hi, hi);
@@ -255,7 +292,7 @@ class TreeReader {
     }
     if (child->type == GUMBO_NODE_DOCUMENT) return;
     const GumboText& t = child->v.text;
-    if (t.original_text.length == 0 || parent < 0) return;
+    if (!InText(t.original_text) || parent < 0) return;
     size_t lo = Offset(t.original_text.data);
     // The parser's span can run on over end tags read before the text was flushed; those
     // bytes lie inside the parent anyway.
@@ -295,8 +332,8 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
   int index = static_cast<int>(doc_.elements.size());
   bool copied = (node->parse_flags & (GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT |
                                       GUMBO_INSERTION_ADOPTION_AGENCY_CLONED)) != 0;
-  bool written = e.original_tag.length > 1 && e.original_tag.data[0] == '<' &&
-                 e.original_tag.data[1] != '/';
+  bool written = InText(e.original_tag) && e.original_tag.length > 1 &&
+                 e.original_tag.data[0] == '<' && e.original_tag.data[1] != '/';
   HtmlElement element;
   HtmlDocument::Impl::ElementSource s;
   if (written) {
@@ -314,7 +351,7 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
     element.tag_name = gumbo_normalized_tagname(e.tag);
   }
   element.has_start_tag = written && !copied;
-  if (e.original_end_tag.length > 0) {  // a copy's end tag is its own
+  if (InText(e.original_end_tag)) {  // a copy's end tag is its own
     s.end_tag_begin = Offset(e.original_end_tag.data);
     s.lo = std::min(s.lo, s.end_tag_begin);
     s.hi = std::max(s.hi, s.end_tag_begin + e.original_end_tag.length);
@@ -342,10 +379,15 @@ void TreeReader::AddAttributes(const GumboElement& e, bool copied,
     HtmlDocument::Impl::SourceAttribute attribute;
     attribute.name = ToLower(a->name);
     attribute.value = a->value;
+    bool valueless = a->original_value.data == a->original_name.data;
+    if (!InText(a->original_name) || (!valueless && a->original_value.length > 0 &&
+                                      !InText(a->original_value))) {
+      doc_.attributes.push_back(std::move(attribute));  // readable, not editable
+      continue;
+    }
     attribute.begin = Offset(a->original_name.data);
     attribute.written_name =
         std::string_view(doc_.text).substr(attribute.begin, a->original_name.length);
-    bool valueless = a->original_value.data == a->original_name.data;
     attribute.end = valueless ? attribute.begin + a->original_name.length
                               : Offset(a->original_value.data) + a->original_value.length;
     if (!valueless && a->original_value.length > 0 &&

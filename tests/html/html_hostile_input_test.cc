@@ -51,6 +51,17 @@ TEST(HtmlHostileInput, MarkupTheParserDropsIsStillWrittenOut) {
   EXPECT_EQ(doc.BodyInnerHtml(), source);
 }
 
+// The parser builds a whole form for <isindex>, with attributes that are not in the text.
+TEST(HtmlHostileInput, ElementsTheParserMakesUpAreReadOnly) {
+  HtmlDocument doc;
+  ASSERT_TRUE(doc.Load("<isindex prompt=q><img src=a>"));
+  int input = doc.ElementsByTagName("input")[0];
+  EXPECT_EQ(doc.GetAttribute(input, "name"), "isindex");
+  EXPECT_FALSE(doc.SetAttribute(input, "name", "x"));
+  ASSERT_TRUE(doc.SetAttribute(doc.ElementsByTagName("img")[0], "src", "b"));
+  EXPECT_EQ(doc.BodyInnerHtml(), "<isindex prompt=q><img src=\"b\">");
+}
+
 TEST(HtmlHostileInput, HundredThousandDeepNestingLoadsQuicklyAndKeepsBytes) {
   const int depth = 100000;
   std::string source;

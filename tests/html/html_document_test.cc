@@ -258,7 +258,7 @@ TEST(HtmlDocumentSerialise, WritesImpliedHtmlHeadAndBodyAroundTheBytes) {
       {"<!-- only a comment -->", "<html><head></head><body></body></html>"},
       {"<title>t</title>", "<html><head><title>t</title></head><body></body></html>"},
       {"</div><isindex><p>x", "<html><head></head><body></div><isindex><p>x</body></html>"},
-      {"\xEF\xBB\xBF<!DOCTYPE html>\n<p>x", "<html><head></head><body><p>x</body></html>"},
+      {"<!DOCTYPE html>\n<p>x", "<html><head></head><body><p>x</body></html>"},
   };
   for (const Row& row : rows) {
     HtmlDocument doc;

@@ -20,7 +20,8 @@ constexpr int kImages = 2000;
 // images spread evenly through about 5 MB.
 std::string MakePage() {
   std::string page =
-      "<html xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\">\n"
+      "<html xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+      "xmlns:o=\"urn:schemas-microsoft-com:office:office\">\n"
       "<head><meta charset=utf-8><style>\np.MsoNormal {mso-style-parent:\"\"; margin:0cm;}\n"
       "</style></head>\n<body lang=EN-US style='tab-interval:36.0pt'>\n";
   const std::string paragraph =
@@ -34,11 +35,14 @@ std::string MakePage() {
   size_t per_image = (kPageBytes - page.size()) / kImages;
   for (int k = 0; k < kImages; ++k) {
     size_t target = page.size() + per_image;
-    page += "<!--[if gte vml 1]><v:shape style='width:90pt;height:60pt'><v:imagedata src=\"page_files/image" +
-            std::to_string(k) + ".png\" o:title=\"\"/></v:shape><![endif]--><![if !vml]>"
-            "<img width=120 height=80 src=\"page_files/image" + std::to_string(k) +
-            ".jpg\" alt=\"Picture " + std::to_string(k) + "\" v:shapes=\"Picture_" +
-            std::to_string(k) + "\"><![endif]>\n";
+    page +=
+        "<!--[if gte vml 1]><v:shape style='width:90pt;height:60pt'><v:imagedata "
+        "src=\"page_files/image" +
+        std::to_string(k) +
+        ".png\" o:title=\"\"/></v:shape><![endif]--><![if !vml]>"
+        "<img width=120 height=80 src=\"page_files/image" +
+        std::to_string(k) + ".jpg\" alt=\"Picture " + std::to_string(k) + "\" v:shapes=\"Picture_" +
+        std::to_string(k) + "\"><![endif]>\n";
     if (k % 4 == 0) page += table;
     while (page.size() < target) page += paragraph;
   }

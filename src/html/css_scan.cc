@@ -72,14 +72,16 @@ bool ReadUrlFunction(std::string_view css, size_t i, size_t end, CssUrl* url) {
 void ReadDeclaration(std::string_view css, size_t begin, size_t end, size_t next,
                      std::vector<CssDeclaration>* out) {
   size_t colon = begin;
-  while (colon < end && css[colon] != ':') colon = IsComment(css, colon) ? SkipComment(css, colon) : colon + 1;
+  while (colon < end && css[colon] != ':')
+    colon = IsComment(css, colon) ? SkipComment(css, colon) : colon + 1;
   if (colon >= end) return;
   CssDeclaration d;
   size_t name_begin = SkipBlanks(css, begin, colon);
   while (name_begin < colon && IsComment(css, name_begin)) {
     name_begin = SkipBlanks(css, SkipComment(css, name_begin), colon);
   }
-  for (size_t k = name_begin; k < TrimRight(css, name_begin, colon); ++k) d.name.push_back(Lower(css[k]));
+  for (size_t k = name_begin; k < TrimRight(css, name_begin, colon); ++k)
+    d.name.push_back(Lower(css[k]));
   if (d.name.empty()) return;
   d.begin = name_begin;
   d.end = next;
@@ -133,16 +135,17 @@ void ReadImport(std::string_view css, size_t at, std::vector<CssImport>* out, si
     size_t next = SkipUnit(css, i);
     if (!have_url && (css[i] == '"' || css[i] == '\'')) {
       have_url = true;
-      rule.url = CssUrl{i, next, i + 1, next > i + 1 && css[next - 1] == css[i] ? next - 1 : next,
-                        false, {}};
-      rule.url.value.assign(css.substr(rule.url.value_begin, rule.url.value_end - rule.url.value_begin));
+      rule.url = CssUrl{
+          i, next, i + 1, next > i + 1 && css[next - 1] == css[i] ? next - 1 : next, false, {}};
+      rule.url.value.assign(
+          css.substr(rule.url.value_begin, rule.url.value_end - rule.url.value_begin));
     }
     i = next;
   }
   rule.terminated = i < css.size();
   rule.end = rule.terminated ? i + 1 : css.size();
-  size_t spec_begin = SkipBlanks(css, at + 7, i);
-  rule.specification.assign(css.substr(spec_begin, TrimRight(css, spec_begin, i) - spec_begin));
+  size_t text_begin = SkipBlanks(css, at + 7, i);
+  rule.specification.assign(css.substr(text_begin, TrimRight(css, text_begin, i) - text_begin));
   if (have_url) out->push_back(std::move(rule));
   *resume = rule.end;
 }
@@ -192,8 +195,9 @@ std::string EscapeCssUrl(std::string_view url, char quote) {
   std::string out;
   out.reserve(url.size());
   for (char c : url) {
-    bool special = c == '\\' || (quote != 0 ? c == quote : (c == ')' || c == '(' || c == '"' ||
-                                                             c == '\'' || IsCssSpace(c)));
+    bool special = c == '\\' ||
+                   (quote != 0 ? c == quote
+                               : (c == ')' || c == '(' || c == '"' || c == '\'' || IsCssSpace(c)));
     if (c == '\n' || c == '\r' || c == '\f') {
       out += "\\a ";
       continue;

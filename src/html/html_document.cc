@@ -109,15 +109,15 @@ struct HtmlDocument::Impl {
     size_t tag_end = 0;
     size_t name_end = 0;
     size_t end_tag_begin = kNone;
-    size_t inner_hi = 0;  // past the last byte of the content
+    size_t inner_hi = 0;    // past the last byte of the content
     size_t element_hi = 0;  // past the last child element
-    size_t lo = kNone;    // the element's bytes, start tag to end tag or content
+    size_t lo = kNone;      // the element's bytes, start tag to end tag or content
     size_t hi = 0;
     size_t attr_first = 0;
     size_t attr_count = 0;
   };
   struct PendingAttribute {
-    std::string name;  // lower case
+    std::string name;   // lower case
     std::string value;  // empty: removed
   };
   struct ImportSource {
@@ -362,8 +362,10 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
   element.parent = parent;
   element.in_body = parent >= 0 && (parent == doc_.body || doc_.elements[parent].in_body);
   if (parent < 0 && doc_.root < 0 && element.name == "html") doc_.root = index;
-  if (parent >= 0 && parent == doc_.root && element.name == "head" && doc_.head < 0) doc_.head = index;
-  if (parent >= 0 && parent == doc_.root && element.name == "body" && doc_.body < 0) doc_.body = index;
+  if (parent >= 0 && parent == doc_.root && element.name == "head" && doc_.head < 0)
+    doc_.head = index;
+  if (parent >= 0 && parent == doc_.root && element.name == "body" && doc_.body < 0)
+    doc_.body = index;
   AddAttributes(e, copied, s);
   doc_.elements.push_back(std::move(element));
   doc_.sources.push_back(s);
@@ -380,8 +382,8 @@ void TreeReader::AddAttributes(const GumboElement& e, bool copied,
     attribute.name = ToLower(a->name);
     attribute.value = a->value;
     bool valueless = a->original_value.data == a->original_name.data;
-    if (!InText(a->original_name) || (!valueless && a->original_value.length > 0 &&
-                                      !InText(a->original_value))) {
+    if (!InText(a->original_name) ||
+        (!valueless && a->original_value.length > 0 && !InText(a->original_value))) {
       doc_.attributes.push_back(std::move(attribute));  // readable, not editable
       continue;
     }
@@ -394,8 +396,8 @@ void TreeReader::AddAttributes(const GumboElement& e, bool copied,
         (a->original_value.data[0] == '"' || a->original_value.data[0] == '\'')) {
       attribute.quote = a->original_value.data[0];
     }
-    attribute.editable = !copied && attribute.end <= doc_.text.size() &&
-                         attribute.begin < attribute.end;
+    attribute.editable =
+        !copied && attribute.end <= doc_.text.size() && attribute.begin < attribute.end;
     doc_.attributes.push_back(std::move(attribute));
   }
 }
@@ -417,8 +419,8 @@ void TreeReader::AddStyleBlock(int index) {
       char before = rule.url.value_begin > 0 ? block.text[rule.url.value_begin - 1] : 0;
       if (before == '"' || before == '\'') source.quote = before;
       sources.push_back(source);
-      block.imports.push_back(
-          HtmlStyleImport{std::move(rule.specification), std::move(rule.url.value), rule.terminated});
+      block.imports.push_back(HtmlStyleImport{std::move(rule.specification),
+                                              std::move(rule.url.value), rule.terminated});
     }
   }
   doc_.blocks.push_back(std::move(block));
@@ -497,8 +499,7 @@ const HtmlDocument::Impl::PendingAttribute* HtmlDocument::Impl::FindPending(
   return nullptr;
 }
 
-std::string HtmlDocument::Impl::Attribute(int element, std::string_view name,
-                                          bool* present) const {
+std::string HtmlDocument::Impl::Attribute(int element, std::string_view name, bool* present) const {
   *present = false;
   if (!Valid(element)) return {};
   if (const PendingAttribute* p = FindPending(element, name)) {
@@ -550,7 +551,8 @@ std::string HtmlDocument::GetStyleProperty(int element, std::string_view propert
     std::string wanted = WithoutHyphens(property);
     const CssDeclaration* found = nullptr;
     for (const CssDeclaration& d : declarations) {
-      if (WithoutHyphens(d.name) == wanted && (found == nullptr || d.important || !found->important))
+      if (WithoutHyphens(d.name) == wanted &&
+          (found == nullptr || d.important || !found->important))
         found = &d;
     }
     return found ? style.substr(found->value_begin, found->value_end - found->value_begin) : "";
@@ -570,8 +572,8 @@ bool HtmlDocument::SetStyleProperty(int element, std::string_view property,
   std::string style = GetAttribute(element, "style");
   std::vector<CssDeclaration> declarations = ParseCssDeclarations(style);
   ImageProperty kind = ImagePropertyOf(property);
-  std::string longhand = kind == ImageProperty::kNone ? ToLower(property)
-                                                      : std::string(LonghandName(kind));
+  std::string longhand =
+      kind == ImageProperty::kNone ? ToLower(property) : std::string(LonghandName(kind));
   std::string_view shorthand = kind == ImageProperty::kNone ? "" : ShorthandName(kind);
   const CssDeclaration* d = DeclarationInForce(declarations, longhand, shorthand);
   CssUrl url;

@@ -25,8 +25,8 @@ struct HtmlElement {
                               // name for an element the parser implied
   std::string name;           // lower case, as the element is looked up ("img" for <IMG>)
   TagId tag_id = TagId::kOther;
-  int parent = -1;            // -1 for the root
-  bool in_body = false;       // a descendant of the body element (not the body itself)
+  int parent = -1;             // -1 for the root
+  bool in_body = false;        // a descendant of the body element (not the body itself)
   bool has_start_tag = false;  // a start tag of its own in the loaded text
 };
 
@@ -45,8 +45,8 @@ struct HtmlStyleBlock {
 };
 
 struct HtmlLoadLimits {
-  int max_errors = 100;    // parse errors recorded (they are not reported; this bounds memory)
-  size_t max_depth = 512;  // deeper start tags are read as text; their bytes are kept
+  int max_errors = 100;      // parse errors recorded (they are not reported; this bounds memory)
+  size_t max_depth = 512;    // deeper start tags are read as text; their bytes are kept
   size_t memory_budget = 0;  // parser memory; 0: 256 MiB plus 32 bytes per byte of text
 };
 
@@ -114,7 +114,7 @@ class HtmlDocument {
   // The body's inner HTML with the edits applied; empty without a body.
   std::string BodyInnerHtml() const;
 
- // The loaded state, defined beside the implementation.
+  // The loaded state, defined beside the implementation.
   struct Impl;
 
  private:

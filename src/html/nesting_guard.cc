@@ -17,9 +17,9 @@ bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names
 
 bool IsVoid(std::string_view name) {
   static constexpr std::array<std::string_view, 21> kVoid = {
-      "area",  "base",  "basefont", "bgsound", "br",    "col",     "embed",
-      "frame", "hr",    "image",    "img",     "input", "isindex", "keygen",
-      "link",  "meta",  "param",    "source",  "track", "wbr",     "menuitem"};
+      "area",  "base", "basefont", "bgsound", "br",    "col",     "embed",
+      "frame", "hr",   "image",    "img",     "input", "isindex", "keygen",
+      "link",  "meta", "param",    "source",  "track", "wbr",     "menuitem"};
   return IsOneOf(name, kVoid);
 }
 

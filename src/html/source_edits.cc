@@ -8,8 +8,7 @@ std::string ApplySourceEdits(std::string_view text, size_t begin, size_t end,
   if (begin >= end && edits.empty()) return {};
   size_t size = end > begin ? end - begin : 0;
   auto inside = [&](const SourceEdit& e) {
-    return e.offset >= begin && e.offset + e.length <= end &&
-           (e.length > 0 || e.offset <= end);
+    return e.offset >= begin && e.offset + e.length <= end && (e.length > 0 || e.offset <= end);
   };
   for (const SourceEdit& e : edits) {
     if (inside(e)) size += e.replacement.size() - e.length;

@@ -75,8 +75,8 @@ TEST(HtmlDocumentElements, ImpliedElementsHaveStandardNamesAndNoStartTag) {
   for (const HtmlElement& e : doc.elements()) {
     names.push_back(std::string(e.tag_name) + (e.has_start_tag ? "" : "*"));
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"html*", "head*", "body*", "table", "tbody*", "tr",
-                                             "td"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"html*", "head*", "body*", "table", "tbody*", "tr", "td"}));
   EXPECT_FALSE(doc.SetAttribute(First(doc, "tbody"), "id", "x"));
   EXPECT_EQ(doc.elements()[First(doc, "td")].tag_id, TagId::kTd);
 }
@@ -92,18 +92,23 @@ TEST(HtmlDocumentElements, ElementsByTagNameIgnoresCaseAndFindsImageAlias) {
 
 TEST(HtmlDocumentAttributes, ReadsValuesWithReferencesDecoded) {
   HtmlDocument doc;
-  ASSERT_TRUE(doc.Load(
-      "<img a=\"x&amp;y\" b='it&#39;s' c=plain&lt; d e=\"\" F=\"&quot;q&quot;\" "
-      "g=\"&copy&notanentity;\" src=\"a\" SRC=\"dup\">"));
+  ASSERT_TRUE(
+      doc.Load("<img a=\"x&amp;y\" b='it&#39;s' c=plain&lt; d e=\"\" F=\"&quot;q&quot;\" "
+               "g=\"&copy&notanentity;\" src=\"a\" SRC=\"dup\">"));
   int img = First(doc, "img");
   struct Row {
     const char* name;
     const char* value;
     bool present;
   } rows[] = {
-      {"a", "x&y", true},  {"b", "it's", true},      {"c", "plain<", true},
-      {"d", "", true},     {"e", "", true},          {"f", "\"q\"", true},
-      {"g", "\xC2\xA9&notanentity;", true},          {"src", "a", true},
+      {"a", "x&y", true},
+      {"b", "it's", true},
+      {"c", "plain<", true},
+      {"d", "", true},
+      {"e", "", true},
+      {"f", "\"q\"", true},
+      {"g", "\xC2\xA9&notanentity;", true},
+      {"src", "a", true},
       {"h", "", false},
   };
   for (const Row& row : rows) {
@@ -238,8 +243,7 @@ TEST(HtmlDocumentAttributes, FosterParentedElementIsEditedWhereItIsWritten) {
   EXPECT_EQ(doc.elements()[images[0]].parent, doc.body());  // moved before the table
   ASSERT_TRUE(doc.SetAttribute(images[0], "src", "A"));
   ASSERT_TRUE(doc.SetAttribute(images[1], "src", "B"));
-  EXPECT_EQ(doc.BodyInnerHtml(),
-            "<table><img src=\"A\"><tr><td><img src=\"B\"></td></tr></table>");
+  EXPECT_EQ(doc.BodyInnerHtml(), "<table><img src=\"A\"><tr><td><img src=\"B\"></td></tr></table>");
 }
 
 TEST(HtmlDocumentSerialise, WritesImpliedHtmlHeadAndBodyAroundTheBytes) {
@@ -248,12 +252,14 @@ TEST(HtmlDocumentSerialise, WritesImpliedHtmlHeadAndBodyAroundTheBytes) {
     const char* outer;
   } rows[] = {
       {"<p>x", "<html><head></head><body><p>x</body></html>"},
-      {"<title>t</title><p>x</p>", "<html><head><title>t</title></head><body><p>x</p></body></html>"},
+      {"<title>t</title><p>x</p>",
+       "<html><head><title>t</title></head><body><p>x</p></body></html>"},
       {"<!DOCTYPE html><!--c--><p>x</p><!--z-->",
        "<html><head></head><body><p>x</p><!--z--></body></html>"},
       {"<html><p>x</p></html>", "<html><head></head><body><p>x</p></body></html>"},
       {"<body class=k>x</body>", "<html><head></head><body class=k>x</body></html>"},
-      {"<html><head><meta charset=utf-8><body>x", "<html><head><meta charset=utf-8></head><body>x</body></html>"},
+      {"<html><head><meta charset=utf-8><body>x",
+       "<html><head><meta charset=utf-8></head><body>x</body></html>"},
       {"<html><head></head><body>x</body></html>", "<html><head></head><body>x</body></html>"},
       {"<!-- only a comment -->", "<html><head></head><body></body></html>"},
       {"<title>t</title>", "<html><head><title>t</title></head><body></body></html>"},
@@ -296,14 +302,17 @@ TEST(HtmlDocumentSerialise, FramesetPageHasNoBody) {
 // markers, o:p paragraphs and mso- styles. The walk sees the img; everything else survives.
 TEST(HtmlDocumentOffice, ConditionalCommentsAndVmlSurviveImageEdits) {
   const std::string source =
-      "<html xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:o=\"urn:schemas-microsoft-com:office:office\">\n"
+      "<html xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+      "xmlns:o=\"urn:schemas-microsoft-com:office:office\">\n"
       "<head><meta name=Generator content=\"Microsoft Word 15\">\n"
       "<style>\n<!--\n p.MsoNormal {mso-style-parent:\"\"; margin:0cm;}\n-->\n</style>\n"
-      "<!--[if gte mso 9]><xml><o:shapedefaults v:ext=\"edit\" spidmax=\"1026\"/></xml><![endif]-->\n"
+      "<!--[if gte mso 9]><xml><o:shapedefaults v:ext=\"edit\" "
+      "spidmax=\"1026\"/></xml><![endif]-->\n"
       "</head>\n<body lang=EN-US style='tab-interval:36.0pt'>\n"
       "<p class=MsoNormal><!--[if gte vml 1]><v:shape id=\"Picture_x0020_1\" style='width:90pt'>"
       "<v:imagedata src=\"doc_files/image001.png\" o:title=\"\"/></v:shape><![endif]-->"
-      "<![if !vml]><img width=120 height=80 src=\"doc_files/image002.jpg\" v:shapes=\"Picture_x0020_1\">"
+      "<![if !vml]><img width=120 height=80 src=\"doc_files/image002.jpg\" "
+      "v:shapes=\"Picture_x0020_1\">"
       "<![endif]><o:p></o:p></p>\n"
       "<p class=MsoNormal style='mso-margin-top-alt:auto;background:url(\"doc_files/bg.gif\")'>"
       "<span style='font-family:\"Times New Roman\"'>x</span></p>\n</body>\n</html>";

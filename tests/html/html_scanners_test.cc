@@ -18,14 +18,14 @@ TEST(NestingGuard, FindsStartTagsBeyondTheDepth) {
   } rows[] = {
       {"<div><div><div>", 2, {10}},
       {"<div></div><div></div><div>", 1, {}},
-      {"<p>a<p>b<p>c<p>d", 1, {}},                      // each <p> ends the last
+      {"<p>a<p>b<p>c<p>d", 1, {}},  // each <p> ends the last
       {"<ul><li>a<li>b<li>c</ul>", 2, {}},
-      {"<img><br><hr><input><div>", 1, {}},            // void elements open nothing
+      {"<img><br><hr><input><div>", 1, {}},  // void elements open nothing
       {"<div><!-- <div><div> --><div>", 1, {24}},
       {"<div><script><div><div></script><div>", 1, {32}},
       {"<div><STYLE>p>a{}</style><div>", 1, {25}},
       {"<div title='<div>'><div>", 1, {19}},
-      {"<html><body><div><span>", 1, {17}},             // html and body are not counted
+      {"<html><body><div><span>", 1, {17}},  // html and body are not counted
       {"<b><i><u>", 2, {6}},
       {"<div><plaintext><div><div>", 1, {}},
       {"a < b <3 <", 0, {}},
@@ -104,15 +104,15 @@ TEST(CssScan, EscapesUrlsForTheirForm) {
 }
 
 TEST(SourceEdits, AppliesSortedEditsInsideTheRangeOnly) {
-  std::vector<SourceEdit> edits = {
-      {6, 3, "XYZ"}, {0, 0, "<"}, {0, 1, "A"}, {0, 0, ">"}, {4, 4, "overlap"}, {12, 0, "!"}};
+  std::vector<SourceEdit> edits = {{6, 3, "XYZ"}, {0, 0, "<"},       {0, 1, "A"},
+                                   {0, 0, ">"},   {4, 4, "overlap"}, {12, 0, "!"}};
   EXPECT_FALSE(SortSourceEdits(edits));  // {6,3} overlaps {4,4}, which comes first: dropped
   ASSERT_EQ(edits.size(), 5u);
   const std::string text = "abcdefghijkl";
   EXPECT_EQ(ApplySourceEdits(text, 0, text.size(), edits), "<>Abcdoverlapijkl!");
   EXPECT_EQ(ApplySourceEdits(text, 2, 8, edits), "cdoverlap");
   EXPECT_EQ(ApplySourceEdits(text, 5, 12, edits), "fghijkl!");  // {4,4} straddles the start
-  EXPECT_EQ(ApplySourceEdits(text, 0, 7, edits), "<>Abcdefg");   // and here the end
+  EXPECT_EQ(ApplySourceEdits(text, 0, 7, edits), "<>Abcdefg");  // and here the end
 }
 
 }  // namespace

@@ -121,9 +121,9 @@ TEST(HtmlStyleBlocks, ListsImportsWithOwnerAndPlace) {
 
 TEST(HtmlStyleBlocks, ReplacesImportUrlsInPlaceKeepingTheirForm) {
   HtmlDocument doc;
-  ASSERT_TRUE(doc.Load(
-      "<style>@import url(\"a.css\"); @import 'b.css'; @import url( c.css ) print;</style>"
-      "<p>x</p>"));
+  ASSERT_TRUE(
+      doc.Load("<style>@import url(\"a.css\"); @import 'b.css'; @import url( c.css ) print;</style>"
+               "<p>x</p>"));
   ASSERT_TRUE(doc.ReplaceImportUrl(0, 0, "cid:A"));
   ASSERT_TRUE(doc.ReplaceImportUrl(0, 1, "cid:it's"));
   ASSERT_TRUE(doc.ReplaceImportUrl(0, 2, "cid:(C)"));

@@ -46,7 +46,7 @@ TEST(SniffBase64ImageType, LooksAtTheFirstCharacterOnly) {
     const char* payload;
     const char* type;
   } rows[] = {{"/9j/4AAQ", "jpg"}, {"R0lGODlh", "gif"}, {"iVBORw0K", "png"}, {"/", "jpg"},
-              {"UklGR", ""},      {"r0lg", ""},       {"I", ""},          {"", ""}};
+              {"UklGR", ""},       {"r0lg", ""},        {"I", ""},           {"", ""}};
   for (const Row& row : rows) EXPECT_EQ(SniffBase64ImageType(row.payload), row.type) << row.payload;
 }
 
@@ -56,12 +56,9 @@ TEST(SplitTokens, RunsOfDelimitersNeverGiveEmptyTokens) {
     const char* delimiters;
     std::vector<std::string> tokens;
   } rows[] = {
-      {"a,b", ",", {"a", "b"}},
-      {",,a,,,b,", ",", {"a", "b"}},
-      {",,,", ",", {}},
-      {"", ",", {}},
-      {"abc", ",", {"abc"}},
-      {"a;b/c", ";/", {"a", "b", "c"}},
+      {"a,b", ",", {"a", "b"}}, {",,a,,,b,", ",", {"a", "b"}},
+      {",,,", ",", {}},         {"", ",", {}},
+      {"abc", ",", {"abc"}},    {"a;b/c", ";/", {"a", "b", "c"}},
       {"abc", "", {"abc"}},
   };
   for (const Row& row : rows) {

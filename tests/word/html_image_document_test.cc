@@ -44,7 +44,8 @@ class HtmlImageDocumentTest : public ::testing::Test {
 
   std::vector<std::string> FilesInFolder() const {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_)) names.push_back(entry.path().string());
+    for (const auto& entry : fs::directory_iterator(folder_))
+      names.push_back(entry.path().string());
     return names;
   }
 
@@ -102,11 +103,16 @@ TEST_F(HtmlImageDocumentTest, CutsDataImagesOutIntoFiles) {
   const std::string jpeg_bytes = "\xFF\xD8\xFF\xE0 jpeg";
   const std::string gif_bytes = "GIF89a....";
   HtmlImageDocument doc;
-  ASSERT_TRUE(doc.LoadHtml(
-      "<html><body><img src=\"data:image/png;base64," + Base64(png_bytes) + "\">"
-      "<img alt=j src='data:image/jpeg;base64," + Base64(jpeg_bytes) + "'>"
-      "<img src=\"data:text/plain;base64," + Base64(gif_bytes) + "\">"
-      "<img src=\"data:image/png,raw\"><img src=\"http://h/x.png\"></body></html>"));
+  ASSERT_TRUE(
+      doc.LoadHtml("<html><body><img src=\"data:image/png;base64," + Base64(png_bytes) +
+                   "\">"
+                   "<img alt=j src='data:image/jpeg;base64," +
+                   Base64(jpeg_bytes) +
+                   "'>"
+                   "<img src=\"data:text/plain;base64," +
+                   Base64(gif_bytes) +
+                   "\">"
+                   "<img src=\"data:image/png,raw\"><img src=\"http://h/x.png\"></body></html>"));
   ASSERT_TRUE(doc.ExtractDataImages(folder_));
   const HtmlDocument* engine = doc.document();
   ASSERT_NE(engine, nullptr);
@@ -177,7 +183,8 @@ TEST_F(HtmlImageDocumentTest, WebpIsConvertedToPngAndTheWebpFileStays) {
   HtmlImageDocument doc;
   ASSERT_TRUE(doc.LoadHtml("<img src=\"data:image/webp;base64," + Base64(webp) + "\">"));
   ASSERT_TRUE(doc.ExtractDataImages(folder_));
-  std::string src = doc.document()->GetAttribute(doc.document()->ElementsByTagName("img")[0], "src");
+  std::string src =
+      doc.document()->GetAttribute(doc.document()->ElementsByTagName("img")[0], "src");
   EXPECT_EQ(fs::path(src).extension(), ".png");
   EXPECT_EQ(ReadBytes(src).substr(1, 3), "PNG");
   std::vector<std::string> files = FilesInFolder();

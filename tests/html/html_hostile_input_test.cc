@@ -115,6 +115,21 @@ TEST(HtmlHostileInput, MemoryBudgetFailsTheLoadInsteadOfGrowing) {
   EXPECT_EQ(doc.ElementsByTagName("p").size(), 20000u);
 }
 
+// Every paragraph re-opens all 400 formatting elements left open before it: a few hundred
+// kilobytes would ask for tens of millions of elements.
+TEST(HtmlHostileInput, FormattingElementBombStopsAtTheMemoryBudget) {
+  std::string source = "<p>";
+  for (int k = 0; k < 400; ++k) source += "<b id=" + std::to_string(k) + ">";
+  source += "</p>";
+  for (int k = 0; k < 100000; ++k) source += "<p>x</p>";
+  auto start = std::chrono::steady_clock::now();
+  HtmlDocument doc;
+  EXPECT_FALSE(doc.Load(source));
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_TRUE(doc.elements().empty());
+}
+
 TEST(HtmlHostileInput, RandomBytesNeverBreakLoadOrSerialise) {
   std::mt19937 random(20240607);
   const std::string alphabet = "<>/=\"' abimgsrc!-&;#x\n\0\xff\xc3";

@@ -1,0 +1,720 @@
+#include "html/html_document.h"
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <unordered_map>
+
+#include "html/css_scan.h"
+#include "html/gumbo_parse.h"
+#include "html/nesting_guard.h"
+#include "html/source_edits.h"
+#include "html/start_tag_scan.h"
+
+namespace {
+
+constexpr size_t kNone = std::numeric_limits<size_t>::max();
+constexpr size_t kBaseBudget = size_t{256} << 20;
+constexpr size_t kBudgetPerByte = 32;
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+std::string ToLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t k = 0; k < a.size(); ++k) {
+    if (Lower(a[k]) != Lower(b[k])) return false;
+  }
+  return true;
+}
+
+// name="value": the quote of the source is kept when the value allows it.
+std::string FormatAttribute(std::string_view name, std::string_view value, char source_quote) {
+  char quote = (source_quote == '\'' && value.find('\'') == std::string_view::npos) ? '\'' : '"';
+  std::string out(name);
+  out.reserve(name.size() + value.size() + 3);
+  out += '=';
+  out += quote;
+  for (char c : value) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '"' && quote == '"') {
+      out += "&quot;";
+    } else {
+      out += c;
+    }
+  }
+  out += quote;
+  return out;
+}
+
+enum class ImageProperty { kNone, kBackground, kListStyle };
+
+ImageProperty ImagePropertyOf(std::string_view property) {
+  std::string name = ToLower(property);
+  if (name == "backgroundimage" || name == "background-image") return ImageProperty::kBackground;
+  if (name == "liststyleimage" || name == "list-style-image") return ImageProperty::kListStyle;
+  return ImageProperty::kNone;
+}
+
+std::string_view LonghandName(ImageProperty p) {
+  return p == ImageProperty::kBackground ? "background-image" : "list-style-image";
+}
+
+std::string_view ShorthandName(ImageProperty p) {
+  return p == ImageProperty::kBackground ? "background" : "list-style";
+}
+
+std::string WithoutHyphens(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    if (c != '-') out += Lower(c);
+  }
+  return out;
+}
+
+// The declaration in force for a property: !important wins, then the later one.
+const CssDeclaration* DeclarationInForce(const std::vector<CssDeclaration>& declarations,
+                                         std::string_view longhand, std::string_view shorthand) {
+  const CssDeclaration* best = nullptr;
+  for (const CssDeclaration& d : declarations) {
+    if (d.name != longhand && (shorthand.empty() || d.name != shorthand)) continue;
+    if (best == nullptr || d.important || !best->important) best = &d;
+  }
+  return best;
+}
+
+}  // namespace
+
+struct HtmlDocument::Impl {
+  struct SourceAttribute {
+    std::string name;  // lower case
+    std::string value;
+    std::string_view written_name;
+    size_t begin = 0;
+    size_t end = 0;
+    char quote = 0;
+    bool editable = false;
+  };
+  struct ElementSource {
+    size_t tag_begin = 0;
+    size_t tag_end = 0;
+    size_t name_end = 0;
+    size_t end_tag_begin = kNone;
+    size_t inner_hi = 0;    // past the last byte of the content
+    size_t element_hi = 0;  // past the last child element
+    size_t lo = kNone;      // the element's bytes, start tag to end tag or content
+    size_t hi = 0;
+    size_t attr_first = 0;
+    size_t attr_count = 0;
+  };
+  struct PendingAttribute {
+    std::string name;   // lower case
+    std::string value;  // empty: removed
+  };
+  struct ImportSource {
+    size_t value_begin = 0;
+    size_t value_end = 0;
+    char quote = 0;
+    std::string replacement;
+    bool replaced = false;
+  };
+
+  std::string text;
+  bool loaded = false;
+  int root = -1;
+  int head = -1;
+  int body = -1;
+  std::vector<HtmlElement> elements;
+  std::vector<ElementSource> sources;
+  std::vector<SourceAttribute> attributes;
+  std::unordered_map<int, std::vector<PendingAttribute>> pending;
+  std::vector<HtmlStyleBlock> blocks;
+  std::vector<std::vector<ImportSource>> imports;
+
+  void Clear();
+  bool Valid(int element) const {
+    return element >= 0 && static_cast<size_t>(element) < elements.size();
+  }
+  const SourceAttribute* FindSourceAttribute(int element, std::string_view name) const;
+  const PendingAttribute* FindPending(int element, std::string_view name) const;
+  std::string Attribute(int element, std::string_view name, bool* present) const;
+  void AttributeEdits(int element, std::vector<SourceEdit>& edits) const;
+  void RemoveDuplicates(int element, const SourceAttribute& kept,
+                        std::vector<SourceEdit>& edits) const;
+  std::vector<SourceEdit> Edits() const;
+  void ImpliedTags(std::vector<SourceEdit>& edits) const;
+  void ExtendOpenEnds();
+  size_t PreludeEnd() const;
+  size_t HtmlClose() const;
+  size_t HeadInsertionPoint() const;
+};
+
+// Stray end tags and comments at the end of a page belong to no element of the tree, but they
+// are bytes the editor sent: an html or body element left open runs to where it is closed,
+// or to the end of the text.
+// The same holds at the start: a page without an html tag begins after its document type,
+// comments and blanks, and an implied body where the head ends, so that tags the parser
+// ignores there ("</div>", "<isindex>") are not lost.
+void HtmlDocument::Impl::ExtendOpenEnds() {
+  ElementSource& html = sources[root];
+  size_t content_start = elements[root].has_start_tag ? html.tag_end : PreludeEnd();
+  if (!elements[root].has_start_tag) {
+    html.lo = std::min(html.lo, content_start);
+    html.hi = std::max(html.hi, content_start);
+  }
+  if (html.end_tag_begin == kNone) html.hi = text.size();
+  if (body < 0 || sources[body].lo == kNone) return;
+  ElementSource& b = sources[body];
+  if (!elements[body].has_start_tag) {
+    bool head_written = head >= 0 && sources[head].lo != kNone;
+    b.lo = std::min(b.lo, head_written ? std::max(sources[head].hi, content_start) : content_start);
+  }
+  if (b.end_tag_begin != kNone) return;
+  size_t limit = html.end_tag_begin != kNone ? html.end_tag_begin : text.size();
+  b.hi = std::max(b.hi, limit);
+  b.inner_hi = std::max(b.inner_hi, limit);
+}
+
+// Past the byte-order mark, blanks, comments and declarations that precede a page's content.
+size_t HtmlDocument::Impl::PreludeEnd() const {
+  size_t i = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (i < text.size()) {
+    if (IsTagSpace(text[i])) {
+      ++i;
+    } else if (text.compare(i, 4, "<!--") == 0) {
+      size_t close = text.find("-->", i + 2);
+      i = close == std::string::npos ? text.size() : close + 3;
+    } else if (text.compare(i, 2, "<!") == 0 || text.compare(i, 2, "<?") == 0) {
+      size_t close = text.find('>', i);
+      i = close == std::string::npos ? text.size() : close + 1;
+    } else {
+      break;
+    }
+  }
+  return i;
+}
+
+// Where content that closes the html element goes: before its end tag when it has one.
+size_t HtmlDocument::Impl::HtmlClose() const {
+  const ElementSource& html = sources[root];
+  if (html.lo == kNone) return 0;
+  return html.end_tag_begin != kNone ? std::max(html.end_tag_begin, html.lo) : html.hi;
+}
+
+// An empty head the source leaves out goes before the first written element after it.
+size_t HtmlDocument::Impl::HeadInsertionPoint() const {
+  for (size_t k = head + 1; k < elements.size(); ++k) {
+    if (elements[k].parent == root && sources[k].lo != kNone) return sources[k].lo;
+  }
+  return HtmlClose();
+}
+
+void HtmlDocument::Impl::Clear() {
+  text.clear();
+  loaded = false;
+  root = head = body = -1;
+  elements.clear();
+  sources.clear();
+  attributes.clear();
+  pending.clear();
+  blocks.clear();
+  imports.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading the parse tree into the element list, iteratively: nesting depth costs no stack.
+
+namespace {
+
+const GumboVector& ChildrenOf(const GumboNode* node) {
+  return node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
+}
+
+bool IsElementNode(const GumboNode* node) {
+  return node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE;
+}
+
+class TreeReader {
+ public:
+  TreeReader(HtmlDocument::Impl& doc, const char* base) : doc_(doc), base_(base) {}
+
+  void Read(const GumboNode* document) {
+    stack_.push_back(Frame{document, -1, 0, kNone, 0});
+    while (!stack_.empty()) {
+      Frame& frame = stack_.back();
+      const GumboVector& children = ChildrenOf(frame.node);
+      if (frame.next < children.length) {
+        const GumboNode* child = static_cast<const GumboNode*>(children.data[frame.next++]);
+        Visit(child, frame.index);
+      } else {
+        Finish();
+      }
+    }
+  }
+
+ private:
+  struct Frame {
+    const GumboNode* node;
+    int index;
+    unsigned next;
+    size_t lo;  // the content's bytes
+    size_t hi;
+    size_t element_hi = 0;  // past the last child element
+  };
+
+  size_t Offset(const char* pointer) const { return static_cast<size_t>(pointer - base_); }
+
+  // Pieces the parser made up (the form it builds for <isindex>) point at its own constants.
+  bool InText(const GumboStringPiece& piece) const {
+    return piece.length > 0 && piece.data >= base_ && piece.data <= base_ + doc_.text.size() &&
+           piece.length <= doc_.text.size() - Offset(piece.data);
+  }
+
+  void Widen(Frame& frame, size_t lo, size_t hi) {
+    frame.lo = std::min(frame.lo, lo);
+    frame.hi = std::max(frame.hi, hi);
+  }
+
+  void Visit(const GumboNode* child, int parent) {
+    if (IsElementNode(child)) {
+      int index = AddElement(child, parent);
+      stack_.push_back(Frame{child, index, 0, kNone, 0});
+      return;
+    }
+    if (child->type == GUMBO_NODE_DOCUMENT) return;
+    const GumboText& t = child->v.text;
+    if (!InText(t.original_text) || parent < 0) return;
+    size_t lo = Offset(t.original_text.data);
+    // The parser's span can run on over end tags read before the text was flushed; those
+    // bytes lie inside the parent anyway.
+    Widen(stack_.back(), lo, lo + t.original_text.length);
+  }
+
+  void Finish() {
+    Frame frame = stack_.back();
+    stack_.pop_back();
+    if (frame.index < 0) return;
+    HtmlDocument::Impl::ElementSource& s = doc_.sources[frame.index];
+    s.inner_hi = frame.hi == 0 ? (s.lo == kNone ? 0 : s.tag_end) : frame.hi;
+    s.lo = std::min(s.lo, frame.lo);
+    s.hi = std::max(s.hi, frame.hi);
+    if (doc_.elements[frame.index].tag_id == TagId::kStyle &&
+        frame.node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML) {
+      AddStyleBlock(frame.index);
+    }
+    s.element_hi = frame.element_hi;
+    if (!stack_.empty() && stack_.back().index >= 0 && s.lo != kNone) {
+      Widen(stack_.back(), s.lo, s.hi);
+      stack_.back().element_hi = std::max(stack_.back().element_hi, s.hi);
+    }
+  }
+
+  int AddElement(const GumboNode* node, int parent);
+  void AddAttributes(const GumboElement& e, bool copied, HtmlDocument::Impl::ElementSource& s);
+  void AddStyleBlock(int index);
+
+  HtmlDocument::Impl& doc_;
+  const char* base_;
+  std::vector<Frame> stack_;
+};
+
+int TreeReader::AddElement(const GumboNode* node, int parent) {
+  const GumboElement& e = node->v.element;
+  int index = static_cast<int>(doc_.elements.size());
+  bool copied = (node->parse_flags & (GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT |
+                                      GUMBO_INSERTION_ADOPTION_AGENCY_CLONED)) != 0;
+  bool written = InText(e.original_tag) && e.original_tag.length > 1 &&
+                 e.original_tag.data[0] == '<' && e.original_tag.data[1] != '/';
+  HtmlElement element;
+  HtmlDocument::Impl::ElementSource s;
+  if (written) {
+    std::string_view tag(e.original_tag.data, e.original_tag.length);
+    size_t begin = Offset(e.original_tag.data);
+    element.tag_name = std::string_view(doc_.text).substr(begin + 1, StartTagNameLength(tag));
+    s.tag_begin = begin;
+    s.tag_end = begin + tag.size();
+    s.name_end = begin + 1 + element.tag_name.size();
+    if (!copied) {
+      s.lo = s.tag_begin;
+      s.hi = s.tag_end;
+    }
+  } else {
+    element.tag_name = gumbo_normalized_tagname(e.tag);
+  }
+  element.has_start_tag = written && !copied;
+  if (InText(e.original_end_tag)) {  // a copy's end tag is its own
+    s.end_tag_begin = Offset(e.original_end_tag.data);
+    s.lo = std::min(s.lo, s.end_tag_begin);
+    s.hi = std::max(s.hi, s.end_tag_begin + e.original_end_tag.length);
+  }
+  element.name = e.tag == GUMBO_TAG_UNKNOWN ? ToLower(element.tag_name)
+                                            : std::string(gumbo_normalized_tagname(e.tag));
+  if (e.tag_namespace == GUMBO_NAMESPACE_HTML) element.tag_id = TagIdFromName(element.name);
+  element.parent = parent;
+  element.in_body = parent >= 0 && (parent == doc_.body || doc_.elements[parent].in_body);
+  if (parent < 0 && doc_.root < 0 && element.name == "html") doc_.root = index;
+  if (parent >= 0 && parent == doc_.root && element.name == "head" && doc_.head < 0)
+    doc_.head = index;
+  if (parent >= 0 && parent == doc_.root && element.name == "body" && doc_.body < 0)
+    doc_.body = index;
+  AddAttributes(e, copied, s);
+  doc_.elements.push_back(std::move(element));
+  doc_.sources.push_back(s);
+  return index;
+}
+
+void TreeReader::AddAttributes(const GumboElement& e, bool copied,
+                               HtmlDocument::Impl::ElementSource& s) {
+  s.attr_first = doc_.attributes.size();
+  s.attr_count = e.attributes.length;
+  for (unsigned k = 0; k < e.attributes.length; ++k) {
+    const GumboAttribute* a = static_cast<const GumboAttribute*>(e.attributes.data[k]);
+    HtmlDocument::Impl::SourceAttribute attribute;
+    attribute.name = ToLower(a->name);
+    attribute.value = a->value;
+    bool valueless = a->original_value.data == a->original_name.data;
+    if (!InText(a->original_name) ||
+        (!valueless && a->original_value.length > 0 && !InText(a->original_value))) {
+      doc_.attributes.push_back(std::move(attribute));  // readable, not editable
+      continue;
+    }
+    attribute.begin = Offset(a->original_name.data);
+    attribute.written_name =
+        std::string_view(doc_.text).substr(attribute.begin, a->original_name.length);
+    attribute.end = valueless ? attribute.begin + a->original_name.length
+                              : Offset(a->original_value.data) + a->original_value.length;
+    if (!valueless && a->original_value.length > 0 &&
+        (a->original_value.data[0] == '"' || a->original_value.data[0] == '\'')) {
+      attribute.quote = a->original_value.data[0];
+    }
+    attribute.editable =
+        !copied && attribute.end <= doc_.text.size() && attribute.begin < attribute.end;
+    doc_.attributes.push_back(std::move(attribute));
+  }
+}
+
+void TreeReader::AddStyleBlock(int index) {
+  const HtmlDocument::Impl::ElementSource& s = doc_.sources[index];
+  HtmlStyleBlock block;
+  block.element = index;
+  block.in_body = doc_.elements[index].in_body;
+  std::vector<HtmlDocument::Impl::ImportSource> sources;
+  if (doc_.elements[index].has_start_tag) {
+    size_t begin = s.tag_end;
+    size_t end = s.end_tag_begin != kNone ? s.end_tag_begin : s.inner_hi;
+    if (end > begin) block.text = doc_.text.substr(begin, end - begin);
+    for (CssImport& rule : FindCssImports(block.text)) {
+      HtmlDocument::Impl::ImportSource source;
+      source.value_begin = begin + rule.url.value_begin;
+      source.value_end = begin + rule.url.value_end;
+      char before = rule.url.value_begin > 0 ? block.text[rule.url.value_begin - 1] : 0;
+      if (before == '"' || before == '\'') source.quote = before;
+      sources.push_back(source);
+      block.imports.push_back(HtmlStyleImport{std::move(rule.specification),
+                                              std::move(rule.url.value), rule.terminated});
+    }
+  }
+  doc_.blocks.push_back(std::move(block));
+  doc_.imports.push_back(std::move(sources));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+HtmlDocument::HtmlDocument() : impl_(std::make_unique<Impl>()) {}
+HtmlDocument::~HtmlDocument() = default;
+
+bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
+  impl_->Clear();
+  if (text.empty() || text.size() > std::numeric_limits<unsigned int>::max()) return false;
+  impl_->text = std::move(text);
+  const std::string& source = impl_->text;
+  // The parser reads a copy only when over-deep tags must be blanked; offsets stay the same.
+  std::string blanked;
+  std::vector<size_t> over_deep = FindOverDeepStartTags(source, limits.max_depth);
+  if (!over_deep.empty()) {
+    blanked = source;
+    for (size_t offset : over_deep) blanked[offset] = ' ';
+  }
+  const std::string& parsed = over_deep.empty() ? source : blanked;
+  size_t budget = limits.memory_budget != 0 ? limits.memory_budget
+                                            : kBaseBudget + kBudgetPerByte * source.size();
+  GumboParse parse;
+  if (!parse.Run(parsed, limits.max_errors, budget)) {
+    impl_->Clear();
+    return false;
+  }
+  TreeReader(*impl_, parsed.data()).Read(parse.output()->document);
+  impl_->loaded = impl_->root >= 0;
+  if (impl_->loaded) impl_->ExtendOpenEnds();
+  if (!impl_->loaded) impl_->Clear();
+  return impl_->loaded;
+}
+
+bool HtmlDocument::loaded() const { return impl_->loaded; }
+const std::string& HtmlDocument::source() const { return impl_->text; }
+const std::vector<HtmlElement>& HtmlDocument::elements() const { return impl_->elements; }
+int HtmlDocument::document_element() const { return impl_->root; }
+int HtmlDocument::head() const { return impl_->head; }
+int HtmlDocument::body() const { return impl_->body; }
+const std::vector<HtmlStyleBlock>& HtmlDocument::style_blocks() const { return impl_->blocks; }
+
+std::vector<int> HtmlDocument::ElementsByTagName(std::string_view name) const {
+  std::vector<int> out;
+  for (size_t k = 0; k < impl_->elements.size(); ++k) {
+    if (EqualsNoCase(impl_->elements[k].name, name)) out.push_back(static_cast<int>(k));
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attributes
+
+const HtmlDocument::Impl::SourceAttribute* HtmlDocument::Impl::FindSourceAttribute(
+    int element, std::string_view name) const {
+  const ElementSource& s = sources[element];
+  for (size_t k = s.attr_first; k < s.attr_first + s.attr_count; ++k) {
+    if (EqualsNoCase(attributes[k].name, name)) return &attributes[k];
+  }
+  return nullptr;
+}
+
+const HtmlDocument::Impl::PendingAttribute* HtmlDocument::Impl::FindPending(
+    int element, std::string_view name) const {
+  auto it = pending.find(element);
+  if (it == pending.end()) return nullptr;
+  for (const PendingAttribute& p : it->second) {
+    if (EqualsNoCase(p.name, name)) return &p;
+  }
+  return nullptr;
+}
+
+std::string HtmlDocument::Impl::Attribute(int element, std::string_view name, bool* present) const {
+  *present = false;
+  if (!Valid(element)) return {};
+  if (const PendingAttribute* p = FindPending(element, name)) {
+    *present = !p->value.empty();
+    return p->value;
+  }
+  const SourceAttribute* a = FindSourceAttribute(element, name);
+  if (a == nullptr) return {};
+  *present = true;
+  return a->value;
+}
+
+bool HtmlDocument::HasAttribute(int element, std::string_view name) const {
+  bool present;
+  impl_->Attribute(element, name, &present);
+  return present;
+}
+
+std::string HtmlDocument::GetAttribute(int element, std::string_view name) const {
+  bool present;
+  return impl_->Attribute(element, name, &present);
+}
+
+bool HtmlDocument::SetAttribute(int element, std::string_view name, std::string_view value) {
+  if (!impl_->Valid(element) || name.empty()) return false;
+  const Impl::SourceAttribute* a = impl_->FindSourceAttribute(element, name);
+  bool writable = a != nullptr ? a->editable : impl_->elements[element].has_start_tag;
+  if (!writable) return false;
+  std::vector<Impl::PendingAttribute>& list = impl_->pending[element];
+  for (Impl::PendingAttribute& p : list) {
+    if (EqualsNoCase(p.name, name)) {
+      p.value.assign(value);
+      return true;
+    }
+  }
+  list.push_back(Impl::PendingAttribute{ToLower(name), std::string(value)});
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inline style
+
+std::string HtmlDocument::GetStyleProperty(int element, std::string_view property) const {
+  std::string style = GetAttribute(element, "style");
+  if (style.empty()) return {};
+  std::vector<CssDeclaration> declarations = ParseCssDeclarations(style);
+  ImageProperty kind = ImagePropertyOf(property);
+  if (kind == ImageProperty::kNone) {
+    std::string wanted = WithoutHyphens(property);
+    const CssDeclaration* found = nullptr;
+    for (const CssDeclaration& d : declarations) {
+      if (WithoutHyphens(d.name) == wanted &&
+          (found == nullptr || d.important || !found->important))
+        found = &d;
+    }
+    return found ? style.substr(found->value_begin, found->value_end - found->value_begin) : "";
+  }
+  const CssDeclaration* d =
+      DeclarationInForce(declarations, LonghandName(kind), ShorthandName(kind));
+  if (d == nullptr) return {};
+  CssUrl url;
+  if (FindCssUrl(style, d->value_begin, d->value_end, &url)) return "url(" + url.value + ")";
+  if (d->name == ShorthandName(kind)) return "none";
+  return style.substr(d->value_begin, d->value_end - d->value_begin);
+}
+
+bool HtmlDocument::SetStyleProperty(int element, std::string_view property,
+                                    std::string_view value) {
+  if (!impl_->Valid(element)) return false;
+  std::string style = GetAttribute(element, "style");
+  std::vector<CssDeclaration> declarations = ParseCssDeclarations(style);
+  ImageProperty kind = ImagePropertyOf(property);
+  std::string longhand =
+      kind == ImageProperty::kNone ? ToLower(property) : std::string(LonghandName(kind));
+  std::string_view shorthand = kind == ImageProperty::kNone ? "" : ShorthandName(kind);
+  const CssDeclaration* d = DeclarationInForce(declarations, longhand, shorthand);
+  CssUrl url;
+  bool has_url = d != nullptr && kind != ImageProperty::kNone &&
+                 FindCssUrl(style, d->value_begin, d->value_end, &url);
+  bool is_longhand = d != nullptr && d->name == longhand;
+  if (has_url && (!value.empty() || !is_longhand)) {
+    style.replace(url.begin, url.end - url.begin, value.empty() ? "none" : std::string(value));
+  } else if (is_longhand && value.empty()) {
+    size_t end = style.find_first_not_of(" \t\r\n\f", d->end);
+    style.erase(d->begin, (end == std::string::npos ? style.size() : end) - d->begin);
+  } else if (is_longhand) {
+    style.replace(d->value_begin, d->value_end - d->value_begin, value);
+  } else if (!value.empty()) {
+    size_t end = style.find_last_not_of(" \t\r\n\f");
+    style.resize(end == std::string::npos ? 0 : end + 1);
+    if (!style.empty()) style += style.back() == ';' ? " " : "; ";
+    style += longhand + ": " + std::string(value);
+  } else {
+    return true;
+  }
+  return SetAttribute(element, "style", style);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Style sheets
+
+bool HtmlDocument::ReplaceImportUrl(size_t block, size_t import, std::string_view url) {
+  if (block >= impl_->imports.size() || import >= impl_->imports[block].size()) return false;
+  Impl::ImportSource& source = impl_->imports[block][import];
+  source.replacement = EscapeCssUrl(url, source.quote);
+  source.replaced = true;
+  impl_->blocks[block].imports[import].url.assign(url);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Serialisation
+
+void HtmlDocument::Impl::RemoveDuplicates(int element, const SourceAttribute& kept,
+                                          std::vector<SourceEdit>& edits) const {
+  const ElementSource& s = sources[element];
+  if (!elements[element].has_start_tag || kept.begin < s.tag_begin || kept.end > s.tag_end) return;
+  std::string_view tag = std::string_view(text).substr(s.tag_begin, s.tag_end - s.tag_begin);
+  for (const ScannedAttribute& a : ScanStartTagAttributes(tag)) {
+    if (a.name != kept.name || s.tag_begin + a.begin == kept.begin) continue;
+    size_t begin = s.tag_begin + a.begin;
+    while (begin > s.name_end && IsTagSpace(text[begin - 1])) --begin;
+    edits.push_back(SourceEdit{begin, s.tag_begin + a.end - begin, {}});
+  }
+}
+
+void HtmlDocument::Impl::AttributeEdits(int element, std::vector<SourceEdit>& edits) const {
+  auto it = pending.find(element);
+  if (it == pending.end()) return;
+  std::string added;
+  for (const PendingAttribute& p : it->second) {
+    const SourceAttribute* a = FindSourceAttribute(element, p.name);
+    if (a == nullptr) {
+      if (!p.value.empty()) added += " " + FormatAttribute(p.name, p.value, '"');
+      continue;
+    }
+    if (p.value.empty()) {
+      size_t begin = a->begin;
+      while (begin > 0 && IsTagSpace(text[begin - 1])) --begin;
+      edits.push_back(SourceEdit{begin, a->end - begin, {}});
+    } else {
+      edits.push_back(SourceEdit{a->begin, a->end - a->begin,
+                                 FormatAttribute(a->written_name, p.value, a->quote)});
+    }
+    RemoveDuplicates(element, *a, edits);
+  }
+  if (!added.empty()) edits.push_back(SourceEdit{sources[element].name_end, 0, std::move(added)});
+}
+
+std::vector<SourceEdit> HtmlDocument::Impl::Edits() const {
+  std::vector<SourceEdit> edits;
+  for (const auto& [element, list] : pending) AttributeEdits(element, edits);
+  for (const std::vector<ImportSource>& block : imports) {
+    for (const ImportSource& import : block) {
+      if (import.replaced) {
+        edits.push_back(SourceEdit{import.value_begin, import.value_end - import.value_begin,
+                                   import.replacement});
+      }
+    }
+  }
+  return edits;
+}
+
+// The html, head and body tags the source leaves out, placed as a browser's document holds them.
+void HtmlDocument::Impl::ImpliedTags(std::vector<SourceEdit>& edits) const {
+  const ElementSource& html = sources[root];
+  size_t html_lo = html.lo == kNone ? 0 : html.lo;
+  size_t html_hi = html.lo == kNone ? 0 : html.hi;
+  auto insert = [&](size_t at, const char* tag) { edits.push_back(SourceEdit{at, 0, tag}); };
+  if (!elements[root].has_start_tag) insert(html_lo, "<html>");
+  bool body_written = body >= 0 && sources[body].lo != kNone;
+  size_t body_at = body_written ? sources[body].lo : HtmlClose();
+  if (head >= 0) {
+    const ElementSource& s = sources[head];
+    bool has_end = s.end_tag_begin != kNone;
+    if (s.lo == kNone) {
+      insert(HeadInsertionPoint(), "<head></head>");
+    } else {
+      if (!elements[head].has_start_tag) insert(s.lo, "<head>");
+      if (!has_end) insert(std::max(s.lo, std::min(s.hi, body_at)), "</head>");
+    }
+  }
+  if (body >= 0) {
+    const ElementSource& s = sources[body];
+    if (!body_written) {
+      insert(HtmlClose(), "<body></body>");
+    } else {
+      if (!elements[body].has_start_tag) insert(s.lo, "<body>");
+      if (s.end_tag_begin == kNone) insert(s.hi, "</body>");
+    }
+  }
+  if (html.end_tag_begin == kNone) insert(html_hi, "</html>");
+}
+
+std::string HtmlDocument::OuterHtml() const {
+  if (!impl_->loaded) return {};
+  const Impl::ElementSource& html = impl_->sources[impl_->root];
+  std::vector<SourceEdit> edits = impl_->Edits();
+  impl_->ImpliedTags(edits);
+  SortSourceEdits(edits);
+  size_t lo = html.lo == kNone ? 0 : html.lo;
+  size_t hi = html.lo == kNone ? 0 : html.hi;
+  return ApplySourceEdits(impl_->text, lo, hi, edits);
+}
+
+std::string HtmlDocument::BodyInnerHtml() const {
+  if (!impl_->loaded || impl_->body < 0) return {};
+  const Impl::ElementSource& s = impl_->sources[impl_->body];
+  if (s.lo == kNone) return {};
+  size_t begin = impl_->elements[impl_->body].has_start_tag ? s.tag_end : s.lo;
+  // With an end tag, the content ends there, unless the parser moved elements written after
+  // it into the body. (A text span may run on over the end tag: it is not taken.)
+  size_t end = s.end_tag_begin != kNone ? std::max(s.end_tag_begin, s.element_hi) : s.inner_hi;
+  if (end <= begin) return {};
+  std::vector<SourceEdit> edits = impl_->Edits();
+  SortSourceEdits(edits);
+  return ApplySourceEdits(impl_->text, begin, end, edits);
+}

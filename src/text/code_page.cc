@@ -110,7 +110,9 @@ bool DecodeCodePage(std::string_view bytes, int code_page, std::string& text) {
     if (text.size() - done < sizeof kReplacement) text.resize(text.size() * 2);
     std::memcpy(text.data() + done, kReplacement, sizeof kReplacement - 1);
     done += sizeof kReplacement - 1;
-    if (errno == EINVAL) break;
+    // glibc's CP949 can report EILSEQ after it consumed the whole input: nothing is left to
+    // step over then.
+    if (errno == EINVAL || in_left == 0) break;
     ++in;
     --in_left;
     if (in_left == 0) break;

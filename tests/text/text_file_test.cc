@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include "protocol/text_conversion.h"
 #include "text/charset_table.h"
 #include "text/code_page.h"
 #include "workspace/scratch_folder.h"
@@ -227,6 +228,16 @@ TEST(DecodeCodePageTest, UnknownCodePageFails) {
   EXPECT_EQ(text, "");
   EXPECT_TRUE(DecodeCodePage("\x80", 1252, text));
   EXPECT_EQ(text, "\xE2\x82\xAC");  // the euro sign of code page 1252
+}
+
+TEST(DecodeCodePageTest, ConverterThatFailsAfterTheLastByteStopsThere) {
+  // The converter consumes every byte of this and still reports an invalid sequence; stepping
+  // over "the bad byte" would then read past the end of the input.
+  std::string text;
+  ASSERT_TRUE(DecodeCodePage("\xEF\xD3\xBF\x1B\x1B\x1B\x29\xA2\xE8", 949, text));
+  EXPECT_TRUE(IsValidUtf8(text));
+  EXPECT_LE(text.size(), 9u * 3);
+  EXPECT_EQ(text.substr(text.size() - 3), "\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "imaging/image_utils.h"
 #include "integration/service_fixture.h"
 #include "protocol/file_records.h"
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 

@@ -102,7 +102,7 @@ TEST_F(DibDataTest, FourBitShortTableWithRoomForTheFullOne) {
   EXPECT_EQ(holder.colors() - holder.header(), 40);
   std::string path = scratch_.Path("four.bmp");
   ASSERT_TRUE(holder.SaveAsBmp(path));
-  std::string file = ReadBytes(path);
+  std::string file = scratch::ReadFile(path);
   ASSERT_EQ(file.size(), 14u + 40 + 12 + 4);                    // only the used entries are written
   EXPECT_EQ(file.substr(10, 4), std::string("\x42\0\0\0", 4));  // pixel offset 66
 
@@ -161,7 +161,7 @@ TEST_F(DibDataTest, SixteenBitFieldsWithZeroMasksGetTheDefaults) {
   EXPECT_EQ(holder.shift(0), 10);
   EXPECT_EQ(holder.loss(1), 3);
   ASSERT_TRUE(holder.SaveAsBmp(path));
-  std::string file = ReadBytes(path);
+  std::string file = scratch::ReadFile(path);
   ASSERT_EQ(file.size(), 14u + 40 + 12 + 4);
   EXPECT_EQ(file.substr(54, 12), std::string("\x00\x7C\0\0\xE0\x03\0\0\x1F\0\0\0", 12));
   EXPECT_EQ(file.substr(10, 4), std::string("\x42\0\0\0", 4));
@@ -289,7 +289,7 @@ TEST_F(DibDataTest, UncompressedRowsAreWrittenWhateverTheStatedSize) {
   s.pixels = std::string("\0\0\xFF\0\0\xFF\0\0\0\xFF\0\0\xFF\0\0\0", 16);
   std::string path = scratch_.Path("sized.bmp");
   ASSERT_TRUE(SaveDibAsBmp(MakeGlobalBlock(BuildDib(s)), path));
-  EXPECT_EQ(ReadBytes(path).size(), 14u + 40 + 16);
+  EXPECT_EQ(scratch::ReadFile(path).size(), 14u + 40 + 16);
   Magick::Image image(path);
   EXPECT_EQ(PixelAt(image, 0, 0), (Rgb{0, 255, 0}));
   EXPECT_EQ(PixelAt(image, 0, 1), (Rgb{255, 0, 0}));

@@ -184,9 +184,9 @@ TEST_F(ImageUtilsTest, RefusedConversionsLeaveNoFile) {
 
 // Files that are not what their names say, or not images at all. None may produce output.
 TEST_F(ImageUtilsTest, HostileAndMislabelledFiles) {
-  std::string png_bytes = ReadBytes(MakeImage("real.png", "PNG"));
-  std::string jpeg_bytes = ReadBytes(MakeImage("real.jpg", "JPEG"));
-  std::string bmp_bytes = ReadBytes(MakeImage("real.bmp", "BMP3"));
+  std::string png_bytes = scratch::ReadFile(MakeImage("real.png", "PNG"));
+  std::string jpeg_bytes = scratch::ReadFile(MakeImage("real.jpg", "JPEG"));
+  std::string bmp_bytes = scratch::ReadFile(MakeImage("real.bmp", "BMP3"));
 
   // PNGs whose (checksummed) headers claim far more pixels than the cap.
   std::string huge_png = WithPngSize(png_bytes, 100000, 100000);
@@ -218,7 +218,7 @@ TEST_F(ImageUtilsTest, HostileAndMislabelledFiles) {
   };
   for (const Row& row : rows) {
     std::string source = scratch_.Path(row.name);
-    WriteBytes(source, row.bytes);
+    scratch::WriteFile(source, row.bytes);
     std::string target = scratch_.Path(std::string("out-") + row.name + ".png");
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(IsReadableImage(source)) << row.name;
@@ -233,7 +233,7 @@ TEST_F(ImageUtilsTest, HostileAndMislabelledFiles) {
 
 TEST_F(ImageUtilsTest, DecoderFollowsTheBytesNotTheName) {
   std::string png_named_jpg = scratch_.Path("really-a-png.jpg");
-  WriteBytes(png_named_jpg, ReadBytes(MakeImage("x.png", "PNG")));
+  scratch::WriteFile(png_named_jpg, scratch::ReadFile(MakeImage("x.png", "PNG")));
   EXPECT_TRUE(IsReadableImage(png_named_jpg));
   std::string target = scratch_.Path("from-mislabelled.bmp");
   ASSERT_TRUE(ConvertImageFile(png_named_jpg, target, ImageType::kBmp, 70));

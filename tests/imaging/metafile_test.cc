@@ -17,7 +17,7 @@ class MetafileTest : public ::testing::Test {
   // Bounds (100,100)-(199,149): a 100 x 50 picture whose left half is a red rectangle.
   std::string WriteHalfRed(const std::string& name) {
     std::string path = scratch_.Path(name);
-    WriteBytes(path,
+    scratch::WriteFile(path,
                BuildEmf(100, 100, 199, 149, 2646, 2646, 5292, 3969, 100, 100, 150, 150, 0xFF0000));
     return path;
   }
@@ -43,7 +43,7 @@ TEST_F(MetafileTest, ReadsFrameAndBounds) {
 }
 
 TEST_F(MetafileTest, RefusesMalformedHeaders) {
-  std::string good = ReadBytes(WriteHalfRed("a.emf"));
+  std::string good = scratch::ReadFile(WriteHalfRed("a.emf"));
   std::string wrong_signature = good;
   wrong_signature[40] = 'X';
   std::string wrong_type = good;
@@ -88,13 +88,13 @@ TEST_F(MetafileTest, SourceOriginShiftsThePicture) {
 }
 
 TEST_F(MetafileTest, BrokenMetafilesRenderNothing) {
-  std::string good = ReadBytes(WriteHalfRed("a.emf"));
+  std::string good = scratch::ReadFile(WriteHalfRed("a.emf"));
   std::string empty_bounds = good;
   empty_bounds.replace(16, 4, std::string("\x10\0\0\0", 4));  // right < left
   std::string cut = good.substr(0, 120);
   for (const std::string& bytes : {empty_bounds, cut}) {
     std::string source = scratch_.Path("bad.emf");
-    WriteBytes(source, bytes);
+    scratch::WriteFile(source, bytes);
     std::string target = scratch_.Path("bad.png");
     ImageRenderer renderer;
     renderer.source.left = 100;

@@ -42,7 +42,7 @@ TEST_F(WebpTest, RiffSignatureIsFourBytes) {
   };
   for (const Row& row : rows) {
     std::string path = scratch_.Path("f");
-    WriteBytes(path, row.bytes);
+    scratch::WriteFile(path, row.bytes);
     EXPECT_EQ(IsRiffFile(path), row.riff) << row.bytes;
   }
   EXPECT_FALSE(IsRiffFile(scratch_.Path("missing")));
@@ -67,7 +67,7 @@ TEST_F(WebpTest, ConvertsWithBlanksInPathsAndKeepsPixels) {
 
 TEST_F(WebpTest, FailedDecodeLeavesNoFile) {
   std::string source = scratch_.Path("broken.webp");
-  WriteBytes(source, std::string("RIFF\x10\0\0\0WEBPVP8 \x04\0\0\0junk", 24));
+  scratch::WriteFile(source, std::string("RIFF\x10\0\0\0WEBPVP8 \x04\0\0\0junk", 24));
   std::string destination = scratch_.Path("broken.png");
   EXPECT_FALSE(ConvertWebpToPng(source, destination));
   EXPECT_FALSE(Exists(destination));
@@ -109,7 +109,7 @@ TEST_F(WebpTest, SuccessNeedsTheDecodersExitAndItsFile) {
   std::string saved_path = saved ? saved : "";
   for (const Row& row : rows) {
     std::string decoder = bin + "/dwebp";
-    WriteBytes(decoder, row.script);
+    scratch::WriteFile(decoder, row.script);
     ASSERT_EQ(chmod(decoder.c_str(), 0755), 0);
     setenv("PATH", bin.c_str(), 1);
     bool converted = ConvertWebpToPng(source, destination);

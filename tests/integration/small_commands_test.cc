@@ -5,7 +5,7 @@
 #include <string>
 
 #include "integration/service_fixture.h"
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 

@@ -1,12 +1,11 @@
 #include "platform/file_version.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "support/executable_images.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -16,18 +15,13 @@ using testing_images::WriteBytes;
 
 class FileVersionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/orvo-version-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   std::string Write(const std::string& name, const std::string& bytes) {
-    std::string path = dir_ + "/" + name;
+    std::string path = scratch_.Path(name);
     EXPECT_TRUE(WriteBytes(path, bytes));
     return path;
   }
-  std::string dir_;
+  scratch::ScratchFolder scratch_;
+  const std::string& dir_ = scratch_.path();
 };
 
 TEST_F(FileVersionTest, ReadsTheStampedNoteOfTheServiceExecutable) {

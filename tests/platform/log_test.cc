@@ -1,60 +1,25 @@
 #include "platform/log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/scratch_folder.h"
+
 namespace {
 
-// Sends standard output to a file for the life of the object.
-class CapturedStdout {
- public:
-  CapturedStdout() {
-    char pattern[] = "/tmp/orvo-log-XXXXXX";
-    int fd = mkstemp(pattern);
-    path_ = pattern;
-    saved_ = dup(STDOUT_FILENO);
-    dup2(fd, STDOUT_FILENO);
-    close(fd);
-  }
-  ~CapturedStdout() {
-    Restore();
-    unlink(path_.c_str());
-  }
-  std::string Text() {
-    Restore();
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
- private:
-  void Restore() {
-    if (saved_ < 0) return;
-    dup2(saved_, STDOUT_FILENO);
-    close(saved_);
-    saved_ = -1;
-  }
-  std::string path_;
-  int saved_ = -1;
-};
-
 TEST(Log, FormatsLikePrintf) {
-  CapturedStdout out;
+  scratch::StdoutCapture out;
   Log("doCMD [%d]\n", 15);
   Log("\n DeleteFile : [ %s ]", "/tmp/TAVU/00000001/a.png");
   EXPECT_EQ(out.Text(), "doCMD [15]\n\n DeleteFile : [ /tmp/TAVU/00000001/a.png ]");
 }
 
 TEST(Log, LongLinesOfConcurrentThreadsNeverInterleave) {
-  CapturedStdout out;
+  scratch::StdoutCapture out;
   const int kThreads = 8, kLines = 200, kWidth = 5000;  // Wider than any stdio buffer.
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {

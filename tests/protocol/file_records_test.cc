@@ -7,7 +7,7 @@
 
 #include "imaging/image_utils.h"
 #include "protocol/json_writer.h"
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 

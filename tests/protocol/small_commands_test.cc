@@ -9,7 +9,7 @@
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "protocol/text_conversion.h"
 #include "text/charset_table.h"
 #include "text/code_page.h"
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 #include "workspace/temp_workspace.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "workspace/editor_folder.h"
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "imaging/image_utils.h"
-#include "workspace/scratch_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 

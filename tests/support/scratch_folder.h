@@ -1,5 +1,5 @@
-#ifndef ORVO_TESTS_WORKSPACE_SCRATCH_FOLDER_H_
-#define ORVO_TESTS_WORKSPACE_SCRATCH_FOLDER_H_
+#ifndef ORVO_TESTS_SUPPORT_SCRATCH_FOLDER_H_
+#define ORVO_TESTS_SUPPORT_SCRATCH_FOLDER_H_
 
 // Test utilities: a fresh folder that is removed afterwards, small file utilities, and a capture
 // of the service's log lines (standard output).
@@ -34,7 +34,8 @@ class ScratchFolder {
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
   const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+  std::string operator/(const std::string& name) const { return Path(name); }
 
  private:
   std::string path_;
@@ -127,4 +128,4 @@ class StdoutCapture {
 
 }  // namespace scratch
 
-#endif  // ORVO_TESTS_WORKSPACE_SCRATCH_FOLDER_H_
+#endif  // ORVO_TESTS_SUPPORT_SCRATCH_FOLDER_H_

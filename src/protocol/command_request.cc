@@ -2,13 +2,21 @@
 
 #include <json/reader.h>
 
+#include <exception>
+
 #include "protocol/command_table.h"
 #include "protocol/json_writer.h"
 
 bool CommandRequest::Parse(std::string_view body) {
   // The old reader with every feature: comments are allowed and any value may be the root.
   Json::Reader reader(Json::Features::all());
-  return reader.parse(body.data(), body.data() + body.size(), root, /*collectComments=*/false);
+  try {
+    return reader.parse(body.data(), body.data() + body.size(), root, /*collectComments=*/false);
+  } catch (const std::exception&) {
+    // The reader refuses nesting deeper than its stack limit by throwing. That is a body it
+    // cannot read, like any other: root keeps what was stored before it stopped.
+    return false;
+  }
 }
 
 // Value::get looks the key up with find(), which raises the library's own

@@ -154,6 +154,22 @@ TEST_F(EndpointTest, JsonTypeErrorsBecome500WithoutCrossOriginHeaders) {
   EXPECT_EQ(client->Get("/hi")->status, 200);
 }
 
+TEST_F(EndpointTest, NestingDeeperThanTheReaderAllowsKeepsWhatWasRead) {
+  auto client = service_.Client();
+  std::string deep(100000, '[');
+  auto res = client->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\",\"pdu\":" + deep,
+                          "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->body, kVersionAnswer);
+  // A bare array root is the usual non-object root.
+  res = client->Post("/", deep, "text/plain");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 500);
+  EXPECT_EQ(res->get_header_value("EXCEPTION_WHAT"),
+            "in Json::Value::find(begin, end): requires objectValue or nullValue");
+}
+
 TEST_F(EndpointTest, PreflightAnswersTheSameHeadersAndNothingElse) {
   RawResponse response = SplitResponse(
       Exchange("OPTIONS / HTTP/1.1\r\nHost: localhost\r\nOrigin: https://editor.test\r\n"

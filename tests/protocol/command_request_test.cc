@@ -69,6 +69,16 @@ TEST(CommandRequest, CutOffBodyKeepsTheMembersReadSoFar) {
   EXPECT_EQ(request.CommandCode(), 15);
 }
 
+TEST(CommandRequest, NestingBeyondTheReaderLimitIsAnUnreadableBody) {
+  CommandRequest request;
+  std::string deep(5000, '[');
+  EXPECT_FALSE(request.Parse("{\"cmd\":\"cfp-1000\",\"session\":\"s\",\"pdu\":" + deep));
+  EXPECT_EQ(request.Cmd(), "cfp-1000");
+  EXPECT_EQ(request.Session(), "s");
+  CommandRequest bare;
+  EXPECT_FALSE(bare.Parse(deep));
+}
+
 TEST(CommandRequest, NonObjectRootRaisesTheLibraryError) {
   for (const char* body : {"[1,2]", "7", "\"text\"", "true"}) {
     CommandRequest request = Parsed(body);

@@ -26,7 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string written = WriteCompactJson(request.root);
   Json::Value again;
   Json::Reader reader(Json::Features::all());
-  if (written.back() != '\n' || !reader.parse(written, again) || again != request.root) {
+  bool read_back = false;
+  try {
+    read_back = reader.parse(written, again);
+  } catch (const std::exception&) {
+    return 0;  // As deep as the reader's limit: the first parse stopped there too.
+  }
+  if (written.back() != '\n' || !read_back || again != request.root) {
     // Reals may not survive a text round trip exactly; everything else must.
     if (!request.root.isNull() && written.find_first_of(".eE") == std::string::npos) std::abort();
   }

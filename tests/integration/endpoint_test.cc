@@ -31,22 +31,14 @@ std::string Post(const std::string& body, const std::string& origin = "https://e
   return request;
 }
 
-class EndpointTest : public ::testing::Test {
+class EndpointTest : public service_test::RunningServiceTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(service_.Start()) << service_.Output(); }
-  void TearDown() override {
-    if (service_.running()) {
-      service_.Client()->Get("/stop");
-      EXPECT_EQ(service_.WaitForExit(10000), 0);
-    }
-  }
   // One request on a fresh connection; the raw response.
   std::string Exchange(const std::string& request) {
     RawTlsConnection connection;
     if (!connection.Connect() || !connection.Send(request)) return {};
     return connection.ReadResponse();
   }
-  ServiceProcess service_;
 };
 
 TEST_F(EndpointTest, FixedGetRoutes) {

@@ -147,6 +147,14 @@ std::unique_ptr<httplib::SSLClient> ServiceProcess::Client() const {
   return client;
 }
 
+void RunningServiceTest::SetUp() { ASSERT_TRUE(service_.Start()) << service_.Output(); }
+
+void RunningServiceTest::TearDown() {
+  if (!service_.running()) return;
+  service_.Client()->Get("/stop");
+  EXPECT_EQ(service_.WaitForExit(10000), 0);
+}
+
 namespace {
 
 // Connects a TCP socket to localhost at the service's port; -1 when nothing accepts.

@@ -4,6 +4,7 @@
 // Runs the real service binary from a temporary folder of its own, with a freshly made
 // certificate beside it, and talks to it over real TLS.
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -56,6 +57,15 @@ class ServiceProcess {
   std::string root_;
   std::string folder_;
   pid_t pid_ = -1;
+};
+
+// A test whose service is started before it runs and stopped (expecting exit code 0) after.
+class RunningServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  ServiceProcess service_;
 };
 
 // Whether anything accepts TCP connections on localhost at the service's port.

@@ -16,15 +16,8 @@ using service_test::ServiceProcess;
 
 // The service runs with TMPDIR pointing at a private folder, so its request folders can be
 // watched.
-class SmallCommandsServiceTest : public ::testing::Test {
+class SmallCommandsServiceTest : public service_test::RunningServiceTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(service_.Start()) << service_.Output(); }
-  void TearDown() override {
-    if (service_.running()) {
-      service_.Client()->Get("/stop");
-      EXPECT_EQ(service_.WaitForExit(10000), 0);
-    }
-  }
   httplib::Result Post(const std::string& body) {
     return service_.Client()->Post("/", body, "text/plain");
   }
@@ -42,7 +35,6 @@ class SmallCommandsServiceTest : public ::testing::Test {
   ScratchFolder temp_;
   scratch::TempDirOverride tmpdir_{temp_.path()};
   ScratchFolder files_;
-  ServiceProcess service_;
 };
 
 std::string Envelope(const std::string& cmd, const std::string& pdu) {

@@ -15,7 +15,7 @@ TEST(DownloadUrlBesideExecutable, LoadsTheLibraryFromTheExecutablesFolder) {
   server.AddFile("a.png", std::string(5000, 'a'));
   TempFolder folder;
   ASSERT_NE(DownloadUrl(server.Url("/files/a.png"), folder.path() + "a.png"), 0);
-  EXPECT_EQ(ReadFileBytes(folder.path() + "a.png"), std::string(5000, 'a'));
+  EXPECT_EQ(ReadFile(folder.path() + "a.png"), std::string(5000, 'a'));
 }
 
 }  // namespace

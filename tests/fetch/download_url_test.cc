@@ -36,7 +36,7 @@ class DownloadUrlTest : public testing::Test {
   int Download(const std::string& url, const std::string& name) {
     return DownloadUrl(url, folder_.path() + name, kLibraryFolder);
   }
-  std::string Read(const std::string& name) { return ReadFileBytes(folder_.path() + name); }
+  std::string Read(const std::string& name) { return ReadFile(folder_.path() + name); }
   std::string LastTarget() {
     auto requests = server_.requests();
     return requests.empty() ? std::string() : requests.back().target;
@@ -60,7 +60,7 @@ TEST_F(DownloadUrlTest, WritesTheBodyByteForByte) {
 }
 
 TEST_F(DownloadUrlTest, ReplacesAnExistingFile) {
-  WriteFileBytes(folder_.path() + "out.png", "old content that is longer than the new one....");
+  WriteFile(folder_.path() + "out.png", "old content that is longer than the new one....");
   server_.AddFile("short.png", "new");
   ASSERT_NE(Download(server_.Url("/files/short.png"), "out.png"), 0);
   EXPECT_EQ(Read("out.png"), "new");
@@ -127,7 +127,7 @@ TEST_F(DownloadUrlTest, StopsFollowingARedirectLoop) {
 }
 
 TEST_F(DownloadUrlTest, LeavesTheOldFileWhenTheNewBodyIsCutOff) {
-  WriteFileBytes(folder_.path() + "out.png", "previous");
+  WriteFile(folder_.path() + "out.png", "previous");
   EXPECT_EQ(Download(server_.Url("/truncated"), "out.png"), 0);
   EXPECT_EQ(Download(server_.Url("/truncated-chunked"), "out.png"), 0);
   EXPECT_EQ(Read("out.png"), "previous");

@@ -21,16 +21,7 @@ class SmallCommandsServiceTest : public service_test::RunningServiceTest {
   httplib::Result Post(const std::string& body) {
     return service_.Client()->Post("/", body, "text/plain");
   }
-  int RequestFoldersLeft() const {
-    std::string root = temp_ / "TAVU";
-    if (!std::filesystem::exists(root)) return 0;
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(root)) {
-      (void)entry;
-      ++count;
-    }
-    return count;
-  }
+  int RequestFoldersLeft() const { return scratch::CountEntries(temp_ / "TAVU"); }
 
   ScratchFolder temp_;
   scratch::TempDirOverride tmpdir_{temp_.path()};

@@ -31,15 +31,7 @@ class SmallCommandsTest : public ::testing::Test {
     return answer;
   }
   // Request folders left in a TAVU root.
-  static int Leftovers(const std::string& root) {
-    if (!std::filesystem::exists(root)) return 0;
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(root)) {
-      (void)entry;
-      ++count;
-    }
-    return count;
-  }
+  static int Leftovers(const std::string& root) { return scratch::CountEntries(root); }
   ScratchFolder temp_;
   scratch::TempDirOverride tmpdir_{temp_.path()};
   CommandRequest request_;

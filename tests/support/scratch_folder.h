@@ -80,6 +80,17 @@ inline bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+// How many entries a folder holds; 0 when it does not exist.
+inline int CountEntries(const std::string& folder) {
+  std::error_code error;
+  int count = 0;
+  for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
+       it.increment(error)) {
+    ++count;
+  }
+  return count;
+}
+
 // A 1x1 PNG (one opaque red pixel).
 inline std::string TinyPng() {
   static const unsigned char kPng[] = {

@@ -139,6 +139,8 @@ struct HtmlDocument::Impl {
   std::unordered_map<int, std::vector<PendingAttribute>> pending;
   std::vector<HtmlStyleBlock> blocks;
   std::vector<std::vector<ImportSource>> imports;
+  std::vector<HtmlComment> comments;
+  std::vector<SourceEdit> raw_edits;
 
   void Clear();
   bool Valid(int element) const {
@@ -228,6 +230,8 @@ void HtmlDocument::Impl::Clear() {
   pending.clear();
   blocks.clear();
   imports.clear();
+  comments.clear();
+  raw_edits.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -292,7 +296,9 @@ class TreeReader {
     }
     if (child->type == GUMBO_NODE_DOCUMENT) return;
     const GumboText& t = child->v.text;
-    if (!InText(t.original_text) || parent < 0) return;
+    if (!InText(t.original_text)) return;
+    if (child->type == GUMBO_NODE_COMMENT) AddComment(t.original_text, parent);
+    if (parent < 0) return;
     size_t lo = Offset(t.original_text.data);
     // The parser's span can run on over end tags read before the text was flushed; those
     // bytes lie inside the parent anyway.
@@ -319,6 +325,7 @@ class TreeReader {
   }
 
   int AddElement(const GumboNode* node, int parent);
+  void AddComment(const GumboStringPiece& original, int parent);
   void AddAttributes(const GumboElement& e, bool copied, HtmlDocument::Impl::ElementSource& s);
   void AddStyleBlock(int index);
 
@@ -372,6 +379,19 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
   return index;
 }
 
+void TreeReader::AddComment(const GumboStringPiece& original, int parent) {
+  std::string_view written(original.data, original.length);
+  if (written.compare(0, 4, "<!--") != 0) return;  // "<!x>" and "<?x>" hold no markup
+  HtmlComment comment;
+  comment.text_begin = Offset(original.data) + 4;
+  size_t end = Offset(original.data) + original.length;
+  bool closed = written.size() >= 7 && written.compare(written.size() - 3, 3, "-->") == 0;
+  comment.text_end = closed ? end - 3 : end;
+  comment.parent = parent;
+  comment.in_body = parent >= 0 && (parent == doc_.body || doc_.elements[parent].in_body);
+  doc_.comments.push_back(comment);
+}
+
 void TreeReader::AddAttributes(const GumboElement& e, bool copied,
                                HtmlDocument::Impl::ElementSource& s) {
   s.attr_first = doc_.attributes.size();
@@ -411,6 +431,7 @@ void TreeReader::AddStyleBlock(int index) {
   if (doc_.elements[index].has_start_tag) {
     size_t begin = s.tag_end;
     size_t end = s.end_tag_begin != kNone ? s.end_tag_begin : s.inner_hi;
+    block.text_begin = begin;
     if (end > begin) block.text = doc_.text.substr(begin, end - begin);
     for (CssImport& rule : FindCssImports(block.text)) {
       HtmlDocument::Impl::ImportSource source;
@@ -468,6 +489,15 @@ int HtmlDocument::document_element() const { return impl_->root; }
 int HtmlDocument::head() const { return impl_->head; }
 int HtmlDocument::body() const { return impl_->body; }
 const std::vector<HtmlStyleBlock>& HtmlDocument::style_blocks() const { return impl_->blocks; }
+const std::vector<HtmlComment>& HtmlDocument::comments() const { return impl_->comments; }
+
+bool HtmlDocument::ReplaceSource(size_t offset, size_t length, std::string replacement) {
+  if (!impl_->loaded || offset > impl_->text.size() || length > impl_->text.size() - offset) {
+    return false;
+  }
+  impl_->raw_edits.push_back(SourceEdit{offset, length, std::move(replacement)});
+  return true;
+}
 
 std::vector<int> HtmlDocument::ElementsByTagName(std::string_view name) const {
   std::vector<int> out;
@@ -650,7 +680,7 @@ void HtmlDocument::Impl::AttributeEdits(int element, std::vector<SourceEdit>& ed
 }
 
 std::vector<SourceEdit> HtmlDocument::Impl::Edits() const {
-  std::vector<SourceEdit> edits;
+  std::vector<SourceEdit> edits = raw_edits;
   for (const auto& [element, list] : pending) AttributeEdits(element, edits);
   for (const std::vector<ImportSource>& block : imports) {
     for (const ImportSource& import : block) {
@@ -703,6 +733,13 @@ std::string HtmlDocument::OuterHtml() const {
   size_t lo = html.lo == kNone ? 0 : html.lo;
   size_t hi = html.lo == kNone ? 0 : html.hi;
   return ApplySourceEdits(impl_->text, lo, hi, edits);
+}
+
+std::string HtmlDocument::EditedSource() const {
+  if (!impl_->loaded) return {};
+  std::vector<SourceEdit> edits = impl_->Edits();
+  SortSourceEdits(edits);
+  return ApplySourceEdits(impl_->text, 0, impl_->text.size(), edits);
 }
 
 std::string HtmlDocument::BodyInnerHtml() const {

@@ -233,7 +233,11 @@ bool DocumentWalker::ResolvePrimary(const HtmlDocument& doc, const std::string& 
 
 void DocumentWalker::Write(HtmlDocument& doc, int element, const char* name,
                            const std::string& value) {
-  if (doc.GetAttribute(element, name) != value) doc.SetAttribute(element, name, value);
+  // An unchanged value is not written, so its bytes stay exactly as the page has them; an empty
+  // value removes the attribute.
+  bool change =
+      value.empty() ? doc.HasAttribute(element, name) : doc.GetAttribute(element, name) != value;
+  if (change) doc.SetAttribute(element, name, value);
 }
 
 void DocumentWalker::ProcessElement(HtmlDocument& doc, int element, bool extras) {

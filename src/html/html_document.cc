@@ -705,6 +705,13 @@ std::string HtmlDocument::OuterHtml() const {
   return ApplySourceEdits(impl_->text, lo, hi, edits);
 }
 
+std::string HtmlDocument::SourceWithEdits() const {
+  if (!impl_->loaded) return {};
+  std::vector<SourceEdit> edits = impl_->Edits();
+  SortSourceEdits(edits);
+  return ApplySourceEdits(impl_->text, 0, impl_->text.size(), edits);
+}
+
 std::string HtmlDocument::BodyInnerHtml() const {
   if (!impl_->loaded || impl_->body < 0) return {};
   const Impl::ElementSource& s = impl_->sources[impl_->body];

@@ -111,6 +111,10 @@ class HtmlDocument {
   // document would hold them. Empty without a document.
   std::string OuterHtml() const;
 
+  // The whole text as loaded with the edits applied and nothing added: what a saved page
+  // should hold after its references were changed. Empty without a document.
+  std::string SourceWithEdits() const;
+
   // The body's inner HTML with the edits applied; empty without a body.
   std::string BodyInnerHtml() const;
 

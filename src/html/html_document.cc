@@ -735,7 +735,7 @@ std::string HtmlDocument::OuterHtml() const {
   return ApplySourceEdits(impl_->text, lo, hi, edits);
 }
 
-std::string HtmlDocument::EditedSource() const {
+std::string HtmlDocument::SourceWithEdits() const {
   if (!impl_->loaded) return {};
   std::vector<SourceEdit> edits = impl_->Edits();
   SortSourceEdits(edits);

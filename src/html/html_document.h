@@ -118,9 +118,6 @@ class HtmlDocument {
   // False, changing nothing, for a range outside the source.
   bool ReplaceSource(size_t offset, size_t length, std::string replacement);
 
-  // The whole loaded text with the edits applied, nothing added around it.
-  std::string EditedSource() const;
-
   // The <style> elements in document order, with their @import rules.
   const std::vector<HtmlStyleBlock>& style_blocks() const;
 
@@ -132,6 +129,10 @@ class HtmlDocument {
   // html, head or body tags, they are written around the original bytes as a browser's
   // document would hold them. Empty without a document.
   std::string OuterHtml() const;
+
+  // The whole text as loaded with the edits applied and nothing added: what a saved page
+  // should hold after its references were changed. Empty without a document.
+  std::string SourceWithEdits() const;
 
   // The body's inner HTML with the edits applied; empty without a body.
   std::string BodyInnerHtml() const;

@@ -382,7 +382,7 @@ void DocumentWalker::ProcessVml(const HtmlComment& comment) {
       ProcessElement(vml, static_cast<int>(k), /*extras=*/false);
     }
   }
-  std::string edited = vml.EditedSource();
+  std::string edited = vml.SourceWithEdits();
   if (edited != markup) page_.ReplaceSource(comment.text_begin + begin, end - begin, edited);
 }
 

@@ -1,0 +1,80 @@
+// The codec component loaded from the build's dist folder through the service's client: what
+// goes in as a page and resources comes out of Decode as the same bytes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "mime/mime_codec_client.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+using scratch::ReadFile;
+using scratch::ScratchFolder;
+using scratch::WriteFile;
+
+const char kDist[] = MIME_TEST_DIST_DIR;
+
+TEST(MimeCodecComponentFile, ExportsOnlyItsFactory) {
+  // GMime's, GLib's, libstdc++'s and our own HTML engine's symbols stay inside the component.
+  std::string command =
+      "nm -D --defined-only '" + std::string(kDist) + "mimearchivecodec.so' | awk '{print $3}'";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::set<std::string> exported;
+  char line[512];
+  while (fgets(line, sizeof line, pipe) != nullptr) {
+    std::string name(line);
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+    if (!name.empty()) exported.insert(name);
+  }
+  ASSERT_EQ(pclose(pipe), 0);
+  EXPECT_EQ(exported, (std::set<std::string>{"GetMimeArchiveCodec"}));
+}
+
+TEST(MimeCodecClient, FindsTheComponentAndNotAMissingOne) {
+  EXPECT_TRUE(MimeCodecClient(kDist).IsAvailable());
+  ScratchFolder empty;
+  EXPECT_FALSE(MimeCodecClient(empty.path() + "/").IsAvailable());
+  EXPECT_FALSE(MimeCodecClient("").IsAvailable());
+}
+
+TEST(MimeCodecClient, RoundTripKeepsPageAndResourceBytesForEveryEncodeType) {
+  ScratchFolder folder;
+  std::string png = scratch::TinyPng();
+  std::string binary("\x00\x01\xFF\r\n--\r\n=3D", 10);
+  WriteFile(folder / "a.png", png);
+  WriteFile(folder / "b.dat", binary);
+  const std::string page =
+      "<html><body>\xED\x95\x9C <img src=\"cid:A1@orvo\"><a href=\"cid:B2@orvo\">x</a>\n"
+      "=== --boundary-like line\r\n</body></html>";
+  std::string resources = "A1@orvo|" + folder.Path("a.png") + "|a.png|image/png|" + "B2@orvo|" +
+                          folder.Path("b.dat") + "|b.dat||";
+  for (int type : {1, 2, 3, 7}) {
+    SCOPED_TRACE(type);
+    MimeCodecClient::EncodeSettings settings;
+    settings.encode_type = type;
+    std::string archive;
+    ASSERT_TRUE(MimeCodecClient(kDist).Encode(page, resources, settings, archive));
+    EXPECT_NE(archive.find("multipart/related"), std::string::npos);
+    for (size_t at = archive.find('\n'); at != std::string::npos; at = archive.find('\n', at + 1)) {
+      ASSERT_TRUE(at > 0 && archive[at - 1] == '\r') << "bare line feed at " << at;
+    }
+
+    ScratchFolder out;
+    ASSERT_TRUE(MimeCodecClient(kDist).Decode(archive, out.path() + "/"));
+    EXPECT_EQ(ReadFile(out / "a.png"), png);
+    EXPECT_EQ(ReadFile(out / "b.dat"), binary);
+    std::string expected = page;
+    expected.replace(expected.find("cid:A1@orvo"), 11, "a.png");
+    expected.replace(expected.find("cid:B2@orvo"), 11, "b.dat");
+    if (type == 1 || type == 2) {  // text encodings carry lines: a lone LF comes back CR LF
+      expected.replace(expected.find("</a>\n"), 5, "</a>\r\n");
+    }
+    EXPECT_EQ(ReadFile(out / "noname.htm"), expected);
+  }
+}
+
+}  // namespace

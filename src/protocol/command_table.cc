@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "mime/mime_encode_command.h"
 #include "platform/log.h"
 #include "protocol/command_request.h"
 #include "protocol/small_commands.h"
@@ -18,7 +19,7 @@ struct CommandEntry {
 
 // Codes are matched in this order; the first equal one wins.
 constexpr CommandEntry kCommands[] = {
-    {"cfp-0001", 1, nullptr, nullptr},
+    {"cfp-0001", 1, RunMimeEncodeCommand, BuildMimeEncodePdu},
     {"cfp-0002", 2, nullptr, nullptr},
     {"cfp-0010", 3, nullptr, nullptr},
     {"cfp-0011", 4, nullptr, nullptr},

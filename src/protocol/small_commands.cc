@@ -10,6 +10,7 @@
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
+#include "protocol/request_folder.h"
 #include "protocol/text_conversion.h"
 #include "workspace/folder_deletion.h"
 #include "workspace/path_macros.h"
@@ -66,10 +67,10 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
   if (!pdu["html"].isNull() && !pdu["filefullpath"].isNull()) {
     // Every member is read before the working folder exists, so a member of the wrong type
     // (the JSON library's error) leaves no folder behind.
-    std::string temp_path = Utf8ToWide(pdu["temppath"].asCString());
+    std::string temp_path = pdu["temppath"].asCString();
     std::string html = pdu["html"].asCString();
     std::string path = Utf8ToWide(pdu["filefullpath"].asCString());
-    folder = NewTempFolderUnder(ExpandPathMacros(temp_path));
+    folder = NewRequestFolderFromTempPath(temp_path);
     SaveHtmlFile(html, path, request.error);
   } else {
     request.error = kHtmlFileMissingMember;

@@ -1,0 +1,112 @@
+// The archive encode command against the real binary, its download library and its codec.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <json/json.h>
+
+#include <filesystem>
+#include <string>
+
+#include "fetch/test_http_server.h"
+#include "integration/service_fixture.h"
+#include "mime/mime_codec_client.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+using scratch::ScratchFolder;
+
+class MimeEncodeServiceTest : public service_test::RunningServiceTest {
+ protected:
+  httplib::Result Post(const Json::Value& pdu) {
+    Json::Value envelope;
+    envelope["cmd"] = "cfp-0001";
+    envelope["session"] = "it";
+    envelope["pdu"] = pdu;
+    return service_.Client()->Post("/", Json::FastWriter().write(envelope), "text/plain");
+  }
+  Json::Value Answer(const httplib::Result& res) {
+    Json::Value answer;
+    EXPECT_TRUE(Json::Reader().parse(res->body, answer)) << res->body;
+    return answer;
+  }
+  int RequestFoldersLeft() const { return scratch::CountEntries(temp_ / "TAVU"); }
+
+  ScratchFolder temp_;
+  scratch::TempDirOverride tmpdir_{temp_.path()};
+};
+
+TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
+  TestHttpServer server;
+  std::string web_png = scratch::TinyPng() + "w";
+  server.AddFile("w.png", web_png);
+  ScratchFolder pictures;
+  scratch::WriteFile(pictures / "a b.png", scratch::TinyPng());
+  Json::Value pdu;
+  pdu["html"] = "<p><img src=\"file://" + (pictures / "a%20b.png") + "\"><img src=\"" +
+                server.Url("/files/w.png") + "\"></p>";
+  pdu["mimeoptions"]["mimeencodeincludeurl"] = server.Url("/");
+  auto res = Post(pdu);
+  ASSERT_TRUE(res);
+  ASSERT_EQ(res->status, 200);
+  Json::Value answer = Answer(res);
+  ASSERT_EQ(answer["error"].asInt(), 0) << res->body;
+  EXPECT_EQ(answer["pdu"].getMemberNames(), std::vector<std::string>{"mimevalue"});
+  EXPECT_EQ(RequestFoldersLeft(), 0);
+
+  ScratchFolder out;
+  ASSERT_TRUE(MimeCodecClient(std::string(ORVO_DIST_DIR) + "/")
+                  .Decode(answer["pdu"]["mimevalue"].asString(), out.path() + "/"));
+  std::multiset<std::string> contents;
+  for (const auto& entry : std::filesystem::directory_iterator(out.path())) {
+    if (entry.path().filename() != "noname.htm") {
+      contents.insert(scratch::ReadFile(entry.path().string()));
+    }
+  }
+  EXPECT_EQ(contents, (std::multiset<std::string>{scratch::TinyPng(), web_png}));
+}
+
+TEST_F(MimeEncodeServiceTest, AnEmptyPageIsError2AndKeepsItsFolder) {
+  Json::Value pdu;
+  pdu["html"] = "";
+  pdu["temppath"] = temp_.path();
+  pdu["mimeoptions"] = Json::Value(Json::objectValue);
+  auto res = Post(pdu);
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body,
+            "{\"cmd\":\"cfp-0001\",\"error\":2,\"pdu\":{\"mimevalue\":\"\"},\"session\":\"it\"}\n");
+  EXPECT_EQ(RequestFoldersLeft(), 1);
+}
+
+TEST_F(MimeEncodeServiceTest, MembersOfTheWrongTypeAnswer500BeforeAnyFolder) {
+  auto pdu_with = [](const char* key, const Json::Value& value) {
+    Json::Value pdu;
+    pdu["html"] = "<p>x</p>";
+    pdu[key] = value;
+    return pdu;
+  };
+  Json::Value options_array = pdu_with("mimeoptions", Json::Value(Json::arrayValue));
+  Json::Value bad_filter = pdu_with("mimeoptions", Json::Value(Json::objectValue));
+  bad_filter["mimeoptions"]["mimeencodefilter"] = "all";
+  Json::Value bad_prefix = pdu_with("mimeoptions", Json::Value(Json::objectValue));
+  bad_prefix["mimeoptions"]["mimeencodeincludeurl"] = 1;
+  Json::Value no_html;
+  struct Row {
+    Json::Value pdu;
+    const char* what;
+  } rows[] = {
+      {options_array, "in Json::Value::resolveReference(key, end): requires objectValue"},
+      {bad_filter, "Value is not convertible to Int."},
+      {bad_prefix, "in Json::Value::asCString(): requires stringValue"},
+      {pdu_with("temppath", 7), "in Json::Value::asCString(): requires stringValue"},
+      {no_html, "in Json::Value::asCString(): requires stringValue"},
+  };
+  for (const Row& row : rows) {
+    auto res = Post(row.pdu);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 500) << row.what;
+    EXPECT_EQ(res->get_header_value("EXCEPTION_WHAT"), row.what);
+  }
+  EXPECT_FALSE(scratch::Exists(temp_ / "TAVU"));
+}
+
+}  // namespace

@@ -147,7 +147,7 @@ class DocumentWalker {
       : page_(page),
         base_(base),
         options_(options),
-        target_{registry, options.workspace, std::string()},
+        target_{registry, options.workspace, std::string(), {}},
         base_href_(GetBaseHref(page)) {}
 
   void Run();

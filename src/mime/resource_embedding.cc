@@ -198,6 +198,15 @@ std::string EmbedResource(const ResolvedReference& reference, EmbedTarget& targe
     return Answer(*known, mode);
   }
   if (reference.resolved.empty()) return {};
-  if (mode == EmbedMode::kFileName) return EmbedByFileName(reference, target);
-  return reference.is_url ? EmbedWeb(reference, target) : EmbedLocal(reference, target);
+  if (!reference.is_url) {
+    return mode == EmbedMode::kFileName ? EmbedByFileName(reference, target)
+                                        : EmbedLocal(reference, target);
+  }
+  std::string failure_key =
+      (mode == EmbedMode::kFileName ? "f:" : "c:") + AsciiLower(reference.resolved);
+  if (target.failed_urls.count(failure_key) != 0) return {};
+  std::string answer = mode == EmbedMode::kFileName ? EmbedByFileName(reference, target)
+                                                    : EmbedWeb(reference, target);
+  if (answer.empty()) target.failed_urls.insert(std::move(failure_key));
+  return answer;
 }

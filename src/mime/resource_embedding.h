@@ -2,6 +2,7 @@
 #define ORVO_MIME_RESOURCE_EMBEDDING_H_
 
 #include <string>
+#include <unordered_set>
 
 #include "mime/reference_resolution.h"
 #include "mime/resource_registry.h"
@@ -16,8 +17,8 @@
 // workspace, and no existing file is ever replaced. Only images (and style sheets by their
 // ".css" name; for downloads also RIFF files, which are WebP) are embedded.
 //
-// Runs on the request's thread; blocks for at most the download time limit per web resource
-// (two for a script: a length query, then the download).
+// Runs on the request's thread; blocks for at most the download time limit per distinct web
+// resource (two for a script: a length query, then the download).
 
 enum class EmbedMode {
   kContentId,  // the result is "cid:" and the Content-ID
@@ -28,6 +29,9 @@ struct EmbedTarget {
   ResourceRegistry& registry;
   std::string workspace;            // the encode's folder, ending in '/'
   std::string fallback_media_type;  // for names that suggest no media type
+  // Web locations that could not be embedded in this encode: a page that names one
+  // unreachable picture a thousand times waits for it once, not a thousand times.
+  std::unordered_set<std::string> failed_urls;
 };
 
 // The new reference text, or empty when nothing was embedded (the caller then keeps the page's

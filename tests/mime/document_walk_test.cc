@@ -103,6 +103,14 @@ TEST_F(DocumentWalkTest, EmbedsOneDownloadForRepeatedReferencesInAnyLetterCase) 
   EXPECT_EQ(registry_.entries()[0].media_type, "image/png");
 }
 
+TEST_F(DocumentWalkTest, AFailedDownloadIsNotTriedAgainInOneEncode) {
+  std::string missing = server_.Url("/files/missing.png");
+  std::string img = "<img src=\"" + missing + "\">";
+  Walk("<ul><li background=\"" + missing + "\">x</li></ul>" + img + img, Options(1, ""));
+  EXPECT_TRUE(registry_.empty());
+  EXPECT_EQ(server_.requests().size(), 1u);
+}
+
 TEST_F(DocumentWalkTest, KeepsLocalNamesThatDifferInCaseApart) {
   WriteFile(folder_ / "A.png", TinyPng() + "x");
   Walk("<img src=\"" + (folder_ / "a.png") + "\"><img src=\"" + (folder_ / "A.png") + "\">");

@@ -147,6 +147,25 @@ bool DecodeRasterFile(const std::string& path, Magick::Image* image) {
   return DecodeBlob(std::string_view(buffer, std::min<size_t>(done, 128)), blob, image);
 }
 
+bool PingRasterFile(const std::string& path) {
+  std::string bytes;
+  if (!ReadFileBytes(path, &bytes)) return false;
+  const char* coder = CoderName(DetectDecodableFormat(bytes));
+  if (coder == nullptr) return false;
+  Magick::Image image;
+  try {
+    image.subRange(1);
+    image.magick(coder);
+    image.ping(Magick::Blob(bytes.data(), bytes.size()));
+  } catch (const Magick::Warning&) {
+    // A warning leaves the header read.
+  } catch (const std::exception&) {
+    return false;
+  }
+  long long pixels = static_cast<long long>(image.columns()) * image.rows();
+  return pixels > 0 && pixels <= kMaxImagePixels;
+}
+
 bool WriteFileOnce(const std::string& path, std::string_view bytes) {
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;

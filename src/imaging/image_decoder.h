@@ -38,6 +38,11 @@ bool DecodeRasterImage(std::string_view bytes, Magick::Image* image);
 // pictures). False also when the file cannot be read.
 bool DecodeRasterFile(const std::string& path, Magick::Image* image);
 
+// Whether the file at `path` is an allow-listed raster format whose header the decoder reads,
+// with a picture of at least one and at most kMaxImagePixels pixels. The pixels are not
+// decoded, so a picture cut short may pass.
+bool PingRasterFile(const std::string& path);
+
 // Writes `bytes` to `path` (created or truncated). A short write removes the partial file.
 bool WriteFileOnce(const std::string& path, std::string_view bytes);
 

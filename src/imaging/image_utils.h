@@ -109,6 +109,12 @@ class ImageRenderer {
 // This is the image test of the file records and of the resource-folder listing.
 bool IsReadableImage(const std::string& path);
 
+// True when the file opens as an allow-listed raster image: its header is read and gives a
+// picture of at least one pixel and at most kMaxImagePixels; the pixels are not decoded. The
+// test for embedding thousands of pictures, where decoding each would cost more than
+// carrying it.
+bool OpensAsImage(const std::string& path);
+
 // Signature codes of SniffImageFormat.
 enum class SniffedFormat : int {
   kGif = 0,

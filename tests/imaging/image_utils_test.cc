@@ -222,6 +222,8 @@ TEST_F(ImageUtilsTest, HostileAndMislabelledFiles) {
     std::string target = scratch_.Path(std::string("out-") + row.name + ".png");
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(IsReadableImage(source)) << row.name;
+    // Only the header is read: a header that promises more rows than the file holds opens.
+    EXPECT_EQ(OpensAsImage(source), std::string(row.name) == "lying.bmp") << row.name;
     EXPECT_FALSE(ConvertImageFile(source, target, ImageType::kPng, 70)) << row.name;
     EXPECT_FALSE(Exists(target)) << row.name;
     ImageRenderer renderer;
@@ -244,10 +246,14 @@ TEST_F(ImageUtilsTest, DecoderFollowsTheBytesNotTheName) {
 
 TEST_F(ImageUtilsTest, ReadableImages) {
   for (const char* format : {"BMP", "JPEG", "GIF", "PNG", "TIFF", "WEBP"}) {
-    EXPECT_TRUE(IsReadableImage(MakeImage(std::string("r.") + format, format))) << format;
+    std::string image = MakeImage(std::string("r.") + format, format);
+    EXPECT_TRUE(IsReadableImage(image)) << format;
+    EXPECT_TRUE(OpensAsImage(image)) << format;
   }
   EXPECT_FALSE(IsReadableImage(scratch_.Path("missing.png")));
   EXPECT_FALSE(IsReadableImage(scratch_.path()));
+  EXPECT_FALSE(OpensAsImage(scratch_.Path("missing.png")));
+  EXPECT_FALSE(OpensAsImage(scratch_.path()));
 }
 
 TEST_F(ImageUtilsTest, RenderScalesOntoWhiteFromTheSourceOrigin) {

@@ -1,5 +1,6 @@
 #include "mime/document_walk.h"
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -14,15 +15,7 @@
 namespace {
 
 void EraseQuotes(std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c != '"') out += c;
-  }
-  text.swap(out);
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+  text.erase(std::remove(text.begin(), text.end(), '"'), text.end());
 }
 
 // The filter bit that admits an element kind; 0 for kinds the walk skips, -1 for anchors,

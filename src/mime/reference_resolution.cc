@@ -1,23 +1,12 @@
 #include "mime/reference_resolution.h"
 
+#include <algorithm>
+
 #include "workspace/url_path.h"
 
 namespace {
 
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
-void EraseAll(std::string& text, char c) {
-  std::string out;
-  out.reserve(text.size());
-  for (char k : text) {
-    if (k != c) out += k;
-  }
-  text.swap(out);
-}
 
 // url(x) is read as x; a drive letter written "c|" is "c:"; quotes are not part of a path.
 std::string Unwrap(std::string_view raw) {
@@ -30,7 +19,7 @@ std::string Unwrap(std::string_view raw) {
   for (char& c : copy) {
     if (c == '|') c = ':';
   }
-  EraseAll(copy, '"');
+  copy.erase(std::remove(copy.begin(), copy.end(), '"'), copy.end());
   return copy;
 }
 
@@ -69,6 +58,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (LowerChar(a[k]) != LowerChar(b[k])) return false;
   }
   return true;
+}
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool PrefixMatches(std::string_view prefix, std::string_view text) {

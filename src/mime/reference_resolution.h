@@ -45,4 +45,7 @@ std::string AsciiLower(std::string_view text);
 // Equality without regard to ASCII letter case.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
+// Whether text begins with prefix, without regard to ASCII letter case.
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
 #endif  // ORVO_MIME_REFERENCE_RESOLUTION_H_

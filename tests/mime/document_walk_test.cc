@@ -137,6 +137,7 @@ TEST_F(DocumentWalkTest, LeavesWhatIsNoImageOrCannotBeFetched) {
   ::symlink((folder_ / "loop.png").c_str(), (folder_ / "loop.png").c_str());
   std::string refs[] = {folder_ / "text.png",          folder_ / "folder.png",
                         folder_ / "pipe.css",          folder_ / "loop.png",
+                        "/dev/zero",                   "/dev/null",
                         server_.Url("/status/404"),    server_.Url("/loop"),
                         server_.Url("/files/none.png")};
   for (const std::string& ref : refs) {

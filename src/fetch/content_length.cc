@@ -7,6 +7,7 @@
 
 #include "fetch/curl_global.h"
 #include "fetch/download_url.h"
+#include "text/ascii.h"
 
 namespace {
 
@@ -17,16 +18,6 @@ struct LengthHeader {
   bool present = false;
   int64_t value = 0;
 };
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
 
 // Leading decimal digits after blanks; 0 when there are none. Saturates instead of overflowing.
 int64_t ParseDecimal(std::string_view text) {
@@ -42,9 +33,9 @@ int64_t ParseDecimal(std::string_view text) {
 size_t OnHeader(char* data, size_t size, size_t count, void* context) {
   auto* header = static_cast<LengthHeader*>(context);
   std::string_view line(data, size * count);
-  if (StartsWithNoCase(line, "http/")) {
+  if (StartsWithIgnoringAsciiCase(line, "http/")) {
     *header = LengthHeader{};
-  } else if (StartsWithNoCase(line, "content-length:")) {
+  } else if (StartsWithIgnoringAsciiCase(line, "content-length:")) {
     header->present = true;
     header->value = ParseDecimal(line.substr(15));
   }

@@ -142,7 +142,7 @@ void ReadImport(std::string_view css, size_t at, std::vector<CssImport>* out, si
   rule.terminated = i < css.size();
   rule.end = rule.terminated ? i + 1 : css.size();
   size_t text_begin = SkipBlanks(css, at + 7, i);
-  rule.specification.assign(css.substr(text_begin, TrimRight(css, text_begin, i) - text_begin));
+  rule.prelude.assign(css.substr(text_begin, TrimRight(css, text_begin, i) - text_begin));
   if (have_url) out->push_back(std::move(rule));
   *resume = rule.end;
 }

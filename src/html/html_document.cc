@@ -405,8 +405,8 @@ void TreeReader::AddStyleBlock(int index) {
       char before = rule.url.value_begin > 0 ? block.text[rule.url.value_begin - 1] : 0;
       if (before == '"' || before == '\'') source.quote = before;
       sources.push_back(source);
-      block.imports.push_back(HtmlStyleImport{std::move(rule.specification),
-                                              std::move(rule.url.value), rule.terminated});
+      block.imports.push_back(
+          HtmlStyleImport{std::move(rule.prelude), std::move(rule.url.value), rule.terminated});
     }
   }
   doc_.blocks.push_back(std::move(block));

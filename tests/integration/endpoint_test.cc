@@ -3,6 +3,8 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -203,6 +205,30 @@ TEST_F(EndpointTest, OldTlsVersionsAreRefused) {
   ASSERT_TRUE(tls12.Connect());
   RawTlsConnection tls13(TLS1_3_VERSION, TLS1_3_VERSION);
   ASSERT_TRUE(tls13.Connect());
+}
+
+// The system's OpenSSL settings (TLS 1.2 at least, security level 2 on Debian) refuse TLS 1.1
+// by themselves. With them lowered to allow TLS 1.0, only the service's own minimum refuses it.
+TEST(TlsMinimum, TlsBelowOneTwoIsRefusedEvenWhereTheSystemAllowsIt) {
+  ServiceProcess service;
+  std::string config = service.folder() + "openssl-permissive.cnf";
+  std::ofstream(config) << "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\n"
+                           "system_default = defaults\n[defaults]\nMinProtocol = TLSv1\n"
+                           "CipherString = DEFAULT@SECLEVEL=0\n";
+  const char* saved = std::getenv("OPENSSL_CONF");
+  std::string saved_value = saved != nullptr ? saved : "";
+  setenv("OPENSSL_CONF", config.c_str(), 1);
+  bool started = service.Start();
+  if (saved != nullptr) {
+    setenv("OPENSSL_CONF", saved_value.c_str(), 1);
+  } else {
+    unsetenv("OPENSSL_CONF");
+  }
+  ASSERT_TRUE(started);
+  RawTlsConnection tls11(TLS1_1_VERSION, TLS1_1_VERSION);
+  EXPECT_FALSE(tls11.Connect());
+  RawTlsConnection tls12(TLS1_2_VERSION, TLS1_2_VERSION);
+  EXPECT_TRUE(tls12.Connect());
 }
 
 TEST_F(EndpointTest, LogsEachCommandOnItsOwnLine) {

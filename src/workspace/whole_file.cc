@@ -1,38 +1,36 @@
 #include "workspace/whole_file.h"
 
-#include <cstdint>
+#include <glib.h>
+
+#include <algorithm>
 
 #include "platform/file_system.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
 
-int Base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
+bool IsBase64Char(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
 }
 
 // Standard alphabet; other characters (line breaks) are skipped; the first '=' ends the data.
+// GLib's decoder skips the same characters but reads past a '=' and keeps an unfinished last
+// group to itself, so the text is cut at the first '=' and a last group of two or three
+// characters is padded for it.
 std::string Base64Decode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() / 4 * 3 + 3);
-  uint32_t bits = 0;
-  int count = 0;
-  for (unsigned char c : text) {
-    if (c == '=') break;
-    int value = Base64Value(c);
-    if (value < 0) continue;
-    bits = (bits << 6) | static_cast<uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
+  text = text.substr(0, text.find('='));
+  std::string out(text.size() / 4 * 3 + 3, '\0');
+  auto* bytes = reinterpret_cast<guchar*>(out.data());
+  gint state = 0;
+  guint save = 0;
+  size_t written = g_base64_decode_step(text.data(), text.size(), bytes, &state, &save);
+  size_t tail = std::count_if(text.begin(), text.end(), IsBase64Char) % 4;
+  if (tail >= 2) {
+    const char* padding = tail == 2 ? "==" : "=";
+    written += g_base64_decode_step(padding, 4 - tail, bytes + written, &state, &save);
   }
+  out.resize(written);
   return out;
 }
 

@@ -13,9 +13,8 @@ namespace {
 constexpr std::chrono::milliseconds kDecoderTimeLimit{30000};
 
 std::string DecoderProgram() {
-  FileSystem& file_system = FileSystem::Default();
-  std::string bundled = file_system.KnownFolderPath(KnownFolder::kEditorData) + "/dwebp.exe";
-  if (file_system.IsExecutableFile(bundled)) return bundled;
+  std::string bundled = EditorDataFolder() + "/dwebp.exe";
+  if (FileSystem::Default().IsExecutableFile(bundled)) return bundled;
   return "dwebp";
 }
 

@@ -13,11 +13,10 @@
 bool IsRiffFile(const std::string& path);
 
 // Decodes the WebP file `source_path` into a PNG file at `destination_path` with the editor's
-// decoder: "dwebp.exe" in the editor's data folder (KnownFolder::kEditorData) when that file
-// exists, else `dwebp` on PATH. Blocks until the decoder ends (at most 30 s; a decoder still
-// running then is killed). True only when the decoder succeeded and the PNG exists and is not
-// empty. When a decoder ran and failed, whatever it wrote at `destination_path` is removed.
-// Thread-safe.
+// decoder: EditorDataFolder() + "/dwebp.exe" when that file exists, else `dwebp` on PATH.
+// Blocks until the decoder ends (at most 30 s; a decoder still running then is killed).
+// True only when the decoder succeeded and the PNG exists and is not empty. When a decoder ran
+// and failed, whatever it wrote at `destination_path` is removed. Thread-safe.
 bool ConvertWebpToPng(const std::string& source_path, const std::string& destination_path);
 
 #endif  // ORVO_IMAGING_WEBP_H_

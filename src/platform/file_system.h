@@ -146,4 +146,8 @@ class FileSystem {
   virtual std::string KnownFolderPath(KnownFolder folder) = 0;
 };
 
+// The install folder of the editor's companion tools (the WebP decoder, the math editor),
+// without a trailing '/': KnownFolderPath(KnownFolder::kEditorData) of the default file system.
+std::string EditorDataFolder();
+
 #endif  // ORVO_PLATFORM_FILE_SYSTEM_H_

@@ -324,6 +324,10 @@ class PosixFileSystem : public FileSystem {
 
 }  // namespace
 
+std::string EditorDataFolder() {
+  return FileSystem::Default().KnownFolderPath(KnownFolder::kEditorData);
+}
+
 FileSystem& FileSystem::Default() {
   static PosixFileSystem* const file_system = new PosixFileSystem;
   return *file_system;

@@ -76,7 +76,7 @@ TEST_F(WebpTest, FailedDecodeLeavesNoFile) {
 }
 
 TEST_F(WebpTest, MissingDecoderFails) {
-  if (Exists(FileSystem::Default().KnownFolderPath(KnownFolder::kEditorData) + "/dwebp.exe"))
+  if (Exists(EditorDataFolder() + "/dwebp.exe"))
     GTEST_SKIP() << "the editor's decoder is installed";
   std::string source = MakeWebp("a.webp");
   std::string destination = scratch_.Path("a.png");
@@ -91,7 +91,7 @@ TEST_F(WebpTest, MissingDecoderFails) {
 
 // Stand-in decoders on PATH show that success needs both a clean exit and a written PNG.
 TEST_F(WebpTest, SuccessNeedsTheDecodersExitAndItsFile) {
-  if (Exists(FileSystem::Default().KnownFolderPath(KnownFolder::kEditorData) + "/dwebp.exe"))
+  if (Exists(EditorDataFolder() + "/dwebp.exe"))
     GTEST_SKIP() << "the editor's decoder is installed";
   std::string bin = scratch_.Path("bin");
   ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);

@@ -115,7 +115,7 @@ TEST(PathPartsTest, NameExtensionAndFileUrls) {
   EXPECT_EQ(RemoveFileUrl("file:///home/my%20pics/a.png"), "/home/my%20pics/a.png");
   EXPECT_EQ(RemoveFileUrl("x file:///a file:///b"), "x /a /b");
   EXPECT_EQ(RemoveFileUrl("/plain/path"), "/plain/path");
-  EXPECT_EQ(FileSystem::Default().KnownFolderPath(KnownFolder::kEditorData), "/opt/OrvoEditor");
+  EXPECT_EQ(EditorDataFolder(), "/opt/OrvoEditor");
 }
 
 }  // namespace

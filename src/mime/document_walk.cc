@@ -9,6 +9,7 @@
 #include "mime/encode_options.h"
 #include "mime/reference_resolution.h"
 #include "mime/resource_embedding.h"
+#include "text/ascii.h"
 #include "workspace/temp_workspace.h"
 #include "workspace/url_path.h"
 
@@ -95,7 +96,7 @@ std::string PrimaryRaw(const HtmlDocument& doc, int element, TagId kind) {
       return attribute("background");
     case TagId::kLink: {
       std::string rel = attribute("rel");
-      return EqualsIgnoringCase(rel, "stylesheet") ? rel : std::string();
+      return EqualsIgnoringAsciiCase(rel, "stylesheet") ? rel : std::string();
     }
     default:
       if (!IsBackgroundKind(kind)) return {};
@@ -204,7 +205,7 @@ void DocumentWalker::Run() {
 }
 
 void DocumentWalker::UnescapeAsWritten(ResolvedReference& ref) const {
-  if ((ref.raw.size() > 8 && StartsWithIgnoringCase(ref.raw, "file:///")) || ref.is_relative) {
+  if ((ref.raw.size() > 8 && StartsWithIgnoringAsciiCase(ref.raw, "file:///")) || ref.is_relative) {
     ref.resolved = UnescapeUrl(ref.resolved);
   }
 }
@@ -266,7 +267,7 @@ void DocumentWalker::Act(HtmlDocument& doc, int element, TagId kind, const Resol
     case TagId::kEmbed:
       return Write(doc, element, "src", embed_or_raw());
     case TagId::kGeneric:
-      if (EqualsIgnoringCase(LocalName(doc.elements()[element].name), "imagedata")) {
+      if (EqualsIgnoringAsciiCase(LocalName(doc.elements()[element].name), "imagedata")) {
         Write(doc, element, "src", embed_or_raw());
       }
       return;
@@ -314,7 +315,7 @@ void DocumentWalker::StyleRule(HtmlDocument& doc, int element, const char* prope
                                bool drop_quotes,
                                bool (DocumentWalker::*admit)(const ResolvedReference&) const) {
   std::string value = doc.GetStyleProperty(element, property);
-  if (value.empty() || EqualsIgnoringCase(value, "none")) return;
+  if (value.empty() || EqualsIgnoringAsciiCase(value, "none")) return;
   ResolvedReference ref = Resolve(value);
   if (drop_quotes) EraseQuotes(ref.resolved);
   UnescapeAsWritten(ref);
@@ -460,15 +461,15 @@ void DocumentWalker::StyleBlockUrls() {
 bool VmlCommentMarkup(std::string_view comment, size_t* begin, size_t* end) {
   size_t first = comment.find_first_not_of(" \t\r\n");
   if (first == std::string_view::npos || comment.size() - first < 3 ||
-      !EqualsIgnoringCase(comment.substr(first, 3), "[if")) {
+      !EqualsIgnoringAsciiCase(comment.substr(first, 3), "[if")) {
     return false;
   }
   size_t close = comment.find("]>", first);
   if (close == std::string_view::npos) return false;
-  if (AsciiLower(comment.substr(first, close - first)).find("vml") == std::string::npos) {
+  if (AsciiLowered(comment.substr(first, close - first)).find("vml") == std::string::npos) {
     return false;
   }
-  size_t endif = AsciiLower(comment).rfind("<![endif]");
+  size_t endif = AsciiLowered(comment).rfind("<![endif]");
   *begin = close + 2;
   *end = endif == std::string::npos || endif < *begin ? comment.size() : endif;
   return true;

@@ -2,7 +2,7 @@
 
 #include <json/value.h>
 
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 
 void ReadEncodeOptions(const Json::Value& pdu, EncodeOptions& options) {
   const Json::Value& given = pdu["mimeoptions"];

@@ -7,9 +7,9 @@
 #include "mime/resource_registry.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
-#include "protocol/request_folder.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "workspace/folder_deletion.h"
+#include "workspace/request_folder.h"
 
 namespace {
 

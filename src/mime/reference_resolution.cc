@@ -2,16 +2,15 @@
 
 #include <algorithm>
 
+#include "text/ascii.h"
 #include "workspace/url_path.h"
 
 namespace {
 
-char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
 // url(x) is read as x; a drive letter written "c|" is "c:"; quotes are not part of a path.
 std::string Unwrap(std::string_view raw) {
   std::string copy(raw);
-  size_t url = AsciiLower(copy).find("url(");
+  size_t url = AsciiLowered(copy).find("url(");
   if (url != std::string::npos) {
     copy.erase(0, url + 4);
     if (!copy.empty() && copy.back() == ')') copy.pop_back();
@@ -26,7 +25,7 @@ std::string Unwrap(std::string_view raw) {
 // A leading "file:" and the slashes after it go; one '/' stays, so that an absolute path stays
 // absolute. Only a leading one: "http://h/get?f=file:a.png" is a web URL, not the path "a.png".
 void DropFileScheme(std::string& copy) {
-  if (!StartsWithIgnoringCase(copy, "file:")) return;
+  if (!StartsWithIgnoringAsciiCase(copy, "file:")) return;
   copy.erase(0, 5);
   size_t slashes = copy.find_first_not_of('/');
   if (slashes == std::string::npos) slashes = copy.size();
@@ -35,7 +34,7 @@ void DropFileScheme(std::string& copy) {
 
 bool IsWebScheme(std::string_view url) {
   size_t length = UrlSchemeLength(url);
-  std::string scheme = AsciiLower(url.substr(0, length));
+  std::string scheme = AsciiLowered(url.substr(0, length));
   return scheme == "http" || scheme == "https" || scheme == "file";
 }
 
@@ -46,26 +45,8 @@ std::string TrimLeft(const std::string& text) {
 
 }  // namespace
 
-std::string AsciiLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = LowerChar(c);
-  return out;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t k = 0; k < a.size(); ++k) {
-    if (LowerChar(a[k]) != LowerChar(b[k])) return false;
-  }
-  return true;
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
 bool PrefixMatches(std::string_view prefix, std::string_view text) {
-  return !prefix.empty() && StartsWithIgnoringCase(text, prefix);
+  return !prefix.empty() && StartsWithIgnoringAsciiCase(text, prefix);
 }
 
 ResolvedReference ResolveReference(std::string_view raw, std::string_view base, int file_scope) {
@@ -79,7 +60,7 @@ ResolvedReference ResolveReference(std::string_view raw, std::string_view base, 
     copy = CombineUrl(base, copy);
   }
   DropFileScheme(copy);
-  if (copy.empty() || EqualsIgnoringCase(copy, base)) {
+  if (copy.empty() || EqualsIgnoringAsciiCase(copy, base)) {
     out.is_url = noted_url;
     return out;
   }
@@ -89,7 +70,7 @@ ResolvedReference ResolveReference(std::string_view raw, std::string_view base, 
   }
   if (file_scope == static_cast<int>(FileScope::kLocalAndWeb) && !IsWebScheme(copy)) return out;
   std::string trimmed = TrimLeft(copy);
-  if (trimmed.size() > 5 && StartsWithIgnoringCase(trimmed, "data:")) return out;
+  if (trimmed.size() > 5 && StartsWithIgnoringAsciiCase(trimmed, "data:")) return out;
   out.resolved = trimmed;
   out.is_url = true;
   return out;

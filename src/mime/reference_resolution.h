@@ -39,13 +39,4 @@ ResolvedReference ResolveReference(std::string_view raw, std::string_view base, 
 // text, and equals its beginning without regard to letter case.
 bool PrefixMatches(std::string_view prefix, std::string_view text);
 
-// Lower-case copy (ASCII letters only).
-std::string AsciiLower(std::string_view text);
-
-// Equality without regard to ASCII letter case.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b);
-
-// Whether text begins with prefix, without regard to ASCII letter case.
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
-
 #endif  // ORVO_MIME_REFERENCE_RESOLUTION_H_

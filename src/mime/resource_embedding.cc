@@ -1,18 +1,40 @@
 #include "mime/resource_embedding.h"
 
+#include <algorithm>
+#include <memory>
+
 #include "fetch/content_id.h"
 #include "fetch/content_length.h"
 #include "fetch/download_url.h"
 #include "fetch/mime_type.h"
 #include "imaging/image_utils.h"
 #include "imaging/webp.h"
-#include "mime/embed_file_ops.h"
+#include "platform/file_system.h"
+#include "text/ascii.h"
 #include "workspace/path_macros.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
 
 constexpr char kCidPrefix[] = "cid:";
+
+// Links followed: a link to a picture is the picture; a pipe, device, folder or loop is not a
+// file to read.
+FileStatus StatusOf(const std::string& path) {
+  return FileSystem::Default().Status(path, FollowLinks::kYes);
+}
+
+bool IsRegularFile(const std::string& path) {
+  return !path.empty() && StatusOf(path).type == FileType::kRegular;
+}
+
+// The first bytes of a file the embedder wrote itself.
+std::string FileHead(const std::string& path, size_t count) {
+  std::unique_ptr<MappedFile> mapped = FileSystem::Default().MapReadOnly(path);
+  if (!mapped) return {};
+  return std::string(reinterpret_cast<const char*>(mapped->data()),
+                     std::min(count, mapped->size()));
+}
 
 std::string WithoutTrailingSlash(const std::string& folder) {
   return !folder.empty() && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
@@ -28,7 +50,9 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-bool IsCssFile(const std::string& path) { return EqualsIgnoringCase(FileExtension(path), ".css"); }
+bool IsCssFile(const std::string& path) {
+  return EqualsIgnoringAsciiCase(FileExtension(path), ".css");
+}
 
 // What the page gets for a registered entry.
 std::string Answer(const ResourceEntry& entry, EmbedMode mode) {
@@ -99,8 +123,9 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
 // workspace. False when neither gave a file.
 bool FetchInto(const std::string& url, const std::string& cached, const std::string& target_path) {
   // Only a regular file with content is a usable earlier download.
-  if (RegularFileSize(cached) > 0) {
-    if (cached != target_path) CopyFileNoReplace(cached, target_path);
+  FileStatus status = StatusOf(cached);
+  if (status.type == FileType::kRegular && status.size > 0) {
+    if (cached != target_path) FileSystem::Default().CopyFile(cached, target_path);
     return true;
   }
   return DownloadUrl(url, target_path) != 0;
@@ -113,11 +138,11 @@ std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
   std::string path = UniqueFilePath(folder, name.extension);
   if (path.empty() || !FetchInto(url, target.workspace + name.name, path)) return {};
   std::string file_name = FileNamePart(path);
-  std::string head = ReadFileHead(path, 16);
+  std::string head = FileHead(path, 16);
   SniffedFormat format = SniffImageFormat(head.data(), head.size());
   if (const char* ext = ImageExtension(format)) {
     std::string moved = FolderOf(path) + BaseName(file_name) + "." + ext;
-    if (moved == path || MoveFileNoReplace(path, moved)) {
+    if (moved == path || FileSystem::Default().MoveFile(path, moved)) {
       path = moved;
       file_name = FileNamePart(moved);
     }
@@ -159,7 +184,8 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
     copied =
         GetUrlContentLength(reference.resolved) != 0 && DownloadUrl(reference.resolved, local) != 0;
   } else {
-    copied = CopyFileNoReplace(reference.resolved, local);
+    copied = IsRegularFile(reference.resolved) &&
+             FileSystem::Default().CopyFile(reference.resolved, local);
   }
   if (!copied) return {};
   entry.local_file = local;
@@ -203,7 +229,7 @@ std::string EmbedResource(const ResolvedReference& reference, EmbedTarget& targe
                                         : EmbedLocal(reference, target);
   }
   std::string failure_key =
-      (mode == EmbedMode::kFileName ? "f:" : "c:") + AsciiLower(reference.resolved);
+      (mode == EmbedMode::kFileName ? "f:" : "c:") + AsciiLowered(reference.resolved);
   if (target.failed_urls.count(failure_key) != 0) return {};
   std::string answer = mode == EmbedMode::kFileName ? EmbedByFileName(reference, target)
                                                     : EmbedWeb(reference, target);

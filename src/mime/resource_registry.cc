@@ -1,16 +1,17 @@
 #include "mime/resource_registry.h"
 
 #include "mime/reference_resolution.h"
+#include "text/ascii.h"
 
 const ResourceEntry* ResourceRegistry::Find(std::string_view location, bool is_url) const {
   const auto& index = is_url ? folded_ : exact_;
-  auto it = index.find(is_url ? AsciiLower(location) : std::string(location));
+  auto it = index.find(is_url ? AsciiLowered(location) : std::string(location));
   return it == index.end() ? nullptr : &entries_[it->second];
 }
 
 void ResourceRegistry::Add(ResourceEntry entry) {
   exact_[entry.location] = entries_.size();
-  folded_[AsciiLower(entry.location)] = entries_.size();
+  folded_[AsciiLowered(entry.location)] = entries_.size();
   entries_.push_back(std::move(entry));
 }
 

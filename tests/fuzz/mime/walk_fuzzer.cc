@@ -15,9 +15,9 @@
 #include "html/html_document.h"
 #include "imaging/image_utils.h"
 #include "mime/document_walk.h"
-#include "mime/embed_file_ops.h"
 #include "mime/encode_options.h"
 #include "mime/resource_registry.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(CollectResources(doc, registry, "", options));
   for (const ResourceEntry& entry : registry.entries()) {
     Check(!entry.from_url);  // nothing can be downloaded here
-    Check(IsRegularFile(entry.local_file));
+    Check(FileSystem::Default().Status(entry.local_file, FollowLinks::kYes).type ==
+          FileType::kRegular);
   }
   std::string outer = doc.OuterHtml();
   std::string inner = doc.BodyInnerHtml();

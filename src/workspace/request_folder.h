@@ -1,5 +1,5 @@
-#ifndef ORVO_PROTOCOL_REQUEST_FOLDER_H_
-#define ORVO_PROTOCOL_REQUEST_FOLDER_H_
+#ifndef ORVO_WORKSPACE_REQUEST_FOLDER_H_
+#define ORVO_WORKSPACE_REQUEST_FOLDER_H_
 
 #include <string>
 
@@ -9,4 +9,4 @@
 // trailing '/'. The command deletes the folder itself. Thread-safe.
 std::string NewRequestFolderFromTempPath(const std::string& temp_path);
 
-#endif  // ORVO_PROTOCOL_REQUEST_FOLDER_H_
+#endif  // ORVO_WORKSPACE_REQUEST_FOLDER_H_

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "mime/mime_decode_command.h"
 #include "platform/log.h"
 #include "protocol/command_request.h"
 #include "protocol/small_commands.h"
@@ -19,7 +20,7 @@ struct CommandEntry {
 // Codes are matched in this order; the first equal one wins.
 constexpr CommandEntry kCommands[] = {
     {"cfp-0001", 1, nullptr, nullptr},
-    {"cfp-0002", 2, nullptr, nullptr},
+    {"cfp-0002", 2, RunMimeDecodeCommand, BuildMimeDecodePdu},
     {"cfp-0010", 3, nullptr, nullptr},
     {"cfp-0011", 4, nullptr, nullptr},
     {"cfp-0020", 5, nullptr, nullptr},

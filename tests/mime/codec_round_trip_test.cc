@@ -2,11 +2,11 @@
 // goes in as a page and resources comes out of Decode as the same bytes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <set>
 #include <string>
 
 #include "mime/mime_codec_client.h"
+#include "support/exported_symbols.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -19,18 +19,9 @@ const char kDist[] = MIME_TEST_DIST_DIR;
 
 TEST(MimeCodecComponentFile, ExportsOnlyItsFactory) {
   // GMime's, GLib's, libstdc++'s and our own HTML engine's symbols stay inside the component.
-  std::string command =
-      "nm -D --defined-only '" + std::string(kDist) + "mimearchivecodec.so' | awk '{print $3}'";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::set<std::string> exported;
-  char line[512];
-  while (fgets(line, sizeof line, pipe) != nullptr) {
-    std::string name(line);
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-    if (!name.empty()) exported.insert(name);
-  }
-  ASSERT_EQ(pclose(pipe), 0);
+  bool ok = false;
+  auto exported = scratch::ExportedSymbols(std::string(kDist) + "mimearchivecodec.so", &ok);
+  ASSERT_TRUE(ok);
   EXPECT_EQ(exported, (std::set<std::string>{"GetMimeArchiveCodec"}));
 }
 

@@ -56,7 +56,9 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
        "Content-Transfer-Encoding: quoted-printable\r\n"
        "Content-Location: https://example.test/a/\r\n"
        "\r\n"
-       "<!DOCTYPE html><html><body style=3D\"background: url(&quot;bg.png?v=3D2&quot;)\">=\r\n"
+       "<!DOCTYPE html><html><head><style>@import \"css/main.css?x\"; p{background: u=\r\n"
+       "rl( 'img/x.png' )} /* url(img/x.png) */</style></head>=\r\n"
+       "<body style=3D\"background: url(&quot;bg.png?v=3D2&quot;)\">=\r\n"
        "<img src=3D\"https://example.test/a/img/x.png\"><img src=3D\"img/x.png\">=\r\n"
        "<iframe src=3D\"cid:frame-2@mhtml.test\"></iframe><a href=3D\"other.html\">o</a>=\r\n"
        "</body></html>\r\n"
@@ -73,16 +75,25 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
            "\r\n" +
            kPngBase64 +
            "------MultipartBoundary--xyz----\r\n"
+           "Content-Type: text/css\r\n"
+           "Content-Location: https://example.test/a/css/main.css?x\r\n"
+           "\r\n"
+           "b{}\r\n"
+           "------MultipartBoundary--xyz----\r\n"
            "Content-Type: text/html\r\n"
            "Content-ID: <frame-2@mhtml.test>\r\n"
            "Content-Transfer-Encoding: quoted-printable\r\n"
            "\r\n"
            "<p>frame</p>\r\n"
            "------MultipartBoundary--xyz------\r\n",
-       "<!DOCTYPE html><html><body style=\"background: url(bg.png)\">"
+       "<!DOCTYPE html><html><head><style>@import \"main.css\"; p{background: url( 'x.png' )} "
+       "/* url(img/x.png) */</style></head><body style=\"background: url(bg.png)\">"
        "<img src=\"x.png\"><img src=\"x.png\"><iframe src=\"frame-2@mhtml.test.htm\"></iframe>"
        "<a href=\"other.html\">o</a></body></html>",
-       {{"x.png", png}, {"bg.png", png}, {"frame-2@mhtml.test.htm", "<p>frame</p>"}}},
+       {{"x.png", png},
+        {"bg.png", png},
+        {"main.css", "b{}"},
+        {"frame-2@mhtml.test.htm", "<p>frame</p>"}}},
       {"office .mht: Korean page, file:/// locations, header charset wins over the meta",
        "MIME-Version: 1.0\r\n"
        "Content-Type: multipart/related; boundary=\"----=_NextPart_01D9\"\r\n"

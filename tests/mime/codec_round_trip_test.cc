@@ -1,6 +1,7 @@
 // The codec component loaded from the build's dist folder through the service's client: what
 // goes in as a page and resources comes out of Decode as the same bytes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <set>
 #include <string>
@@ -66,6 +67,26 @@ TEST(MimeCodecClient, RoundTripKeepsPageAndResourceBytesForEveryEncodeType) {
     }
     EXPECT_EQ(ReadFile(out / "noname.htm"), expected);
   }
+}
+
+TEST(MimeCodecClient, UnreadableResourcesAreLeftOutNeverWrittenEmpty) {
+  ScratchFolder folder;
+  WriteFile(folder / "good.png", scratch::TinyPng());
+  WriteFile(folder / "empty.png", "");
+  ASSERT_EQ(::mkfifo((folder / "fifo.png").c_str(), 0600), 0);  // would block a plain open
+  std::string resources;
+  for (const char* name : {"missing.png", "empty.png", "fifo.png", "good.png"}) {
+    resources += std::string("id-") + name + "|" + folder.Path(name) + "|" + name + "|image/png|";
+  }
+  resources += "id-folder|" + folder.path() + "|folder.png|image/png|";
+  std::string archive;
+  ASSERT_TRUE(MimeCodecClient(kDist).Encode("<p>", resources, {}, archive));
+  EXPECT_EQ(archive.find("Content-ID"), archive.rfind("Content-ID"));
+  EXPECT_NE(archive.find("Content-ID: <id-good.png>"), std::string::npos);
+  ScratchFolder out;
+  ASSERT_TRUE(MimeCodecClient(kDist).Decode(archive, out.path()));
+  EXPECT_EQ(scratch::CountEntries(out.path()), 2);
+  EXPECT_EQ(ReadFile(out / "good.png"), scratch::TinyPng());
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ void RewriteStyleBlocks(HtmlDocument& document, const PartReferences& parts) {
     }
     for (size_t import = 0; import < blocks[block].imports.size(); ++import) {
       const HtmlStyleImport& rule = blocks[block].imports[import];
-      if (g_ascii_strncasecmp(rule.specification.c_str(), "url(", 4) == 0) continue;
+      if (g_ascii_strncasecmp(rule.prelude.c_str(), "url(", 4) == 0) continue;
       const std::string* file = parts.Find(rule.url);
       if (file != nullptr) document.ReplaceImportUrl(block, import, *file);
     }

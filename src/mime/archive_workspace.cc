@@ -1,6 +1,6 @@
 #include "mime/archive_workspace.h"
 
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "workspace/path_macros.h"
 #include "workspace/temp_workspace.h"
 

@@ -1,17 +1,15 @@
 #include "mime/mime_decode_command.h"
 
-#include <strings.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "mime/archive_workspace.h"
 #include "mime/mime_codec_client.h"
+#include "platform/file_system.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
-#include "protocol/text_conversion.h"
+#include "text/ascii.h"
+#include "text/text_conversion.h"
 #include "text/text_file.h"
 #include "workspace/folder_deletion.h"
 
@@ -20,20 +18,19 @@ namespace {
 // The names of the regular files directly in folder (links are not followed: a link is never a
 // decoded file), in byte order.
 std::vector<std::string> RegularFileNames(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  FileSystem::Default().ListFolder(folder, entries);
   std::vector<std::string> names;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (entry.is_regular_file(error) && !entry.is_symlink(error)) {
-      names.push_back(entry.path().filename().string());
-    }
+  for (FolderEntry& entry : entries) {
+    if (entry.type == FileType::kRegular) names.push_back(std::move(entry.name));
   }
   std::sort(names.begin(), names.end());
   return names;
 }
 
-bool EndsWithNoCase(const std::string& name, const char* suffix) {
-  size_t length = std::strlen(suffix);
-  return name.size() >= length && strcasecmp(name.c_str() + name.size() - length, suffix) == 0;
+bool EndsWithIgnoringAsciiCase(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() &&
+         EqualsIgnoringAsciiCase(name.substr(name.size() - suffix.size()), suffix);
 }
 
 // The archive's text as the component takes it: valid UTF-8 (the JSON reader passes on any
@@ -63,8 +60,8 @@ std::string FindDecodedPage(const std::string& folder) {
   for (const char* pattern : {"noname.htm", ".htm", ".html", ".txt", ""}) {
     bool whole_name = pattern[0] != '.' && pattern[0] != '\0';
     for (const std::string& name : names) {
-      bool match =
-          whole_name ? strcasecmp(name.c_str(), pattern) == 0 : EndsWithNoCase(name, pattern);
+      bool match = whole_name ? EqualsIgnoringAsciiCase(name, pattern)
+                              : EndsWithIgnoringAsciiCase(name, pattern);
       if (match) return folder + name;
     }
   }
@@ -78,7 +75,7 @@ bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>&
   bool added = false;
   for (const std::string& name : RegularFileNames(folder)) {
     std::string path = folder + name;
-    if (strcasecmp(path.c_str(), page_path.c_str()) == 0) continue;
+    if (EqualsIgnoringAsciiCase(path, page_path)) continue;
     files.push_back(path);
     added = true;
   }

@@ -76,7 +76,12 @@ GMimePart* ResourcePart(const ResourceRecord& record) {
   std::string subtype = media_type.substr(media_type.find('/') + 1);
   GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
   SetContent(part, stream.object, GMIME_CONTENT_ENCODING_BASE64);
-  if (!record.content_id.empty()) g_mime_part_set_content_id(part, record.content_id.c_str());
+  // Written by name rather than through g_mime_part_set_content_id, which spells it
+  // "Content-Id"; readers match either, but the archive says what it means as RFC 2392 spells it.
+  if (!record.content_id.empty()) {
+    std::string value = "<" + record.content_id + ">";
+    g_mime_object_set_header(GMIME_OBJECT(part), "Content-ID", value.c_str(), nullptr);
+  }
   if (!record.name.empty()) g_mime_part_set_content_location(part, record.name.c_str());
   return part;
 }

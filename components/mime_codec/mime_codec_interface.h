@@ -51,7 +51,9 @@
 //    written outside the folder and nothing already there is overwritten.
 //  - In the page, every "cid:" reference and every reference equal to a part's
 //    Content-Location (absolute, or relative to the page's own location) is rewritten to that
-//    part's file name, in place; all other bytes of the page stay as they were.
+//    part's file name, in place; all other bytes of the page stay as they were. Looked at: URL
+//    attributes, inline style images, and url() and @import in style blocks; not comments, so
+//    the VML inside an office suite's conditional comments keeps its references.
 //  - Multipart nesting deeper than 64 levels is not descended into. Parts that are whole are
 //    kept when the closing boundary is missing; bad base64 or quoted-printable decodes what is
 //    valid. An archive without a "text/html" part writes nothing.

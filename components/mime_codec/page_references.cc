@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include "html/css_scan.h"
 #include "html/html_document.h"
 
 namespace mimecodec {
@@ -45,11 +46,25 @@ void RewriteAttributes(HtmlDocument& document, const PartReferences& parts) {
   }
 }
 
-void RewriteImports(HtmlDocument& document, const PartReferences& parts) {
+// url() references anywhere in a style block (rules and url() imports alike), and imports
+// written as a bare string.
+void RewriteStyleBlocks(HtmlDocument& document, const PartReferences& parts) {
   const auto& blocks = document.style_blocks();
   for (size_t block = 0; block < blocks.size(); ++block) {
+    const std::string& text = blocks[block].text;
+    CssUrl url;
+    for (size_t at = 0; at < text.size() && FindCssUrl(text, at, text.size(), &url); at = url.end) {
+      const std::string* file = parts.Find(url.value);
+      if (file == nullptr) continue;
+      char before = url.value_begin > 0 ? text[url.value_begin - 1] : 0;
+      char quote = before == '"' || before == '\'' ? before : 0;
+      document.ReplaceStyleText(block, url.value_begin, url.value_end - url.value_begin,
+                                EscapeCssUrl(*file, quote));
+    }
     for (size_t import = 0; import < blocks[block].imports.size(); ++import) {
-      const std::string* file = parts.Find(blocks[block].imports[import].url);
+      const HtmlStyleImport& rule = blocks[block].imports[import];
+      if (g_ascii_strncasecmp(rule.prelude.c_str(), "url(", 4) == 0) continue;
+      const std::string* file = parts.Find(rule.url);
       if (file != nullptr) document.ReplaceImportUrl(block, import, *file);
     }
   }
@@ -101,7 +116,7 @@ std::string RewritePageReferences(std::string page, const PartReferences& parts)
   HtmlDocument document;
   if (!document.Load(page)) return page;
   RewriteAttributes(document, parts);
-  RewriteImports(document, parts);
+  RewriteStyleBlocks(document, parts);
   return document.SourceWithEdits();
 }
 

@@ -35,7 +35,7 @@ class PartReferences {
 
 // The page with every reference that names a part rewritten to the part's file name: element
 // attributes that carry URLs (src, href, background, lowsrc, data, poster, dynsrc), background
-// and list-style images of inline styles, and @import rules of style blocks. Edits are spliced
+// and list-style images of inline styles, and every url() and @import of style blocks. Edits are spliced
 // into the page's own bytes, so everything else stays as it was. A page the HTML engine cannot
 // load is returned unchanged.
 std::string RewritePageReferences(std::string page, const PartReferences& parts);

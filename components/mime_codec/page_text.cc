@@ -68,13 +68,13 @@ std::string WithoutMark(std::string text) {
 
 }  // namespace
 
-std::string PageTextForFile(std::string_view bytes, std::string_view charset, TransferKind kind) {
+std::string PageTextForFile(std::string bytes, std::string_view charset, TransferKind kind) {
   bool valid_utf8 = g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr);
   if (IsUtf8Name(charset) || (kind == TransferKind::kAsText && valid_utf8)) {
-    return WithoutMark(std::string(bytes));
+    return WithoutMark(std::move(bytes));
   }
   std::string text;
-  if (charset.empty() || !Convert(bytes, IconvNameOf(charset), text)) return std::string(bytes);
+  if (charset.empty() || !Convert(bytes, IconvNameOf(charset), text)) return bytes;
   return WithoutMark(std::move(text));
 }
 

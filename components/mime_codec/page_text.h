@@ -16,7 +16,7 @@ enum class TransferKind { kAsText, kEncoded };  // 7bit/8bit/binary, or base64/q
 // they are (the service's text decoder then decides). Legacy names are read as the Windows code
 // pages that writers of them mean (euc-kr as CP949, shift_jis as CP932, gb2312 as GBK,
 // iso-8859-1 as windows-1252). A sequence the charset does not define becomes U+FFFD.
-std::string PageTextForFile(std::string_view bytes, std::string_view charset, TransferKind kind);
+std::string PageTextForFile(std::string bytes, std::string_view charset, TransferKind kind);
 
 }  // namespace mimecodec
 

@@ -34,6 +34,11 @@ std::string NameFromLocation(std::string_view location) {
   return SafeLeafName(PercentDecoded(LastSegment(location)));
 }
 
+bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         g_ascii_strcasecmp(text.c_str() + text.size() - suffix.size(), suffix.c_str()) == 0;
+}
+
 bool HasExtension(const std::string& name) {
   size_t dot = name.rfind('.');
   return dot != std::string::npos && dot > 0 && dot + 1 < name.size();
@@ -115,7 +120,12 @@ std::string ExtensionOfMediaType(std::string_view media_type) {
 std::string DesiredPartName(const PartNaming& naming) {
   std::string name = NameFromLocation(naming.location);
   if (name.empty()) name = SafeLeafName(LastSegment(naming.file_name));
-  if (name.empty()) name = SafeLeafName(naming.content_id);
+  if (name.empty()) {
+    // A Content-ID's dots are those of a domain ("img1@example.com"), not an extension.
+    name = SafeLeafName(naming.content_id);
+    std::string extension = ExtensionOfMediaType(naming.media_type);
+    if (!name.empty() && !EndsWithNoCase(name, extension)) name += extension;
+  }
   if (name.empty()) name = "part";
   if (!HasExtension(name)) name += ExtensionOfMediaType(naming.media_type);
   return name;

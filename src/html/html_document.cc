@@ -126,7 +126,8 @@ struct HtmlDocument::Impl {
   std::vector<HtmlStyleBlock> blocks;
   std::vector<std::vector<ImportSource>> imports;
   std::vector<HtmlComment> comments;
-  std::vector<SourceEdit> raw_edits;
+  std::vector<size_t> block_text_begins;  // where each style block's text starts in text
+  std::vector<SourceEdit> raw_edits;      // ReplaceSource and ReplaceStyleText, into text
 
   void Clear();
   bool Valid(int element) const {
@@ -217,6 +218,7 @@ void HtmlDocument::Impl::Clear() {
   blocks.clear();
   imports.clear();
   comments.clear();
+  block_text_begins.clear();
   raw_edits.clear();
 }
 
@@ -414,10 +416,11 @@ void TreeReader::AddStyleBlock(int index) {
   block.element = index;
   block.in_body = doc_.elements[index].in_body;
   std::vector<HtmlDocument::Impl::ImportSource> sources;
+  size_t text_begin = kNone;
   if (doc_.elements[index].has_start_tag) {
     size_t begin = s.tag_end;
+    text_begin = begin;
     size_t end = s.end_tag_begin != kNone ? s.end_tag_begin : s.inner_hi;
-    block.text_begin = begin;
     if (end > begin) block.text = doc_.text.substr(begin, end - begin);
     for (CssImport& rule : FindCssImports(block.text)) {
       HtmlDocument::Impl::ImportSource source;
@@ -432,6 +435,7 @@ void TreeReader::AddStyleBlock(int index) {
   }
   doc_.blocks.push_back(std::move(block));
   doc_.imports.push_back(std::move(sources));
+  doc_.block_text_begins.push_back(text_begin);
 }
 
 }  // namespace
@@ -623,6 +627,16 @@ bool HtmlDocument::ReplaceImportUrl(size_t block, size_t import, std::string_vie
   source.replacement = EscapeCssUrl(url, source.quote);
   source.replaced = true;
   impl_->blocks[block].imports[import].url.assign(url);
+  return true;
+}
+
+bool HtmlDocument::ReplaceStyleText(size_t block, size_t offset, size_t length,
+                                    std::string replacement) {
+  if (block >= impl_->blocks.size() || impl_->block_text_begins[block] == kNone) return false;
+  const std::string& text = impl_->blocks[block].text;
+  if (offset > text.size() || length > text.size() - offset) return false;
+  impl_->raw_edits.push_back(
+      SourceEdit{impl_->block_text_begins[block] + offset, length, std::move(replacement)});
   return true;
 }
 

@@ -31,17 +31,16 @@ struct HtmlElement {
 };
 
 struct HtmlStyleImport {
-  std::string prelude;  // the text between "@import" and ';', trimmed
-  std::string url;            // the URL the rule names, without url( ) and quotes
-  bool terminated = false;    // the rule ends with ';'
+  std::string prelude;      // the text between "@import" and ';', trimmed
+  std::string url;          // the URL the rule names, without url( ) and quotes
+  bool terminated = false;  // the rule ends with ';'
 };
 
 // A <style> element and the @import rules of its text.
 struct HtmlStyleBlock {
   int element = -1;
   bool in_body = false;
-  size_t text_begin = 0;  // where text starts in source()
-  std::string text;       // the element's text as loaded
+  std::string text;  // the element's text as loaded
   std::vector<HtmlStyleImport> imports;
 };
 
@@ -124,6 +123,12 @@ class HtmlDocument {
   // Replaces the URL of one @import rule in place, keeping its url() or string form. False for
   // indexes out of range.
   bool ReplaceImportUrl(size_t block, size_t import, std::string_view url);
+
+  // Replaces text[offset, offset + length) of one style block's text (HtmlStyleBlock::text) by
+  // replacement, in place. False, changing nothing, for a range outside the text or a block
+  // whose text is not in the loaded bytes. An edit that overlaps another one is dropped when
+  // text is asked for.
+  bool ReplaceStyleText(size_t block, size_t offset, size_t length, std::string replacement);
 
   // The document element's outer HTML with the edits applied. When the source leaves out the
   // html, head or body tags, they are written around the original bytes as a browser's

@@ -440,18 +440,20 @@ void DocumentWalker::InlineStyleUrls(HtmlDocument& doc, int element, TagId kind)
 
 // url() references of style blocks; @import rules are the import pass's.
 void DocumentWalker::StyleBlockUrls() {
-  for (const HtmlStyleBlock& block : page_.style_blocks()) {
-    if (options_.range != 0 && !block.in_body) continue;
-    std::vector<CssImport> imports = FindCssImports(block.text);
+  const std::vector<HtmlStyleBlock>& blocks = page_.style_blocks();
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    if (options_.range != 0 && !blocks[b].in_body) continue;
+    const std::string& text = blocks[b].text;
+    std::vector<CssImport> imports = FindCssImports(text);
     size_t at = imports.empty() ? 0 : imports.back().end;
     std::vector<CssUrl> urls;
     CssUrl url;
-    for (; FindCssUrl(block.text, at, block.text.size(), &url); at = url.end) urls.push_back(url);
+    for (; FindCssUrl(text, at, text.size(), &url); at = url.end) urls.push_back(url);
     for (const CssUrl& u : urls) {
       std::string result = EmbedLoose(u.value);
       if (result.empty()) continue;
-      page_.ReplaceSource(block.text_begin + u.value_begin, u.value_end - u.value_begin,
-                          EscapeCssUrl(result, 0));
+      page_.ReplaceStyleText(b, u.value_begin, u.value_end - u.value_begin,
+                             EscapeCssUrl(result, 0));
     }
   }
 }

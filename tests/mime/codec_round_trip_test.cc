@@ -1,12 +1,13 @@
 // The codec component loaded from the build's dist folder through the service's client: what
 // goes in as a page and resources comes out of Decode as the same bytes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <cstdio>
 #include <set>
 #include <string>
 
 #include "mime/mime_codec_client.h"
+#include "support/exported_symbols.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -19,18 +20,9 @@ const char kDist[] = MIME_TEST_DIST_DIR;
 
 TEST(MimeCodecComponentFile, ExportsOnlyItsFactory) {
   // GMime's, GLib's, libstdc++'s and our own HTML engine's symbols stay inside the component.
-  std::string command =
-      "nm -D --defined-only '" + std::string(kDist) + "mimearchivecodec.so' | awk '{print $3}'";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::set<std::string> exported;
-  char line[512];
-  while (fgets(line, sizeof line, pipe) != nullptr) {
-    std::string name(line);
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-    if (!name.empty()) exported.insert(name);
-  }
-  ASSERT_EQ(pclose(pipe), 0);
+  bool ok = false;
+  auto exported = scratch::ExportedSymbols(std::string(kDist) + "mimearchivecodec.so", &ok);
+  ASSERT_TRUE(ok);
   EXPECT_EQ(exported, (std::set<std::string>{"GetMimeArchiveCodec"}));
 }
 
@@ -75,6 +67,26 @@ TEST(MimeCodecClient, RoundTripKeepsPageAndResourceBytesForEveryEncodeType) {
     }
     EXPECT_EQ(ReadFile(out / "noname.htm"), expected);
   }
+}
+
+TEST(MimeCodecClient, UnreadableResourcesAreLeftOutNeverWrittenEmpty) {
+  ScratchFolder folder;
+  WriteFile(folder / "good.png", scratch::TinyPng());
+  WriteFile(folder / "empty.png", "");
+  ASSERT_EQ(::mkfifo((folder / "fifo.png").c_str(), 0600), 0);  // would block a plain open
+  std::string resources;
+  for (const char* name : {"missing.png", "empty.png", "fifo.png", "good.png"}) {
+    resources += std::string("id-") + name + "|" + folder.Path(name) + "|" + name + "|image/png|";
+  }
+  resources += "id-folder|" + folder.path() + "|folder.png|image/png|";
+  std::string archive;
+  ASSERT_TRUE(MimeCodecClient(kDist).Encode("<p>", resources, {}, archive));
+  EXPECT_EQ(archive.find("Content-ID"), archive.rfind("Content-ID"));
+  EXPECT_NE(archive.find("Content-ID: <id-good.png>"), std::string::npos);
+  ScratchFolder out;
+  ASSERT_TRUE(MimeCodecClient(kDist).Decode(archive, out.path()));
+  EXPECT_EQ(scratch::CountEntries(out.path()), 2);
+  EXPECT_EQ(ReadFile(out / "good.png"), scratch::TinyPng());
 }
 
 }  // namespace

@@ -135,10 +135,14 @@ TEST_F(DocumentWalkTest, LeavesWhatIsNoImageOrCannotBeFetched) {
   ::mkdir((folder_ / "folder.png").c_str(), 0755);
   ::mkfifo((folder_ / "pipe.css").c_str(), 0644);
   ::symlink((folder_ / "loop.png").c_str(), (folder_ / "loop.png").c_str());
-  std::string refs[] = {folder_ / "text.png",          folder_ / "folder.png",
-                        folder_ / "pipe.css",          folder_ / "loop.png",
-                        "/dev/zero",                   "/dev/null",
-                        server_.Url("/status/404"),    server_.Url("/loop"),
+  std::string refs[] = {folder_ / "text.png",
+                        folder_ / "folder.png",
+                        folder_ / "pipe.css",
+                        folder_ / "loop.png",
+                        "/dev/zero",
+                        "/dev/null",
+                        server_.Url("/status/404"),
+                        server_.Url("/loop"),
                         server_.Url("/files/none.png")};
   for (const std::string& ref : refs) {
     std::string page = Walk("<img src=\"" + ref + "\">", Options(1, ""));

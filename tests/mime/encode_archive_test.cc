@@ -22,7 +22,8 @@ using scratch::TinyPng;
 using scratch::WriteFile;
 
 const char kDist[] = MIME_TEST_DIST_DIR;
-const char kFailingCodec[] = MIME_TEST_FAILING_CODEC_DIR;
+// A stand-in component that fails the encode of the page "fail".
+const std::string kFailingCodec = std::string(MIME_TEST_FAKE_ROOT) + "recording/";
 
 // Every file of a folder by name.
 std::map<std::string, std::string> FilesIn(const std::string& folder) {
@@ -116,8 +117,9 @@ TEST_F(EncodeArchiveTest, FailuresGiveTheirNumberAndKeepTheWorkspace) {
   } rows[] = {
       {"", kDist, 2},
       {page, no_codec.path() + "/", 1},
-      {page, kFailingCodec, 3},
+      {"<body>fail</body>", kFailingCodec, 3},
   };
+  options_.range = 1;  // the stand-in sees the body's inner HTML
   for (const Row& row : rows) {
     int32_t error = -1;
     WriteFile(options_.workspace + "kept", "x");

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fetch/test_http_server.h"
-#include "integration/service_fixture.h"
+#include "integration/command_service_test.h"
 #include "mime/mime_codec_client.h"
 #include "support/scratch_folder.h"
 
@@ -15,24 +15,9 @@ namespace {
 
 using scratch::ScratchFolder;
 
-class MimeEncodeServiceTest : public service_test::RunningServiceTest {
+class MimeEncodeServiceTest : public service_test::CommandServiceTest {
  protected:
-  httplib::Result Post(const Json::Value& pdu) {
-    Json::Value envelope;
-    envelope["cmd"] = "cfp-0001";
-    envelope["session"] = "it";
-    envelope["pdu"] = pdu;
-    return service_.Client()->Post("/", Json::FastWriter().write(envelope), "text/plain");
-  }
-  Json::Value Answer(const httplib::Result& res) {
-    Json::Value answer;
-    EXPECT_TRUE(Json::Reader().parse(res->body, answer)) << res->body;
-    return answer;
-  }
-  int RequestFoldersLeft() const { return scratch::CountEntries(temp_ / "TAVU"); }
-
-  ScratchFolder temp_;
-  scratch::TempDirOverride tmpdir_{temp_.path()};
+  MimeEncodeServiceTest() : CommandServiceTest("cfp-0001") {}
 };
 
 TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {

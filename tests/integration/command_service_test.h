@@ -20,9 +20,10 @@ class CommandServiceTest : public RunningServiceTest {
   explicit CommandServiceTest(std::string cmd) : cmd_(std::move(cmd)) {}
 
   // POSTs {"cmd", "session": "it", "pdu": pdu}.
-  httplib::Result Post(const Json::Value& pdu) {
+  httplib::Result Post(const Json::Value& pdu) { return Post(cmd_, pdu); }
+  httplib::Result Post(const std::string& cmd, const Json::Value& pdu) {
     Json::Value envelope;
-    envelope["cmd"] = cmd_;
+    envelope["cmd"] = cmd;
     envelope["session"] = "it";
     envelope["pdu"] = pdu;
     return service_.Client()->Post("/", Json::FastWriter().write(envelope), "text/plain");

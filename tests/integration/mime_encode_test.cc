@@ -4,11 +4,13 @@
 #include <json/json.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "fetch/test_http_server.h"
 #include "integration/command_service_test.h"
 #include "mime/mime_codec_client.h"
+#include "protocol/file_records.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -48,6 +50,34 @@ TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
     }
   }
   EXPECT_EQ(contents, (std::multiset<std::string>{scratch::TinyPng(), web_png}));
+}
+
+TEST_F(MimeEncodeServiceTest, EncodeThenDecodeThroughTheServiceKeepsEveryByte) {
+  ScratchFolder pictures;
+  std::string bytes[] = {scratch::TinyPng(), scratch::TinyPng() + std::string("\0\r\n", 3)};
+  scratch::WriteFile(pictures / "a.png", bytes[0]);
+  scratch::WriteFile(pictures / "b.png", bytes[1]);
+  Json::Value pdu;
+  pdu["html"] = "<p>\xED\x95\x9C<img src=\"" + (pictures / "a.png") + "\"><img src=\"" +
+                (pictures / "b.png") + "\"></p>";
+  Json::Value encoded = Answer(Post(pdu));
+  ASSERT_EQ(encoded["error"].asInt(), 0);
+  Json::Value archive;
+  archive["mimevalue"] = encoded["pdu"]["mimevalue"];
+  Json::Value decoded = Answer(Post("cfp-0002", archive));
+  ASSERT_EQ(decoded["error"].asInt(), 0);
+  const Json::Value& files = decoded["pdu"]["files"];
+  ASSERT_EQ(files.size(), 2u);
+  std::string html = decoded["pdu"]["html"].asString();
+  std::multiset<std::string> contents;
+  for (const Json::Value& file : files) {
+    std::string name = file["filename"].asString();
+    EXPECT_NE(html.find("src=\"" + name + "\""), std::string::npos) << html;
+    contents.insert(file["base64string"].asString());
+  }
+  EXPECT_EQ(contents, (std::multiset<std::string>{Base64Encode(bytes[0]), Base64Encode(bytes[1])}));
+  EXPECT_NE(html.find("<p>\xED\x95\x9C<img"), std::string::npos);
+  EXPECT_EQ(RequestFoldersLeft(), 0);
 }
 
 TEST_F(MimeEncodeServiceTest, AnEmptyPageIsError2AndKeepsItsFolder) {

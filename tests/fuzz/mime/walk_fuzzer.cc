@@ -3,8 +3,8 @@
 //
 // The walk stays on this machine: the download library is not beside this program, so every
 // download fails at once, and scripts (whose length query would go out) are not taken. Local
-// references are only read, and no file is written: with downloads and scripts gone, nothing
-// lands in the workspace.
+// references are only read; with downloads and scripts gone nothing lands in the workspace,
+// which is a fresh folder per input.
 
 #include <cstddef>
 #include <cstdint>
@@ -25,15 +25,24 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-const std::string& Workspace() {
-  static const std::string folder = [] {
+// A fresh folder for one input, removed when the input is done (libFuzzer may end the process
+// without running exit handlers).
+class ScratchWorkspace {
+ public:
+  ScratchWorkspace() {
     char pattern[] = "/tmp/orvo-walk-fuzz-XXXXXX";
     const char* made = mkdtemp(pattern);
-    std::atexit([] { std::filesystem::remove_all(Workspace()); });
-    return std::string(made != nullptr ? made : "/nonexistent") + "/";
-  }();
-  return folder;
-}
+    if (made != nullptr) path_ = std::string(made) + "/";
+  }
+  ~ScratchWorkspace() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 }  // namespace
 
@@ -45,7 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.range = (data[0] >> 2) % 3;
   options.filter = data[1] & 0x37;  // every kind but scripts
   options.include_prefix = (data[0] & 0x80) ? "http" : "";
-  options.workspace = Workspace();
+  ScratchWorkspace workspace;
+  if (workspace.path().empty()) return 0;
+  options.workspace = workspace.path();
   HtmlDocument doc;
   if (!doc.Load(std::string(reinterpret_cast<const char*>(data) + 2, size - 2))) return 0;
   ResourceRegistry registry;

@@ -60,7 +60,7 @@ TEST_F(LargeAnswerTest, FilesAnswerBytesMatchTheRecordedChecksum) {
   ASSERT_TRUE(res);
   ASSERT_EQ(res->status, 200);
   std::string answer = ReplaceAll(res->body, files_.path(), "@");
-  EXPECT_EQ(answer.substr(0, 60),
+  EXPECT_EQ(answer.substr(0, 62),
             "{\"cmd\":\"CFP-0040\",\"error\":-1,\"pdu\":{\"files\":[{\"Zeta\":\"\\u0001\\t");
   EXPECT_EQ(answer.size(), 8426729u);
   EXPECT_EQ(Sha256Hex(answer), "908b6b4977056b929b215e8a3f941f03d84c3ada264f28c602eff49fe6d3aca0");

@@ -9,6 +9,7 @@
 #include "platform/log.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
+#include "service/answer_body.h"
 
 namespace {
 
@@ -51,8 +52,8 @@ std::string ListenAddress() {
     if (probe < 0) continue;
     close(probe);
     char host[NI_MAXHOST];
-    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, host, sizeof host, nullptr, 0,
-                    NI_NUMERICHOST) == 0) {
+    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
+        0) {
       chosen = host;
       break;
     }
@@ -76,7 +77,7 @@ void HandleCommand(const httplib::Request& req, httplib::Response& res) {
     answer = doCMD(request, request.CommandCode());
   }
   SetCrossOriginHeaders(req, res);
-  res.set_content(std::move(answer), kAnswerType);
+  SetAnswerBody(res, std::move(answer), kAnswerType);
 }
 
 void RegisterRoutes(httplib::Server& server) {
@@ -102,8 +103,7 @@ void RegisterRoutes(httplib::Server& server) {
 }  // namespace
 
 void RunEndpoint(const std::string& cert_path, const std::string& key_path) {
-  httplib::SSLServer server(
-      [&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
+  httplib::SSLServer server([&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
   server.set_socket_options(ExclusiveSocketOptions);
   // Without it every answer waits for the peer's delayed acknowledgement (about 40 ms).
   server.set_tcp_nodelay(true);

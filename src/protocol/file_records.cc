@@ -160,7 +160,8 @@ constexpr size_t kMaxHeaderCopy = 256 * 1024;
 // walk and a copy of the headers it found.
 struct MappedImageTest {
   std::string_view bytes;
-  char* header;  // room for kMaxHeaderCopy bytes
+  char* header;
+  size_t room;  // of header
   bool riff = false;
   ImageStructure structure = ImageStructure::kBroken;
   size_t header_bytes = 0;
@@ -171,7 +172,7 @@ void RunMappedImageTest(void* context) {
   test->riff = test->bytes.substr(0, 4) == "RIFF";
   if (test->riff) return;
   test->structure = WalkImageStructure(test->bytes, &test->header_bytes);
-  if (test->structure == ImageStructure::kWhole && test->header_bytes <= kMaxHeaderCopy) {
+  if (test->structure == ImageStructure::kWhole && test->header_bytes <= test->room) {
     std::memcpy(test->header, test->bytes.data(), test->header_bytes);
   }
 }
@@ -179,10 +180,11 @@ void RunMappedImageTest(void* context) {
 // An image the library can read, or a RIFF file (WebP and the like). PNG and JPEG are judged
 // on the mapped bytes without decoding a pixel; other formats are decoded from the file.
 bool PassesImageTest(const std::string& path, const MappedFile& file) {
-  std::unique_ptr<char[]> header(new (std::nothrow) char[kMaxHeaderCopy]);
+  size_t room = std::min(file.size(), kMaxHeaderCopy);
+  std::unique_ptr<char[]> header(new (std::nothrow) char[room]);
   if (header == nullptr) return false;
   MappedImageTest test{std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
-                       header.get()};
+                       header.get(), room};
   bool read = CallCatchingBusError(RunMappedImageTest, &test);
   // The walk read every page; the answer reads them again later, one stretch at a time.
   file.ReleasePages(0, file.size());
@@ -192,7 +194,7 @@ bool PassesImageTest(const std::string& path, const MappedFile& file) {
     case ImageStructure::kBroken:
       return false;
     case ImageStructure::kWhole:
-      if (test.header_bytes <= kMaxHeaderCopy) {
+      if (test.header_bytes <= room) {
         return IsReadableImageHeader(std::string_view(header.get(), test.header_bytes));
       }
       return IsReadableImage(path);

@@ -8,6 +8,7 @@
 #include "imaging/image_utils.h"
 #include "protocol/answer_files.h"
 #include "protocol/json_writer.h"
+#include "support/generated_png.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -129,6 +130,30 @@ TEST_F(FileRecordsTest, EncodeFileBase64ChecksImagesOnlyWhenAsked) {
   EXPECT_FALSE(EncodeFileBase64(temp_ / "empty.png", ImageOnly::kNo, encoded));
   EXPECT_FALSE(EncodeFileBase64(temp_ / "missing.png", ImageOnly::kNo, encoded));
   EXPECT_FALSE(EncodeFileBase64(temp_.path(), ImageOnly::kNo, encoded));
+}
+
+// The image test runs on the mapped bytes; a picture whose headers are too long to be copied
+// out for the image library is tested from its file instead.
+TEST_F(FileRecordsTest, ImageTestOnTheMappedFile) {
+  std::string png = generated_png::NoisePng(30, 20, 1);
+  std::string text_chunk;
+  generated_png::PutChunk(&text_chunk, "tEXt",
+                          "Comment" + std::string(1, '\0') + std::string(300 * 1024, 'x'));
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool passes;
+  } const rows[] = {
+      {"plain.png", png, true},
+      {"long-headers.png", png.substr(0, 33) + text_chunk + png.substr(33), true},
+      {"cut.png", png.substr(0, png.size() - 20), false},
+      {"text.png", "just text, no picture", false},
+  };
+  for (const Row& row : rows) {
+    WriteFile(temp_ / row.name, row.bytes);
+    EncodedFile encoded;
+    EXPECT_EQ(EncodeFileBase64(temp_ / row.name, ImageOnly::kYes, encoded), row.passes) << row.name;
+  }
 }
 
 TEST_F(FileRecordsTest, PipesAndDevicesAreNeverRead) {

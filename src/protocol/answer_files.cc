@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/bus_error_guard.h"
 #include "platform/file_system.h"
 #include "protocol/file_records.h"
 
@@ -17,18 +16,6 @@ constexpr size_t kBlockBytes = kBlockLines * 57;
 // How much of a file is read before its pages are given back, so that at most this much of it
 // is resident beside the answer.
 constexpr size_t kReleaseBytes = kBlockBytes * 128;  // about 3.7 MB
-
-struct BlockJob {
-  const unsigned char* data;
-  size_t length;
-  char* out;
-  size_t written;
-};
-
-void EncodeBlock(void* context) {
-  auto* job = static_cast<BlockJob*>(context);
-  job->written = Base64EncodeEscaped(job->data, job->length, job->out);
-}
 
 }  // namespace
 
@@ -71,12 +58,16 @@ AnswerFiles::Written AnswerFiles::AppendText(const char* string_begin, std::stri
   out.push_back('"');
   size_t released = 0;
   for (size_t offset = 0; offset < file.size(); offset += kBlockBytes) {
-    BlockJob job{file.data() + offset, std::min(kBlockBytes, file.size() - offset), block, 0};
-    if (!CallCatchingBusError(EncodeBlock, &job)) return Written::kFileShortened;
-    out.append(block, job.written);
-    if (offset + job.length - released >= kReleaseBytes) {
-      file.ReleasePages(released, offset + job.length - released);
-      released = offset + job.length;
+    size_t length = std::min(kBlockBytes, file.size() - offset);
+    size_t written = 0;
+    if (!Base64EncodeMapped(file.data() + offset, length, Base64LineEnds::kJsonEscaped, block,
+                            &written)) {
+      return Written::kFileShortened;
+    }
+    out.append(block, written);
+    if (offset + length - released >= kReleaseBytes) {
+      file.ReleasePages(released, offset + length - released);
+      released = offset + length;
     }
   }
   file.ReleasePages(released, file.size() - released);

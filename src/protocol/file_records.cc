@@ -142,14 +142,29 @@ namespace {
 struct MappedEncode {
   const unsigned char* data;
   size_t length;
+  Base64LineEnds line_ends;
   char* out;
   size_t written;
 };
 
 void RunMappedEncode(void* context) {
   auto* job = static_cast<MappedEncode*>(context);
-  job->written = Base64Encode(job->data, job->length, job->out);
+  job->written = job->line_ends == Base64LineEnds::kCrLf
+                     ? Base64Encode(job->data, job->length, job->out)
+                     : Base64EncodeEscaped(job->data, job->length, job->out);
 }
+
+}  // namespace
+
+bool Base64EncodeMapped(const unsigned char* data, size_t length, Base64LineEnds line_ends,
+                        char* out, size_t* written) {
+  MappedEncode job{data, length, line_ends, out, 0};
+  bool complete = CallCatchingBusError(RunMappedEncode, &job);
+  *written = job.written;
+  return complete;
+}
+
+namespace {
 
 // The headers of a PNG or JPEG are copied out of the mapping for the image library, which may
 // not run under the bus-error guard. Headers longer than this (rare, huge metadata chunks) are
@@ -230,11 +245,8 @@ bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile
   if (file == nullptr) return false;
   encoded.text.reset(new (std::nothrow) char[Base64BufferSize(file->size())]);
   if (encoded.text == nullptr) return false;
-  MappedEncode job{file->data(), file->size(), encoded.text.get(), 0};
-  // Another process may shorten the file while it is mapped; that must fail this record,
-  // not end the service.
-  bool complete = CallCatchingBusError(RunMappedEncode, &job);
-  encoded.text_length = job.written;
+  bool complete = Base64EncodeMapped(file->data(), file->size(), Base64LineEnds::kCrLf,
+                                     encoded.text.get(), &encoded.text_length);
   encoded.size = static_cast<uint32_t>(file->size());
   if (!complete) encoded = EncodedFile();
   return complete;

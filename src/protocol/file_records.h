@@ -35,6 +35,14 @@ size_t Base64EscapedSize(size_t length);
 // line, so a file may be written in pieces of such lengths.
 size_t Base64EncodeEscaped(const unsigned char* data, size_t length, char* out);
 
+enum class Base64LineEnds { kCrLf, kJsonEscaped };
+
+// Base64Encode (kCrLf) or Base64EncodeEscaped of bytes in a mapped file that another process
+// may cut short meanwhile: that fails the encoding (false; out holds part of the text) instead
+// of ending the service. *written is the count of characters written.
+bool Base64EncodeMapped(const unsigned char* data, size_t length, Base64LineEnds line_ends,
+                        char* out, size_t* written);
+
 enum class ImageOnly { kNo, kYes };
 
 // The largest text a record can carry: the JSON library's limit for one string value, below the

@@ -20,27 +20,13 @@ void AppendEscapedString(const char* begin, const char* end, std::string& out) {
     out.append(run, p);
     run = p + 1;
     switch (c) {
-      case '"':
-        out.append("\\\"");
-        break;
-      case '\\':
-        out.append("\\\\");
-        break;
-      case '\b':
-        out.append("\\b");
-        break;
-      case '\f':
-        out.append("\\f");
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      case '\r':
-        out.append("\\r");
-        break;
-      case '\t':
-        out.append("\\t");
-        break;
+      case '"': out.append("\\\""); break;
+      case '\\': out.append("\\\\"); break;
+      case '\b': out.append("\\b"); break;
+      case '\f': out.append("\\f"); break;
+      case '\n': out.append("\\n"); break;
+      case '\r': out.append("\\r"); break;
+      case '\t': out.append("\\t"); break;
       default: {
         static const char kHex[] = "0123456789ABCDEF";
         char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
@@ -59,8 +45,8 @@ size_t WrittenStringSize(const char* begin, const char* end) {
   for (const char* p = begin; p != end; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
     if (c >= 0x20 && c != '"' && c != '\\') continue;
-    bool short_form =
-        c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t';
+    bool short_form = c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' ||
+                      c == '\r' || c == '\t';
     size += short_form ? 1 : 5;
   }
   return size;

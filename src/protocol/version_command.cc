@@ -14,8 +14,9 @@ Json::Value BuildVersionPdu(const PayloadInputs& inputs) {
   std::string executable = ExecutablePath();
   // With no folder separator the companion path is a lone separator and the name, which
   // names no readable file: the daemon version is then "0.0.0.0".
-  std::string companion =
-      executable.substr(0, executable.rfind('/') == std::string::npos ? 0 : executable.rfind('/'));
+  std::string companion = executable.substr(0, executable.rfind('/') == std::string::npos
+                                                    ? 0
+                                                    : executable.rfind('/'));
   companion += '/';
   companion += kCompanionFileName;
   Json::Value pdu(Json::objectValue);

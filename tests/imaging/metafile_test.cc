@@ -17,8 +17,8 @@ class MetafileTest : public ::testing::Test {
   // Bounds (100,100)-(199,149): a 100 x 50 picture whose left half is a red rectangle.
   std::string WriteHalfRed(const std::string& name) {
     std::string path = scratch_.Path(name);
-    scratch::WriteFile(
-        path, BuildEmf(100, 100, 199, 149, 2646, 2646, 5292, 3969, 100, 100, 150, 150, 0xFF0000));
+    scratch::WriteFile(path,
+               BuildEmf(100, 100, 199, 149, 2646, 2646, 5292, 3969, 100, 100, 150, 150, 0xFF0000));
     return path;
   }
 

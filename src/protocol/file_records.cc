@@ -9,7 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/log.h"
 #include "protocol/answer_files.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "workspace/path_macros.h"
 
 namespace {

@@ -33,9 +33,26 @@ bool CriticalChunkCrcHolds(std::string_view bytes, size_t at, uint32_t length) {
   return crc32_z(0, typed, size_t{length} + 4) == Big32(bytes, at + 8 + length);
 }
 
+// Deflate turns at most 258 bytes into 2 bits, so no stream expands by more than this.
+constexpr double kMaxDeflateRatio = 1032;
+
+// Whether image data of idat_bytes can hold the pixels the IHDR chunk at `at` declares: a
+// header that claims far more pixels than its data could ever hold would otherwise make a
+// decoder allocate for all of them.
+bool DataCanHoldPixels(std::string_view bytes, size_t at, uint64_t idat_bytes) {
+  static const int kChannels[] = {1, 0, 3, 1, 2, 0, 4};  // by colour type
+  auto depth = static_cast<unsigned char>(bytes[at + 16]);
+  auto colour = static_cast<unsigned char>(bytes[at + 17]);
+  int channels = colour < 7 ? kChannels[colour] : 0;
+  double pixel_bytes =
+      static_cast<double>(Big32(bytes, at + 8)) * Big32(bytes, at + 12) * depth * channels / 8;
+  return channels > 0 && pixel_bytes <= static_cast<double>(idat_bytes) * kMaxDeflateRatio;
+}
+
 ImageStructure WalkPng(std::string_view bytes, size_t* header_bytes) {
   size_t at = kPngSignature.size();
   size_t header = 0;
+  uint64_t idat_bytes = 0;
   bool first = true;
   while (bytes.size() - at >= 12) {
     uint32_t length = Big32(bytes, at);
@@ -44,9 +61,12 @@ ImageStructure WalkPng(std::string_view bytes, size_t* header_bytes) {
     if (first && (type != "IHDR" || length != 13)) break;
     first = false;
     if (!CriticalChunkCrcHolds(bytes, at, length)) break;
-    if (type == "IDAT" && header == 0) header = at + 8;
+    if (type == "IDAT") {
+      if (header == 0) header = at + 8;
+      idat_bytes += length;
+    }
     if (type == "IEND") {
-      if (header == 0) break;
+      if (header == 0 || !DataCanHoldPixels(bytes, kPngSignature.size(), idat_bytes)) break;
       *header_bytes = std::max(header, std::min(kMinHeaderBytes, bytes.size()));
       return ImageStructure::kWhole;
     }

@@ -11,7 +11,8 @@
 
 enum class ImageStructure {
   kWhole,        // every chunk or segment is complete and the end marker is present
-  kBroken,       // cut short, a lying length, a bad checksum of a critical chunk, no pixel data
+  kBroken,       // cut short, a lying length, a bad checksum of a critical chunk, no pixel data,
+                 // or far more pixels declared than the data could hold
   kNotWalkable,  // not PNG or JPEG: only a decode can tell
 };
 
@@ -19,7 +20,8 @@ enum class ImageStructure {
 // header a decoder reads before the pixel data (PNG: up to the first IDAT's data; JPEG: up to
 // the end of the first scan header; never less than the first 64 bytes of a longer file), which
 // is all an image library needs to read the picture's size. PNG: signature, IHDR first, each chunk
-// inside the file, the CRC of every critical chunk correct, IDAT present, IEND reached. JPEG: SOI,
+// inside the file, the CRC of every critical chunk correct, IDAT present and large enough for the
+// declared pixels at deflate's highest ratio, IEND reached. JPEG: SOI,
 // every segment inside the file, a frame header and a scan before EOI, EOI reached through the
 // entropy-coded data.
 ImageStructure WalkImageStructure(std::string_view bytes, size_t* header_bytes);

@@ -23,6 +23,17 @@ std::string Flipped(std::string bytes, size_t at) {
   return bytes;
 }
 
+// png whose IHDR declares width x height, its CRC mended so only the size lies.
+std::string Resized(std::string png, uint32_t width, uint32_t height) {
+  std::string header = png.substr(16, 13);
+  std::string sized;
+  generated_png::PutBig32(&sized, width);
+  generated_png::PutBig32(&sized, height);
+  std::string chunk;
+  generated_png::PutChunk(&chunk, "IHDR", sized + header.substr(8));
+  return png.replace(8, 25, chunk);
+}
+
 // An ancillary chunk (tEXt) with a wrong CRC, placed before the image data.
 std::string WithBadTextChunk(const std::string& png) {
   std::string chunk;
@@ -33,6 +44,7 @@ std::string WithBadTextChunk(const std::string& png) {
 
 TEST(WalkImageStructure, JudgesWholenessAndFindsTheHeaders) {
   const std::string png = generated_png::NoisePng(40, 30, 5, 1000);  // 4 IDAT chunks
+  const std::string small = generated_png::NoisePng(10, 10, 5);      // 310 bytes of pixels
   const std::string jpeg = kJpegHead + kScanHeader + kEntropy + kEoi;
   const size_t jpeg_header = kJpegHead.size() + kScanHeader.size();
   // A progressive picture: a second scan after the first, each ended by the next marker.
@@ -55,6 +67,10 @@ TEST(WalkImageStructure, JudgesWholenessAndFindsTheHeaders) {
       {"png with a lying chunk length", Flipped(png, 33), ImageStructure::kBroken, 0},
       {"png without pixel data", png.substr(0, 33) + png.substr(png.size() - 12),
        ImageStructure::kBroken, 0},
+      // 25 megapixels cannot come out of about 320 bytes of deflate data; 100 x 100 can.
+      {"png declaring far more pixels than its data holds", Resized(small, 5000, 5000),
+       ImageStructure::kBroken, 0},
+      {"png declaring a few more pixels", Resized(small, 100, 100), ImageStructure::kWhole, 64},
       {"png without IHDR first", png.substr(0, 8) + png.substr(33), ImageStructure::kBroken, 0},
       // A file shorter than 64 bytes is handed out whole.
       {"jpeg", jpeg, ImageStructure::kWhole, jpeg.size()},

@@ -190,6 +190,11 @@ bool IsFolder(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsRegularFile(const std::string& path) {
+  struct stat info;
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 void TempWorkspace::PrepareUnder(const std::string& base, const std::string& ext) {
   folder_ = base.empty() ? NewTempFolder() : NewTempFolderUnder(base);
   document_path_ = UniqueFilePath(folder_, ext.empty() ? ".html" : ext);

@@ -16,7 +16,7 @@
 namespace {
 
 using std::chrono::milliseconds;
-using Offers = std::vector<std::pair<std::string, std::string>>;  // target, bytes
+using xtest::Offers;
 
 enum class OwnerMode { kNormal, kHang, kRefuse, kDieMidIncr };
 
@@ -27,17 +27,11 @@ class X11Backend {
 
   bool Offer(const Offers& offers, OwnerMode mode = OwnerMode::kNormal, size_t chunk = 65536) {
     owner_.reset();
-    std::vector<std::string> args{"--chunk", std::to_string(chunk)};
-    if (mode == OwnerMode::kHang) args.push_back("--hang");
-    if (mode == OwnerMode::kRefuse) args.push_back("--refuse");
-    if (mode == OwnerMode::kDieMidIncr) args.push_back("--die-mid-incr");
-    for (size_t i = 0; i < offers.size(); ++i) {
-      std::string file = folder_ / ("offer" + std::to_string(serial_++));
-      scratch::WriteFile(file, offers[i].second);
-      args.push_back(offers[i].first);
-      args.push_back(file);
-    }
-    owner_ = std::make_unique<xtest::ClipboardOwner>(args);
+    std::vector<std::string> flags{"--chunk", std::to_string(chunk)};
+    if (mode == OwnerMode::kHang) flags.push_back("--hang");
+    if (mode == OwnerMode::kRefuse) flags.push_back("--refuse");
+    if (mode == OwnerMode::kDieMidIncr) flags.push_back("--die-mid-incr");
+    owner_ = xtest::OfferOnClipboard(folder_.path(), offers, flags);
     return owner_->ok();
   }
 
@@ -48,7 +42,6 @@ class X11Backend {
   xtest::XServer server_;
   scratch::ScratchFolder folder_;
   std::unique_ptr<xtest::ClipboardOwner> owner_;
-  int serial_ = 0;
 };
 
 template <typename Backend>

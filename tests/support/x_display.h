@@ -12,7 +12,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -122,6 +125,24 @@ class ClipboardOwner {
   pid_t pid_ = -1;
   bool ready_ = false;
 };
+
+// Clipboard content: target names and their bytes, in the order they are offered.
+using Offers = std::vector<std::pair<std::string, std::string>>;
+
+// Writes each offer's bytes to a file in folder (an existing folder) and starts the owner
+// offering them, with flags ("--chunk", "N", "--hang" ...) first.
+inline std::unique_ptr<ClipboardOwner> OfferOnClipboard(const std::string& folder,
+                                                        const Offers& offers,
+                                                        std::vector<std::string> flags = {}) {
+  static int serial = 0;
+  for (const auto& [target, bytes] : offers) {
+    const std::string file = folder + "/offer" + std::to_string(serial++);
+    std::ofstream(file, std::ios::binary) << bytes;
+    flags.push_back(target);
+    flags.push_back(file);
+  }
+  return std::make_unique<ClipboardOwner>(flags);
+}
 
 }  // namespace xtest
 

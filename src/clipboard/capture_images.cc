@@ -120,6 +120,20 @@ void ClipboardReader::ConvertCandidate(const std::string& candidate, bool user_f
   paths->push_back(name);
 }
 
+// A bitmap offered as a PNG file is handed on as that file: decoding it to a bitmap and
+// encoding the bitmap again would give the same picture at several times the cost.
+bool ClipboardReader::CaptureOfferedPng(std::vector<std::string>* paths) {
+  std::string png;
+  if (!formats_->GetOfferedPng(&png)) return false;
+  const std::string name = NewWorkFile(work_path_, ".png");
+  if (name.empty() || !WriteFileOnce(name, png)) {
+    DeleteFolderOf(name);
+    return false;
+  }
+  paths->push_back(name);
+  return true;
+}
+
 void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
   ClipboardFormat format = formats_->GetPriorityFormat(kPriority);
   if (format == ClipboardFormat::kNone || format == ClipboardFormat::kText ||
@@ -130,6 +144,7 @@ void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
   if (metafile) format = ClipboardFormat::kBitmap;
   std::vector<std::string> candidates, intermediates;
   std::string data;
+  if (format == ClipboardFormat::kDib && CaptureOfferedPng(paths)) return;
   if (format == ClipboardFormat::kHdrop) {
     CaptureFileList(&candidates);
   } else if (!formats_->GetData(format, &data)) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "imaging/dib_data.h"
+#include "imaging/image_utils.h"
 #include "platform/clipboard.h"
 #include "text/code_page.h"
 
@@ -209,6 +210,7 @@ bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
       // STRING is ISO-8859-1 by the X11 rules, whatever the locale.
       return snapshot_->Read("STRING", &raw) && DecodeCodePage(raw, 28591, *data);
     case ClipboardFormat::kDib:
+      if (GetOfferedPng(&raw)) return PackedDibFromImage(raw, data);
       return snapshot_->Read(FirstOffered({"image/png", "image/bmp"}), &raw) &&
              PackedDibFromImage(raw, data);
     case ClipboardFormat::kTiff:
@@ -226,6 +228,18 @@ bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
     default:
       return false;
   }
+}
+
+bool ClipboardFormats::GetOfferedPng(std::string* png) {
+  png->clear();
+  if (FirstOffered({"image/png", "image/bmp"}) != "image/png") return false;
+  if (!png_read_ && !snapshot_->Read("image/png", &offered_png_)) offered_png_.clear();
+  png_read_ = true;
+  if (SniffImageFormat(offered_png_.data(), offered_png_.size()) != SniffedFormat::kPng) {
+    return false;
+  }
+  *png = offered_png_;
+  return true;
 }
 
 std::vector<std::string> ClipboardFormats::FileList() {

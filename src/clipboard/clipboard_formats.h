@@ -56,6 +56,10 @@ class ClipboardFormats {
   // The copied files (kHdrop) as local paths, in order; empty when there are none.
   std::vector<std::string> FileList();
 
+  // The PNG file a bitmap (kDib) is made from, as offered: false when the bitmap comes from
+  // another target or the bytes do not start like a PNG file.
+  bool GetOfferedPng(std::string* png);
+
  private:
   bool Convert(ClipboardFormat format, std::string* data);
   std::string FirstOffered(std::initializer_list<std::string_view> targets) const;
@@ -63,6 +67,8 @@ class ClipboardFormats {
   std::unique_ptr<ClipboardSnapshot> snapshot_;
   std::map<ClipboardFormat, std::string> made_;  // converted formats, absent: not tried yet
   std::map<ClipboardFormat, bool> failed_;
+  std::string offered_png_;  // read once for kDib or GetOfferedPng
+  bool png_read_ = false;
 };
 
 // Wraps HTML as a copying program on the other platform puts it on the clipboard: the

@@ -40,7 +40,7 @@ class ClipboardReader {
   std::string ReadText();
 
   // Appends to *paths the image files made from the clipboard's best picture format: a bitmap
-  // (as PNG), an enhanced metafile (rendered to PNG), a TIFF block (stored as a ".gif" file),
+  // (as PNG; one offered as a PNG file is that file), an enhanced metafile (rendered to PNG), a TIFF block (stored as a ".gif" file),
   // or copies of the image files of a copied file list (".bmp" ones converted to PNG). Every
   // file is written in a new work folder under the reader's work path; the caller removes
   // them with DeleteFoldersOf. Files named by a file list are never listed themselves, so
@@ -59,6 +59,7 @@ class ClipboardReader {
   const std::string& work_path() const { return work_path_; }
 
  private:
+  bool CaptureOfferedPng(std::vector<std::string>* paths);
   bool CaptureFileList(std::vector<std::string>* candidates);
   void ConvertCandidate(const std::string& candidate, bool user_file,
                         std::vector<std::string>* paths);

@@ -131,16 +131,26 @@ TEST_F(ClipboardReaderTest, ReadTextPrefersUnicodeAndConvertsLatin1) {
 }
 
 TEST_F(ClipboardReaderTest, BitmapsBecomeOnePngEach) {
-  for (const char* target : {"image/png", "image/bmp"}) {
-    Offer({{target, EncodeImage(target + 6, 40, 30, "red")}, {"UTF8_STRING", "t"}});
+  struct Row {
+    const char* target;
+    std::string bytes;
+    bool handed_on;  // the offered file itself is the capture
+  } rows[] = {
+      {"image/png", EncodeImage("PNG", 40, 30, "red"), true},
+      {"image/bmp", EncodeImage("BMP", 40, 30, "red"), false},
+      {"image/png", EncodeImage("JPEG", 40, 30, "red"), false},  // misnamed: decoded
+  };
+  for (const Row& row : rows) {
+    Offer({{row.target, row.bytes}, {"UTF8_STRING", "t"}});
     std::vector<std::string> paths = Capture();
-    ASSERT_EQ(paths.size(), 1u) << target;
+    ASSERT_EQ(paths.size(), 1u) << row.target;
     EXPECT_EQ(FileExtension(paths[0]), ".png");
+    EXPECT_EQ(scratch::ReadFile(paths[0]) == row.bytes, row.handed_on);
     Magick::Image image(paths[0]);
     EXPECT_EQ(image.magick(), "PNG");
     EXPECT_EQ(image.columns(), 40u);
-    EXPECT_EQ(PixelAt(image, 39, 29), kRed);
-    EXPECT_EQ(WorkFolders(), 1);  // the intermediate bitmap's folder is gone
+    EXPECT_TRUE(Near(PixelAt(image, 39, 29), kRed, 4)) << PixelAt(image, 39, 29);
+    EXPECT_EQ(WorkFolders(), 1);  // an intermediate bitmap's folder is gone
     DeleteFoldersOf(paths);
     EXPECT_EQ(WorkFolders(), 0);
   }

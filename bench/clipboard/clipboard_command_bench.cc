@@ -88,10 +88,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     encode = std::min(encode, Seconds(start));
-    xclip = std::min(xclip, TimeCommand("xclip -o -selection clipboard -t image/png > " +
-                                        folder / "xclip.png"));
-    gm = std::min(gm, TimeCommand("gm convert " + folder / "xclip.png" + " " + folder /
-                                  "gm.png"));
+    xclip = std::min(
+        xclip, TimeCommand("xclip -o -selection clipboard -t image/png > " + folder / "xclip.png"));
+    gm = std::min(gm, TimeCommand("gm convert " + folder / "xclip.png" + " " + folder / "gm.png"));
   }
   if (scratch::ReadFile(folder / "xclip.png") != png) std::fprintf(stderr, "xclip differs\n");
 
@@ -104,8 +103,8 @@ int main(int argc, char** argv) {
   size_t answer = 0;
   for (int run = 0; run < runs; ++run) {
     const auto start = Clock::now();
-    auto res = client->Post("/", "{\"cmd\":\"cfp-0011\",\"session\":\"b\",\"pdu\":{}}",
-                            "text/plain");
+    auto res =
+        client->Post("/", "{\"cmd\":\"cfp-0011\",\"session\":\"b\",\"pdu\":{}}", "text/plain");
     const double seconds = Seconds(start);
     if (!res || res->status != 200 || res->body.find("base64string") == std::string::npos) {
       std::fprintf(stderr, "request failed\n");

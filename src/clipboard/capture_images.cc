@@ -19,8 +19,8 @@ namespace {
 
 // The formats looked at, best first.
 const std::vector<ClipboardFormat> kPriority = {
-    ClipboardFormat::kDib,   ClipboardFormat::kBitmap, ClipboardFormat::kEnhMetafile,
-    ClipboardFormat::kTiff,  ClipboardFormat::kHdrop,  ClipboardFormat::kText,
+    ClipboardFormat::kDib,        ClipboardFormat::kBitmap, ClipboardFormat::kEnhMetafile,
+    ClipboardFormat::kTiff,       ClipboardFormat::kHdrop,  ClipboardFormat::kText,
     ClipboardFormat::kUnicodeText};
 
 std::string NewWorkFile(const std::string& work_path, const std::string& extension) {
@@ -77,8 +77,7 @@ void ClipboardReader::RenderMetafileToPng(std::string* png_path) {
     renderer.Startup();
     renderer.source = bounds;
     const int width = static_cast<int>(static_cast<float>(frame.right - frame.left) * 4.0f / 3.0f);
-    const int height =
-        static_cast<int>(static_cast<float>(frame.bottom - frame.top) * 4.0f / 3.0f);
+    const int height = static_cast<int>(static_cast<float>(frame.bottom - frame.top) * 4.0f / 3.0f);
     renderer.RenderImageScaled(emf_name, png_name, width, height);
     *png_path = png_name;
     renderer.Shutdown();

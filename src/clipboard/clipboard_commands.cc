@@ -23,8 +23,7 @@ std::unique_ptr<ClipboardReader> MakeReader(const CommandRequest& request) {
 // "files" from paths, images only, when at least one record is made.
 void AddFileRecords(const std::vector<std::string>& paths, Json::Value* pdu) {
   Json::Value files(Json::arrayValue);
-  if (!paths.empty() &&
-      AppendFileRecords(paths, files, RecordKey::kBase64String, AnyFile::kNo)) {
+  if (!paths.empty() && AppendFileRecords(paths, files, RecordKey::kBase64String, AnyFile::kNo)) {
     (*pdu)["files"] = files;
   }
 }
@@ -74,9 +73,9 @@ std::string RunClipboardWithImagesCommand(CommandRequest& request) {
   }
   std::vector<std::string> images;
   reader->CaptureImages(&images);
-  std::string answer =
-      payload.empty() ? request.BuildResponse(images, {}, Json::Value(), payload)
-                      : request.BuildResponse(sources, images, Json::Value(), payload);
+  std::string answer = payload.empty()
+                           ? request.BuildResponse(images, {}, Json::Value(), payload)
+                           : request.BuildResponse(sources, images, Json::Value(), payload);
   DeleteFoldersOf(images);
   return answer;
 }

@@ -20,8 +20,8 @@ size_t FindHtmlStartTag(std::string_view html) {
   for (size_t at = html.find('<'); at != std::string_view::npos; at = html.find('<', at + 1)) {
     if (html.size() - at < 6 || strncasecmp(html.data() + at, "<html", 5) != 0) continue;
     const char next = html[at + 5];
-    if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' ||
-        next == '\n' || next == '\f') {
+    if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' || next == '\n' ||
+        next == '\f') {
       return at;
     }
   }
@@ -94,10 +94,10 @@ std::string MakeCfHtml(std::string_view html) {
                              "\r\nStartFragment:" + Offset(0) + "\r\nEndFragment:" + Offset(0) +
                              "\r\n";
   const size_t base = sample.size();
-  std::string out = "Version:0.9\r\nStartHTML:" + Offset(base) + "\r\nEndHTML:" +
-                    Offset(base + document.size()) + "\r\nStartFragment:" +
-                    Offset(base + fragment_start) + "\r\nEndFragment:" +
-                    Offset(base + fragment_end) + "\r\n";
+  std::string out = "Version:0.9\r\nStartHTML:" + Offset(base) +
+                    "\r\nEndHTML:" + Offset(base + document.size()) +
+                    "\r\nStartFragment:" + Offset(base + fragment_start) +
+                    "\r\nEndFragment:" + Offset(base + fragment_end) + "\r\n";
   out.append(document);
   return out;
 }
@@ -144,8 +144,7 @@ ClipboardFormats::ClipboardFormats(std::unique_ptr<ClipboardSnapshot> snapshot)
 
 ClipboardFormats::~ClipboardFormats() = default;
 
-std::string ClipboardFormats::FirstOffered(
-    std::initializer_list<std::string_view> targets) const {
+std::string ClipboardFormats::FirstOffered(std::initializer_list<std::string_view> targets) const {
   for (std::string_view target : targets) {
     if (snapshot_ != nullptr && snapshot_->Offers(target)) return std::string(target);
   }
@@ -218,8 +217,7 @@ bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
     case ClipboardFormat::kEnhMetafile:
       return snapshot_->Read(FirstOffered({"image/emf", "image/x-emf"}), data);
     case ClipboardFormat::kHdrop: {
-      if (!snapshot_->Read(FirstOffered({"text/uri-list", "x-special/gnome-copied-files"}),
-                           &raw)) {
+      if (!snapshot_->Read(FirstOffered({"text/uri-list", "x-special/gnome-copied-files"}), &raw)) {
         return false;
       }
       for (const std::string& path : ParseFileList(raw)) data->append(path).push_back('\0');

@@ -28,7 +28,8 @@ void ReplaceAll(std::string* text, std::string_view from, std::string_view to) {
 }
 
 bool ContainsAtIgnoringCase(std::string_view text, size_t at, std::string_view word) {
-  return text.size() - at >= word.size() && strncasecmp(text.data() + at, word.data(), word.size()) == 0;
+  return text.size() - at >= word.size() &&
+         strncasecmp(text.data() + at, word.data(), word.size()) == 0;
 }
 
 }  // namespace
@@ -87,8 +88,8 @@ bool ClipboardReader::ReadHtml(std::string* html, int* is_office) {
 }
 
 std::string ClipboardReader::ReadText() {
-  ClipboardFormat format = formats_->GetPriorityFormat(
-      {ClipboardFormat::kUnicodeText, ClipboardFormat::kText});
+  ClipboardFormat format =
+      formats_->GetPriorityFormat({ClipboardFormat::kUnicodeText, ClipboardFormat::kText});
   std::string data;
   if (format == ClipboardFormat::kNone || !formats_->GetData(format, &data)) return {};
   return Utf8ToWide(UpToNul(data));

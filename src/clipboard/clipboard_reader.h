@@ -40,11 +40,11 @@ class ClipboardReader {
   std::string ReadText();
 
   // Appends to *paths the image files made from the clipboard's best picture format: a bitmap
-  // (as PNG; one offered as a PNG file is that file), an enhanced metafile (rendered to PNG), a TIFF block (stored as a ".gif" file),
-  // or copies of the image files of a copied file list (".bmp" ones converted to PNG). Every
-  // file is written in a new work folder under the reader's work path; the caller removes
-  // them with DeleteFoldersOf. Files named by a file list are never listed themselves, so
-  // that clean-up can never reach them.
+  // (as PNG; one offered as a PNG file is that file), an enhanced metafile (rendered to PNG), a
+  // TIFF block (stored as a ".gif" file), or copies of the image files of a copied file list
+  // (".bmp" ones converted to PNG). Every file is written in a new work folder under the reader's
+  // work path; the caller removes them with DeleteFoldersOf. Files named by a file list are never
+  // listed themselves, so that clean-up can never reach them.
   void CaptureImages(std::vector<std::string>* paths);
 
   // Writes the clipboard's enhanced metafile to a work file, measures it and renders it to a

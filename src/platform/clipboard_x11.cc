@@ -28,8 +28,8 @@ constexpr uint32_t kReadChunkUnits = 1u << 20;  // 4 MiB
 // Targets of the selection protocol itself, never content.
 bool IsProtocolTarget(std::string_view name) {
   static constexpr std::string_view kProtocol[] = {
-      "TARGETS", "TIMESTAMP", "MULTIPLE", "SAVE_TARGETS", "DELETE", "INSERT_SELECTION",
-      "INSERT_PROPERTY"};
+      "TARGETS", "TIMESTAMP",        "MULTIPLE",       "SAVE_TARGETS",
+      "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY"};
   return std::find(std::begin(kProtocol), std::end(kProtocol), name) != std::end(kProtocol);
 }
 
@@ -130,10 +130,10 @@ xcb_atom_t X11Snapshot::Intern(std::string_view name) {
 bool X11Snapshot::MakeWindow() {
   window_ = xcb_generate_id(x_.get());
   const uint32_t values[] = {1, XCB_EVENT_MASK_PROPERTY_CHANGE};
-  xcb_void_cookie_t made = xcb_create_window_checked(
-      x_.get(), XCB_COPY_FROM_PARENT, window_, x_.screen()->root, 0, 0, 1, 1, 0,
-      XCB_WINDOW_CLASS_INPUT_OUTPUT, x_.screen()->root_visual,
-      XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+  xcb_void_cookie_t made =
+      xcb_create_window_checked(x_.get(), XCB_COPY_FROM_PARENT, window_, x_.screen()->root, 0, 0, 1,
+                                1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, x_.screen()->root_visual,
+                                XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
   XReply<xcb_generic_error_t> error(xcb_request_check(x_.get(), made));
   return error == nullptr;
 }
@@ -205,8 +205,8 @@ bool X11Snapshot::ReadTargets() {
     if (reply == nullptr) continue;
     std::string name(xcb_get_atom_name_name(reply.get()),
                      xcb_get_atom_name_name_length(reply.get()));
-    if (!IsProtocolTarget(name) && std::find(targets_.begin(), targets_.end(), name) ==
-                                       targets_.end()) {
+    if (!IsProtocolTarget(name) &&
+        std::find(targets_.begin(), targets_.end(), name) == targets_.end()) {
       targets_.push_back(std::move(name));
     }
   }
@@ -228,8 +228,7 @@ bool X11Snapshot::Convert(xcb_atom_t target, std::string* data) {
   XEvent event = WaitFor([this, target](const xcb_generic_event_t& e) {
     if ((e.response_type & 0x7f) != XCB_SELECTION_NOTIFY) return false;
     const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(e);
-    return notify.requestor == window_ && notify.selection == clipboard_ &&
-           notify.target == target;
+    return notify.requestor == window_ && notify.selection == clipboard_ && notify.target == target;
   });
   if (!event) {
     broken_ = true;
@@ -254,11 +253,11 @@ bool X11Snapshot::ReadProperty(bool* incremental, std::string* data) {
   *incremental = false;
   uint32_t offset = 0;
   for (;;) {
-    XReply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        x_.get(),
-        xcb_get_property(x_.get(), 0, window_, property_, XCB_GET_PROPERTY_TYPE_ANY, offset,
-                         kReadChunkUnits),
-        nullptr));
+    XReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(x_.get(),
+                               xcb_get_property(x_.get(), 0, window_, property_,
+                                                XCB_GET_PROPERTY_TYPE_ANY, offset, kReadChunkUnits),
+                               nullptr));
     if (reply == nullptr) return false;
     if (reply->type == incr_) *incremental = true;
     const int length = xcb_get_property_value_length(reply.get());

@@ -1,6 +1,8 @@
 // ClipboardReader against a real X server and our own clipboard owner: HTML, text and image
 // capture, with the user's copied files checked byte for byte before and after.
 
+#include "clipboard/clipboard_reader.h"
+
 #include <Magick++.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "clipboard/clipboard_reader.h"
 #include "imaging/emf_fixture.h"
 #include "imaging/image_utils.h"
 #include "imaging/pixel_support.h"
@@ -198,8 +199,8 @@ TEST_F(ClipboardReaderTest, CopiedFilesAreCopiedAndNeverHandedOn) {
   std::vector<std::string> before;
   for (const std::string& name : names) before.push_back(scratch::ReadFile(user / name));
   std::string list;
-  for (const char* name : {"PHOTO.JPG", "notes.txt", "broken.bmp", "pipe.png", "folder.png",
-                           "gone.png", "pic.bmp"}) {
+  for (const char* name :
+       {"PHOTO.JPG", "notes.txt", "broken.bmp", "pipe.png", "folder.png", "gone.png", "pic.bmp"}) {
     list += "file://" + user.path() + "/" + name + "\r\n";
   }
   Offer({{"text/uri-list", list + std::string(1, '\0')}});

@@ -21,11 +21,11 @@ TEST(ExtractHtmlDocumentTest, CutsFromTheOpeningThroughTheClosingTag) {
        "<html><body>x</body></html>"},
       {"<!DOCTYPE html><!-- c --><HTML><P>y</P></HTML>\0tail", "<HTML><P>y</P></HTML>"},
       {"<html>a</HTML>", "<html>a</HTML>"},
-      {"<Html>a</Html>", ""},                   // mixed case is not recognised
-      {"<div>fragment only</div>", ""},         // no document
-      {"</html><html>", ""},                    // closing tag first
+      {"<Html>a</Html>", ""},            // mixed case is not recognised
+      {"<div>fragment only</div>", ""},  // no document
+      {"</html><html>", ""},             // closing tag first
       {"<html>unclosed", ""},
-      {"<html>a</html", "<html>a</html"},       // cut at the text's end, never past it
+      {"<html>a</html", "<html>a</html"},  // cut at the text's end, never past it
       {"<html>a</htm", ""},
   };
   for (const Row& row : rows) {
@@ -85,8 +85,9 @@ TEST(MakeCfHtmlTest, WrapsFragmentsAndKeepsDocuments) {
        "<html><head></head><body><p>p</p></body></html>"},
       {"<HTML>\r\n<BODY><!--StartFragment-->f<!--EndFragment--></BODY></HTML>",
        "<HTML>\r\n<BODY><!--StartFragment-->f<!--EndFragment--></BODY></HTML>", "f"},
-      {"<htmlx>not a tag</htmlx>", "<html><body><!--StartFragment--><htmlx>not a tag</htmlx>"
-                                   "<!--EndFragment--></body></html>",
+      {"<htmlx>not a tag</htmlx>",
+       "<html><body><!--StartFragment--><htmlx>not a tag</htmlx>"
+       "<!--EndFragment--></body></html>",
        "<htmlx>not a tag</htmlx>"},
   };
   for (const Row& row : rows) {

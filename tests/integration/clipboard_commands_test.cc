@@ -97,22 +97,28 @@ TEST_F(ClipboardCommandsTest, PlainTextAndEmptyClipboardAnswerExactBytes) {
             Answer("cfp-0010",
                    "{\"clipboarddata\":\"h\xC3\xA9llo \\\"you\\\"\",\"isoffice\":1,\"type\":2}"));
   EXPECT_EQ(Post("cfp-0011"),
-            Answer("cfp-0011", "{\"clipboardformat\":[\"html\"],\"clipboardhtml\":\"h\xC3\xA9llo "
-                               "\\\"you\\\"\",\"isoffice\":1,\"type\":2}"));
+            Answer("cfp-0011",
+                   "{\"clipboardformat\":[\"html\"],\"clipboardhtml\":\"h\xC3\xA9llo "
+                   "\\\"you\\\"\",\"isoffice\":1,\"type\":2}"));
   owner_.reset();
-  EXPECT_EQ(Post("cfp-0010"), Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
+  EXPECT_EQ(Post("cfp-0010"),
+            Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
   EXPECT_EQ(Post("cfp-0011", "{\"temppath\":null}"),
-            Answer("cfp-0011", "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
-                               "\"type\":2}"));
+            Answer("cfp-0011",
+                   "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
+                   "\"type\":2}"));
   EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 
 TEST_F(ClipboardCommandsTest, OfficeHtmlWithLocalImagesAndABitmap) {
   scratch::WriteFile(files_ / "image001.png", scratch::TinyPng());
   const std::string image_url = "file:///" + files_.path().substr(1) + "/image001.png";
-  const std::string html = "<html xmlns:v=\"urn:schemas-microsoft-com:vml\"><body><v:imagedata "
-                           "src=\"" + image_url + "\"/><img src=\"http://localhost/r.png\">"
-                           "</body></html>";
+  const std::string html =
+      "<html xmlns:v=\"urn:schemas-microsoft-com:vml\"><body><v:imagedata "
+      "src=\"" +
+      image_url +
+      "\"/><img src=\"http://localhost/r.png\">"
+      "</body></html>";
   Offer({{"text/html", html}, {"image/png", ScreenshotPng(30, 20)}});
   const std::string expected_html =
       "<html xmlns:v=\\\"urn:schemas-microsoft-com:vml\\\"><body><img src=\\\"" + image_url +
@@ -125,8 +131,8 @@ TEST_F(ClipboardCommandsTest, OfficeHtmlWithLocalImagesAndABitmap) {
     escaped_files.replace(at, 2, "\\r\\n");
   }
   EXPECT_EQ(Post("cfp-0010"), Answer("cfp-0010", "{\"clipboarddata\":\"" + expected_html +
-                                           "\",\"files\":" + escaped_files +
-                                           ",\"isoffice\":1,\"type\":1}"));
+                                                     "\",\"files\":" + escaped_files +
+                                                     ",\"isoffice\":1,\"type\":1}"));
   const Json::Value pdu = ParsePdu(Post("cfp-0011"));
   Json::Value both(Json::arrayValue);
   both.append("html");
@@ -174,8 +180,8 @@ TEST_F(ClipboardCommandsTest, CopiedFilesAreNeverDeleted) {
   scratch::WriteFile(files_ / "PHOTO.PNG", scratch::TinyPng());
   scratch::WriteFile(files_ / "fake.bmp", "not a bitmap");
   scratch::WriteFile(files_ / "other.txt", "keep me");
-  Offer({{"x-special/gnome-copied-files", "copy\nfile://" + files_.path() + "/fake.bmp\nfile://" +
-                                              files_.path() + "/PHOTO.PNG"}});
+  Offer({{"x-special/gnome-copied-files",
+          "copy\nfile://" + files_.path() + "/fake.bmp\nfile://" + files_.path() + "/PHOTO.PNG"}});
   for (const char* cmd : {"cfp-0010", "cfp-0011"}) {
     const Json::Value pdu = ParsePdu(Post(cmd));
     ASSERT_EQ(pdu["files"].size(), 1u) << cmd;
@@ -198,8 +204,9 @@ TEST_F(ClipboardCommandsTest, AHangingOwnerDoesNotStopOtherRequests) {
   EXPECT_EQ(version->status, 200);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
   EXPECT_EQ(clipboard.get(),
-            Answer("cfp-0011", "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
-                               "\"type\":2}"));
+            Answer("cfp-0011",
+                   "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
+                   "\"type\":2}"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
 }
 
@@ -212,7 +219,8 @@ TEST_F(ClipboardCommandsTest, BadTempPathIsTheLibrarysErrorAndAGoneServerAnEmpty
   }
   owner_.reset();
   server_.Stop();
-  EXPECT_EQ(Post("cfp-0010"), Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
+  EXPECT_EQ(Post("cfp-0010"),
+            Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
   EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 

@@ -74,9 +74,8 @@ TYPED_TEST(ClipboardContractTest, OffersSeveralTargetsAndReadsEachByteForByte) {
                          {"text/plain;charset=utf-8", std::string("a\0b", 3)}};
   ASSERT_TRUE(this->backend_.Offer(offers));
   auto snapshot = TakeClipboardSnapshot();
-  EXPECT_EQ(snapshot->Targets(),
-            (std::vector<std::string>{"text/html", "UTF8_STRING", "image/png",
-                                      "text/plain;charset=utf-8"}));
+  EXPECT_EQ(snapshot->Targets(), (std::vector<std::string>{"text/html", "UTF8_STRING", "image/png",
+                                                           "text/plain;charset=utf-8"}));
   for (const auto& [target, bytes] : offers) {
     EXPECT_EQ(ReadTarget(*snapshot, target), bytes) << target;
   }
@@ -114,8 +113,8 @@ TYPED_TEST(ClipboardContractTest, EmptyClipboardOffersNothing) {
 
 TYPED_TEST(ClipboardContractTest, ConcurrentSnapshotsEachReadTheirOwnCopy) {
   const std::string bytes = AwkwardBytes(3 * 1024 * 1024 + 17);
-  ASSERT_TRUE(this->backend_.Offer({{"image/png", bytes}, {"UTF8_STRING", "x"}},
-                                   OwnerMode::kNormal, 100000));
+  ASSERT_TRUE(this->backend_.Offer({{"image/png", bytes}, {"UTF8_STRING", "x"}}, OwnerMode::kNormal,
+                                   100000));
   std::vector<int> good(8, 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
@@ -146,9 +145,8 @@ TYPED_TEST(ClipboardContractTest, MisbehavingOwnersGiveNoDataWithinTheLimit) {
     OwnerMode mode;
     bool targets_listed;
   };
-  const Row rows[] = {{OwnerMode::kHang, false},
-                      {OwnerMode::kRefuse, true},
-                      {OwnerMode::kDieMidIncr, true}};
+  const Row rows[] = {
+      {OwnerMode::kHang, false}, {OwnerMode::kRefuse, true}, {OwnerMode::kDieMidIncr, true}};
   for (const Row& row : rows) {
     ASSERT_TRUE(this->backend_.Offer({{"image/png", AwkwardBytes(300000)}}, row.mode, 1000));
     const auto start = std::chrono::steady_clock::now();

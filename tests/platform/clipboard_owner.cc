@@ -172,8 +172,9 @@ int main(int argc, char** argv) {
   c = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(c)) return 2;
   if (!ParseArguments(argc, argv)) {
-    fprintf(stderr, "usage: clipboard_owner [--chunk N] [--hang] [--refuse] "
-                    "[--die-mid-incr] TARGET FILE...\n");
+    fprintf(stderr,
+            "usage: clipboard_owner [--chunk N] [--hang] [--refuse] "
+            "[--die-mid-incr] TARGET FILE...\n");
     return 1;
   }
   xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;

@@ -67,8 +67,8 @@ class XServer {
  public:
   XServer() {
     int fd = -1;
-    pid_ = SpawnWithPipe({"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen",
-                          "0", "1920x1080x24", "-dpi", "96"},
+    pid_ = SpawnWithPipe({"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                          "1920x1080x24", "-dpi", "96"},
                          &fd, 3);
     if (pid_ > 0) number_ = ReadLine(fd, 10000);
     if (fd >= 0) close(fd);

@@ -1,9 +1,6 @@
 // ClipboardReader's picture capture: bitmaps, metafiles, TIFF blocks and copied image files
 // become image files in fresh work folders.
 
-#include <algorithm>
-#include <cctype>
-
 #include "clipboard/clipboard_formats.h"
 #include "clipboard/clipboard_reader.h"
 #include "imaging/dib_data.h"
@@ -11,7 +8,9 @@
 #include "imaging/image_utils.h"
 #include "imaging/metafile.h"
 #include "platform/clipboard.h"
+#include "platform/file_system.h"
 #include "platform/global_memory.h"
+#include "text/ascii.h"
 #include "workspace/path_macros.h"
 #include "workspace/temp_workspace.h"
 
@@ -27,17 +26,8 @@ std::string NewWorkFile(const std::string& work_path, const std::string& extensi
   return UniqueFilePath(NewTempFolderUnder(work_path), extension);
 }
 
-std::string LowerExtension(const std::string& path) {
-  std::string extension = FileExtension(path);
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
-}
+std::string LowerExtension(const std::string& path) { return AsciiLowered(FileExtension(path)); }
 
-bool CopyRegularFile(const std::string& from, const std::string& to) {
-  std::string bytes;
-  return ReadWholeFile(from, bytes) && WriteFileOnce(to, bytes);
-}
 
 // Frame coordinate (0.01 mm) to screen pixels, in single precision as the screen's device
 // capabilities are applied there.
@@ -115,7 +105,7 @@ void ClipboardReader::ConvertCandidate(const std::string& candidate, bool user_f
     if (!user_file) paths->push_back(candidate);
     return;
   }
-  CopyRegularFile(candidate, name);
+  FileSystem::Default().CopyFile(candidate, name);
   paths->push_back(name);
 }
 

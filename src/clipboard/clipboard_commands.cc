@@ -7,7 +7,7 @@
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "workspace/folder_deletion.h"
 
 namespace {

@@ -1,13 +1,12 @@
 #include "clipboard/clipboard_formats.h"
 
-#include <strings.h>
-
 #include <cstdio>
 #include <utility>
 
 #include "imaging/dib_data.h"
 #include "imaging/image_utils.h"
 #include "platform/clipboard.h"
+#include "text/ascii.h"
 #include "text/code_page.h"
 
 namespace {
@@ -18,7 +17,7 @@ constexpr std::string_view kEndMarker = "<!--EndFragment-->";
 // Position of the first "<html" followed by a blank, '>' or '/', in any case; npos if none.
 size_t FindHtmlStartTag(std::string_view html) {
   for (size_t at = html.find('<'); at != std::string_view::npos; at = html.find('<', at + 1)) {
-    if (html.size() - at < 6 || strncasecmp(html.data() + at, "<html", 5) != 0) continue;
+    if (html.size() - at < 6 || !StartsWithIgnoringAsciiCase(html.substr(at), "<html")) continue;
     const char next = html[at + 5];
     if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' || next == '\n' ||
         next == '\f') {
@@ -44,11 +43,11 @@ int HexValue(char c) {
 // The absolute path of a local file URI, percent-decoded; empty when it is none.
 std::string LocalPathOfUri(std::string_view uri) {
   constexpr std::string_view kScheme = "file://";
-  if (uri.size() < kScheme.size() || strncasecmp(uri.data(), "file://", kScheme.size()) != 0) {
+  if (!StartsWithIgnoringAsciiCase(uri, kScheme)) {
     return {};
   }
   uri.remove_prefix(kScheme.size());
-  if (uri.size() >= 9 && strncasecmp(uri.data(), "localhost", 9) == 0) uri.remove_prefix(9);
+  if (StartsWithIgnoringAsciiCase(uri, "localhost")) uri.remove_prefix(9);
   if (uri.empty() || uri[0] != '/') return {};  // another host, or no path
   std::string path;
   for (size_t i = 0; i < uri.size(); ++i) {

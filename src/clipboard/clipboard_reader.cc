@@ -1,12 +1,11 @@
 #include "clipboard/clipboard_reader.h"
 
-#include <strings.h>
-
 #include <utility>
 
 #include "clipboard/clipboard_formats.h"
 #include "platform/clipboard.h"
-#include "protocol/text_conversion.h"
+#include "text/ascii.h"
+#include "text/text_conversion.h"
 #include "word/html_image_document.h"
 #include "workspace/path_macros.h"
 
@@ -28,8 +27,7 @@ void ReplaceAll(std::string* text, std::string_view from, std::string_view to) {
 }
 
 bool ContainsAtIgnoringCase(std::string_view text, size_t at, std::string_view word) {
-  return text.size() - at >= word.size() &&
-         strncasecmp(text.data() + at, word.data(), word.size()) == 0;
+  return StartsWithIgnoringAsciiCase(text.substr(at), word);
 }
 
 }  // namespace

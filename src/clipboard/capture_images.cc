@@ -28,7 +28,6 @@ std::string NewWorkFile(const std::string& work_path, const std::string& extensi
 
 std::string LowerExtension(const std::string& path) { return AsciiLowered(FileExtension(path)); }
 
-
 // Frame coordinate (0.01 mm) to screen pixels, in single precision as the screen's device
 // capabilities are applied there.
 int32_t FrameToPixels(int32_t hundredths_mm, int pixels, int millimeters) {

@@ -8,6 +8,7 @@
 #include "platform/clipboard.h"
 #include "text/ascii.h"
 #include "text/code_page.h"
+#include "workspace/path_macros.h"
 
 namespace {
 
@@ -31,36 +32,6 @@ std::string Offset(size_t value) {
   char digits[16];
   snprintf(digits, sizeof digits, "%010zu", value);
   return digits;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The absolute path of a local file URI, percent-decoded; empty when it is none.
-std::string LocalPathOfUri(std::string_view uri) {
-  constexpr std::string_view kScheme = "file://";
-  if (!StartsWithIgnoringAsciiCase(uri, kScheme)) {
-    return {};
-  }
-  uri.remove_prefix(kScheme.size());
-  if (StartsWithIgnoringAsciiCase(uri, "localhost")) uri.remove_prefix(9);
-  if (uri.empty() || uri[0] != '/') return {};  // another host, or no path
-  std::string path;
-  for (size_t i = 0; i < uri.size(); ++i) {
-    if (uri[i] == '%' && i + 2 < uri.size() && HexValue(uri[i + 1]) >= 0 &&
-        HexValue(uri[i + 2]) >= 0) {
-      path += static_cast<char>(HexValue(uri[i + 1]) * 16 + HexValue(uri[i + 2]));
-      i += 2;
-    } else {
-      path += uri[i];
-    }
-  }
-  if (path.find('\0') != std::string::npos) return {};
-  return path;
 }
 
 }  // namespace
@@ -132,7 +103,7 @@ std::vector<std::string> ParseFileList(std::string_view list) {
     if (first && (line == "copy" || line == "cut")) continue;
     first = false;
     if (line.empty() || line[0] == '#') continue;
-    std::string path = LocalPathOfUri(line);
+    std::string path = LocalPathOfFileUri(std::string(line));
     if (!path.empty()) paths.push_back(std::move(path));
   }
   return paths;

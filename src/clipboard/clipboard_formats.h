@@ -86,8 +86,8 @@ std::string HtmlOfferToUtf8(std::string_view bytes);
 
 // The local paths named by a file list: "text/uri-list" (CR LF or LF lines, '#' comments) or
 // "x-special/gnome-copied-files" (a first line "copy" or "cut"). Only file URIs with an empty
-// host or "localhost" are taken, percent-decoded; other URIs, and paths that would hold a 0
-// byte or are not absolute, are dropped. A trailing 0 byte is tolerated.
+// host or "localhost" are taken, percent-decoded (LocalPathOfFileUri); other URIs and
+// malformed ones are dropped. A trailing 0 byte is tolerated.
 std::vector<std::string> ParseFileList(std::string_view list);
 
 #endif  // ORVO_CLIPBOARD_CLIPBOARD_FORMATS_H_

@@ -173,6 +173,18 @@ TEST_F(ClipboardReaderTest, MetafileRendersAtFrameSizeTimesFourThirds) {
   Offer({{"image/x-emf", "not a metafile"}});
   EXPECT_EQ(Capture(), std::vector<std::string>{""});  // cannot be measured
   EXPECT_EQ(WorkFolders(), 0);
+
+  // A well-formed header over records the renderer cannot draw: the PNG's name is handed on
+  // without a file, and its folder goes with the caller's clean-up.
+  std::string broken = BuildEmf(0, 0, 99, 49, 0, 0, 2540, 1270, 0, 0, 100, 50, 0x00FF00);
+  broken.replace(108, std::string::npos, std::string(64, '\xFF'));
+  Offer({{"image/emf", broken}});
+  paths = Capture();
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_EQ(FileExtension(paths[0]), ".png");
+  EXPECT_FALSE(scratch::Exists(paths[0]));
+  DeleteFoldersOf(paths);
+  EXPECT_EQ(WorkFolders(), 0);
 }
 
 TEST_F(ClipboardReaderTest, TiffIsStoredAsItCame) {

@@ -128,8 +128,8 @@ TEST(ParseFileListTest, TakesLocalFileUrisOnly) {
       {"copy\nfile:///x/%C3%A9.png\nfile://localhost/y.bmp", {"/x/\xC3\xA9.png", "/y.bmp"}},
       {"cut\nfile:///a.png", {"/a.png"}},
       {"# comment\r\nhttp://example.invalid/a.png\r\nfile://otherhost/b.png\r\nfile:///c%00.png\r\n"
-       "file:///ok%2.png\r\nrelative.png",
-       {"/ok%2.png"}},
+       "file:///bad%2.png\r\nfile:///a%2Fb.png\r\nfile:///ok%25.png\r\nrelative.png",
+       {"/ok%.png"}},
       {"", {}},
   };
   for (const Row& row : rows) EXPECT_EQ(ParseFileList(row.list), row.expected) << row.list;

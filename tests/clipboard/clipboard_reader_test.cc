@@ -205,23 +205,29 @@ TEST_F(ClipboardReaderTest, CopiedFilesAreCopiedAndNeverHandedOn) {
   scratch::WriteFile(user / "notes.txt", "text");
   scratch::WriteFile(user / "pic.bmp", EncodeImage("BMP", 6, 4, "green"));
   scratch::WriteFile(user / "broken.bmp", "BM but no bitmap");
+  const std::string deep = std::string(200, 'd') + "/" + std::string(100, 'n') + ".png";
+  ASSERT_EQ(mkdir((user / std::string(200, 'd')).c_str(), 0700), 0);
+  scratch::WriteFile(user / deep, scratch::TinyPng());  // a path far over 260 characters
   ASSERT_EQ(mkfifo((user / "pipe.png").c_str(), 0600), 0);
   ASSERT_EQ(mkdir((user / "folder.png").c_str(), 0700), 0);
   const std::vector<std::string> names = {"PHOTO.JPG", "notes.txt", "pic.bmp", "broken.bmp"};
   std::vector<std::string> before;
   for (const std::string& name : names) before.push_back(scratch::ReadFile(user / name));
   std::string list;
-  for (const char* name :
-       {"PHOTO.JPG", "notes.txt", "broken.bmp", "pipe.png", "folder.png", "gone.png", "pic.bmp"}) {
+  for (const std::string& name :
+       {std::string("PHOTO.JPG"), std::string("notes.txt"), std::string("broken.bmp"),
+        std::string("pipe.png"), std::string("folder.png"), std::string("gone.png"),
+        std::string("pic.bmp"), deep}) {
     list += "file://" + user.path() + "/" + name + "\r\n";
   }
   Offer({{"text/uri-list", list + std::string(1, '\0')}});
 
   std::vector<std::string> paths = Capture();
-  ASSERT_EQ(paths.size(), 2u);
+  ASSERT_EQ(paths.size(), 3u);
   EXPECT_EQ(FileExtension(paths[0]), ".jpg");
   EXPECT_TRUE(scratch::ReadFile(paths[0]) == jpeg);
   EXPECT_EQ(Magick::Image(paths[1]).magick(), "PNG");
+  EXPECT_EQ(scratch::ReadFile(paths[2]), scratch::TinyPng());
   DeleteFoldersOf(paths);
   EXPECT_EQ(WorkFolders(), 0);
   for (size_t i = 0; i < names.size(); ++i) {

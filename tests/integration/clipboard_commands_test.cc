@@ -195,6 +195,24 @@ TEST_F(ClipboardCommandsTest, CopiedFilesAreNeverDeleted) {
   EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 
+// With HTML present, the copied images go to "clipboardimage": only the last readable one.
+TEST_F(ClipboardCommandsTest, OnlyTheLastReadableCapturedImageIsSentBesideHtml) {
+  scratch::WriteFile(files_ / "a.png", scratch::TinyPng());
+  scratch::WriteFile(files_ / "b.gif", "GIF89a but nothing more");
+  Offer({{"text/html", "<html><body>x</body></html>"},
+         {"text/uri-list", "file://" + files_.path() + "/b.gif\r\nfile://" + files_.path() +
+                               "/a.png\r\nfile://" + files_.path() + "/b.gif\r\n"}});
+  const Json::Value pdu = ParsePdu(Post("cfp-0011"));
+  Json::Value both(Json::arrayValue);
+  both.append("html");
+  both.append("image");
+  EXPECT_EQ(pdu["clipboardformat"], both);
+  EXPECT_EQ(pdu["clipboardhtml"], "<html><body>x</body></html>");
+  EXPECT_FALSE(pdu.isMember("files"));
+  EXPECT_EQ(pdu["clipboardimage"]["base64string"], kTinyPngBase64);
+  EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
 TEST_F(ClipboardCommandsTest, AHangingOwnerDoesNotStopOtherRequests) {
   Offer({{"text/html", "<b>x</b>"}}, {"--hang"});
   const auto start = std::chrono::steady_clock::now();

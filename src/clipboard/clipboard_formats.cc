@@ -179,9 +179,11 @@ bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
       // STRING is ISO-8859-1 by the X11 rules, whatever the locale.
       return snapshot_->Read("STRING", &raw) && DecodeCodePage(raw, 28591, *data);
     case ClipboardFormat::kDib:
-      if (GetOfferedPng(&raw)) return PackedDibFromImage(raw, data);
-      return snapshot_->Read(FirstOffered({"image/png", "image/bmp"}), &raw) &&
-             PackedDibFromImage(raw, data);
+      // Decoded by its bytes: an "image/png" offer may hold another allow-listed format.
+      if (FirstOffered({"image/png", "image/bmp"}) == "image/png") {
+        return PackedDibFromImage(OfferedPngBytes(), data);
+      }
+      return snapshot_->Read("image/bmp", &raw) && PackedDibFromImage(raw, data);
     case ClipboardFormat::kTiff:
       return snapshot_->Read("image/tiff", data);
     case ClipboardFormat::kEnhMetafile:
@@ -198,15 +200,18 @@ bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
   }
 }
 
+const std::string& ClipboardFormats::OfferedPngBytes() {
+  if (!png_read_ && !snapshot_->Read("image/png", &offered_png_)) offered_png_.clear();
+  png_read_ = true;
+  return offered_png_;
+}
+
 bool ClipboardFormats::GetOfferedPng(std::string* png) {
   png->clear();
   if (FirstOffered({"image/png", "image/bmp"}) != "image/png") return false;
-  if (!png_read_ && !snapshot_->Read("image/png", &offered_png_)) offered_png_.clear();
-  png_read_ = true;
-  if (SniffImageFormat(offered_png_.data(), offered_png_.size()) != SniffedFormat::kPng) {
-    return false;
-  }
-  *png = offered_png_;
+  const std::string& bytes = OfferedPngBytes();
+  if (SniffImageFormat(bytes.data(), bytes.size()) != SniffedFormat::kPng) return false;
+  *png = bytes;
   return true;
 }
 

@@ -62,6 +62,8 @@ class ClipboardFormats {
 
  private:
   bool Convert(ClipboardFormat format, std::string* data);
+  // The "image/png" offer, read once (empty when it could not be read).
+  const std::string& OfferedPngBytes();
   std::string FirstOffered(std::initializer_list<std::string_view> targets) const;
 
   std::unique_ptr<ClipboardSnapshot> snapshot_;

@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "clipboard/clipboard_commands.h"
+#include "mime/mime_decode_command.h"
 #include "protocol/command_table.h"
 #include "protocol/small_commands.h"
 #include "protocol/version_command.h"
@@ -13,7 +14,7 @@ namespace {
 // builder here and linking its library into orvo_commands.
 constexpr CommandEntry kServiceCommands[] = {
     {1, nullptr, nullptr},
-    {2, nullptr, nullptr},
+    {2, RunMimeDecodeCommand, BuildMimeDecodePdu},
     {3, RunClipboardCommand, BuildClipboardPdu},
     {4, RunClipboardWithImagesCommand, BuildClipboardWithImagesPdu},
     {5, nullptr, nullptr},

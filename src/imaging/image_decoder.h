@@ -37,10 +37,10 @@ bool DecodeRasterImage(std::string_view bytes, Magick::Image* image);
 // The same for the file at `path`. False also when the file cannot be read or is empty.
 bool DecodeRasterFile(const std::string& path, Magick::Image* image);
 
-// Whether the file at `path` is an allow-listed raster format whose header the decoder reads,
-// with a picture of at least one and at most kMaxImagePixels pixels. The pixels are not
-// decoded, so a picture cut short may pass.
-bool PingRasterFile(const std::string& path);
+// Reads only the headers of `header` (the leading bytes of an allow-listed raster file) into
+// *image: its size and kind, no pixels. False for a header the decoder refuses or one that
+// declares no pixels or more than the pixel cap. It says nothing of the data after the headers.
+bool PingRasterImage(std::string_view header, Magick::Image* image);
 
 // Writes `bytes` to `path` (created or truncated). A short write removes the partial file.
 bool WriteFileOnce(const std::string& path, std::string_view bytes);

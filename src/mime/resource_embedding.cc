@@ -113,7 +113,7 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   entry.file_name = FileNamePart(stored);
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
-  if (!OpensAsImage(entry.local_file) && !IsCssFile(entry.local_file)) return {};
+  if (!IsReadableImage(entry.local_file) && !IsCssFile(entry.local_file)) return {};
   std::string answer = Answer(entry, EmbedMode::kContentId);
   target.registry.Add(std::move(entry));
   return answer;
@@ -157,7 +157,7 @@ std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
   if (entry.media_type.empty()) {
     entry.media_type = format == SniffedFormat::kRiff ? "image/webp" : target.fallback_media_type;
   }
-  if (!OpensAsImage(path) && !IsCssFile(path) && !IsRiffFile(path)) return {};
+  if (!IsReadableImage(path) && !IsCssFile(path) && !IsRiffFile(path)) return {};
   std::string answer = Answer(entry, EmbedMode::kContentId);
   target.registry.Add(std::move(entry));
   return answer;
@@ -193,7 +193,7 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
   entry.from_url = reference.is_url;
   entry.media_type = GetMimeTypeFromUrl(local);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
-  if (!OpensAsImage(local) && !IsCssFile(local)) return {};
+  if (!IsReadableImage(local) && !IsCssFile(local)) return {};
   std::string answer = entry.file_name;
   target.registry.Add(std::move(entry));
   return answer;

@@ -48,9 +48,10 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
     error = kMimeEncodeCodecFailed;
     return {};
   }
-  std::string result = WideToUtf8(archive);
+  // The codec writes UTF-8; only text that is not is rewritten (a 66 MB archive is not copied).
+  if (!IsValidUtf8(archive)) archive = WideToUtf8(archive);
   DeleteTree(options.workspace);
-  return result;
+  return archive;
 }
 
 std::string RunMimeEncodeCommand(CommandRequest& request) {

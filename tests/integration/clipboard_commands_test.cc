@@ -242,4 +242,30 @@ TEST_F(ClipboardCommandsTest, BadTempPathIsTheLibrarysErrorAndAGoneServerAnEmpty
   EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 
+// A display whose server takes the connection and never answers the handshake: the clipboard
+// request costs the wait limit and answers with an empty clipboard; others are served meanwhile.
+class SilentDisplayTest : public service_test::RunningServiceTest {
+ protected:
+  // DISPLAY points at it before the service starts.
+  xtest::SilentXServer display_{xtest::SilentXServer::Transport::kUnix};
+};
+
+TEST_F(SilentDisplayTest, AServerThatNeverAnswersIsAnEmptyClipboardAndOthersAreServed) {
+  ASSERT_TRUE(display_.ok());
+  const auto start = std::chrono::steady_clock::now();
+  auto clipboard = std::async(std::launch::async, [this] {
+    auto res = service_.Client()->Post("/", Envelope("cfp-0011", "{}"), "text/plain");
+    return res ? res->body : std::string("no answer");
+  });
+  const auto version = service_.Client()->Post("/", Envelope("cfp-1000", "{}"), "text/plain");
+  ASSERT_TRUE(version);
+  EXPECT_EQ(version->status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(clipboard.get(),
+            Answer("cfp-0011",
+                   "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
+                   "\"type\":2}"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+}
+
 }  // namespace

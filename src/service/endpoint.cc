@@ -6,9 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "platform/log.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
+#include "service/origin_allowlist.h"
+#include "service/request_guard.h"
 
 namespace {
 
@@ -51,8 +55,8 @@ std::string ListenAddress() {
     if (probe < 0) continue;
     close(probe);
     char host[NI_MAXHOST];
-    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, host, sizeof host, nullptr, 0,
-                    NI_NUMERICHOST) == 0) {
+    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
+        0) {
       chosen = host;
       break;
     }
@@ -79,35 +83,43 @@ void HandleCommand(const httplib::Request& req, httplib::Response& res) {
   res.set_content(std::move(answer), kAnswerType);
 }
 
-void RegisterRoutes(httplib::Server& server) {
+void RegisterRoutes(httplib::Server& server, const OriginAllowlist& origins) {
   auto hello = [](const httplib::Request&, httplib::Response& res) {
     res.set_content("Hello World!", "text/plain");
   };
-  server.Get("/hi", hello);
-  server.Get("/", hello);
-  server.Get(R"(/numbers/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(req.matches[1].str(), "text/plain");
-  });
-  server.Get("/body-header-param", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(req.body, "text/plain");
-  });
-  server.Post("/", HandleCommand);
-  server.Options("/", [](const httplib::Request& req, httplib::Response& res) {
-    SetCrossOriginHeaders(req, res);
-    res.set_content("", kAnswerType);
-  });
-  server.Get("/stop", [&server](const httplib::Request&, httplib::Response&) { server.stop(); });
+  std::vector<Route> routes = {
+      {"GET", "/hi", hello},
+      {"GET", "/", hello},
+      {"GET", R"(/numbers/(\d+))",
+       [](const httplib::Request& req, httplib::Response& res) {
+         res.set_content(req.matches[1].str(), "text/plain");
+       }},
+      {"GET", "/body-header-param",
+       [](const httplib::Request& req, httplib::Response& res) {
+         res.set_content(req.body, "text/plain");
+       }},
+      {"POST", "/", HandleCommand},
+      {"OPTIONS", "/",
+       [](const httplib::Request& req, httplib::Response& res) {
+         SetCrossOriginHeaders(req, res);
+         res.set_content("", kAnswerType);
+       }},
+      {"GET", "/stop", [&server](const httplib::Request&, httplib::Response&) { server.stop(); }},
+  };
+  RegisterGuardedRoutes(server, routes, origins);
 }
 
 }  // namespace
 
-void RunEndpoint(const std::string& cert_path, const std::string& key_path) {
-  httplib::SSLServer server(
-      [&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
+void RunEndpoint(const std::string& cert_path, const std::string& key_path,
+                 const std::string& allowlist_path) {
+  OriginAllowlist origins = OriginAllowlist::Load(allowlist_path);
+  if (!origins.restricted()) Log("allowed-origins not found: every origin is allowed\n");
+  httplib::SSLServer server([&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
   server.set_socket_options(ExclusiveSocketOptions);
   // Without it every answer waits for the peer's delayed acknowledgement (about 40 ms).
   server.set_tcp_nodelay(true);
-  RegisterRoutes(server);
+  RegisterRoutes(server, origins);
   Log("listen port [%d]\n", kServicePort);
   if (!server.is_valid()) return;
   server.listen(ListenAddress().c_str(), kServicePort, 0);

@@ -46,6 +46,7 @@ class ServiceProcess {
   // Waits for the process to end; returns its exit code, or -1 on timeout or when killed.
   int WaitForExit(int timeout_ms);
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   // Everything the service wrote to standard output so far.
   std::string Output() const;

@@ -31,6 +31,12 @@ bool IsVersionAnswer(const RawResponse& response) {
   return response.status == 200 && response.body.find("{\"cmd\":\"cfp-1000\",\"error\":-1,") == 0;
 }
 
+// Sends one request on the connection and reads its answer (empty when either fails).
+RawResponse Exchange(RawTlsConnection& connection, const std::string& request) {
+  if (!connection.Send(request)) return {};
+  return SplitResponse(connection.ReadResponse());
+}
+
 std::string Gzip(const std::string& data) {
   z_stream stream{};
   deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
@@ -69,12 +75,10 @@ TEST_F(RequestGuardTest, BodiesOfEveryMethodAreReadAndNeverParsedAsARequest) {
   for (const Row& row : rows) {
     RawTlsConnection connection;
     ASSERT_TRUE(connection.Connect());
-    ASSERT_TRUE(connection.Send(row.request));
-    RawResponse first = SplitResponse(connection.ReadResponse());
+    RawResponse first = Exchange(connection, row.request);
     EXPECT_EQ(first.status, row.status) << row.request;
     EXPECT_EQ(first.body, row.body) << row.request;
-    ASSERT_TRUE(connection.Send(VersionPost()));
-    RawResponse second = SplitResponse(connection.ReadResponse());
+    RawResponse second = Exchange(connection, VersionPost());
     EXPECT_TRUE(IsVersionAnswer(second)) << row.request << "\n-- answered --\n"
                                          << second.head << second.body;
   }
@@ -100,17 +104,17 @@ TEST_F(RequestGuardTest, EncodedBodiesAreRefusedUnread) {
   for (const Row& row : rows) {
     RawTlsConnection connection;
     ASSERT_TRUE(connection.Connect());
-    ASSERT_TRUE(connection.Send(Request(
-        "POST /", "Origin: https://editor.test\r\nContent-Encoding: " + row.encoding + "\r\n",
-        row.body)));
-    RawResponse first = SplitResponse(connection.ReadResponse());
+    RawResponse first = Exchange(
+        connection,
+        Request("POST /",
+                "Origin: https://editor.test\r\nContent-Encoding: " + row.encoding + "\r\n",
+                row.body));
     EXPECT_EQ(first.status, row.status) << row.encoding;
     if (row.status == 415) {
       EXPECT_EQ(first.body, "") << row.encoding;
       EXPECT_EQ(first.head.find("Access-Control-"), std::string::npos) << row.encoding;
     }
-    ASSERT_TRUE(connection.Send(VersionPost()));
-    EXPECT_TRUE(IsVersionAnswer(SplitResponse(connection.ReadResponse()))) << row.encoding;
+    EXPECT_TRUE(IsVersionAnswer(Exchange(connection, VersionPost()))) << row.encoding;
   }
 }
 
@@ -149,8 +153,7 @@ TEST(OriginAllowlistService, OnlyListedOriginsRunCommands) {
   for (const Row& row : rows) {
     RawTlsConnection connection;
     ASSERT_TRUE(connection.Connect());
-    ASSERT_TRUE(connection.Send(row.request));
-    RawResponse response = SplitResponse(connection.ReadResponse());
+    RawResponse response = Exchange(connection, row.request);
     EXPECT_EQ(response.status, row.status) << row.request;
     bool headers = response.head.find("Access-Control-Allow-Origin") != std::string::npos;
     EXPECT_EQ(headers, row.cross_origin_headers) << row.request;

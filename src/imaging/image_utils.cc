@@ -163,6 +163,11 @@ bool IsReadableImage(const std::string& path) {
   return DecodeRasterFile(path, &image);
 }
 
+bool IsReadableImageData(std::string_view bytes) {
+  Magick::Image image;
+  return DecodeRasterImage(bytes, &image);
+}
+
 SniffedFormat SniffImageFormat(const void* bytes, size_t count) {
   static const unsigned char kPngWithHeader[16] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A,
                                                    0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52};

@@ -109,6 +109,9 @@ class ImageRenderer {
 // This is the image test of the file records and of the resource-folder listing.
 bool IsReadableImage(const std::string& path);
 
+// The same test of bytes already read, so that the file that was tested is the one used.
+bool IsReadableImageData(std::string_view bytes);
+
 // Signature codes of SniffImageFormat.
 enum class SniffedFormat : int {
   kGif = 0,

@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "imaging/image_utils.h"
-#include "imaging/webp.h"
 #include "platform/bus_error_guard.h"
 #include "platform/log.h"
 #include "protocol/text_conversion.h"
@@ -69,7 +69,24 @@ inline char* EncodeLine(const unsigned char* in, char* out) {
   return EncodeGroups(in, 1, out);
 }
 
-bool PassesImageTest(const std::string& path) { return IsReadableImage(path) || IsRiffFile(path); }
+// The image test of the file records, on bytes already read: a WebP (RIFF) file passes too,
+// since the editor's decoder reads it.
+bool PassesImageTest(std::string_view bytes) {
+  return bytes.compare(0, 4, "RIFF") == 0 || IsReadableImageData(bytes);
+}
+
+// Reads length bytes of the opened file; false when it ends sooner.
+bool ReadOpenedFile(int fd, size_t length, std::string& bytes) {
+  bytes.resize(length);
+  size_t done = 0;
+  while (done < length) {
+    ssize_t n = ::read(fd, bytes.data() + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 Json::Value TextValue(const EncodedFile& encoded) {
   return Json::Value(encoded.text.get(), encoded.text.get() + encoded.text_length);
@@ -133,6 +150,41 @@ void RunMappedEncode(void* context) {
   job->written = Base64Encode(job->data, job->length, job->out);
 }
 
+bool EncodeInto(const unsigned char* data, size_t length, EncodedFile& encoded) {
+  encoded.text.reset(new (std::nothrow) char[Base64BufferSize(length)]);
+  if (encoded.text == nullptr) return false;
+  encoded.size = static_cast<uint32_t>(length);
+  return true;
+}
+
+// Encodes the opened file from a read-only mapping.
+bool EncodeMapped(int fd, size_t length, EncodedFile& encoded) {
+  void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (view == MAP_FAILED) return false;
+  ::madvise(view, length, MADV_SEQUENTIAL);
+  bool complete = false;
+  if (EncodeInto(static_cast<const unsigned char*>(view), length, encoded)) {
+    MappedEncode job{static_cast<const unsigned char*>(view), length, encoded.text.get(), 0};
+    // Another process may shorten the file while it is mapped; that must fail this record,
+    // not end the service.
+    complete = CallCatchingBusError(RunMappedEncode, &job);
+    encoded.text_length = job.written;
+  }
+  ::munmap(view, length);
+  return complete;
+}
+
+// Tests and encodes one copy of the opened file: testing the file by its name and reading it
+// again would send whatever a swapped link points to by then as the image that was tested.
+bool EncodeImage(int fd, size_t length, EncodedFile& encoded) {
+  std::string bytes;
+  if (!ReadOpenedFile(fd, length, bytes) || !PassesImageTest(bytes)) return false;
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (!EncodeInto(data, length, encoded)) return false;
+  encoded.text_length = Base64Encode(data, length, encoded.text.get());
+  return true;
+}
+
 }  // namespace
 
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded) {
@@ -140,10 +192,9 @@ bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat info;
-  // Regular files only, tested before the image test reads anything: a page could name a
-  // pipe or a device such as /dev/zero, which would never end.
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-      (image_only == ImageOnly::kYes && !PassesImageTest(path))) {
+  // Regular files only, tested before anything is read: a page could name a pipe or a device
+  // such as /dev/zero, which would never end.
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
     ::close(fd);
     return false;
   }
@@ -153,22 +204,9 @@ bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile
     ::close(fd);
     return false;
   }
-  void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
+  bool complete = image_only == ImageOnly::kYes ? EncodeImage(fd, length, encoded)
+                                                : EncodeMapped(fd, length, encoded);
   ::close(fd);
-  if (view == MAP_FAILED) return false;
-  ::madvise(view, length, MADV_SEQUENTIAL);
-  size_t room = Base64BufferSize(length);
-  encoded.text.reset(new (std::nothrow) char[room]);
-  bool complete = false;
-  if (encoded.text != nullptr) {
-    MappedEncode job{static_cast<const unsigned char*>(view), length, encoded.text.get(), 0};
-    // Another process may shorten the file while it is mapped; that must fail this record,
-    // not end the service.
-    complete = CallCatchingBusError(RunMappedEncode, &job);
-    encoded.text_length = job.written;
-    encoded.size = static_cast<uint32_t>(length);
-  }
-  ::munmap(view, length);
   if (!complete) encoded = EncodedFile();
   return complete;
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,9 +18,19 @@
 
 namespace {
 
+// Writes only a regular file (created when missing): a page could name a pipe, which would
+// block the request forever once its buffer is full, or a device. Looked at before opening (so
+// a device is never opened) and again on the opened file (in case one was swapped in).
 bool WriteBytes(const std::string& path, const char* data, size_t size) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
+  int fd =
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
   if (fd < 0) return false;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   bool ok = true;
   while (size > 0) {
     ssize_t written = ::write(fd, data, size);
@@ -68,9 +79,15 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
     // (the JSON library's error) leaves no folder behind.
     std::string temp_path = Utf8ToWide(pdu["temppath"].asCString());
     std::string html = pdu["html"].asCString();
-    std::string path = Utf8ToWide(pdu["filefullpath"].asCString());
+    std::string given_path = pdu["filefullpath"].asCString();
+    std::string path = Utf8ToWide(given_path);
     folder = NewTempFolderUnder(ExpandPathMacros(temp_path));
-    SaveHtmlFile(html, path, request.error);
+    if (path == given_path) {
+      SaveHtmlFile(html, path, request.error);
+    } else {
+      // Not valid UTF-8: the cleaned name is another file than the one the page named.
+      request.error = kHtmlFileNotWritten;
+    }
   } else {
     request.error = kHtmlFileMissingMember;
   }

@@ -10,6 +10,12 @@
 
 namespace {
 
+#ifdef ORVO_LOAD_SKIP_MEMORY_CHECK
+constexpr bool kCheckMemory = false;
+#else
+constexpr bool kCheckMemory = true;
+#endif
+
 std::string Describe(const load::LoadResult& result) {
   std::string text;
   for (const std::string& failure : result.failures) text += failure + "\n";
@@ -40,7 +46,9 @@ TEST(Load, EightClientsOfMixedCommandsGetRightAnswersAndLeaveNothingBehind) {
   EXPECT_EQ(result.by_command.size(), 4u);
   EXPECT_EQ(scratch::CountEntries(temp / "TAVU"), 0);
   long after_kb = load::ResidentKb(service.pid());
-  EXPECT_LE(after_kb, warm_kb + warm_kb / 10) << "warm " << warm_kb << " kB, after " << after_kb;
+  if (kCheckMemory) {
+    EXPECT_LE(after_kb, warm_kb + warm_kb / 10) << "warm " << warm_kb << " kB, after " << after_kb;
+  }
 
   ASSERT_TRUE(service.Client()->Get("/stop"));
   EXPECT_EQ(service.WaitForExit(10000), 0);

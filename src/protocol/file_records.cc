@@ -1,17 +1,12 @@
 #include "protocol/file_records.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "imaging/image_utils.h"
 #include "platform/bus_error_guard.h"
+#include "platform/file_system.h"
 #include "platform/log.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "workspace/path_macros.h"
 
 namespace {
@@ -73,19 +68,6 @@ inline char* EncodeLine(const unsigned char* in, char* out) {
 // since the editor's decoder reads it.
 bool PassesImageTest(std::string_view bytes) {
   return bytes.compare(0, 4, "RIFF") == 0 || IsReadableImageData(bytes);
-}
-
-// Reads length bytes of the opened file; false when it ends sooner.
-bool ReadOpenedFile(int fd, size_t length, std::string& bytes) {
-  bytes.resize(length);
-  size_t done = 0;
-  while (done < length) {
-    ssize_t n = ::read(fd, bytes.data() + done, length - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 Json::Value TextValue(const EncodedFile& encoded) {
@@ -150,38 +132,50 @@ void RunMappedEncode(void* context) {
   job->written = Base64Encode(job->data, job->length, job->out);
 }
 
-bool EncodeInto(const unsigned char* data, size_t length, EncodedFile& encoded) {
-  encoded.text.reset(new (std::nothrow) char[Base64BufferSize(length)]);
-  if (encoded.text == nullptr) return false;
-  encoded.size = static_cast<uint32_t>(length);
-  return true;
+}  // namespace
+
+namespace {
+
+// The log line and the refusal of a file too large for one record.
+bool FitsInRecord(const std::string& path, uint64_t length) {
+  if (length <= UINT32_MAX && Base64BufferSize(length) - 1 <= kMaxRecordText) return true;
+  Log("\n file too large for a record [%s]", path.c_str());
+  return false;
 }
 
-// Encodes the opened file from a read-only mapping.
-bool EncodeMapped(int fd, size_t length, EncodedFile& encoded) {
-  void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
-  if (view == MAP_FAILED) return false;
-  ::madvise(view, length, MADV_SEQUENTIAL);
-  bool complete = false;
-  if (EncodeInto(static_cast<const unsigned char*>(view), length, encoded)) {
-    MappedEncode job{static_cast<const unsigned char*>(view), length, encoded.text.get(), 0};
-    // Another process may shorten the file while it is mapped; that must fail this record,
-    // not end the service.
-    complete = CallCatchingBusError(RunMappedEncode, &job);
-    encoded.text_length = job.written;
+bool AllocateText(size_t length, EncodedFile& encoded) {
+  encoded.text.reset(new (std::nothrow) char[Base64BufferSize(length)]);
+  encoded.size = static_cast<uint32_t>(length);
+  return encoded.text != nullptr;
+}
+
+// Encodes the file from a read-only mapping.
+bool EncodeMapped(const std::string& path, EncodedFile& encoded) {
+  std::unique_ptr<MappedFile> mapped = FileSystem::Default().MapReadOnly(path);
+  // The file may have changed since it was looked at: the mapping's length is the one used.
+  if (mapped == nullptr || !FitsInRecord(path, mapped->size()) ||
+      !AllocateText(mapped->size(), encoded)) {
+    return false;
   }
-  ::munmap(view, length);
+  MappedEncode job{mapped->data(), mapped->size(), encoded.text.get(), 0};
+  // Another process may shorten the file while it is mapped; that must fail this record,
+  // not end the service.
+  bool complete = CallCatchingBusError(RunMappedEncode, &job);
+  encoded.text_length = job.written;
   return complete;
 }
 
-// Tests and encodes one copy of the opened file: testing the file by its name and reading it
-// again would send whatever a swapped link points to by then as the image that was tested.
-bool EncodeImage(int fd, size_t length, EncodedFile& encoded) {
+// Tests and encodes one read of the file: testing it by its name and opening it again would
+// send whatever a swapped link points to by then as the image that was tested. A file that
+// grew past the size just looked at is skipped.
+bool EncodeImage(const std::string& path, uint64_t size, EncodedFile& encoded) {
   std::string bytes;
-  if (!ReadOpenedFile(fd, length, bytes) || !PassesImageTest(bytes)) return false;
+  if (!FileSystem::Default().ReadWholeFile(path, bytes, size) || bytes.empty() ||
+      !PassesImageTest(bytes) || !AllocateText(bytes.size(), encoded)) {
+    return false;
+  }
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  if (!EncodeInto(data, length, encoded)) return false;
-  encoded.text_length = Base64Encode(data, length, encoded.text.get());
+  encoded.text_length = Base64Encode(data, bytes.size(), encoded.text.get());
   return true;
 }
 
@@ -189,24 +183,14 @@ bool EncodeImage(int fd, size_t length, EncodedFile& encoded) {
 
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded) {
   encoded = EncodedFile();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info;
+  FileStatus status = FileSystem::Default().Status(path, FollowLinks::kYes);
   // Regular files only, tested before anything is read: a page could name a pipe or a device
   // such as /dev/zero, which would never end.
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-    ::close(fd);
+  if (status.type != FileType::kRegular || status.size == 0 || !FitsInRecord(path, status.size)) {
     return false;
   }
-  uint64_t length = static_cast<uint64_t>(info.st_size);
-  if (length > UINT32_MAX || Base64BufferSize(length) - 1 > kMaxRecordText) {
-    Log("\n file too large for a record [%s]", path.c_str());
-    ::close(fd);
-    return false;
-  }
-  bool complete = image_only == ImageOnly::kYes ? EncodeImage(fd, length, encoded)
-                                                : EncodeMapped(fd, length, encoded);
-  ::close(fd);
+  bool complete = image_only == ImageOnly::kYes ? EncodeImage(path, status.size, encoded)
+                                                : EncodeMapped(path, encoded);
   if (!complete) encoded = EncodedFile();
   return complete;
 }

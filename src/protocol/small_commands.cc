@@ -1,52 +1,16 @@
 #include "protocol/small_commands.h"
 
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
-#include "protocol/text_conversion.h"
+#include "text/ascii.h"
+#include "text/text_conversion.h"
 #include "workspace/folder_deletion.h"
 #include "workspace/path_macros.h"
 #include "workspace/temp_workspace.h"
-
-namespace {
-
-// Writes only a regular file (created when missing): a page could name a pipe, which would
-// block the request forever once its buffer is full, or a device. Looked at before opening (so
-// a device is never opened) and again on the opened file (in case one was swapped in).
-bool WriteBytes(const std::string& path, const char* data, size_t size) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
-  int fd =
-      ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
-  if (fd < 0) return false;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  bool ok = true;
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      ok = false;
-      break;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  // A failed close (a full disk on a network folder) is a failed write too.
-  return ::close(fd) == 0 && ok;
-}
-
-}  // namespace
 
 std::string RunCleanupCommand(CommandRequest& request) { return {}; }
 
@@ -99,7 +63,7 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
 bool IsHtmlFileName(const std::string& path) {
   std::string ext = FileExtension(path);
   for (const char* html_ext : {".html", ".htm", ".xhtml"}) {
-    if (strcasecmp(ext.c_str(), html_ext) == 0) return true;
+    if (EqualsIgnoringAsciiCase(ext, html_ext)) return true;
   }
   return false;
 }
@@ -113,7 +77,9 @@ bool SaveHtmlFile(const std::string& html, const std::string& path, int32_t& err
   }
   std::string bytes = WideToUtf8(text);
   size_t length = strnlen(bytes.c_str(), bytes.size());
-  bool written = !bytes.empty() && WriteBytes(path, bytes.data(), length);
+  bool written =
+      !bytes.empty() && FileSystem::Default().WriteFile(
+                            path, std::string_view(bytes.data(), length), WriteMode::kTruncate);
   if (!written) error = kHtmlFileNotWritten;
   return written;
 }

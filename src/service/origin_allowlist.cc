@@ -1,10 +1,11 @@
 #include "service/origin_allowlist.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "text/ascii.h"
 
 namespace {
 
@@ -24,9 +25,7 @@ bool EndsWith(const std::string& text, std::string_view tail) {
 // Browsers serialise an origin in lower case, without a path and without the scheme's default
 // port; a hand-written list may not.
 std::string Normalise(std::string_view origin) {
-  std::string text(Trim(origin));
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string text = AsciiLowered(Trim(origin));
   if (!text.empty() && text.back() == '/') text.pop_back();
   if (text.rfind("https://", 0) == 0 && EndsWith(text, ":443")) text.resize(text.size() - 4);
   if (text.rfind("http://", 0) == 0 && EndsWith(text, ":80")) text.resize(text.size() - 3);

@@ -1,12 +1,12 @@
 #include "service/request_guard.h"
 
 #include <httplib.h>
-#include <strings.h>
 
 #include <memory>
 #include <regex>
 
 #include "service/origin_allowlist.h"
+#include "text/ascii.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ bool HasContentEncoding(const httplib::Request& req) {
   for (auto it = range.first; it != range.second; ++it) {
     const std::string& value = it->second;
     size_t first = value.find_first_not_of(" \t");
-    if (first != std::string::npos && strcasecmp(value.c_str() + first, "identity") != 0) {
+    if (first != std::string::npos &&
+        !EqualsIgnoringAsciiCase(std::string_view(value).substr(first), "identity")) {
       return true;
     }
   }

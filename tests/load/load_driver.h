@@ -36,9 +36,10 @@ bool PrepareFiles(const LoadOptions& options);
 
 // Sends options.requests requests from options.clients threads, each on its own kept-alive
 // connection, round robin over the mix: the version command, the files command (an image and a
-// text file), the HTML-file command (each request its own file, read back and removed), and
-// the clean-up command. The first answer of each kind is checked by itself; every later one
-// must equal it byte for byte.
+// text file), the HTML-file command (each request its own file, read back and removed), the
+// clean-up command and the archive decode command (a page with one image). The first answer of
+// each kind is checked by itself; every later one must equal it byte for byte, request folder
+// numbers aside.
 LoadResult RunLoad(const LoadOptions& options);
 
 // Resident memory of a process in kB, from /proc; -1 when it cannot be read.

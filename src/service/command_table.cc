@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "clipboard/clipboard_commands.h"
 #include "mime/mime_decode_command.h"
 #include "protocol/command_table.h"
 #include "protocol/small_commands.h"
@@ -14,8 +15,8 @@ namespace {
 constexpr CommandEntry kServiceCommands[] = {
     {1, nullptr, nullptr},
     {2, RunMimeDecodeCommand, BuildMimeDecodePdu},
-    {3, nullptr, nullptr},
-    {4, nullptr, nullptr},
+    {3, RunClipboardCommand, BuildClipboardPdu},
+    {4, RunClipboardWithImagesCommand, BuildClipboardWithImagesPdu},
     {5, nullptr, nullptr},
     {8, RunCleanupCommand, BuildCleanupPdu},
     {9, RunFilesCommand, BuildFilesPdu},

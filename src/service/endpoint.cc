@@ -9,6 +9,7 @@
 #include "platform/network.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
+#include "service/answer_body.h"
 #include "service/origin_allowlist.h"
 #include "service/request_guard.h"
 
@@ -45,7 +46,7 @@ void HandleCommand(const httplib::Request& req, httplib::Response& res) {
     answer = doCMD(request, request.CommandCode());
   }
   SetCrossOriginHeaders(req, res);
-  res.set_content(std::move(answer), kAnswerType);
+  SetAnswerBody(res, std::move(answer), kAnswerType);
 }
 
 void RegisterRoutes(httplib::Server& server, const OriginAllowlist& origins) {

@@ -65,6 +65,9 @@ bool FileExists(const std::string& path);
 // Whether path names a folder (links followed).
 bool IsFolder(const std::string& path);
 
+// Whether path names a regular file (links followed): not a folder, pipe or device.
+bool IsRegularFile(const std::string& path);
+
 // The names one command works with. It holds only names: destroying it never touches the disk,
 // and the command deletes its folder itself (DeleteTree, DeleteFolderOf).
 class TempWorkspace {

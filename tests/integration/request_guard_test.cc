@@ -1,7 +1,9 @@
 // What the endpoint does before any route runs: bodies the library would skip or inflate, and
 // the optional origin allowlist.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <string>
@@ -166,6 +168,35 @@ TEST(OriginAllowlistService, OnlyListedOriginsRunCommands) {
   auto stop = service.Client()->Get("/stop");
   ASSERT_TRUE(stop);
   EXPECT_EQ(service.WaitForExit(10000), 0);
+}
+
+// Standard output is a pipe that is full and that nobody reads: the service still starts,
+// answers and stops, since no log line may block a request.
+TEST(StuckOutput, TheServiceAnswersAndStopsWhileNobodyReadsItsOutput) {
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  const std::string filler(4096, 'x');
+  while (::write(ends[1], filler.data(), filler.size()) > 0) {
+  }
+  ::fcntl(ends[1], F_SETFL, 0);
+  ServiceProcess service;
+  service.set_output(ends[1]);
+  bool started = service.Start();
+  EXPECT_TRUE(started) << "the service did not start listening";
+  if (started) {
+    auto client = service.Client();
+    client->set_read_timeout(10);
+    for (int i = 0; i < 20; ++i) {
+      auto res = client->Post("/", kVersionEnvelope, "text/plain");
+      ASSERT_TRUE(res) << i;
+      EXPECT_EQ(res->status, 200);
+    }
+    EXPECT_TRUE(client->Get("/stop"));
+    EXPECT_EQ(service.WaitForExit(10000), 0);
+  }
+  ::close(ends[0]);
+  ::close(ends[1]);
 }
 
 }  // namespace

@@ -24,10 +24,6 @@ FileStatus StatusOf(const std::string& path) {
   return FileSystem::Default().Status(path, FollowLinks::kYes);
 }
 
-bool IsRegularFile(const std::string& path) {
-  return !path.empty() && StatusOf(path).type == FileType::kRegular;
-}
-
 // The first bytes of a file the embedder wrote itself.
 std::string FileHead(const std::string& path, size_t count) {
   std::unique_ptr<MappedFile> mapped = FileSystem::Default().MapReadOnly(path);

@@ -1,7 +1,7 @@
 // A stand-in for the desktop programs the service starts (the word processor "winword", the
 // math editor "Editor"). What it does comes from the environment, so one binary plays every
 // part:
-//   ORVO_STANDIN_ACTIONS  comma-separated steps, run in order:
+//   ORVO_STANDIN_ACTIONS  comma-separated steps, run in order (or "@file": read from file):
 //     args         write each argument on a line of $ORVO_STANDIN_ARGS_FILE
 //     window       open a window titled $ORVO_STANDIN_TITLE (with _NET_WM_PID), wait up to 5 s
 //                  for the input focus, then write "focused|unfocused x y width height" to
@@ -179,7 +179,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string document = Document(args);
   Window window;
-  std::stringstream actions(Env("ORVO_STANDIN_ACTIONS"));
+  std::string steps = Env("ORVO_STANDIN_ACTIONS");
+  // "@file": the steps are in that file, so a test can change them for a running service.
+  if (!steps.empty() && steps[0] == '@') steps = Read(steps.substr(1));
+  std::stringstream actions(steps);
   for (std::string action; std::getline(actions, action, ',');) {
     if (action == "args") {
       std::string lines;

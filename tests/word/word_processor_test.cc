@@ -1,0 +1,107 @@
+#include "word/word_processor.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/scratch_folder.h"
+#include "word/document_state.h"
+#include "word/update_html_command.h"
+
+namespace {
+
+using scratch::ReadFile;
+using scratch::ScratchFolder;
+using scratch::WriteFile;
+
+// PATH set to exactly the given folders while it lives.
+class PathOverride {
+ public:
+  explicit PathOverride(const std::string& path) : old_(getenv("PATH")) {
+    setenv("PATH", path.c_str(), 1);
+  }
+  ~PathOverride() { setenv("PATH", old_.c_str(), 1); }
+
+ private:
+  std::string old_;
+};
+
+void MakeProgram(const std::string& path) {
+  WriteFile(path, "#!/bin/sh\n");
+  chmod(path.c_str(), 0755);
+}
+
+TEST(WordProcessorCommand, PrefersWinwordThenLibreOfficeWithAPrivateProfile) {
+  ScratchFolder bin, other, work;
+  const std::string document = work / "a b/é \"q\".html";
+  const std::string profile = work / "p q";
+  MakeProgram(other / "soffice");
+  {
+    PathOverride path(other.path());
+    EXPECT_EQ(WordProcessorCommand(document, profile),
+              (std::vector<std::string>{"soffice", "-env:UserInstallation=" + FileUrl(profile),
+                                        "--writer", "--norestore", "--nologo", document}));
+    // The profile is made for this launch, with the first-start questions answered.
+    EXPECT_NE(ReadFile(profile + "/user/registrymodifications.xcu").find("ShowTipOfTheDay"),
+              std::string::npos);
+    // Without a folder for the profile LibreOffice cannot be started safely.
+    EXPECT_EQ(WordProcessorCommand(document, ""),
+              (std::vector<std::string>{"winword", document, "-new"}));
+  }
+  MakeProgram(bin / "winword");
+  {
+    PathOverride path(bin.path() + ":" + other.path());
+    EXPECT_EQ(WordProcessorCommand(document, profile),
+              (std::vector<std::string>{"winword", document, "-new"}));
+  }
+  {
+    PathOverride path(work.path());
+    EXPECT_EQ(WordProcessorCommand("", profile), (std::vector<std::string>{"winword", "-new"}));
+  }
+}
+
+TEST(FileUrl, EscapesEverythingButUnreservedCharactersAndSlashes) {
+  EXPECT_EQ(FileUrl("/tmp/a b/é%\"#?.x_~-"), "file:///tmp/a%20b/%C3%A9%25%22%23%3F.x_~-");
+}
+
+TEST(DocumentText, ReadsUtf16WithAMarkAndCutsAtTheFirstZero) {
+  struct Row {
+    std::string bytes, text;
+  } rows[] = {
+      {"<p>a</p>", "<p>a</p>"},
+      {std::string("<p>\0tail", 8), "<p>"},
+      {std::string("\xFF\xFE<\0\xE9\0\x2D\x4E", 8), "<\xC3\xA9\xE4\xB8\xAD"},
+      {std::string("\xFF\xFE" "a\0\0\0b\0", 8), "a"},
+      {"\xFF\xFE", "\xFF\xFE"},  // the mark alone is not UTF-16 text
+      {std::string("\xFE\xFF\0a", 4), "\xFE\xFF"},  // big-endian is not read as UTF-16
+  };
+  for (const Row& row : rows) EXPECT_EQ(DocumentText(row.bytes), row.text) << row.bytes;
+}
+
+TEST(CaptureDocument, SeesEveryKindOfSave) {
+  ScratchFolder folder;
+  const std::string path = folder / "a.html";
+  WriteFile(path, "<p>one</p>");
+  DocumentState before = CaptureDocument(path);
+  ASSERT_TRUE(before.status.exists);
+  EXPECT_EQ(CaptureDocument(path), before);
+
+  // Same size, modification time put back to the nanosecond: only the content tells.
+  struct timespec times[2] = {{0, UTIME_OMIT}, {before.status.modified_ns / 1000000000,
+                                                before.status.modified_ns % 1000000000}};
+  WriteFile(path, "<p>two</p>");
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+  DocumentState rewritten = CaptureDocument(path);
+  EXPECT_EQ(rewritten.status, before.status);
+  EXPECT_NE(rewritten, before);
+
+  unlink(path.c_str());
+  EXPECT_FALSE(CaptureDocument(path).status.exists);
+  EXPECT_NE(CaptureDocument(path), before);
+}
+
+}  // namespace

@@ -49,7 +49,9 @@ std::string RunMathObjectCommand(CommandRequest& request) {
   std::string picture = FileInNewTempFolder(".png");
 
   std::vector<std::string> argv = MathEditorCommand(MathEditorPath(), ws.DocumentPath(), picture);
-  if (!RunAndWait(argv, picture)) {
+  ProgramRun run = RunAndWait(argv, picture);
+  if (run == ProgramRun::kAbandoned) return {};  // the editor still has its files open
+  if (run == ProgramRun::kNotStarted) {
     request.error = 0;
     std::string answer = request.BuildResponse({}, {}, Json::Value(), std::string());
     DeleteTree(ws.Folder());

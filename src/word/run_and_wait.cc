@@ -1,5 +1,6 @@
 #include "word/run_and_wait.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <thread>
@@ -9,6 +10,8 @@
 #include "platform/window_system.h"
 
 namespace {
+
+std::atomic<bool> abandon_waits{false};
 
 // Focus passes end at once when the document window has been brought forward.
 constexpr int kNoMorePasses = 31;
@@ -67,10 +70,10 @@ EditorPlacement PlaceEditor(int work_area_width, int work_area_height) {
   return {std::abs(work_area_width / 2 - 400), std::abs(work_area_height / 2 - 300), 800, 600};
 }
 
-bool RunAndWait(const std::vector<std::string>& argv, const std::string& document_path,
-                const WaitTiming& timing) {
+ProgramRun RunAndWait(const std::vector<std::string>& argv, const std::string& document_path,
+                      const WaitTiming& timing) {
   std::unique_ptr<Process> process = Process::Start(argv, ChildOutput::kDiscard);
-  if (!process) return false;
+  if (!process) return ProgramRun::kNotStarted;
   std::unique_ptr<WindowSystem> windows = WindowSystem::Connect();
   const std::vector<std::string> titles = DocumentWindowTitles(document_path);
   WindowId editor = 0;
@@ -84,6 +87,9 @@ bool RunAndWait(const std::vector<std::string>& argv, const std::string& documen
       }
     }
     std::this_thread::sleep_for(timing.poll_pause);
+    if (abandon_waits.load()) return ProgramRun::kAbandoned;
   } while (!process->HasExited());
-  return true;
+  return ProgramRun::kExited;
 }
+
+void AbandonProgramWaits() { abandon_waits.store(true); }

@@ -29,6 +29,12 @@ struct WaitTiming {
   std::chrono::milliseconds poll_pause{100};   // before each look at the process
 };
 
+enum class ProgramRun {
+  kNotStarted,  // the program could not be started; no window was touched
+  kExited,      // it ran and has exited
+  kAbandoned,   // the service is stopping (AbandonProgramWaits); the program still runs
+};
+
 // Starts argv (argv[0] looked up on PATH unless it holds a '/'; every element one argument,
 // never split at blanks), then, until the process has ended:
 //  - looks for a window titled "Quorin"; once found, activates it twice and places it (see
@@ -40,10 +46,15 @@ struct WaitTiming {
 //    logs "\nSetForegroundWindows -1 : %08X" with its id;
 //  - polls the process every timing.poll_pause.
 // Without a display there is no window work; the wait happens all the same. The process is
-// never killed and is reaped when it ends. Returns false at once, touching no window, when the
-// program cannot be started; true once it has exited. No overall time limit. Thread-safe:
-// each call waits for its own process.
-bool RunAndWait(const std::vector<std::string>& argv, const std::string& document_path,
-                const WaitTiming& timing = WaitTiming());
+// never killed, and is reaped when it ends. No overall time limit. Thread-safe: each call waits
+// for its own process.
+ProgramRun RunAndWait(const std::vector<std::string>& argv, const std::string& document_path,
+                      const WaitTiming& timing = WaitTiming());
+
+// Makes every RunAndWait, running or still to come, return kAbandoned at its next poll, so that
+// a stopping service does not wait for programs the user may keep open for hours. Their callers
+// leave the program and its files alone: the user may still be working on them. Thread-safe;
+// cannot be undone.
+void AbandonProgramWaits();
 
 #endif  // ORVO_WORD_RUN_AND_WAIT_H_

@@ -60,7 +60,9 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
   std::vector<std::string> argv = WordProcessorCommand(ws.DocumentPath(), profile);
 
   std::string answer;
-  if (!RunAndWait(argv, ws.DocumentPath())) {
+  ProgramRun run = RunAndWait(argv, ws.DocumentPath());
+  if (run == ProgramRun::kAbandoned) return {};  // the document is still open: leave it
+  if (run == ProgramRun::kNotStarted) {
     request.error = 0;
     answer = request.BuildResponse({}, {}, Json::Value(), std::string());
   } else {

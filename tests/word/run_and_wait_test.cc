@@ -48,8 +48,9 @@ int CountOf(const std::string& text, const std::string& part) {
 
 TEST(RunAndWait, ProgramThatCannotStartReturnsFalseAtOnce) {
   auto start = steady_clock::now();
-  EXPECT_FALSE(RunAndWait({"orvo-no-such-program", "/tmp/a.html"}, "/tmp/a.html"));
-  EXPECT_FALSE(RunAndWait({}, ""));
+  EXPECT_EQ(RunAndWait({"orvo-no-such-program", "/tmp/a.html"}, "/tmp/a.html"),
+            ProgramRun::kNotStarted);
+  EXPECT_EQ(RunAndWait({}, ""), ProgramRun::kNotStarted);
   EXPECT_LT(steady_clock::now() - start, milliseconds(100));
 }
 
@@ -59,7 +60,7 @@ TEST(RunAndWait, WithoutDisplayWaitsForTheProgramAndReapsIt) {
   StandinEnvironment env("sleep,args");
   auto start = steady_clock::now();
   std::vector<std::string> argv{ORVO_STANDIN, "/tmp/a b/\"q\" é.html", "-new"};
-  EXPECT_TRUE(RunAndWait(argv, argv[1]));
+  EXPECT_EQ(RunAndWait(argv, argv[1]), ProgramRun::kExited);
   EXPECT_GE(steady_clock::now() - start, milliseconds(300));
   EXPECT_EQ(env.Arguments(), "/tmp/a b/\"q\" é.html\n-new\n");
   // Nothing left to reap: the child is neither running nor a zombie.
@@ -71,7 +72,7 @@ TEST(RunAndWait, WithoutDisplayWaitsForTheProgramAndReapsIt) {
 TEST(RunAndWait, ProgramThatExitsAtOnceEndsAfterOnePass) {
   StandinEnvironment env("");
   auto start = steady_clock::now();
-  EXPECT_TRUE(RunAndWait({ORVO_STANDIN}, ""));
+  EXPECT_EQ(RunAndWait({ORVO_STANDIN}, ""), ProgramRun::kExited);
   EXPECT_LT(steady_clock::now() - start, milliseconds(2000));
 }
 
@@ -121,7 +122,8 @@ TEST_P(RunAndWaitFocus, BringsTheStartedProgramsWindowForward) {
   StandinEnvironment env("window", row.title);
   scratch::StdoutCapture log;
   // Started through a shell, so the window belongs to a descendant of the started process.
-  ASSERT_TRUE(RunAndWait({"sh", "-c", std::string(ORVO_STANDIN) + "; true"}, "/tmp/a b.html"));
+  ASSERT_EQ(RunAndWait({"sh", "-c", std::string(ORVO_STANDIN) + "; true"}, "/tmp/a b.html"),
+            ProgramRun::kExited);
   std::string text = log.Text();
   EXPECT_EQ(env.Report().substr(0, 8), "focused ") << env.Report();
   const bool word_window = row.log_line == "\nMSWord Focus";
@@ -150,7 +152,7 @@ TEST(RunAndWaitEditor, PlacesTheMathEditorWindowInTheWorkArea) {
   desktop::Desktop screen;
   ASSERT_TRUE(screen.ok());
   StandinEnvironment env("window", kMathEditorTitle);
-  ASSERT_TRUE(RunAndWait({ORVO_STANDIN}, "/tmp/x.png"));
+  ASSERT_EQ(RunAndWait({ORVO_STANDIN}, "/tmp/x.png"), ProgramRun::kExited);
   // 1920 x 1080 without panels: x = 960 - 400, y = 540 - 300.
   EXPECT_EQ(env.Report(), "focused 560 240 800 600");
 }

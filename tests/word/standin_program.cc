@@ -7,6 +7,8 @@
 //                  for the input focus, then write "focused|unfocused x y width height" to
 //                  $ORVO_STANDIN_REPORT; the window stays open until the program ends
 //     sleep        wait 300 ms
+//     hold         wait 30 s (a user who keeps the program open)
+//     pid          write the process id to $ORVO_STANDIN_REPORT
 //     edit         append "<p>edited</p>" to the document
 //     same-second  rewrite the document with other bytes of the same size and give it back its
 //                  old modification time, to the nanosecond
@@ -193,6 +195,10 @@ int main(int argc, char** argv) {
       window.Report(Env("ORVO_STANDIN_REPORT"));
     } else if (action == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    } else if (action == "hold") {
+      std::this_thread::sleep_for(std::chrono::seconds(30));
+    } else if (action == "pid") {
+      Write(Env("ORVO_STANDIN_REPORT"), std::to_string(getpid()));
     } else if (action == "edit") {
       Write(document, Read(document) + "<p>edited</p>");
     } else if (action == "same-second") {

@@ -1,7 +1,7 @@
 #include "word/word_processor.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,8 +75,11 @@ TEST(DocumentText, ReadsUtf16WithAMarkAndCutsAtTheFirstZero) {
       {"<p>a</p>", "<p>a</p>"},
       {std::string("<p>\0tail", 8), "<p>"},
       {std::string("\xFF\xFE<\0\xE9\0\x2D\x4E", 8), "<\xC3\xA9\xE4\xB8\xAD"},
-      {std::string("\xFF\xFE" "a\0\0\0b\0", 8), "a"},
-      {"\xFF\xFE", "\xFF\xFE"},  // the mark alone is not UTF-16 text
+      {std::string("\xFF\xFE"
+                   "a\0\0\0b\0",
+                   8),
+       "a"},
+      {"\xFF\xFE", "\xFF\xFE"},                     // the mark alone is not UTF-16 text
       {std::string("\xFE\xFF\0a", 4), "\xFE\xFF"},  // big-endian is not read as UTF-16
   };
   for (const Row& row : rows) EXPECT_EQ(DocumentText(row.bytes), row.text) << row.bytes;
@@ -91,8 +94,9 @@ TEST(CaptureDocument, SeesEveryKindOfSave) {
   EXPECT_EQ(CaptureDocument(path), before);
 
   // Same size, modification time put back to the nanosecond: only the content tells.
-  struct timespec times[2] = {{0, UTIME_OMIT}, {before.status.modified_ns / 1000000000,
-                                                before.status.modified_ns % 1000000000}};
+  struct timespec times[2] = {
+      {0, UTIME_OMIT},
+      {before.status.modified_ns / 1000000000, before.status.modified_ns % 1000000000}};
   WriteFile(path, "<p>two</p>");
   utimensat(AT_FDCWD, path.c_str(), times, 0);
   DocumentState rewritten = CaptureDocument(path);

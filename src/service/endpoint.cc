@@ -9,6 +9,7 @@
 #include "platform/log.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
+#include "word/run_and_wait.h"
 
 namespace {
 
@@ -51,8 +52,8 @@ std::string ListenAddress() {
     if (probe < 0) continue;
     close(probe);
     char host[NI_MAXHOST];
-    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, host, sizeof host, nullptr, 0,
-                    NI_NUMERICHOST) == 0) {
+    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
+        0) {
       chosen = host;
       break;
     }
@@ -96,14 +97,18 @@ void RegisterRoutes(httplib::Server& server) {
     SetCrossOriginHeaders(req, res);
     res.set_content("", kAnswerType);
   });
-  server.Get("/stop", [&server](const httplib::Request&, httplib::Response&) { server.stop(); });
+  server.Get("/stop", [&server](const httplib::Request&, httplib::Response&) {
+    // Requests waiting for a program the user still has open would hold the stop for as long
+    // as the user works; they give up instead and leave the program running.
+    AbandonProgramWaits();
+    server.stop();
+  });
 }
 
 }  // namespace
 
 void RunEndpoint(const std::string& cert_path, const std::string& key_path) {
-  httplib::SSLServer server(
-      [&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
+  httplib::SSLServer server([&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
   server.set_socket_options(ExclusiveSocketOptions);
   // Without it every answer waits for the peer's delayed acknowledgement (about 40 ms).
   server.set_tcp_nodelay(true);

@@ -1,6 +1,7 @@
 #include "word/word_processor.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/process.h"
 #include "workspace/temp_workspace.h"
@@ -24,6 +25,16 @@ void PrepareProfile(const std::string& profile_folder) {
   MakeFolderChain(profile_folder + "/user");
   WriteDataFile(profile_folder + "/user/registrymodifications.xcu", kProfileSettings,
                 DataEncoding::kText);
+}
+
+// Without a display LibreOffice cannot show the document, and it does not end either: the
+// request would wait for ever.
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
 }
 
 std::vector<std::string> WithDocument(std::vector<std::string> argv, const std::string& path) {
@@ -53,7 +64,7 @@ std::vector<std::string> WordProcessorCommand(const std::string& document_path,
                                               const std::string& profile_folder) {
   std::vector<std::string> word = WithDocument({"winword"}, document_path);
   word.push_back("-new");
-  if (!FindProgram("winword").empty() || profile_folder.empty()) return word;
+  if (!FindProgram("winword").empty() || profile_folder.empty() || !HasDisplay()) return word;
   std::vector<std::string> writer;
   if (!FindProgram("soffice").empty()) {
     writer = {"soffice", "--writer"};

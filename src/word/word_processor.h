@@ -13,7 +13,8 @@
 //    profile_folder, made here for this launch, and --norestore --nologo. A shared profile
 //    would hand the document to a LibreOffice already running and return at once, and the
 //    user's edits would be lost;
-//  - else (or when profile_folder is empty) "winword" as above, which then fails to start.
+//  - else (or when profile_folder is empty, or there is no display to show LibreOffice on)
+//    "winword" as above, which then fails to start.
 std::vector<std::string> WordProcessorCommand(const std::string& document_path,
                                               const std::string& profile_folder);
 

@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <json/json.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <future>
+#include <thread>
 
 #include "integration/service_fixture.h"
 #include "support/scratch_folder.h"
@@ -82,6 +86,7 @@ class ProgramsTest : public service_test::RunningServiceTest {
   EnvOverride no_display_{"DISPLAY", ""};
   EnvOverride steps_{"ORVO_STANDIN_ACTIONS", "@" + control_ / "steps"};
   EnvOverride args_{"ORVO_STANDIN_ARGS_FILE", control_ / "args"};
+  EnvOverride report_{"ORVO_STANDIN_REPORT", control_ / "pid"};
   std::string body_;
 };
 
@@ -158,6 +163,7 @@ TEST_F(UpdateHtmlTest, NonStringHtmlCountsAsEmpty) {
 TEST_F(UpdateHtmlTest, TempPathWithBlanksQuotesAndNonAsciiStaysOneArgument) {
   ScratchFolder base;
   const std::string odd = base / "a b \"q\" \xED\x95\x9C";
+  std::filesystem::create_directory(odd);
   Steps("args,edit");
   Json::Value pdu = Post("cfp-0020", "{\"html\":\"<p>x</p>\",\"temppath\":" +
                                          Json::FastWriter().write(Json::Value(odd)) + "}")["pdu"];
@@ -168,8 +174,33 @@ TEST_F(UpdateHtmlTest, TempPathWithBlanksQuotesAndNonAsciiStaysOneArgument) {
   EXPECT_EQ(scratch::CountEntries(odd + "/TAVU"), 0);
 }
 
-TEST_F(ProgramsTest, WordProcessorThatCannotStartAnswersErrorZero) {
-  EnvOverride path("PATH", bin_.path());  // neither winword nor LibreOffice
+TEST_F(UpdateHtmlTest, StopEndsTheServiceAndLeavesTheProgramRunning) {
+  Steps("pid,hold");
+  auto request = std::async(std::launch::async, [this] {
+    return service_.Client()->Post("/", Envelope("cfp-0020", kPage), "text/plain");
+  });
+  std::string pid;
+  for (int i = 0; i < 100 && pid.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pid = ReadFile(control_ / "pid");
+  }
+  ASSERT_FALSE(pid.empty());
+  service_.Client()->Get("/stop");
+  EXPECT_EQ(service_.WaitForExit(5000), 0);
+  request.wait();
+  EXPECT_EQ(kill(std::stoi(pid), 0), 0) << "the program was ended with the service";
+  kill(std::stoi(pid), SIGKILL);
+  // Its document stays for it.
+  EXPECT_EQ(RequestFoldersLeft(), 1);
+}
+
+// Neither "winword" nor LibreOffice on PATH.
+class NoWordProcessorTest : public ProgramsTest {
+ protected:
+  EnvOverride path_{"PATH", bin_.path()};
+};
+
+TEST_F(NoWordProcessorTest, WordProcessorThatCannotStartAnswersErrorZero) {
   Post("cfp-0020", kPage);
   EXPECT_EQ(body_,
             "{\"cmd\":\"cfp-0020\",\"error\":0,\"pdu\":{\"isupdate\":0,\"updatedhtml\":\"\"},"

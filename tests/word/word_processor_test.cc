@@ -42,6 +42,12 @@ TEST(WordProcessorCommand, PrefersWinwordThenLibreOfficeWithAPrivateProfile) {
   MakeProgram(other / "soffice");
   {
     PathOverride path(other.path());
+    // No display: LibreOffice could show nothing and would never end.
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("DISPLAY", "", 1);
+    EXPECT_EQ(WordProcessorCommand(document, profile),
+              (std::vector<std::string>{"winword", document, "-new"}));
+    setenv("DISPLAY", ":99", 1);
     EXPECT_EQ(WordProcessorCommand(document, profile),
               (std::vector<std::string>{"soffice", "-env:UserInstallation=" + FileUrl(profile),
                                         "--writer", "--norestore", "--nologo", document}));

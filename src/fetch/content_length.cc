@@ -12,45 +12,6 @@ namespace {
 
 constexpr char kUserAgent[] = "KeldraPlugins";
 
-// The Content-Length header of the last answer seen; redirects reset it with their status line.
-struct LengthHeader {
-  bool present = false;
-  int64_t value = 0;
-};
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-// Leading decimal digits after blanks; 0 when there are none. Saturates instead of overflowing.
-int64_t ParseDecimal(std::string_view text) {
-  size_t i = text.find_first_not_of(" \t");
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (INT64_MAX - 9) / 10) return INT64_MAX;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
-}
-
-size_t OnHeader(char* data, size_t size, size_t count, void* context) {
-  auto* header = static_cast<LengthHeader*>(context);
-  std::string_view line(data, size * count);
-  if (StartsWithNoCase(line, "http/")) {
-    *header = LengthHeader{};
-  } else if (StartsWithNoCase(line, "content-length:")) {
-    header->present = true;
-    header->value = ParseDecimal(line.substr(15));
-  }
-  return size * count;
-}
-
 // Bytes that cannot stand in a request line (a URL with a query reaches here as the page wrote
 // it) are escaped, as a browser does.
 std::string EscapeUnsafeBytes(std::string_view url) {
@@ -80,7 +41,6 @@ int64_t GetUrlContentLength(const std::string& url) {
   if (!easy) return -1;
   CURL* handle = easy.get();
   std::string request_url = EscapeUnsafeBytes(RequestUrl(url));
-  LengthHeader header;
   curl_easy_setopt(handle, CURLOPT_URL, request_url.c_str());
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -91,8 +51,11 @@ int64_t GetUrlContentLength(const std::string& url) {
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, kContentLengthTimeoutMs);
   curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, OnHeader);
-  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &header);
   if (curl_easy_perform(handle) != CURLE_OK) return -1;
-  return header.present ? header.value : -1;
+  // The length the last answer (after redirects) announced; -1 when it announced none.
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {
+    return -1;
+  }
+  return length;
 }

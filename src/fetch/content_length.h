@@ -9,9 +9,10 @@ inline constexpr long kContentLengthTimeoutMs = 3000;
 
 // Asks an http or https server for the length of url without fetching its body (a HEAD
 // request, redirects followed, the fragment not sent). Returns the final answer's
-// Content-Length; 0 for a length of 0 or one that is not a number; -1 when the URL cannot be
-// opened: another scheme, no connection, an HTTP error status, the time limit, or an answer
-// without a Content-Length. Callers fetch whenever the result is not 0. Thread-safe.
+// Content-Length as libcurl reads it; -1 when the URL cannot be opened (another scheme, no
+// connection, an HTTP error status, the time limit) or the answer has no usable length (none,
+// one that is not a number, one beyond 63 bits). Callers fetch whenever the result is not 0.
+// Thread-safe.
 int64_t GetUrlContentLength(const std::string& url);
 
 #endif  // ORVO_FETCH_CONTENT_LENGTH_H_

@@ -5,7 +5,7 @@
 #include "fetch/curl_global.h"
 #include "fetch/encode_url.h"
 #include "fetch/xhttp.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 
 namespace {
 

@@ -1,20 +1,17 @@
 #include "html/css_scan.h"
 
+#include "text/ascii.h"
+
 namespace {
 
 bool IsCssSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '_' || static_cast<unsigned char>(c) >= 0x80;
 }
 
 bool StartsWithNoCase(std::string_view text, size_t at, std::string_view word) {
-  if (at > text.size() || text.size() - at < word.size()) return false;
-  for (size_t k = 0; k < word.size(); ++k) {
-    if (Lower(text[at + k]) != word[k]) return false;
-  }
-  return true;
+  return at <= text.size() && StartsWithIgnoringAsciiCase(text.substr(at), word);
 }
 
 size_t SkipComment(std::string_view css, size_t i) {
@@ -81,7 +78,7 @@ void ReadDeclaration(std::string_view css, size_t begin, size_t end, size_t next
     name_begin = SkipBlanks(css, SkipComment(css, name_begin), colon);
   }
   for (size_t k = name_begin; k < TrimRight(css, name_begin, colon); ++k)
-    d.name.push_back(Lower(css[k]));
+    d.name.push_back(AsciiLower(css[k]));
   if (d.name.empty()) return;
   d.begin = name_begin;
   d.end = next;
@@ -145,7 +142,7 @@ void ReadImport(std::string_view css, size_t at, std::vector<CssImport>* out, si
   rule.terminated = i < css.size();
   rule.end = rule.terminated ? i + 1 : css.size();
   size_t text_begin = SkipBlanks(css, at + 7, i);
-  rule.specification.assign(css.substr(text_begin, TrimRight(css, text_begin, i) - text_begin));
+  rule.prelude.assign(css.substr(text_begin, TrimRight(css, text_begin, i) - text_begin));
   if (have_url) out->push_back(std::move(rule));
   *resume = rule.end;
 }

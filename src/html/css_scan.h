@@ -34,7 +34,7 @@ struct CssImport {
   size_t begin = 0;           // the '@'
   size_t end = 0;             // past the ';' (or the end of the text when the rule is not ended)
   bool terminated = false;    // ended by ';'
-  std::string specification;  // the text between "@import" and ';', trimmed
+  std::string prelude;  // the text between "@import" and ';', trimmed
   CssUrl url;
 };
 

@@ -12,6 +12,7 @@
 #include "html/nesting_guard.h"
 #include "html/source_edits.h"
 #include "html/start_tag_scan.h"
+#include "text/ascii.h"
 
 namespace {
 
@@ -19,22 +20,7 @@ constexpr size_t kNone = std::numeric_limits<size_t>::max();
 constexpr size_t kBaseBudget = size_t{256} << 20;
 constexpr size_t kBudgetPerByte = 32;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-
-std::string ToLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t k = 0; k < a.size(); ++k) {
-    if (Lower(a[k]) != Lower(b[k])) return false;
-  }
-  return true;
-}
 
 // name="value": the quote of the source is kept when the value allows it.
 std::string FormatAttribute(std::string_view name, std::string_view value, char source_quote) {
@@ -59,7 +45,7 @@ std::string FormatAttribute(std::string_view name, std::string_view value, char 
 enum class ImageProperty { kNone, kBackground, kListStyle };
 
 ImageProperty ImagePropertyOf(std::string_view property) {
-  std::string name = ToLower(property);
+  std::string name = AsciiLowered(property);
   if (name == "backgroundimage" || name == "background-image") return ImageProperty::kBackground;
   if (name == "liststyleimage" || name == "list-style-image") return ImageProperty::kListStyle;
   return ImageProperty::kNone;
@@ -76,7 +62,7 @@ std::string_view ShorthandName(ImageProperty p) {
 std::string WithoutHyphens(std::string_view name) {
   std::string out;
   for (char c : name) {
-    if (c != '-') out += Lower(c);
+    if (c != '-') out += AsciiLower(c);
   }
   return out;
 }
@@ -356,7 +342,7 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
     s.lo = std::min(s.lo, s.end_tag_begin);
     s.hi = std::max(s.hi, s.end_tag_begin + e.original_end_tag.length);
   }
-  element.name = e.tag == GUMBO_TAG_UNKNOWN ? ToLower(element.tag_name)
+  element.name = e.tag == GUMBO_TAG_UNKNOWN ? AsciiLowered(element.tag_name)
                                             : std::string(gumbo_normalized_tagname(e.tag));
   if (e.tag_namespace == GUMBO_NAMESPACE_HTML) element.tag_id = TagIdFromName(element.name);
   element.parent = parent;
@@ -379,7 +365,7 @@ void TreeReader::AddAttributes(const GumboElement& e, bool copied,
   for (unsigned k = 0; k < e.attributes.length; ++k) {
     const GumboAttribute* a = static_cast<const GumboAttribute*>(e.attributes.data[k]);
     HtmlDocument::Impl::SourceAttribute attribute;
-    attribute.name = ToLower(a->name);
+    attribute.name = AsciiLowered(a->name);
     attribute.value = a->value;
     bool valueless = a->original_value.data == a->original_name.data;
     if (!InText(a->original_name) ||
@@ -419,8 +405,8 @@ void TreeReader::AddStyleBlock(int index) {
       char before = rule.url.value_begin > 0 ? block.text[rule.url.value_begin - 1] : 0;
       if (before == '"' || before == '\'') source.quote = before;
       sources.push_back(source);
-      block.imports.push_back(HtmlStyleImport{std::move(rule.specification),
-                                              std::move(rule.url.value), rule.terminated});
+      block.imports.push_back(
+          HtmlStyleImport{std::move(rule.prelude), std::move(rule.url.value), rule.terminated});
     }
   }
   doc_.blocks.push_back(std::move(block));
@@ -472,7 +458,7 @@ const std::vector<HtmlStyleBlock>& HtmlDocument::style_blocks() const { return i
 std::vector<int> HtmlDocument::ElementsByTagName(std::string_view name) const {
   std::vector<int> out;
   for (size_t k = 0; k < impl_->elements.size(); ++k) {
-    if (EqualsNoCase(impl_->elements[k].name, name)) out.push_back(static_cast<int>(k));
+    if (EqualsIgnoringAsciiCase(impl_->elements[k].name, name)) out.push_back(static_cast<int>(k));
   }
   return out;
 }
@@ -484,7 +470,7 @@ const HtmlDocument::Impl::SourceAttribute* HtmlDocument::Impl::FindSourceAttribu
     int element, std::string_view name) const {
   const ElementSource& s = sources[element];
   for (size_t k = s.attr_first; k < s.attr_first + s.attr_count; ++k) {
-    if (EqualsNoCase(attributes[k].name, name)) return &attributes[k];
+    if (EqualsIgnoringAsciiCase(attributes[k].name, name)) return &attributes[k];
   }
   return nullptr;
 }
@@ -494,7 +480,7 @@ const HtmlDocument::Impl::PendingAttribute* HtmlDocument::Impl::FindPending(
   auto it = pending.find(element);
   if (it == pending.end()) return nullptr;
   for (const PendingAttribute& p : it->second) {
-    if (EqualsNoCase(p.name, name)) return &p;
+    if (EqualsIgnoringAsciiCase(p.name, name)) return &p;
   }
   return nullptr;
 }
@@ -530,12 +516,12 @@ bool HtmlDocument::SetAttribute(int element, std::string_view name, std::string_
   if (!writable) return false;
   std::vector<Impl::PendingAttribute>& list = impl_->pending[element];
   for (Impl::PendingAttribute& p : list) {
-    if (EqualsNoCase(p.name, name)) {
+    if (EqualsIgnoringAsciiCase(p.name, name)) {
       p.value.assign(value);
       return true;
     }
   }
-  list.push_back(Impl::PendingAttribute{ToLower(name), std::string(value)});
+  list.push_back(Impl::PendingAttribute{AsciiLowered(name), std::string(value)});
   return true;
 }
 
@@ -573,7 +559,7 @@ bool HtmlDocument::SetStyleProperty(int element, std::string_view property,
   std::vector<CssDeclaration> declarations = ParseCssDeclarations(style);
   ImageProperty kind = ImagePropertyOf(property);
   std::string longhand =
-      kind == ImageProperty::kNone ? ToLower(property) : std::string(LonghandName(kind));
+      kind == ImageProperty::kNone ? AsciiLowered(property) : std::string(LonghandName(kind));
   std::string_view shorthand = kind == ImageProperty::kNone ? "" : ShorthandName(kind);
   const CssDeclaration* d = DeclarationInForce(declarations, longhand, shorthand);
   CssUrl url;

@@ -31,7 +31,7 @@ struct HtmlElement {
 };
 
 struct HtmlStyleImport {
-  std::string specification;  // the text between "@import" and ';', trimmed
+  std::string prelude;  // the text between "@import" and ';', trimmed
   std::string url;            // the URL the rule names, without url( ) and quotes
   bool terminated = false;    // the rule ends with ';'
 };

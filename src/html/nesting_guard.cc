@@ -4,11 +4,12 @@
 #include <array>
 #include <string>
 
+#include "text/ascii.h"
+
 namespace {
 
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 template <size_t N>
 bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names) {
@@ -76,7 +77,7 @@ class Scanner {
   size_t ReadName(size_t pos, std::string& name) const {
     name.clear();
     while (pos < html_.size() && !IsTagSpace(html_[pos]) && html_[pos] != '/' && html_[pos] != '>')
-      name.push_back(Lower(html_[pos++]));
+      name.push_back(AsciiLower(html_[pos++]));
     return pos;
   }
 
@@ -141,7 +142,8 @@ class Scanner {
       size_t lt = html_.find("</", pos);
       if (lt == std::string_view::npos) return html_.size();
       size_t k = 0;
-      while (k < name_.size() && lt + 2 + k < html_.size() && Lower(html_[lt + 2 + k]) == name_[k])
+      while (k < name_.size() && lt + 2 + k < html_.size() &&
+             AsciiLower(html_[lt + 2 + k]) == name_[k])
         ++k;
       if (k == name_.size()) return lt;
       pos = lt + 2;

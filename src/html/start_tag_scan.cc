@@ -1,9 +1,10 @@
 #include "html/start_tag_scan.h"
 
+#include "text/ascii.h"
+
 namespace {
 
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 size_t SkipSpaces(std::string_view tag, size_t i) {
   while (i < tag.size() && IsTagSpace(tag[i])) ++i;
@@ -38,7 +39,7 @@ std::vector<ScannedAttribute> ScanStartTagAttributes(std::string_view tag) {
     a.begin = i;
     // A name may begin with '=' ("<a =x>"); after that '=' ends it.
     do {
-      a.name.push_back(Lower(tag[i++]));
+      a.name.push_back(AsciiLower(tag[i++]));
     } while (i < tag.size() && !IsTagSpace(tag[i]) && tag[i] != '/' && tag[i] != '>' &&
              tag[i] != '=');
     a.end = i;

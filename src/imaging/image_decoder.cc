@@ -1,21 +1,18 @@
 #include "imaging/image_decoder.h"
 
 #include <Magick++.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <cstring>
 
 #include "imaging/image_utils.h"
+#include "platform/file_system.h"
 
 namespace {
 
 // No picture we accept comes near this; a larger file is refused before it is read.
-constexpr off_t kMaxInputBytes = 1LL << 30;
+constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
 
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
   return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
@@ -68,24 +65,7 @@ DecodableFormat DetectDecodableFormat(std::string_view bytes) {
 }
 
 bool ReadFileBytes(const std::string& path, std::string* bytes) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInputBytes) {
-    close(fd);
-    return false;
-  }
-  bytes->resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < bytes->size()) {
-    ssize_t n = read(fd, &(*bytes)[done], bytes->size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  close(fd);
-  bytes->resize(done);  // A file that shrank while read keeps what was there.
-  return true;
+  return FileSystem::Default().ReadWholeFile(path, *bytes, kMaxInputBytes);
 }
 
 namespace {
@@ -120,44 +100,12 @@ bool DecodeRasterImage(std::string_view bytes, Magick::Image* image) {
 }
 
 bool DecodeRasterFile(const std::string& path, Magick::Image* image) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxInputBytes ||
-      st.st_size == 0) {
-    close(fd);
-    return false;
-  }
-  size_t size = static_cast<size_t>(st.st_size);
-  char* buffer = static_cast<char*>(std::malloc(size));
-  if (buffer == nullptr) {
-    close(fd);
-    return false;
-  }
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = read(fd, buffer + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  close(fd);
-  Magick::Blob blob;
-  blob.updateNoCopy(buffer, done, Magick::Blob::MallocAllocator);  // the blob frees it
-  return DecodeBlob(std::string_view(buffer, std::min<size_t>(done, 128)), blob, image);
+  std::string bytes;
+  if (!ReadFileBytes(path, &bytes) || bytes.empty()) return false;
+  Magick::Blob blob(bytes.data(), bytes.size());
+  return DecodeBlob(std::string_view(bytes).substr(0, 128), blob, image);
 }
 
 bool WriteFileOnce(const std::string& path, std::string_view bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  bool ok = close(fd) == 0 && done == bytes.size();
-  if (!ok) unlink(path.c_str());
-  return ok;
+  return FileSystem::Default().WriteFile(path, bytes, WriteMode::kTruncate);
 }

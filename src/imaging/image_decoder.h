@@ -25,8 +25,8 @@ enum class DecodableFormat {
 
 DecodableFormat DetectDecodableFormat(std::string_view bytes);
 
-// Reads a whole regular file into *bytes; false when it cannot be read or exceeds the largest
-// input we accept.
+// Reads a whole regular file into *bytes (an empty file gives empty bytes); false when it cannot
+// be read or exceeds the largest input we accept.
 bool ReadFileBytes(const std::string& path, std::string* bytes);
 
 // Decodes `bytes` as an allow-listed raster format into *image (the first frame). False for
@@ -34,8 +34,7 @@ bool ReadFileBytes(const std::string& path, std::string* bytes);
 // one beyond the pixel cap.
 bool DecodeRasterImage(std::string_view bytes, Magick::Image* image);
 
-// The same for the file at `path`, read straight into the decoder's buffer (no copy of large
-// pictures). False also when the file cannot be read.
+// The same for the file at `path`. False also when the file cannot be read or is empty.
 bool DecodeRasterFile(const std::string& path, Magick::Image* image);
 
 // Writes `bytes` to `path` (created or truncated). A short write removes the partial file.

@@ -1,5 +1,4 @@
 #include <Magick++.h>
-#include <sys/stat.h>
 
 #include <cmath>
 

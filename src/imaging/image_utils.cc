@@ -1,14 +1,14 @@
 #include "imaging/image_utils.h"
 
 #include <Magick++.h>
-#include <strings.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 
 #include "imaging/image_decoder.h"
+#include "platform/file_system.h"
+#include "text/ascii.h"
 
 namespace {
 
@@ -29,15 +29,10 @@ constexpr EncoderEntry kEncoders[] = {
 // of its time on photographs.
 constexpr unsigned int kPngCompressionQuality = 15;
 
-constexpr off_t kFullQualityMaxBytes = 0x500000;  // 5 MiB
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
+constexpr uint64_t kFullQualityMaxBytes = 0x500000;  // 5 MiB
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  return FileSystem::Default().Status(path, FollowLinks::kYes).Exists();
 }
 
 // Picks the concrete output coder and its settings for one of our encoders.
@@ -95,7 +90,7 @@ ImageType ImageTypeFromExtension(std::string_view extension) {
       {".tiff", ImageType::kTiff},
   };
   for (const auto& row : kTable) {
-    if (EqualsIgnoringCase(extension, row.extension)) return row.type;
+    if (EqualsIgnoringAsciiCase(extension, row.extension)) return row.type;
   }
   return ImageType::kNone;
 }
@@ -112,7 +107,7 @@ std::string EncoderMimeType(ImageType type, ImageEncoder* encoder) {
 
 int FindEncoderClsid(std::string_view mime_type, ImageEncoder* encoder) {
   for (size_t i = 0; i < std::size(kEncoders); ++i) {
-    if (!EqualsIgnoringCase(mime_type, kEncoders[i].mime_type)) continue;
+    if (!EqualsIgnoringAsciiCase(mime_type, kEncoders[i].mime_type)) continue;
     if (encoder != nullptr) encoder->format = kEncoders[i].format;
     return static_cast<int>(i);
   }
@@ -140,8 +135,8 @@ bool SaveImageViaStream(const std::string& destination, Magick::Image* image,
 }
 
 int EffectiveQuality(const std::string& source_path, int quality) {
-  struct stat st;
-  if (stat(source_path.c_str(), &st) == 0 && st.st_size <= kFullQualityMaxBytes) return 100;
+  FileStatus status = FileSystem::Default().Status(source_path, FollowLinks::kYes);
+  if (status.Exists() && status.size <= kFullQualityMaxBytes) return 100;
   return quality;
 }
 

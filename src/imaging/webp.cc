@@ -1,28 +1,20 @@
 #include "imaging/webp.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/process.h"
-#include "workspace/editor_folder.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds kDecoderTimeLimit{30000};
 
-bool IsExecutableFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
-}
-
 std::string DecoderProgram() {
   std::string bundled = EditorDataFolder() + "/dwebp.exe";
-  if (IsExecutableFile(bundled)) return bundled;
+  if (FileSystem::Default().IsExecutableFile(bundled)) return bundled;
   return "dwebp";
 }
 
@@ -33,8 +25,8 @@ std::string AsFileArgument(const std::string& path) {
 }
 
 bool IsNonEmptyFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  FileStatus status = FileSystem::Default().Status(path, FollowLinks::kYes);
+  return status.type == FileType::kRegular && status.size > 0;
 }
 
 }  // namespace
@@ -56,6 +48,6 @@ bool ConvertWebpToPng(const std::string& source_path, const std::string& destina
   if (outcome.Succeeded() && IsNonEmptyFile(destination_path)) return true;
   // A decoder that failed or was killed may have left part of a PNG behind; an answer must
   // never name it.
-  if (outcome.started) unlink(destination_path.c_str());
+  if (outcome.started) FileSystem::Default().DeleteFile(destination_path);
   return false;
 }

@@ -5,7 +5,7 @@
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "word/document_state.h"
 #include "word/run_and_wait.h"
 #include "workspace/temp_workspace.h"
@@ -59,7 +59,7 @@ std::string RunMathObjectCommand(CommandRequest& request) {
     return answer;
   }
   // A new formula has no earlier state: whatever the editor left counts as a change.
-  bool changed = !before.status.exists || CaptureDocument(ws.DocumentPath()) != before;
+  bool changed = !before.status.Exists() || CaptureDocument(ws.DocumentPath()) != before;
   if (changed && FileExists(picture)) request.isUpdate = 1;
   std::vector<std::string> documents{ws.DocumentPath()};
   std::vector<std::string> pictures{picture};

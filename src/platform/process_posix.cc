@@ -3,12 +3,12 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/file_system.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -141,7 +141,9 @@ ProcessOutcome RunAndWaitFor(const std::vector<std::string>& argv,
 
 std::string FindProgram(const std::string& name) {
   if (name.empty()) return {};
-  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
+  if (name.find('/') != std::string::npos) {
+    return FileSystem::Default().IsExecutableFile(name) ? name : "";
+  }
   const char* path = getenv("PATH");
   std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
   size_t start = 0;
@@ -151,11 +153,7 @@ std::string FindProgram(const std::string& name) {
     // An empty entry is the current folder, as the shell reads it.
     std::string folder = end > start ? folders.substr(start, end - start) : ".";
     std::string candidate = folder + "/" + name;
-    struct stat info;
-    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        access(candidate.c_str(), X_OK) == 0) {
-      return candidate;
-    }
+    if (FileSystem::Default().IsExecutableFile(candidate)) return candidate;
     start = end + 1;
   }
   return {};

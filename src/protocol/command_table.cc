@@ -1,50 +1,42 @@
 #include "protocol/command_table.h"
 
-#include <strings.h>
-
 #include "platform/log.h"
 #include "protocol/command_request.h"
-#include "protocol/small_commands.h"
-#include "protocol/version_command.h"
+#include "text/ascii.h"
 
 namespace {
 
-struct CommandEntry {
+struct CommandCode {
   const char* code;
   int number;
-  CommandWorker worker;    // Null while this build does not offer the command.
-  PayloadBuilder builder;  // Null for commands whose answer has no payload.
 };
 
 // Codes are matched in this order; the first equal one wins.
-constexpr CommandEntry kCommands[] = {
-    {"cfp-0001", 1, nullptr, nullptr},
-    {"cfp-0002", 2, nullptr, nullptr},
-    {"cfp-0010", 3, nullptr, nullptr},
-    {"cfp-0011", 4, nullptr, nullptr},
-    {"cfp-0020", 5, nullptr, nullptr},
-    {"cfp-0030", 8, RunCleanupCommand, BuildCleanupPdu},
-    {"cfp-0040", 9, RunFilesCommand, BuildFilesPdu},
-    {"cfp-0050", 11, nullptr, nullptr},
-    {"cfp-0060", 14, RunHtmlFileCommand, nullptr},
-    {"cfp-1000", 15, RunVersionCommand, BuildVersionPdu},
+constexpr CommandCode kCommandCodes[] = {
+    {"cfp-0001", 1}, {"cfp-0002", 2}, {"cfp-0010", 3},  {"cfp-0011", 4},  {"cfp-0020", 5},
+    {"cfp-0030", 8}, {"cfp-0040", 9}, {"cfp-0050", 11}, {"cfp-0060", 14}, {"cfp-1000", 15},
 };
 
+const CommandEntry* g_entries = nullptr;
+size_t g_entry_count = 0;
+
 const CommandEntry* FindEntry(int command_code) {
-  for (const CommandEntry& entry : kCommands) {
-    if (entry.number == command_code) return &entry;
+  for (size_t i = 0; i < g_entry_count; ++i) {
+    if (g_entries[i].number == command_code) return &g_entries[i];
   }
   return nullptr;
 }
 
 }  // namespace
 
+void InstallCommandTable(const CommandEntry* entries, size_t count) {
+  g_entries = entries;
+  g_entry_count = count;
+}
+
 int CommandCodeOf(std::string_view cmd) {
-  for (const CommandEntry& entry : kCommands) {
-    std::string_view code(entry.code);
-    if (cmd.size() == code.size() && strncasecmp(cmd.data(), code.data(), code.size()) == 0) {
-      return entry.number;
-    }
+  for (const CommandCode& entry : kCommandCodes) {
+    if (EqualsIgnoringAsciiCase(cmd, entry.code)) return entry.number;
   }
   return 0;
 }

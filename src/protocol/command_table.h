@@ -3,6 +3,7 @@
 
 #include <json/value.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,20 @@ struct PayloadInputs {
 
 using CommandWorker = std::string (*)(CommandRequest& request);
 using PayloadBuilder = Json::Value (*)(const PayloadInputs& inputs);
+
+// One row of the command table: the workers and payload builders of a command number. The
+// table itself, which names every worker, is assembled where every subsystem is visible (the
+// service) and installed with InstallCommandTable.
+struct CommandEntry {
+  int number;
+  CommandWorker worker;    // Null while this build does not offer the command.
+  PayloadBuilder builder;  // Null for commands whose answer has no payload.
+};
+
+// Makes entries the table doCMD and BuildPdu consult; entries must stay alive while requests
+// run (a static array). Call at start-up, before the first request: it is not synchronised with
+// running requests. Until a table is installed every command is unknown.
+void InstallCommandTable(const CommandEntry* entries, size_t count);
 
 // The number of a command code, compared without regard to case and as a whole: 1, 2, 3, 4, 5,
 // 8, 9, 11, 14, 15 for "cfp-0001" ... "cfp-1000"; 0 for anything else.

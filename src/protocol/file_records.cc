@@ -1,17 +1,13 @@
 #include "protocol/file_records.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "imaging/image_utils.h"
 #include "imaging/webp.h"
 #include "platform/bus_error_guard.h"
+#include "platform/file_system.h"
 #include "platform/log.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "workspace/path_macros.h"
 
 namespace {
@@ -135,40 +131,40 @@ void RunMappedEncode(void* context) {
 
 }  // namespace
 
+namespace {
+
+// The log line and the refusal of a file too large for one record.
+bool FitsInRecord(const std::string& path, uint64_t length) {
+  if (length <= UINT32_MAX && Base64BufferSize(length) - 1 <= kMaxRecordText) return true;
+  Log("\n file too large for a record [%s]", path.c_str());
+  return false;
+}
+
+}  // namespace
+
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded) {
   encoded = EncodedFile();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info;
+  FileSystem& file_system = FileSystem::Default();
+  FileStatus status = file_system.Status(path, FollowLinks::kYes);
   // Regular files only, tested before the image test reads anything: a page could name a
   // pipe or a device such as /dev/zero, which would never end.
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0 ||
-      (image_only == ImageOnly::kYes && !PassesImageTest(path))) {
-    ::close(fd);
+  if (status.type != FileType::kRegular || status.size == 0 ||
+      (image_only == ImageOnly::kYes && !PassesImageTest(path)) ||
+      !FitsInRecord(path, status.size)) {
     return false;
   }
-  uint64_t length = static_cast<uint64_t>(info.st_size);
-  if (length > UINT32_MAX || Base64BufferSize(length) - 1 > kMaxRecordText) {
-    Log("\n file too large for a record [%s]", path.c_str());
-    ::close(fd);
-    return false;
-  }
-  void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
-  ::close(fd);
-  if (view == MAP_FAILED) return false;
-  ::madvise(view, length, MADV_SEQUENTIAL);
-  size_t room = Base64BufferSize(length);
+  std::unique_ptr<MappedFile> mapped = file_system.MapReadOnly(path);
+  // The file may have changed since it was looked at: the mapping's length is the one used.
+  if (mapped == nullptr || !FitsInRecord(path, mapped->size())) return false;
+  size_t room = Base64BufferSize(mapped->size());
   encoded.text.reset(new (std::nothrow) char[room]);
-  bool complete = false;
-  if (encoded.text != nullptr) {
-    MappedEncode job{static_cast<const unsigned char*>(view), length, encoded.text.get(), 0};
-    // Another process may shorten the file while it is mapped; that must fail this record,
-    // not end the service.
-    complete = CallCatchingBusError(RunMappedEncode, &job);
-    encoded.text_length = job.written;
-    encoded.size = static_cast<uint32_t>(length);
-  }
-  ::munmap(view, length);
+  if (encoded.text == nullptr) return false;
+  MappedEncode job{mapped->data(), mapped->size(), encoded.text.get(), 0};
+  // Another process may shorten the file while it is mapped; that must fail this record,
+  // not end the service.
+  bool complete = CallCatchingBusError(RunMappedEncode, &job);
+  encoded.text_length = job.written;
+  encoded.size = static_cast<uint32_t>(mapped->size());
   if (!complete) encoded = EncodedFile();
   return complete;
 }

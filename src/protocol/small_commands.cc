@@ -1,41 +1,16 @@
 #include "protocol/small_commands.h"
 
-#include <fcntl.h>
-#include <strings.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
-#include "protocol/text_conversion.h"
+#include "text/ascii.h"
+#include "text/text_conversion.h"
 #include "workspace/folder_deletion.h"
 #include "workspace/path_macros.h"
 #include "workspace/temp_workspace.h"
-
-namespace {
-
-bool WriteBytes(const std::string& path, const char* data, size_t size) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = true;
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      ok = false;
-      break;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  // A failed close (a full disk on a network folder) is a failed write too.
-  return ::close(fd) == 0 && ok;
-}
-
-}  // namespace
 
 std::string RunCleanupCommand(CommandRequest& request) { return {}; }
 
@@ -82,7 +57,7 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
 bool IsHtmlFileName(const std::string& path) {
   std::string ext = FileExtension(path);
   for (const char* html_ext : {".html", ".htm", ".xhtml"}) {
-    if (strcasecmp(ext.c_str(), html_ext) == 0) return true;
+    if (EqualsIgnoringAsciiCase(ext, html_ext)) return true;
   }
   return false;
 }
@@ -96,7 +71,9 @@ bool SaveHtmlFile(const std::string& html, const std::string& path, int32_t& err
   }
   std::string bytes = WideToUtf8(text);
   size_t length = strnlen(bytes.c_str(), bytes.size());
-  bool written = !bytes.empty() && WriteBytes(path, bytes.data(), length);
+  bool written =
+      !bytes.empty() && FileSystem::Default().WriteFile(
+                            path, std::string_view(bytes.data(), length), WriteMode::kTruncate);
   if (!written) error = kHtmlFileNotWritten;
   return written;
 }

@@ -1,12 +1,10 @@
 #include "service/endpoint.h"
 
 #include <httplib.h>
-#include <netdb.h>
 #include <openssl/ssl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "platform/log.h"
+#include "platform/network.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "word/run_and_wait.h"
@@ -27,39 +25,6 @@ bool SetUpTls(SSL_CTX& ctx, const std::string& cert_path, const std::string& key
   return SSL_CTX_use_certificate_chain_file(&ctx, cert_path.c_str()) == 1 &&
          SSL_CTX_use_PrivateKey_file(&ctx, key_path.c_str(), SSL_FILETYPE_PEM) == 1 &&
          SSL_CTX_check_private_key(&ctx) == 1;
-}
-
-// SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would let a second
-// instance bind the same port and take half of the connections.
-void ExclusiveSocketOptions(int sock) {
-  int yes = 1;
-  setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-}
-
-// The first address of "localhost" whose family this machine supports, as numeric text.
-// Listening on exactly one address keeps a second instance from binding the other family's
-// loopback address while the first instance holds this one.
-std::string ListenAddress() {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE;
-  addrinfo* results = nullptr;
-  if (getaddrinfo(kHostName, nullptr, &hints, &results) != 0) return kHostName;
-  std::string chosen = kHostName;
-  for (addrinfo* ai = results; ai != nullptr; ai = ai->ai_next) {
-    int probe = socket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
-    if (probe < 0) continue;
-    close(probe);
-    char host[NI_MAXHOST];
-    if (getnameinfo(ai->ai_addr, ai->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST) ==
-        0) {
-      chosen = host;
-      break;
-    }
-  }
-  freeaddrinfo(results);
-  return chosen;
 }
 
 void SetCrossOriginHeaders(const httplib::Request& req, httplib::Response& res) {
@@ -109,11 +74,13 @@ void RegisterRoutes(httplib::Server& server) {
 
 void RunEndpoint(const std::string& cert_path, const std::string& key_path) {
   httplib::SSLServer server([&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
-  server.set_socket_options(ExclusiveSocketOptions);
+  // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would let a second
+  // instance bind the same port and take half of the connections.
+  server.set_socket_options(SetAddressReuseOnly);
   // Without it every answer waits for the peer's delayed acknowledgement (about 40 ms).
   server.set_tcp_nodelay(true);
   RegisterRoutes(server);
   Log("listen port [%d]\n", kServicePort);
   if (!server.is_valid()) return;
-  server.listen(ListenAddress().c_str(), kServicePort, 0);
+  server.listen(FirstUsableAddress(kHostName).c_str(), kServicePort, 0);
 }

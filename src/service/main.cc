@@ -1,17 +1,17 @@
 // The service's process entry: find the certificates beside the executable, serve until
 // GET "/stop", exit 0.
-#include <signal.h>
-
 #include <string>
 
 #include "imaging/image_utils.h"
 #include "platform/executable_path.h"
 #include "platform/log.h"
+#include "platform/network.h"
+#include "service/command_table.h"
 #include "service/endpoint.h"
 
 int main() {
-  // A peer that closes its TLS connection early must not end the process with SIGPIPE.
-  signal(SIGPIPE, SIG_IGN);
+  IgnoreBrokenPipes();
+  InstallServiceCommandTable();
 
   // Request threads convert images, so the library must be up before the first request; without
   // it the service does not start.

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 
 namespace {
 

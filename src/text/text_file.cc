@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "protocol/text_conversion.h"
+#include "platform/file_system.h"
 #include "text/charset_table.h"
 #include "text/code_page.h"
-#include "workspace/whole_file.h"
+#include "text/text_conversion.h"
 
 namespace {
 
@@ -197,6 +197,7 @@ bool DecodeTextBytes(std::string_view bytes, std::string& text) {
 bool ReadTextFile(const std::string& path, std::string& text) {
   text.clear();
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return false;
+  // An empty file reads as no text: DecodeTextBytes refuses empty bytes.
+  if (!FileSystem::Default().ReadWholeFile(path, bytes)) return false;
   return DecodeTextBytes(bytes, text);
 }

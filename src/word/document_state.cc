@@ -4,7 +4,7 @@
 
 DocumentState CaptureDocument(const std::string& path) {
   DocumentState state;
-  state.status = QueryFileStatus(path);
-  if (state.status.exists) ReadWholeFile(path, state.content);
+  state.status = FileSystem::Default().Status(path, FollowLinks::kYes);
+  if (state.status.Exists()) ReadWholeFile(path, state.content);
   return state;
 }

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/file_status.h"
+#include "platform/file_system.h"
 
 // "Did the user save?" A program may save twice within one second, or save a document of the
 // same size at the same (coarse) time; comparing only seconds of modification time would lose
@@ -14,7 +14,8 @@ struct DocumentState {
   std::string content;  // the whole file; empty when it is missing or unreadable
 
   bool operator==(const DocumentState& other) const {
-    return status == other.status && content == other.content;
+    return status.type == other.status.type && status.size == other.status.size &&
+           status.SameModification(other.status) && content == other.content;
   }
   bool operator!=(const DocumentState& other) const { return !(*this == other); }
 };

@@ -3,16 +3,10 @@
 #include "html/html_document.h"
 #include "imaging/webp.h"
 #include "platform/log.h"
+#include "text/ascii.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
-
-std::string ToLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return text;
-}
 
 // The img elements among the elements named tag.
 std::vector<int> ImageElements(const HtmlDocument& document, const std::string& tag,
@@ -122,8 +116,8 @@ bool ParseDataUri(const std::string& uri, std::string& payload, std::string& ext
   SplitTokens(header[0], "/", media_type);
   if (media_type.size() >= 2) {
     extension = media_type[1] == "jpeg" ? "jpg" : media_type[1];
-    if (ToLower(encoding) != "base64") return false;
-    std::string prefix = ToLower(media_type[0]);
+    if (!EqualsIgnoringAsciiCase(encoding, "base64")) return false;
+    std::string prefix = AsciiLowered(media_type[0]);
     if (prefix == "data:image") return true;
     if (prefix != "data:text") return false;
   } else if (media_type.size() != 1 || media_type[0] != "data:") {

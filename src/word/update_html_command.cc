@@ -5,7 +5,7 @@
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "text/text_file.h"
 #include "word/document_state.h"
 #include "word/html_image_document.h"
@@ -30,6 +30,12 @@ std::string ReadBack(TempWorkspace& ws, std::vector<std::string>& pictures) {
   std::string bytes;
   if (!ReadWholeFile(ws.DocumentPath(), bytes)) return {};
   ws.ListResourceImages(kPictureExtensions, pictures);
+  // LibreOffice writes the pictures of a saved HTML document beside it, named
+  // "{document name}_html_{hash}.{ext}", and links them by relative paths.
+  const std::string& path = ws.DocumentPath();
+  std::string name = path.substr(path.rfind('/') + 1);
+  ListFolderImages(ws.Folder(), kPictureExtensions, name.substr(0, name.rfind('.')) + "_html_",
+                   pictures);
   return DocumentText(bytes);
 }
 

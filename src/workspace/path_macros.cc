@@ -1,75 +1,28 @@
 #include "workspace/path_macros.h"
 
 #include <gio/gio.h>
-#include <pwd.h>
-#include <strings.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <memory>
+
+#include "platform/file_system.h"
+#include "text/ascii.h"
 
 namespace {
 
-std::string EnvironmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::string() : std::string(value);
-}
-
-std::string HomeFolder() {
-  std::string home = EnvironmentValue("HOME");
-  if (!home.empty()) return home;
-  // Services started without a login environment still have a password-database entry.
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  char buffer[4096];
-  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
-      found->pw_dir != nullptr) {
-    return found->pw_dir;
-  }
-  return {};
-}
-
-// An XDG base folder: the variable when it holds an absolute path (relative values are invalid
-// and ignored by the base-directory rules), else {home}/{fallback}.
-std::string XdgFolder(const char* variable, const char* fallback) {
-  std::string value = EnvironmentValue(variable);
-  if (!value.empty() && value[0] == '/') return value;
-  std::string home = HomeFolder();
-  if (home.empty()) return {};
-  return home + "/" + fallback;
-}
-
-// XDG_DOCUMENTS_DIR from {config}/user-dirs.dirs: a line XDG_DOCUMENTS_DIR="$HOME/Documents"
-// or an absolute path in quotes.
-std::string DocumentsFolder() {
-  std::string home = HomeFolder();
-  std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
-  if (!config.empty()) {
-    std::ifstream dirs(config + "/user-dirs.dirs");
-    std::string line;
-    constexpr std::string_view kKey = "XDG_DOCUMENTS_DIR=\"";
-    while (std::getline(dirs, line)) {
-      if (line.compare(0, kKey.size(), kKey) != 0) continue;
-      size_t end = line.find('"', kKey.size());
-      if (end == std::string::npos) break;
-      std::string value = line.substr(kKey.size(), end - kKey.size());
-      if (value.compare(0, 5, "$HOME") == 0 && !home.empty()) return home + value.substr(5);
-      if (!value.empty() && value[0] == '/') return value;
-      break;
+std::string MacroFolder(const std::string& token) {
+  static constexpr struct {
+    const char* macro;
+    KnownFolder folder;
+  } kMacros[] = {
+      {"$APPDATA", KnownFolder::kConfig},         {"$LOCAL_APPDATA", KnownFolder::kData},
+      {"$MYDOCUMENTS", KnownFolder::kDocuments},  {"$PROFILE", KnownFolder::kHome},
+      {"$PROGRAM_FILES", KnownFolder::kPrograms},
+  };
+  for (const auto& row : kMacros) {
+    if (EqualsIgnoringAsciiCase(token, row.macro)) {
+      return FileSystem::Default().KnownFolderPath(row.folder);
     }
   }
-  if (home.empty()) return {};
-  return home + "/Documents";
-}
-
-std::string MacroFolder(const std::string& token) {
-  auto is = [&](const char* macro) { return strcasecmp(token.c_str(), macro) == 0; };
-  if (is("$APPDATA")) return XdgFolder("XDG_CONFIG_HOME", ".config");
-  if (is("$LOCAL_APPDATA")) return XdgFolder("XDG_DATA_HOME", ".local/share");
-  if (is("$MYDOCUMENTS")) return DocumentsFolder();
-  if (is("$PROFILE")) return HomeFolder();
-  if (is("$PROGRAM_FILES")) return "/opt";
   return {};
 }
 
@@ -90,7 +43,7 @@ std::string ExpandPathMacros(std::string path) {
 FileKind GetFileKind(const std::string& path) {
   std::string ext = FileExtension(path);
   if (ext.empty()) return FileKind::kOther;
-  if (strcasecmp(ext.c_str(), ".swf") == 0) return FileKind::kFlash;
+  if (EqualsIgnoringAsciiCase(ext, ".swf")) return FileKind::kFlash;
   // Judged by the extension alone, as a registry lookup by extension would: the glob
   // database matches without regard to case.
   std::string name = "x" + ext;

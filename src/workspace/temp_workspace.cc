@@ -1,24 +1,17 @@
 #include "workspace/temp_workspace.h"
 
-#include <dirent.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <memory>
 
 #include "imaging/image_utils.h"
 #include "imaging/webp.h"
+#include "platform/file_system.h"
+#include "text/ascii.h"
 #include "workspace/path_macros.h"
 #include "workspace/random_chars.h"
 
 namespace {
-
-constexpr mode_t kFolderMode = 0777;  // narrowed by the process umask
 
 std::string WithSlash(std::string path) {
   if (path.empty() || path.back() != '/') path.push_back('/');
@@ -34,8 +27,9 @@ bool ClaimRequestFolder(const std::string& root, std::string& folder) {
   for (uint32_t counter = 0;; ++counter) {
     std::snprintf(number, sizeof number, "%08x", counter);
     folder = root + "/" + number;
-    if (::mkdir(folder.c_str(), kFolderMode) == 0) return true;
-    if (errno != EEXIST || counter == UINT32_MAX) return false;
+    MakeFolderResult made = FileSystem::Default().MakeFolder(folder);
+    if (made == MakeFolderResult::kMade) return true;
+    if (made != MakeFolderResult::kExists || counter == UINT32_MAX) return false;
   }
 }
 
@@ -75,7 +69,7 @@ bool ExtensionListed(const std::string& ext, const std::string& ext_list) {
     size_t bar = ext_list.find('|', start);
     if (bar == std::string::npos) bar = ext_list.size();
     std::string token = ext_list.substr(start, bar - start);
-    if (!token.empty() && strcasecmp(token.c_str(), ext.c_str()) == 0) return true;
+    if (!token.empty() && EqualsIgnoringAsciiCase(token, ext)) return true;
     start = bar + 1;
   }
   return false;
@@ -90,7 +84,7 @@ std::string SystemTempFolder() {
 
 std::string NewTempFolder() {
   std::string root = SystemTempFolder() + kWorkspaceRootName;
-  ::mkdir(root.c_str(), kFolderMode);
+  FileSystem::Default().MakeFolder(root);
   if (!IsFolder(root)) return root;
   std::string folder;
   ClaimRequestFolder(root, folder);
@@ -100,7 +94,7 @@ std::string NewTempFolder() {
 std::string NewTempFolderUnder(const std::string& base) {
   if (base.empty()) return NewTempFolder();
   std::string root = WithSlash(base) + kWorkspaceRootName;
-  ::mkdir(root.c_str(), kFolderMode);
+  FileSystem::Default().MakeFolder(root);
   std::string folder;
   if (!IsFolder(root) || !ClaimRequestFolder(root, folder)) return NewTempFolder();
   return folder;
@@ -111,7 +105,7 @@ void MakeFolderChain(const std::string& path) {
   std::string full = WithSlash(path);
   for (size_t slash = full.find('/', 1); slash != std::string::npos;
        slash = full.find('/', slash + 1)) {
-    ::mkdir(full.substr(0, slash).c_str(), kFolderMode);
+    FileSystem::Default().MakeFolder(full.substr(0, slash));
   }
 }
 
@@ -129,7 +123,7 @@ std::string TimestampPrefix() {
 
 std::string TempFileName(const std::string& folder) {
   if (folder.empty()) return {};
-  ::mkdir(folder.c_str(), kFolderMode);
+  FileSystem::Default().MakeFolder(folder);
   return WithSlash(folder) + TimestampPrefix() + ".tmp";
 }
 
@@ -162,7 +156,7 @@ std::string UniqueFilePath(const std::string& folder, const std::string& ext) {
   std::string extension = ext;
   if (!extension.empty() && extension[0] != '.') extension.insert(0, ".");
   std::string candidate = TempFileName(folder);
-  ::unlink(candidate.c_str());  // a leftover of that name
+  FileSystem::Default().DeleteFile(candidate);  // a leftover of that name
   candidate = RemoveTmpFromName(candidate) + extension;
   MakeUnique(candidate);
   return candidate;
@@ -181,13 +175,12 @@ std::string ResourceFolderPath(const std::string& document_path) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat info;
-  return !path.empty() && ::lstat(path.c_str(), &info) == 0;
+  return !path.empty() && FileSystem::Default().Status(path, FollowLinks::kNo).Exists();
 }
 
 bool IsFolder(const std::string& path) {
-  struct stat info;
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return !path.empty() &&
+         FileSystem::Default().Status(path, FollowLinks::kYes).type == FileType::kFolder;
 }
 
 void TempWorkspace::PrepareUnder(const std::string& base, const std::string& ext) {
@@ -209,23 +202,23 @@ void TempWorkspace::PrepareFor(const std::string& path, const std::string& ext) 
 
 std::string TempWorkspace::EnsureResourceFolder() {
   if (!resource_folder_.empty() && !IsFolder(resource_folder_)) {
-    ::mkdir(resource_folder_.c_str(), kFolderMode);
+    FileSystem::Default().MakeFolder(resource_folder_);
   }
   return resource_folder_;
 }
 
-bool TempWorkspace::ListResourceImages(const std::string& ext_list,
-                                       std::vector<std::string>& out) const {
-  if (resource_folder_.empty()) return false;
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(resource_folder_.c_str()), ::closedir);
-  if (dir == nullptr) return false;
+bool ListFolderImages(const std::string& folder_path, const std::string& ext_list,
+                      const std::string& name_prefix, std::vector<std::string>& out) {
+  if (folder_path.empty()) return false;
+  std::vector<FolderEntry> entries;
+  if (!FileSystem::Default().ListFolder(folder_path, entries)) return false;
   bool appended = false;
-  std::string folder = WithSlash(resource_folder_);
-  while (struct dirent* entry = ::readdir(dir.get())) {
-    std::string full = folder + entry->d_name;
-    struct stat info;
+  std::string folder = WithSlash(folder_path);
+  for (const FolderEntry& entry : entries) {
     // Only regular files: links could point anywhere, and folders are never images.
-    if (::lstat(full.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (entry.type != FileType::kRegular) continue;
+    if (entry.name.compare(0, name_prefix.size(), name_prefix) != 0) continue;
+    std::string full = folder + entry.name;
     std::string ext = FileExtension(full);
     if (ext.empty() || !ExtensionListed(ext.substr(1), ext_list)) continue;
     // The content decides, never the name: a listed extension is not enough.
@@ -234,4 +227,9 @@ bool TempWorkspace::ListResourceImages(const std::string& ext_list,
     appended = true;
   }
   return appended;
+}
+
+bool TempWorkspace::ListResourceImages(const std::string& ext_list,
+                                       std::vector<std::string>& out) const {
+  return ListFolderImages(resource_folder_, ext_list, "", out);
 }

@@ -1,54 +1,36 @@
 #include "workspace/whole_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <glib.h>
 
-#include <cerrno>
+#include <algorithm>
 
+#include "platform/file_system.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
-int Base64Value(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
+bool IsBase64Char(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
 }
 
 // Standard alphabet; other characters (line breaks) are skipped; the first '=' ends the data.
+// GLib's decoder skips the same characters but reads past a '=' and keeps an unfinished last
+// group to itself, so the text is cut at the first '=' and a last group of two or three
+// characters is padded for it.
 std::string Base64Decode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() / 4 * 3 + 3);
-  uint32_t bits = 0;
-  int count = 0;
-  for (unsigned char c : text) {
-    if (c == '=') break;
-    int value = Base64Value(c);
-    if (value < 0) continue;
-    bits = (bits << 6) | static_cast<uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      out.push_back(static_cast<char>((bits >> count) & 0xFF));
-    }
+  text = text.substr(0, text.find('='));
+  std::string out(text.size() / 4 * 3 + 3, '\0');
+  auto* bytes = reinterpret_cast<guchar*>(out.data());
+  gint state = 0;
+  guint save = 0;
+  size_t written = g_base64_decode_step(text.data(), text.size(), bytes, &state, &save);
+  size_t tail = std::count_if(text.begin(), text.end(), IsBase64Char) % 4;
+  if (tail >= 2) {
+    const char* padding = tail == 2 ? "==" : "=";
+    written += g_base64_decode_step(padding, 4 - tail, bytes + written, &state, &save);
   }
+  out.resize(written);
   return out;
 }
 
@@ -66,38 +48,16 @@ std::string WithCrLf(std::string_view text) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
+  if (FileSystem::Default().ReadWholeFile(path, contents) && !contents.empty()) return true;
   contents.clear();
-  // O_NONBLOCK: opening a pipe must not wait for a writer; it is refused below anyway.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-    ::close(fd);
-    return false;
-  }
-  contents.resize(static_cast<size_t>(info.st_size));
-  size_t done = 0;
-  while (done < contents.size()) {
-    ssize_t got = ::read(fd, contents.data() + done, contents.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  ::close(fd);
-  // A file that shrank while it was read is reported as it was found.
-  contents.resize(done);
-  if (done == 0) return false;
-  return true;
+  return false;
 }
 
 bool WriteDataFile(const std::string& path, std::string_view data, DataEncoding encoding) {
   if (path.empty()) return false;
   std::string bytes =
       encoding == DataEncoding::kBase64 && !data.empty() ? Base64Decode(data) : WithCrLf(data);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool written = WriteAll(fd, bytes.data(), bytes.size());
-  return ::close(fd) == 0 && written;
+  return FileSystem::Default().WriteFile(path, bytes, WriteMode::kTruncate);
 }
 
 bool WriteDataFile(const TempWorkspace& workspace, std::string_view data, DataEncoding encoding) {

@@ -108,9 +108,9 @@ TEST(HtmlStyleBlocks, ListsImportsWithOwnerAndPlace) {
   EXPECT_TRUE(blocks[1].in_body);
   ASSERT_EQ(blocks[0].imports.size(), 3u);
   EXPECT_EQ(blocks[0].imports[0].url, "a.css");
-  EXPECT_EQ(blocks[0].imports[0].specification, "url(\"a.css\")");
+  EXPECT_EQ(blocks[0].imports[0].prelude, "url(\"a.css\")");
   EXPECT_EQ(blocks[0].imports[1].url, "b.css");
-  EXPECT_EQ(blocks[0].imports[1].specification, "'b.css' screen");
+  EXPECT_EQ(blocks[0].imports[1].prelude, "'b.css' screen");
   EXPECT_EQ(blocks[0].imports[2].url, "last.css");
   EXPECT_FALSE(blocks[0].imports[2].terminated);
   EXPECT_TRUE(blocks[0].imports[0].terminated);

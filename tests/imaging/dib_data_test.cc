@@ -13,7 +13,7 @@
 
 namespace {
 
-struct DibSpec {
+struct DibLayout {
   int32_t width = 2;
   int32_t height = 2;
   uint16_t bit_count = 24;
@@ -27,7 +27,7 @@ struct DibSpec {
   size_t trailing = 0;            // zero bytes after the pixels
 };
 
-std::string BuildDib(const DibSpec& s) {
+std::string BuildDib(const DibLayout& s) {
   std::string d;
   Put32(&d, s.header_size);
   Put32(&d, static_cast<uint32_t>(s.width));
@@ -68,7 +68,7 @@ class DibDataTest : public ::testing::Test {
 };
 
 TEST_F(DibDataTest, OneBitWithFullTable) {
-  DibSpec s;
+  DibLayout s;
   s.width = 3;
   s.height = 2;
   s.bit_count = 1;
@@ -84,7 +84,7 @@ TEST_F(DibDataTest, OneBitWithFullTable) {
 }
 
 TEST_F(DibDataTest, FourBitShortTableWithRoomForTheFullOne) {
-  DibSpec s;
+  DibLayout s;
   s.width = 2;
   s.height = -1;  // top-down
   s.bit_count = 4;
@@ -112,7 +112,7 @@ TEST_F(DibDataTest, FourBitShortTableWithRoomForTheFullOne) {
 }
 
 TEST_F(DibDataTest, EightBitShortTableWithoutRoomIsRefused) {
-  DibSpec s;
+  DibLayout s;
   s.width = 4;
   s.height = 1;
   s.bit_count = 8;
@@ -129,7 +129,7 @@ TEST_F(DibDataTest, EightBitShortTableWithoutRoomIsRefused) {
 }
 
 TEST_F(DibDataTest, EightBitFullTable) {
-  DibSpec s;
+  DibLayout s;
   s.width = 2;
   s.height = 2;
   s.bit_count = 8;
@@ -144,7 +144,7 @@ TEST_F(DibDataTest, EightBitFullTable) {
 }
 
 TEST_F(DibDataTest, SixteenBitFieldsWithZeroMasksGetTheDefaults) {
-  DibSpec s;
+  DibLayout s;
   s.width = 2;
   s.height = 1;
   s.bit_count = 16;
@@ -176,7 +176,7 @@ TEST_F(DibDataTest, SixteenBitFieldsWithZeroMasksGetTheDefaults) {
 }
 
 TEST_F(DibDataTest, SixteenBitFieldsDeriveShiftsFromMasks) {
-  DibSpec s;
+  DibLayout s;
   s.width = 1;
   s.height = 1;
   s.bit_count = 16;
@@ -195,7 +195,7 @@ TEST_F(DibDataTest, SixteenBitFieldsDeriveShiftsFromMasks) {
 
 TEST_F(DibDataTest, TwentyFourBitRowsTopDownAndBottomUp) {
   // Two rows of 2 pixels; each row is padded to 8 bytes. Stored first: blue, then red.
-  DibSpec s;
+  DibLayout s;
   s.width = 2;
   s.bit_count = 24;
   s.pixels = std::string("\xFF\0\0\xFF\0\0\0\0\0\0\xFF\0\0\xFF\0\0", 16);
@@ -219,7 +219,7 @@ TEST_F(DibDataTest, TwentyFourBitRowsTopDownAndBottomUp) {
 }
 
 TEST_F(DibDataTest, ThirtyTwoBit) {
-  DibSpec s;
+  DibLayout s;
   s.width = 2;
   s.height = -2;
   s.bit_count = 32;
@@ -230,31 +230,31 @@ TEST_F(DibDataTest, ThirtyTwoBit) {
 }
 
 TEST_F(DibDataTest, RefusesMalformedHeaders) {
-  DibSpec good;
+  DibLayout good;
   good.width = 1;
   good.height = 1;
   good.pixels = std::string(4, '\0');
   struct Row {
     const char* what;
-    DibSpec spec;
+    DibLayout layout;
   } rows[] = {
       {"124-byte header", good},       {"zero height", good},
       {"negative width", good},        {"12-bit depth", good},
       {"rows beyond the block", good}, {"image size beyond the block", good},
   };
-  rows[0].spec.header_size = 124;
-  rows[1].spec.height = 0;
-  rows[2].spec.width = -1;
-  rows[3].spec.bit_count = 12;
-  rows[4].spec.height = 3;
-  rows[5].spec.compression = 1;  // run-length: the stated size counts
-  rows[5].spec.bit_count = 8;
-  rows[5].spec.palette.assign(256, 0);
-  rows[5].spec.size_image = 4096;
+  rows[0].layout.header_size = 124;
+  rows[1].layout.height = 0;
+  rows[2].layout.width = -1;
+  rows[3].layout.bit_count = 12;
+  rows[4].layout.height = 3;
+  rows[5].layout.compression = 1;  // run-length: the stated size counts
+  rows[5].layout.bit_count = 8;
+  rows[5].layout.palette.assign(256, 0);
+  rows[5].layout.size_image = 4096;
   for (const Row& row : rows) {
     errno = 0;
     CDibData holder;
-    EXPECT_FALSE(holder.Attach(MakeGlobalBlock(BuildDib(row.spec)))) << row.what;
+    EXPECT_FALSE(holder.Attach(MakeGlobalBlock(BuildDib(row.layout)))) << row.what;
     EXPECT_EQ(errno, EINVAL) << row.what;
   }
 }
@@ -271,7 +271,7 @@ TEST_F(DibDataTest, AttachErrors) {
   EXPECT_FALSE(holder.Attach(MakeGlobalBlock(std::string(39, '\0'))));
   EXPECT_EQ(errno, ENOENT);
 
-  DibSpec s;
+  DibLayout s;
   s.width = 1;
   s.height = 1;
   s.pixels = std::string(4, '\0');
@@ -282,7 +282,7 @@ TEST_F(DibDataTest, AttachErrors) {
 }
 
 TEST_F(DibDataTest, UncompressedRowsAreWrittenWhateverTheStatedSize) {
-  DibSpec s;
+  DibLayout s;
   s.width = 2;
   s.height = 2;
   s.size_image = 8;  // says one row; the header describes two
@@ -296,7 +296,7 @@ TEST_F(DibDataTest, UncompressedRowsAreWrittenWhateverTheStatedSize) {
 }
 
 TEST_F(DibDataTest, DetachHandsTheBlockBackUnlocked) {
-  DibSpec s;
+  DibLayout s;
   s.width = 1;
   s.height = 1;
   s.pixels = std::string(4, '\0');
@@ -316,7 +316,7 @@ TEST_F(DibDataTest, DetachHandsTheBlockBackUnlocked) {
 }
 
 TEST_F(DibDataTest, ReleaseUnlocksAndGivesUpItsShare) {
-  DibSpec s;
+  DibLayout s;
   s.width = 1;
   s.height = 1;
   s.pixels = std::string(4, '\0');
@@ -330,7 +330,7 @@ TEST_F(DibDataTest, ReleaseUnlocksAndGivesUpItsShare) {
 }
 
 TEST_F(DibDataTest, SaveAsBmpFailures) {
-  DibSpec s;
+  DibLayout s;
   s.width = 1;
   s.height = 1;
   s.pixels = std::string(4, '\0');

@@ -5,7 +5,7 @@
 
 #include "image_test_support.h"
 #include "imaging/image_utils.h"
-#include "workspace/editor_folder.h"
+#include "platform/file_system.h"
 
 namespace {
 

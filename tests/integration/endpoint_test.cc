@@ -3,6 +3,9 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -203,6 +206,65 @@ TEST_F(EndpointTest, OldTlsVersionsAreRefused) {
   ASSERT_TRUE(tls12.Connect());
   RawTlsConnection tls13(TLS1_3_VERSION, TLS1_3_VERSION);
   ASSERT_TRUE(tls13.Connect());
+}
+
+// The system's OpenSSL settings (TLS 1.2 at least, security level 2 on Debian) refuse TLS 1.1
+// by themselves. With them lowered to allow TLS 1.0, only the service's own minimum refuses it.
+TEST(TlsMinimum, TlsBelowOneTwoIsRefusedEvenWhereTheSystemAllowsIt) {
+  ServiceProcess service;
+  std::string config = service.folder() + "openssl-permissive.cnf";
+  std::ofstream(config) << "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\n"
+                           "system_default = defaults\n[defaults]\nMinProtocol = TLSv1\n"
+                           "CipherString = DEFAULT@SECLEVEL=0\n";
+  const char* saved = std::getenv("OPENSSL_CONF");
+  std::string saved_value = saved != nullptr ? saved : "";
+  setenv("OPENSSL_CONF", config.c_str(), 1);
+  bool started = service.Start();
+  if (saved != nullptr) {
+    setenv("OPENSSL_CONF", saved_value.c_str(), 1);
+  } else {
+    unsetenv("OPENSSL_CONF");
+  }
+  ASSERT_TRUE(started);
+  RawTlsConnection tls11(TLS1_1_VERSION, TLS1_1_VERSION);
+  EXPECT_FALSE(tls11.Connect());
+  RawTlsConnection tls12(TLS1_2_VERSION, TLS1_2_VERSION);
+  EXPECT_TRUE(tls12.Connect());
+}
+
+// Ten small requests on one connection. A server of the same library with Nagle's algorithm
+// left on holds back the second part of each answer until the client's delayed
+// acknowledgement (about 40 ms); the service must not, so it takes a fraction of that time.
+TEST_F(EndpointTest, AnswersAreNotHeldBackByNagle) {
+  httplib::SSLServer nagle(service_.certificate_path().c_str(),
+                           (service_.folder() + "localhost-key.pem").c_str());
+  nagle.set_tcp_nodelay(false);
+  nagle.Post("/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content(kVersionAnswer, "text/plain;charset=UTF-8");
+  });
+  int port = nagle.bind_to_any_port("127.0.0.1");
+  ASSERT_GT(port, 0);
+  std::thread server([&] { nagle.listen_after_bind(); });
+  auto ten_requests = [](httplib::SSLClient& client) {
+    client.set_tcp_nodelay(true);
+    client.set_keep_alive(true);
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; ++i) {
+      auto res = client.Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}", "text/plain");
+      EXPECT_TRUE(res && res->status == 200);
+    }
+    return std::chrono::steady_clock::now() - start;
+  };
+  auto service_client = service_.Client();
+  httplib::SSLClient nagle_client("127.0.0.1", port);
+  nagle_client.enable_server_certificate_verification(false);
+  auto service_time = ten_requests(*service_client);
+  auto nagle_time = ten_requests(nagle_client);
+  nagle.stop();
+  server.join();
+  EXPECT_LT(service_time * 3, nagle_time)
+      << std::chrono::duration_cast<std::chrono::milliseconds>(service_time).count() << " ms vs "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(nagle_time).count() << " ms";
 }
 
 TEST_F(EndpointTest, LogsEachCommandOnItsOwnLine) {

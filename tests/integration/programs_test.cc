@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <filesystem>
-#include <string>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "integration/service_fixture.h"
@@ -115,6 +115,7 @@ TEST_F(UpdateHtmlTest, AnswersWhatTheWordProcessorLeft) {
       {"same-second", 1, "/body>\x01", 1},
       {"utf16", 1, "<p>\xC3\xA9\xE4\xB8\xAD</p>", 1},
       {"edit,picture", 1, "<p>edited</p>", 2},
+      {"edit,lo-picture", 1, "<p>edited</p>", 2},
       {"picture", 0, "</body></html>", -1},  // pictures without a save are not returned
       {"delete", 1, "", -1},
   };

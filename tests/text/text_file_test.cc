@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
-#include "protocol/text_conversion.h"
+#include "support/scratch_folder.h"
 #include "text/charset_table.h"
 #include "text/code_page.h"
-#include "support/scratch_folder.h"
+#include "text/text_conversion.h"
 
 namespace {
 

@@ -14,6 +14,8 @@
 //                  old modification time, to the nanosecond
 //     utf16        write the document as UTF-16LE with a mark ("<p>\u00e9\u4e2d</p>")
 //     picture      write a PNG picture into the document's companion folder ({name}.files)
+//     lo-picture   write a PNG picture beside the document as LibreOffice names it
+//                  ({name}_html_{hash}.png)
 //     delete       delete the document
 //     med          write "MED1" to the path after "medfile="
 //     png          write a PNG picture to the path after "output="
@@ -209,6 +211,8 @@ int main(int argc, char** argv) {
       std::string folder = document.substr(0, document.rfind('.')) + ".files";
       mkdir(folder.c_str(), 0755);
       Write(folder + "/picture.png", Png());
+    } else if (action == "lo-picture") {
+      Write(document.substr(0, document.rfind('.')) + "_html_f9655bac4bb61131.png", Png());
     } else if (action == "delete") {
       unlink(document.c_str());
     } else if (action == "med") {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "workspace/editor_folder.h"
+#include "platform/file_system.h"
 #include "support/scratch_folder.h"
 
 namespace {

@@ -57,6 +57,8 @@ TEST(WriteDataFileTest, Base64SkipsLineBreaksAndStopsAtPadding) {
       {"Zm9vYmE=", "fooba"},
       {"  Zg\n=\n=", "f"},
       {"!!!", ""},
+      {"Zm9vY", "foo"},            // a lone last character carries no whole byte
+      {"Zm9v\xC3\xA9Yg", "foob"},  // bytes outside the alphabet are skipped
   };
   for (const Row& row : rows) {
     ASSERT_TRUE(WriteDataFile(temp / "b.bin", row.text, DataEncoding::kBase64));

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 #include "text/text_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,4 +1,4 @@
-#include "protocol/text_conversion.h"
+#include "text/text_conversion.h"
 
 #include <gtest/gtest.h>
 

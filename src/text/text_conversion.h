@@ -1,5 +1,5 @@
-#ifndef ORVO_PROTOCOL_TEXT_CONVERSION_H_
-#define ORVO_PROTOCOL_TEXT_CONVERSION_H_
+#ifndef ORVO_TEXT_TEXT_CONVERSION_H_
+#define ORVO_TEXT_TEXT_CONVERSION_H_
 
 #include <string>
 #include <string_view>
@@ -15,4 +15,4 @@ std::string Utf8ToWide(std::string_view text);
 // Whether text is valid UTF-8 in the sense above.
 bool IsValidUtf8(std::string_view text);
 
-#endif  // ORVO_PROTOCOL_TEXT_CONVERSION_H_
+#endif  // ORVO_TEXT_TEXT_CONVERSION_H_

@@ -1,0 +1,22 @@
+#ifndef ORVO_PLATFORM_NETWORK_H_
+#define ORVO_PLATFORM_NETWORK_H_
+
+#include <string>
+
+// The few socket settings the HTTPS endpoint makes itself; the HTTP library does the rest.
+
+// The first address of host whose address family this machine can open a socket for, as
+// numeric text ("127.0.0.1", "::1"); host itself when it cannot be resolved. Listening on
+// exactly one address keeps a second instance from binding the other family's loopback address
+// while the first instance holds this one.
+std::string FirstUsableAddress(const std::string& host);
+
+// Sets SO_REUSEADDR, and only that, on the socket: no port sharing, so a second instance cannot
+// bind the same port and take half of the connections.
+void SetAddressReuseOnly(int socket);
+
+// A peer that closes its connection early must not end the process with SIGPIPE. Call once at
+// start-up.
+void IgnoreBrokenPipes();
+
+#endif  // ORVO_PLATFORM_NETWORK_H_

@@ -1,0 +1,178 @@
+// The file-system seam's contract, run against this platform's implementation.
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "support/scratch_folder.h"
+
+namespace {
+
+using scratch::Exists;
+using scratch::ReadFile;
+using scratch::WriteFile;
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  FileSystem& fs_ = FileSystem::Default();
+  scratch::ScratchFolder temp_;
+};
+
+TEST_F(FileSystemTest, WriteModesCreateTruncateOrRefuse) {
+  WriteFile(temp_ / "old", "old contents");
+  ASSERT_EQ(symlink((temp_ / "nowhere").c_str(), (temp_ / "dangling").c_str()), 0);
+  struct Row {
+    const char* name;
+    WriteMode mode;
+    bool written;
+    const char* contents_after;
+  } rows[] = {
+      {"old", WriteMode::kTruncate, true, "new"},
+      {"fresh", WriteMode::kTruncate, true, "new"},
+      {"old2", WriteMode::kExclusive, true, "new"},
+      {"old", WriteMode::kExclusive, false, "new"},  // written by the first row
+      {"dangling", WriteMode::kExclusive, false, ""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(fs_.WriteFile(temp_ / row.name, "new", row.mode), row.written) << row.name;
+    EXPECT_EQ(ReadFile(temp_ / row.name), row.contents_after) << row.name;
+  }
+  EXPECT_FALSE(Exists(temp_ / "nowhere"));  // the link was not followed
+  EXPECT_FALSE(fs_.WriteFile(temp_ / "missing/f", "x", WriteMode::kTruncate));
+}
+
+TEST_F(FileSystemTest, FailedWriteRemovesThePartialFileButNeverADevice) {
+  // A file size limit makes the write fail half-way, as a full disk would.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 4;
+  sighandler_t old_handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool written = fs_.WriteFile(temp_ / "big", "more than four bytes", WriteMode::kTruncate);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(Exists(temp_ / "big"));
+
+  EXPECT_FALSE(fs_.WriteFile("/dev/full", "x", WriteMode::kTruncate));
+  EXPECT_TRUE(Exists("/dev/full"));
+}
+
+TEST_F(FileSystemTest, MoveAndCopyNeverOverwrite) {
+  WriteFile(temp_ / "a", "A");
+  WriteFile(temp_ / "b", "B");
+  EXPECT_FALSE(fs_.MoveFile(temp_ / "a", temp_ / "b"));
+  EXPECT_FALSE(fs_.CopyFile(temp_ / "a", temp_ / "b"));
+  EXPECT_EQ(ReadFile(temp_ / "a"), "A");
+  EXPECT_EQ(ReadFile(temp_ / "b"), "B");
+
+  EXPECT_TRUE(fs_.CopyFile(temp_ / "a", temp_ / "c"));
+  EXPECT_EQ(ReadFile(temp_ / "c"), "A");
+  EXPECT_TRUE(fs_.MoveFile(temp_ / "c", temp_ / "d"));
+  EXPECT_FALSE(Exists(temp_ / "c"));
+  EXPECT_EQ(ReadFile(temp_ / "d"), "A");
+  EXPECT_FALSE(fs_.CopyFile(temp_ / "missing", temp_ / "e"));
+  EXPECT_FALSE(fs_.CopyFile(temp_.path(), temp_ / "e"));  // not a regular file
+  EXPECT_FALSE(Exists(temp_ / "e"));
+}
+
+TEST_F(FileSystemTest, ReadWholeFileAndMapAcceptOnlyRegularFiles) {
+  WriteFile(temp_ / "f", std::string("a\0b", 3));
+  WriteFile(temp_ / "empty", "");
+  ASSERT_EQ(mkfifo((temp_ / "pipe").c_str(), 0600), 0);
+  const std::string kBytes("a\0b", 3);
+  struct Row {
+    std::string path;
+    bool read;
+    std::string contents;
+    bool mapped;
+  } rows[] = {
+      {temp_ / "f", true, kBytes, true},  {temp_ / "empty", true, "", false},
+      {temp_ / "pipe", false, "", false},  // would block without a writer
+      {temp_.path(), false, "", false},   {temp_ / "missing", false, "", false},
+      {"/dev/zero", false, "", false},
+  };
+  for (const Row& row : rows) {
+    std::string contents = "stale";
+    EXPECT_EQ(fs_.ReadWholeFile(row.path, contents), row.read) << row.path;
+    EXPECT_EQ(contents, row.contents) << row.path;
+    EXPECT_EQ(fs_.MapReadOnly(row.path) != nullptr, row.mapped) << row.path;
+  }
+  std::string contents;
+  EXPECT_FALSE(fs_.ReadWholeFile(temp_ / "f", contents, 2));
+  EXPECT_TRUE(fs_.ReadWholeFile(temp_ / "f", contents, 3));
+  std::unique_ptr<MappedFile> mapped = fs_.MapReadOnly(temp_ / "f");
+  ASSERT_NE(mapped, nullptr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapped->data()), mapped->size()), kBytes);
+}
+
+TEST_F(FileSystemTest, StatusKeepsNanosecondsAndTellsLinksApart) {
+  WriteFile(temp_ / "f", "12345");
+  struct timespec times[2] = {{1700000000, 123456789}, {1700000000, 987654321}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (temp_ / "f").c_str(), times, 0), 0);
+  ASSERT_EQ(symlink("f", (temp_ / "link").c_str()), 0);
+  FileStatus followed = fs_.Status(temp_ / "link", FollowLinks::kYes);
+  EXPECT_EQ(followed.type, FileType::kRegular);
+  EXPECT_EQ(followed.size, 5u);
+  EXPECT_EQ(followed.modified_seconds, 1700000000);
+  EXPECT_EQ(followed.modified_nanoseconds, 987654321);
+  EXPECT_EQ(fs_.Status(temp_ / "link", FollowLinks::kNo).type, FileType::kLink);
+  EXPECT_EQ(fs_.Status(temp_.path(), FollowLinks::kNo).type, FileType::kFolder);
+  EXPECT_FALSE(fs_.Status(temp_ / "missing", FollowLinks::kYes).Exists());
+}
+
+TEST_F(FileSystemTest, MakeFolderAndListOneLevel) {
+  EXPECT_EQ(fs_.MakeFolder(temp_ / "d"), MakeFolderResult::kMade);
+  EXPECT_EQ(fs_.MakeFolder(temp_ / "d"), MakeFolderResult::kExists);
+  EXPECT_EQ(fs_.MakeFolder(temp_ / "missing/d"), MakeFolderResult::kFailed);
+  WriteFile(temp_ / "d/file", "x");
+  ASSERT_EQ(mkdir((temp_ / "d/sub").c_str(), 0700), 0);
+  WriteFile(temp_ / "d/sub/deeper", "x");
+  ASSERT_EQ(symlink("sub", (temp_ / "d/link").c_str()), 0);
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(fs_.ListFolder(temp_ / "d", entries));
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].name, "file");
+  EXPECT_EQ(entries[0].type, FileType::kRegular);
+  EXPECT_EQ(entries[1].name, "link");
+  EXPECT_EQ(entries[1].type, FileType::kLink);
+  EXPECT_EQ(entries[2].name, "sub");
+  EXPECT_EQ(entries[2].type, FileType::kFolder);
+  EXPECT_FALSE(fs_.ListFolder(temp_ / "d/file", entries));
+}
+
+TEST_F(FileSystemTest, DeleteTreeRemovesLinksNotTheirTargets) {
+  ASSERT_EQ(mkdir((temp_ / "outside").c_str(), 0700), 0);
+  WriteFile(temp_ / "outside/keep", "x");
+  ASSERT_EQ(mkdir((temp_ / "tree").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((temp_ / "tree/sub").c_str(), 0700), 0);
+  WriteFile(temp_ / "tree/sub/f", "x");
+  ASSERT_EQ(symlink((temp_ / "outside").c_str(), (temp_ / "tree/sub/out").c_str()), 0);
+  std::vector<std::string> reports;
+  auto observer = [&](const std::string& path, bool is_folder, bool deleted) {
+    reports.push_back(path.substr(temp_.path().size()) + (is_folder ? " folder " : " file ") +
+                      (deleted ? "ok" : "failed"));
+  };
+  EXPECT_TRUE(fs_.DeleteTree(temp_ / "tree", observer));
+  std::sort(reports.begin(), reports.begin() + 2);  // listing order within sub
+  EXPECT_EQ(reports, (std::vector<std::string>{"/tree/sub/f file ok", "/tree/sub/out file ok",
+                                               "/tree/sub folder ok", "/tree folder ok"}));
+  EXPECT_TRUE(Exists(temp_ / "outside/keep"));
+
+  reports.clear();
+  ASSERT_EQ(symlink((temp_ / "outside").c_str(), (temp_ / "folder-link").c_str()), 0);
+  EXPECT_FALSE(fs_.DeleteFolderFiles(temp_ / "folder-link", observer));
+  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(Exists(temp_ / "outside/keep"));
+}
+
+}  // namespace

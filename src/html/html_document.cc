@@ -125,6 +125,8 @@ struct HtmlDocument::Impl {
   std::unordered_map<int, std::vector<PendingAttribute>> pending;
   std::vector<HtmlStyleBlock> blocks;
   std::vector<std::vector<ImportSource>> imports;
+  std::vector<size_t> block_text_begins;  // where each style block's text starts in text
+  std::vector<SourceEdit> style_edits;    // made by ReplaceStyleText, offsets into text
 
   void Clear();
   bool Valid(int element) const {
@@ -214,6 +216,8 @@ void HtmlDocument::Impl::Clear() {
   pending.clear();
   blocks.clear();
   imports.clear();
+  block_text_begins.clear();
+  style_edits.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -394,8 +398,10 @@ void TreeReader::AddStyleBlock(int index) {
   block.element = index;
   block.in_body = doc_.elements[index].in_body;
   std::vector<HtmlDocument::Impl::ImportSource> sources;
+  size_t text_begin = kNone;
   if (doc_.elements[index].has_start_tag) {
     size_t begin = s.tag_end;
+    text_begin = begin;
     size_t end = s.end_tag_begin != kNone ? s.end_tag_begin : s.inner_hi;
     if (end > begin) block.text = doc_.text.substr(begin, end - begin);
     for (CssImport& rule : FindCssImports(block.text)) {
@@ -411,6 +417,7 @@ void TreeReader::AddStyleBlock(int index) {
   }
   doc_.blocks.push_back(std::move(block));
   doc_.imports.push_back(std::move(sources));
+  doc_.block_text_begins.push_back(text_begin);
 }
 
 }  // namespace
@@ -596,6 +603,16 @@ bool HtmlDocument::ReplaceImportUrl(size_t block, size_t import, std::string_vie
   return true;
 }
 
+bool HtmlDocument::ReplaceStyleText(size_t block, size_t offset, size_t length,
+                                    std::string replacement) {
+  if (block >= impl_->blocks.size() || impl_->block_text_begins[block] == kNone) return false;
+  const std::string& text = impl_->blocks[block].text;
+  if (offset > text.size() || length > text.size() - offset) return false;
+  impl_->style_edits.push_back(
+      SourceEdit{impl_->block_text_begins[block] + offset, length, std::move(replacement)});
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Serialisation
 
@@ -636,7 +653,7 @@ void HtmlDocument::Impl::AttributeEdits(int element, std::vector<SourceEdit>& ed
 }
 
 std::vector<SourceEdit> HtmlDocument::Impl::Edits() const {
-  std::vector<SourceEdit> edits;
+  std::vector<SourceEdit> edits = style_edits;
   for (const auto& [element, list] : pending) AttributeEdits(element, edits);
   for (const std::vector<ImportSource>& block : imports) {
     for (const ImportSource& import : block) {
@@ -689,6 +706,13 @@ std::string HtmlDocument::OuterHtml() const {
   size_t lo = html.lo == kNone ? 0 : html.lo;
   size_t hi = html.lo == kNone ? 0 : html.hi;
   return ApplySourceEdits(impl_->text, lo, hi, edits);
+}
+
+std::string HtmlDocument::SourceWithEdits() const {
+  if (!impl_->loaded) return {};
+  std::vector<SourceEdit> edits = impl_->Edits();
+  SortSourceEdits(edits);
+  return ApplySourceEdits(impl_->text, 0, impl_->text.size(), edits);
 }
 
 std::string HtmlDocument::BodyInnerHtml() const {

@@ -106,10 +106,20 @@ class HtmlDocument {
   // indexes out of range.
   bool ReplaceImportUrl(size_t block, size_t import, std::string_view url);
 
+  // Replaces text[offset, offset + length) of one style block's text (HtmlStyleBlock::text) by
+  // replacement, in place. False, changing nothing, for a range outside the text or a block
+  // whose text is not in the loaded bytes. An edit that overlaps another one is dropped when
+  // text is asked for.
+  bool ReplaceStyleText(size_t block, size_t offset, size_t length, std::string replacement);
+
   // The document element's outer HTML with the edits applied. When the source leaves out the
   // html, head or body tags, they are written around the original bytes as a browser's
   // document would hold them. Empty without a document.
   std::string OuterHtml() const;
+
+  // The whole text as loaded with the edits applied and nothing added: what a saved page
+  // should hold after its references were changed. Empty without a document.
+  std::string SourceWithEdits() const;
 
   // The body's inner HTML with the edits applied; empty without a body.
   std::string BodyInnerHtml() const;

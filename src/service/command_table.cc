@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "math/math_object_command.h"
+#include "mime/mime_decode_command.h"
 #include "protocol/command_table.h"
 #include "protocol/small_commands.h"
 #include "protocol/version_command.h"
@@ -14,7 +15,7 @@ namespace {
 // builder here and linking its library into orvo_commands.
 constexpr CommandEntry kServiceCommands[] = {
     {1, nullptr, nullptr},
-    {2, nullptr, nullptr},
+    {2, RunMimeDecodeCommand, BuildMimeDecodePdu},
     {3, nullptr, nullptr},
     {4, nullptr, nullptr},
     {5, RunUpdateHtmlCommand, BuildUpdateHtmlPdu},

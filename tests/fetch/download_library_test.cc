@@ -10,6 +10,7 @@
 #include "download/http_interface.h"
 #include "fetch/temp_folder.h"
 #include "fetch/test_http_server.h"
+#include "support/exported_symbols.h"
 
 namespace {
 
@@ -43,18 +44,9 @@ class DownloadLibraryTest : public testing::Test {
 TEST(DownloadLibraryFile, ExportsOnlyItsTwoEntryPoints) {
   // Symbols of the implementation, of libstdc++ and of libcurl stay inside the library, so that
   // it cannot clash with the host's own copies.
-  std::string command = "nm -D --defined-only '" + std::string(FETCH_TEST_DIST_DIR) +
-                        "orvohttp8.so' | awk '{print $3}'";
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::set<std::string> exported;
-  char line[512];
-  while (fgets(line, sizeof line, pipe) != nullptr) {
-    std::string name(line);
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-    if (!name.empty()) exported.insert(name);
-  }
-  ASSERT_EQ(pclose(pipe), 0);
+  bool ok = false;
+  auto exported = scratch::ExportedSymbols(std::string(FETCH_TEST_DIST_DIR) + "orvohttp8.so", &ok);
+  ASSERT_TRUE(ok);
   EXPECT_EQ(exported, (std::set<std::string>{"GetHttpInterface", "SetUserAgent"}));
 }
 

@@ -1,0 +1,35 @@
+#ifndef ORVO_COMPONENTS_MIME_CODEC_ARCHIVE_ENCODER_H_
+#define ORVO_COMPONENTS_MIME_CODEC_ARCHIVE_ENCODER_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mimecodec {
+
+struct EncodeSettings {
+  int encode_type = 3;  // 1 8bit, 2 quoted-printable, else base64
+  std::string charset = "utf-8";
+};
+
+// One record of the resource list: "cid|path|stored name|media type|".
+struct ResourceRecord {
+  std::string content_id;
+  std::string path;
+  std::string name;
+  std::string media_type;
+};
+
+// Splits the list into records; a trailing piece of fewer than four fields is ignored.
+std::vector<ResourceRecord> ParseResourceList(std::string_view list);
+
+// Writes the archive of page and resources (format in mime_codec_interface.h). On success
+// *archive is a zero-terminated text allocated with g_malloc (free with g_free) of
+// *archive_length bytes. GMime must be initialised.
+bool EncodeArchive(std::string_view page, const std::vector<ResourceRecord>& resources,
+                   const EncodeSettings& settings, char** archive, size_t* archive_length);
+
+}  // namespace mimecodec
+
+#endif  // ORVO_COMPONENTS_MIME_CODEC_ARCHIVE_ENCODER_H_

@@ -1,0 +1,98 @@
+// The export of mimearchivecodec.so: "GetMimeArchiveCodec". Everything else in the component
+// is hidden (see exports.map).
+#include <glib.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "archive_decoder.h"
+#include "archive_encoder.h"
+#include "gmime_setup.h"
+#include "mime_codec_interface.h"
+
+struct MimeArchiveCodec {
+  mimecodec::EncodeSettings settings;
+  // Accepted for the caller's sake; the archive format has nothing they could change.
+  int32_t range = 0;
+  int32_t integer_option = 2;
+  int16_t boolean_option = -1;
+};
+
+namespace {
+
+constexpr int32_t kOk = 0;
+constexpr int32_t kFailed = static_cast<int32_t>(0x80004005);       // E_FAIL
+constexpr int32_t kBadArgument = static_cast<int32_t>(0x80070057);  // E_INVALIDARG
+
+MimeArchiveCodec* Create() {
+  mimecodec::EnsureGMime();
+  return new (std::nothrow) MimeArchiveCodec();
+}
+
+int32_t PutEncodeRange(MimeArchiveCodec* codec, int32_t range) {
+  if (codec == nullptr) return kBadArgument;
+  codec->range = range;
+  return kOk;
+}
+
+int32_t PutEncodeType(MimeArchiveCodec* codec, int32_t type) {
+  if (codec == nullptr) return kBadArgument;
+  codec->settings.encode_type = type;
+  return kOk;
+}
+
+int32_t Decode(MimeArchiveCodec* codec, const char* archive, size_t length, const char* folder) {
+  if (codec == nullptr || archive == nullptr || folder == nullptr) return kBadArgument;
+  return mimecodec::DecodeArchive(std::string_view(archive, length), folder) ? kOk : kFailed;
+}
+
+int32_t PutCharset(MimeArchiveCodec* codec, const char* charset) {
+  if (codec == nullptr || charset == nullptr) return kBadArgument;
+  codec->settings.charset = charset;
+  return kOk;
+}
+
+int32_t Encode(MimeArchiveCodec* codec, const unsigned char* page, size_t page_length,
+               const char* resources, char** archive, size_t* archive_length) {
+  if (archive != nullptr) *archive = nullptr;
+  if (archive_length != nullptr) *archive_length = 0;
+  if (codec == nullptr || (page == nullptr && page_length > 0) || archive == nullptr ||
+      archive_length == nullptr) {
+    return kBadArgument;
+  }
+  std::string_view page_bytes(reinterpret_cast<const char*>(page), page_length);
+  auto records = mimecodec::ParseResourceList(resources == nullptr ? "" : resources);
+  return mimecodec::EncodeArchive(page_bytes, records, codec->settings, archive, archive_length)
+             ? kOk
+             : kFailed;
+}
+
+int32_t PutIntegerOption(MimeArchiveCodec* codec, int32_t value) {
+  if (codec == nullptr) return kBadArgument;
+  codec->integer_option = value;
+  return kOk;
+}
+
+int32_t PutBooleanOption(MimeArchiveCodec* codec, int16_t value) {
+  if (codec == nullptr) return kBadArgument;
+  codec->boolean_option = value;
+  return kOk;
+}
+
+void Release(MimeArchiveCodec* codec) { delete codec; }
+
+void FreeText(char* text) { g_free(text); }
+
+constexpr MimeArchiveCodecInterface kInterface = {
+    Create, PutEncodeRange,   PutEncodeType,    Decode,  PutCharset,
+    Encode, PutIntegerOption, PutBooleanOption, Release, FreeText,
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const MimeArchiveCodecInterface*
+GetMimeArchiveCodec(void) {
+  return &kInterface;
+}

@@ -1,0 +1,45 @@
+#ifndef ORVO_COMPONENTS_MIME_CODEC_PAGE_REFERENCES_H_
+#define ORVO_COMPONENTS_MIME_CODEC_PAGE_REFERENCES_H_
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace mimecodec {
+
+// Where each part of an archive went, looked up by the references a page makes to it.
+class PartReferences {
+ public:
+  // page_location: the page part's Content-Location ("" when it has none); relative references
+  // and relative part locations are resolved against it.
+  explicit PartReferences(std::string page_location);
+
+  // A part written as file_name; content_id without '<' '>', location as written (either may
+  // be empty). The first part to claim a key keeps it.
+  void Add(std::string_view content_id, std::string_view location, const std::string& file_name);
+
+  // The file name a reference from the page points to: "cid:" + a Content-ID (the scheme
+  // without regard to case), a part's location as written, or the reference resolved against
+  // the page's location. Null when it names no part.
+  const std::string* Find(std::string_view reference) const;
+
+  bool empty() const { return by_id_.empty() && by_location_.empty(); }
+
+ private:
+  std::string Resolve(std::string_view reference) const;
+
+  std::string page_location_;
+  std::unordered_map<std::string, std::string> by_id_;
+  std::unordered_map<std::string, std::string> by_location_;
+};
+
+// The page with every reference that names a part rewritten to the part's file name: element
+// attributes that carry URLs (src, href, background, lowsrc, data, poster, dynsrc), background
+// and list-style images of inline styles, and every url() and @import of style blocks. Edits are spliced
+// into the page's own bytes, so everything else stays as it was. A page the HTML engine cannot
+// load is returned unchanged.
+std::string RewritePageReferences(std::string page, const PartReferences& parts);
+
+}  // namespace mimecodec
+
+#endif  // ORVO_COMPONENTS_MIME_CODEC_PAGE_REFERENCES_H_

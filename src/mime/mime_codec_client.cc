@@ -1,0 +1,92 @@
+#include "mime/mime_codec_client.h"
+
+#include <cstring>
+#include <memory>
+
+#include "mime_codec/mime_codec_interface.h"
+#include "platform/dynamic_library.h"
+#include "platform/executable_path.h"
+
+namespace {
+
+bool TableIsWhole(const MimeArchiveCodecInterface& table) {
+  return table.create != nullptr && table.put_EncodeRange != nullptr &&
+         table.put_EncodeType != nullptr && table.Decode != nullptr &&
+         table.put_Charset != nullptr && table.Encode != nullptr &&
+         table.put_IntegerOption != nullptr && table.put_BooleanOption != nullptr &&
+         table.release != nullptr && table.free_text != nullptr;
+}
+
+// One loaded component and one instance of it; the instance is released before the component
+// is let go.
+class CodecInstance {
+ public:
+  static std::unique_ptr<CodecInstance> Create(const std::string& folder) {
+    // Without the executable's folder there is nowhere to look: a bare name would make the
+    // loader search the system's library path.
+    if (folder.empty()) return nullptr;
+    auto library = DynamicLibrary::Load(folder + MimeCodecClient::kComponentFileName);
+    if (!library) return nullptr;
+    auto factory =
+        reinterpret_cast<GetMimeArchiveCodecFunction>(library->Symbol("GetMimeArchiveCodec"));
+    const MimeArchiveCodecInterface* table = factory == nullptr ? nullptr : factory();
+    if (table == nullptr || !TableIsWhole(*table)) return nullptr;
+    MimeArchiveCodec* codec = table->create();
+    if (codec == nullptr) return nullptr;
+    return std::unique_ptr<CodecInstance>(new CodecInstance(std::move(library), table, codec));
+  }
+
+  ~CodecInstance() { table_->release(codec_); }
+
+  const MimeArchiveCodecInterface& table() const { return *table_; }
+  MimeArchiveCodec* codec() const { return codec_; }
+
+ private:
+  CodecInstance(std::unique_ptr<DynamicLibrary> library, const MimeArchiveCodecInterface* table,
+                MimeArchiveCodec* codec)
+      : library_(std::move(library)), table_(table), codec_(codec) {}
+
+  std::unique_ptr<DynamicLibrary> library_;  // declared first: destroyed after the release
+  const MimeArchiveCodecInterface* table_;
+  MimeArchiveCodec* codec_;
+};
+
+}  // namespace
+
+MimeCodecClient::MimeCodecClient() : MimeCodecClient(ExecutableFolder()) {}
+
+MimeCodecClient::MimeCodecClient(std::string component_folder)
+    : component_folder_(std::move(component_folder)) {}
+
+bool MimeCodecClient::IsAvailable() const {
+  return CodecInstance::Create(component_folder_) != nullptr;
+}
+
+bool MimeCodecClient::Encode(std::string_view page, const std::string& resources,
+                             const EncodeSettings& settings, std::string& archive) const {
+  archive.clear();
+  auto instance = CodecInstance::Create(component_folder_);
+  if (!instance) return false;
+  const MimeArchiveCodecInterface& table = instance->table();
+  MimeArchiveCodec* codec = instance->codec();
+  page = page.substr(0, strnlen(page.data(), page.size()));
+  table.put_IntegerOption(codec, settings.integer_option);
+  table.put_BooleanOption(codec, settings.boolean_option);
+  if (!settings.charset.empty()) table.put_Charset(codec, settings.charset.c_str());
+  if (settings.range == 1) table.put_EncodeRange(codec, 1);
+  table.put_EncodeType(codec, settings.encode_type);
+  char* text = nullptr;
+  size_t length = 0;
+  int32_t result = table.Encode(codec, reinterpret_cast<const unsigned char*>(page.data()),
+                                page.size(), resources.c_str(), &text, &length);
+  if (result >= 0 && text != nullptr) archive.assign(text, length);
+  table.free_text(text);
+  return result >= 0 && text != nullptr;
+}
+
+bool MimeCodecClient::Decode(std::string_view archive, const std::string& folder) const {
+  auto instance = CodecInstance::Create(component_folder_);
+  if (!instance) return false;
+  instance->table().Decode(instance->codec(), archive.data(), archive.size(), folder.c_str());
+  return true;
+}

@@ -1,0 +1,53 @@
+#ifndef ORVO_MIME_MIME_CODEC_CLIENT_H_
+#define ORVO_MIME_MIME_CODEC_CLIENT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The service's side of the MIME archive codec component "mimearchivecodec.so"
+// (components/mime_codec/mime_codec_interface.h). The component is loaded from its folder at
+// each use and let go afterwards; a missing or broken component shows as "not available".
+//
+// Thread-safety: every member may run on several request threads at once; each call works
+// on instances of its own.
+class MimeCodecClient {
+ public:
+  // The settings the encode sequence hands the component.
+  struct EncodeSettings {
+    int32_t range = 0;        // put_EncodeRange(1) is called only when this is 1
+    int32_t encode_type = 3;  // put_EncodeType
+    int32_t integer_option = 2;
+    int16_t boolean_option = -1;    // VARIANT_BOOL true
+    std::string charset = "utf-8";  // put_Charset is skipped when empty
+  };
+
+  // The component beside the running executable.
+  MimeCodecClient();
+  // The component in component_folder, which ends in '/'.
+  explicit MimeCodecClient(std::string component_folder);
+
+  // The availability check: the component loads, exports "GetMimeArchiveCodec", hands out a
+  // table with every entry, and `create` gives an instance, which is released again.
+  bool IsAvailable() const;
+
+  // The encode sequence on a fresh instance: put_IntegerOption, put_BooleanOption,
+  // put_Charset (unless empty), put_EncodeRange (only for range 1), put_EncodeType, Encode with
+  // page (up to its first 0 byte) and resources. True when Encode succeeded (non-negative);
+  // archive then holds a copy of its text and the component's text is freed. On failure
+  // archive is emptied and nothing of the component's output is used.
+  bool Encode(std::string_view page, const std::string& resources, const EncodeSettings& settings,
+              std::string& archive) const;
+
+  // The decode sequence: a fresh instance, Decode(archive, folder), release. The component's
+  // result is not looked at: success shows only as the files found in folder afterwards.
+  // Returns false only when no instance could be made (archive and folder are then untouched).
+  bool Decode(std::string_view archive, const std::string& folder) const;
+
+  static constexpr char kComponentFileName[] = "mimearchivecodec.so";
+
+ private:
+  std::string component_folder_;
+};
+
+#endif  // ORVO_MIME_MIME_CODEC_CLIENT_H_

@@ -1,0 +1,142 @@
+#include "mime/mime_decode_command.h"
+
+#include <algorithm>
+
+#include "mime/archive_workspace.h"
+#include "mime/mime_codec_client.h"
+#include "platform/file_system.h"
+#include "protocol/command_request.h"
+#include "protocol/command_table.h"
+#include "protocol/file_records.h"
+#include "text/ascii.h"
+#include "text/text_conversion.h"
+#include "text/text_file.h"
+#include "workspace/folder_deletion.h"
+
+namespace {
+
+// The names of the regular files directly in folder (links are not followed: a link is never a
+// decoded file), in byte order.
+std::vector<std::string> RegularFileNames(const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  FileSystem::Default().ListFolder(folder, entries);
+  std::vector<std::string> names;
+  for (FolderEntry& entry : entries) {
+    if (entry.type == FileType::kRegular) names.push_back(std::move(entry.name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool EndsWithIgnoringAsciiCase(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() &&
+         EqualsIgnoringAsciiCase(name.substr(name.size() - suffix.size()), suffix);
+}
+
+// The archive's text as the component takes it: valid UTF-8 (the JSON reader passes on any
+// bytes; the conversion replaces what is not UTF-8). Valid text is not copied.
+std::string_view ArchiveText(std::string_view archive, std::string& sanitised) {
+  if (IsValidUtf8(archive)) return archive;
+  sanitised = Utf8ToWide(archive);
+  return sanitised;
+}
+
+// The pdu to read from: the request's own when it is an object (the archive may be tens of
+// megabytes and is only read, so it is not copied), else a copy, whose lookups raise the JSON
+// library's error as any worker's copy does.
+const Json::Value& PduToRead(const CommandRequest& request, Json::Value& copy) {
+  const Json::Value* pdu = request.root.isObject() ? request.root.find("pdu", "pdu" + 3) : nullptr;
+  if (pdu != nullptr && pdu->isObject()) return *pdu;
+  copy = request.Pdu();
+  copy["temppath"];  // the lookup a worker's copy makes first
+  return copy;
+}
+
+}  // namespace
+
+std::string FindDecodedPage(const std::string& folder) {
+  if (folder.empty()) return {};
+  std::vector<std::string> names = RegularFileNames(folder);
+  for (const char* pattern : {"noname.htm", ".htm", ".html", ".txt", ""}) {
+    bool whole_name = pattern[0] != '.' && pattern[0] != '\0';
+    for (const std::string& name : names) {
+      bool match = whole_name ? EqualsIgnoringAsciiCase(name, pattern)
+                              : EndsWithIgnoringAsciiCase(name, pattern);
+      if (match) return folder + name;
+    }
+  }
+  return {};
+}
+
+bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>& files) {
+  size_t slash = page_path.rfind('/');
+  if (slash == std::string::npos) return false;
+  std::string folder = page_path.substr(0, slash + 1);
+  bool added = false;
+  for (const std::string& name : RegularFileNames(folder)) {
+    std::string path = folder + name;
+    if (EqualsIgnoringAsciiCase(path, page_path)) continue;
+    files.push_back(path);
+    added = true;
+  }
+  return added;
+}
+
+std::string DecodeMimeArchive(const MimeCodecClient& codec, const std::string& folder,
+                              std::string_view archive, std::vector<std::string>& files,
+                              int32_t& error) {
+  error = kMimeDecoded;
+  std::string page;
+  if (!archive.empty() && codec.IsAvailable()) {
+    std::string sanitised;
+    if (codec.Decode(ArchiveText(archive, sanitised), folder)) page = FindDecodedPage(folder);
+  }
+  if (page.empty()) {
+    error = kMimeDecodeFailed;
+    return {};
+  }
+  std::string text;
+  if (!ReadTextFile(page, text)) {
+    error = kMimeDecodePageUnreadable;
+    return {};
+  }
+  CollectDecodedFiles(page, files);
+  return text;
+}
+
+std::string RunMimeDecodeCommand(CommandRequest& request) {
+  Json::Value copy;
+  const Json::Value& pdu = PduToRead(request, copy);
+  std::string page;
+  std::vector<std::string> files;
+  std::string folder;
+  const Json::Value& archive = pdu["mimevalue"];
+  if (archive.isNull()) {
+    request.error = kMimeDecodeMissingArchive;
+  } else {
+    // Both members are read before the folder exists: a member of the wrong type raises the
+    // JSON library's error with nothing on disk.
+    const Json::Value& temp_path = pdu["temppath"];
+    std::string base = temp_path.isNull() ? std::string() : temp_path.asCString();
+    archive.asCString();  // raises the library's error for anything but a string
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    archive.getString(&begin, &end);
+    folder = PrepareWorkspaceFromTempPath(base);
+    page = DecodeMimeArchive(MimeCodecClient(), folder, std::string_view(begin, end - begin), files,
+                             request.error);
+  }
+  std::string answer = request.BuildResponse(files, {}, Json::Value(), page);
+  if (folder.size() >= 2) DeleteTree(folder.substr(0, folder.size() - 1));
+  return answer;
+}
+
+Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs) {
+  Json::Value pdu(Json::objectValue);
+  pdu["html"] = inputs.payload;
+  Json::Value records(Json::arrayValue);
+  if (AppendFileRecords(inputs.paths_a, records, RecordKey::kBase64String, AnyFile::kYes)) {
+    pdu["files"].swap(records);
+  }
+  return pdu;
+}

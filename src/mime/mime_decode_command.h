@@ -1,0 +1,50 @@
+#ifndef ORVO_MIME_MIME_DECODE_COMMAND_H_
+#define ORVO_MIME_MIME_DECODE_COMMAND_H_
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CommandRequest;
+class MimeCodecClient;
+struct PayloadInputs;
+
+// "cfp-0002", decode a MIME archive: unpacks "mimevalue" with the codec component into a fresh
+// request folder under "temppath", answers {"html": page text, "files": records of the other
+// files} and removes the folder. Errors: 4 (empty archive, no codec, no page after decoding),
+// 6 (page unreadable as text), 10000 ("mimevalue" missing or null). Every member is read
+// before the folder is made, so a member of the wrong type (the JSON library's error) leaves
+// nothing behind.
+enum MimeDecodeError : int32_t {
+  kMimeDecoded = 0,
+  kMimeDecodeFailed = 4,
+  kMimeDecodePageUnreadable = 6,
+  kMimeDecodeMissingArchive = 10000,
+};
+std::string RunMimeDecodeCommand(CommandRequest& request);
+
+// {"html": payload}, plus "files" with a record of every readable, non-empty file of paths_a
+// when there is one.
+Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs);
+
+// Sets error to 0, then unpacks archive (UTF-8) into folder (ends in '/') with codec. Returns
+// the page as UTF-8 and appends the other files of the folder to files; on failure returns ""
+// with error 4 or 6 as above.
+std::string DecodeMimeArchive(const MimeCodecClient& codec, const std::string& folder,
+                              std::string_view archive, std::vector<std::string>& files,
+                              int32_t& error);
+
+// The page file the codec wrote into folder (ends in '/'): "noname.htm", else the first of
+// "*.htm", "*.html", "*.txt", "*.*", each looked for without regard to case and, among several
+// matches, the first name in byte order (a folder listing has no order of its own). Folders and
+// links are never the page. Empty when folder is empty or nothing matches.
+std::string FindDecodedPage(const std::string& folder);
+
+// Appends every regular file beside page_path (one level, in byte order of the names) except
+// the page itself (compared without regard to case). Returns whether any was appended.
+bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>& files);
+
+#endif  // ORVO_MIME_MIME_DECODE_COMMAND_H_

@@ -8,8 +8,8 @@
 
 // The desktop's top-level windows, as far as bringing a started program forward needs them.
 //
-// On X11 the windows are the window manager's client list (_NET_CLIENT_LIST); without a window
-// manager, the mapped and unmapped children of the root window. Titles are _NET_WM_NAME
+// On X11 the windows are the window manager's client list (_NET_CLIENT_LIST), without a window
+// manager the children of the root window; of either, only those on the screen (mapped). Titles are _NET_WM_NAME
 // (UTF-8), else WM_NAME. A window's process is its _NET_WM_PID.
 //
 // Every request is answered or given up within a time limit, so a hung display never holds a

@@ -63,6 +63,9 @@ class X11WindowSystem : public WindowSystem {
   std::vector<uint32_t> Cardinals(xcb_window_t window, xcb_atom_t property, xcb_atom_t type);
   std::string Title(xcb_window_t window);
   std::vector<xcb_window_t> TopLevelWindows();
+  // The windows that are on the screen: one found before it is mapped could be neither raised
+  // nor given the focus, and a document window is brought forward only once.
+  std::vector<xcb_window_t> Shown(const std::vector<xcb_window_t>& windows);
   bool HasWindowManager();
 
   xcb_connection_t* connection_;
@@ -129,16 +132,30 @@ bool X11WindowSystem::HasWindowManager() {
   return !Cardinals(screen_->root, atoms_[kNetSupportingWmCheck], XCB_ATOM_WINDOW).empty();
 }
 
+std::vector<xcb_window_t> X11WindowSystem::Shown(const std::vector<xcb_window_t>& windows) {
+  std::vector<xcb_get_window_attributes_cookie_t> cookies;
+  for (xcb_window_t window : windows) {
+    cookies.push_back(xcb_get_window_attributes(connection_, window));
+  }
+  std::vector<xcb_window_t> shown;
+  for (size_t i = 0; i < windows.size(); ++i) {
+    auto attributes = Wait<xcb_get_window_attributes_reply_t>(cookies[i]);
+    if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE) shown.push_back(windows[i]);
+  }
+  return shown;
+}
+
 std::vector<xcb_window_t> X11WindowSystem::TopLevelWindows() {
   if (HasWindowManager()) {
     std::vector<uint32_t> clients =
         Cardinals(screen_->root, atoms_[kNetClientList], XCB_ATOM_WINDOW);
-    if (!clients.empty()) return clients;
+    if (!clients.empty()) return Shown(clients);
   }
   auto tree = Wait<xcb_query_tree_reply_t>(xcb_query_tree(connection_, screen_->root));
   if (!tree) return {};
   const xcb_window_t* children = xcb_query_tree_children(tree.get());
-  return std::vector<xcb_window_t>(children, children + xcb_query_tree_children_length(tree.get()));
+  return Shown(
+      std::vector<xcb_window_t>(children, children + xcb_query_tree_children_length(tree.get())));
 }
 
 WindowId X11WindowSystem::FindWindowByTitle(const std::string& title) {

@@ -40,23 +40,35 @@ WindowId FindDocumentWindow(WindowSystem& windows, const std::vector<std::string
   return 0;
 }
 
-// One focus pass; passes counts the attempts made.
+struct FocusState {
+  int passes = 0;                // focus attempts made
+  bool document_raised = false;  // the document window was asked forward ("MSWord Focus")
+};
+
+// One focus pass. A window manager may ignore a request for a window it is still mapping, so
+// the document window is asked again (without a second log line) until it has become the
+// foreground window; only then do the passes end.
 void FocusPass(WindowSystem& windows, int pid, const std::vector<std::string>& titles,
-               int& passes) {
+               FocusState& state) {
   WindowId process_window = windows.FindWindowOfProcesses(ProcessAndDescendants(pid));
   WindowId foreground = windows.ForegroundWindow();
   WindowId document_window = FindDocumentWindow(windows, titles);
   if (document_window != 0 && document_window != foreground) {
     windows.Activate(document_window);
-    Log("\nMSWord Focus");
-    passes = kNoMorePasses;
+    if (!state.document_raised) Log("\nMSWord Focus");
+    state.document_raised = true;
+    ++state.passes;
+    return;
+  }
+  if (state.document_raised) {
+    state.passes = kNoMorePasses;
     return;
   }
   if (process_window != 0 && foreground != 0 && process_window != foreground) {
     windows.Activate(process_window);
     Log("\nSetForegroundWindows -1 : %08X", process_window);
   }
-  ++passes;
+  ++state.passes;
 }
 
 }  // namespace
@@ -77,12 +89,12 @@ ProgramRun RunAndWait(const std::vector<std::string>& argv, const std::string& d
   std::unique_ptr<WindowSystem> windows = WindowSystem::Connect();
   const std::vector<std::string> titles = DocumentWindowTitles(document_path);
   WindowId editor = 0;
-  int passes = 0;
+  FocusState focus;
   do {
     if (windows) {
       HandleEditorWindow(*windows, editor);
-      if (passes < timing.focus_passes) {
-        FocusPass(*windows, process->Id(), titles, passes);
+      if (focus.passes < timing.focus_passes) {
+        FocusPass(*windows, process->Id(), titles, focus);
         std::this_thread::sleep_for(timing.focus_pause);
       }
     }

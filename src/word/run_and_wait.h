@@ -40,10 +40,11 @@ enum class ProgramRun {
 //  - looks for a window titled "Quorin"; once found, activates it twice and places it (see
 //    PlaceEditor); it is not looked for again;
 //  - for at most timing.focus_passes passes: when a window with one of the titles of
-//    DocumentWindowTitles(document_path) exists and is not the foreground window, activates it,
-//    logs "\nMSWord Focus" and makes no more passes; otherwise, when a window of the process or
-//    of one of its descendants exists and another window is in the foreground, activates it and
-//    logs "\nSetForegroundWindows -1 : %08X" with its id;
+//    DocumentWindowTitles(document_path) exists and is not the foreground window, activates it
+//    and logs "\nMSWord Focus" (once), and makes no more passes once it is the foreground
+//    window; otherwise, when a window of the process or of one of its descendants exists and
+//    another window is in the foreground, activates it and logs
+//    "\nSetForegroundWindows -1 : %08X" with its id;
 //  - polls the process every timing.poll_pause.
 // Without a display there is no window work; the wait happens all the same. The process is
 // never killed, and is reaped when it ends. No overall time limit. Thread-safe: each call waits

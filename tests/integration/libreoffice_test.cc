@@ -72,7 +72,9 @@ TEST(LibreOfficeRoundTrip, EditedDocumentComesBackAfterTheWindowCloses) {
 
   auto started = Clock::now();
   auto answer = std::async(std::launch::async, [&service] {
-    auto res = service.Client()->Post(
+    auto client = service.Client();
+    client->set_read_timeout(std::chrono::seconds(120));
+    auto res = client->Post(
         "/", "{\"cmd\":\"cfp-0020\",\"session\":\"lo\",\"pdu\":{\"html\":\"<p>before</p>\"}}",
         "text/plain");
     return res ? res->body : std::string("no answer");
@@ -97,9 +99,12 @@ TEST(LibreOfficeRoundTrip, EditedDocumentComesBackAfterTheWindowCloses) {
             << " ms\n";
 
   scratch::WriteFile(document, "<html><body><p>edited outside</p></body></html>");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  CloseThroughWindowManager(window);
-  ASSERT_EQ(answer.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  // Writer may still be starting up and pass over the first request to close.
+  for (int i = 0; i < 30 && answer.wait_for(std::chrono::seconds(2)) != std::future_status::ready;
+       ++i) {
+    CloseThroughWindowManager(window);
+  }
+  ASSERT_EQ(answer.wait_for(std::chrono::seconds(1)), std::future_status::ready);
 
   Json::Value value;
   Json::Reader().parse(answer.get(), value);

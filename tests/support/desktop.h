@@ -112,6 +112,9 @@ class Desktop {
     // The manager announces itself with _NET_SUPPORTING_WM_CHECK; give it time to start.
     for (int i = 0; i < 100 && manager_ > 0; ++i) {
       if (std::system("xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window") == 0) {
+        // It announces itself before it manages new windows; a window mapped in between would
+        // stay unmanaged.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -37,6 +37,11 @@ bool DecodeRasterImage(std::string_view bytes, Magick::Image* image);
 // The same for the file at `path`. False also when the file cannot be read or is empty.
 bool DecodeRasterFile(const std::string& path, Magick::Image* image);
 
+// Reads only the headers of `header` (the leading bytes of an allow-listed raster file) into
+// *image: its size and kind, no pixels. False for a header the decoder refuses or one that
+// declares no pixels or more than the pixel cap. It says nothing of the data after the headers.
+bool PingRasterImage(std::string_view header, Magick::Image* image);
+
 // Writes `bytes` to `path` (created or truncated). A short write removes the partial file.
 bool WriteFileOnce(const std::string& path, std::string_view bytes);
 

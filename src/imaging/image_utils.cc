@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "imaging/image_decoder.h"
+#include "imaging/image_structure.h"
 #include "platform/file_system.h"
 #include "text/ascii.h"
 
@@ -154,8 +155,28 @@ bool ConvertImageFile(const std::string& source_path, const std::string& destina
 }
 
 bool IsReadableImage(const std::string& path) {
+  std::string bytes;
+  return ReadFileBytes(path, &bytes) && IsReadableImageData(bytes);
+}
+
+bool IsReadableImageData(std::string_view bytes) {
+  size_t header_bytes = 0;
+  switch (WalkImageStructure(bytes, &header_bytes)) {
+    case ImageStructure::kWhole:
+      return IsReadableImageHeader(bytes.substr(0, header_bytes));
+    case ImageStructure::kNotWalkable: {
+      Magick::Image image;
+      return DecodeRasterImage(bytes, &image);
+    }
+    case ImageStructure::kBroken:
+      break;
+  }
+  return false;
+}
+
+bool IsReadableImageHeader(std::string_view header) {
   Magick::Image image;
-  return DecodeRasterFile(path, &image);
+  return PingRasterImage(header, &image);
 }
 
 SniffedFormat SniffImageFormat(const void* bytes, size_t count) {

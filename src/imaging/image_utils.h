@@ -105,9 +105,19 @@ class ImageRenderer {
   bool started_ = false;
 };
 
-// True when the file is an allow-listed raster image that decodes to at least one pixel.
-// This is the image test of the file records and of the resource-folder listing.
+// True when the file is an allow-listed raster image of at least one pixel, within the pixel
+// cap. This is the image test of the file records and of the resource-folder listing. PNG and
+// JPEG are judged without decoding a pixel: their structure must be whole (WalkImageStructure)
+// and their headers must read as a picture; the other formats are decoded.
 bool IsReadableImage(const std::string& path);
+
+// The same test on a file's bytes.
+bool IsReadableImageData(std::string_view bytes);
+
+// The last step of the test for a PNG or JPEG whose structure was found whole elsewhere (by
+// WalkImageStructure over a mapped file): whether `header`, the leading header_bytes the walk
+// reported, reads as a picture within the pixel cap.
+bool IsReadableImageHeader(std::string_view header);
 
 // Signature codes of SniffImageFormat.
 enum class SniffedFormat : int {

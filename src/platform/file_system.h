@@ -48,6 +48,10 @@ class MappedFile {
   virtual ~MappedFile() = default;
   virtual const unsigned char* data() const = 0;
   virtual size_t size() const = 0;
+  // Gives back the memory that the pages of [offset, offset + length) hold in this process;
+  // the mapping stays, and a later read of those bytes reads them from the file again. Lets a
+  // large file be read once from start to end without all of it staying resident.
+  virtual void ReleasePages(size_t offset, size_t length) const = 0;
 };
 
 enum class WriteMode {

@@ -75,11 +75,22 @@ class PosixMappedFile : public MappedFile {
   ~PosixMappedFile() override { ::munmap(view_, size_); }
   const unsigned char* data() const override { return static_cast<unsigned char*>(view_); }
   size_t size() const override { return size_; }
+  void ReleasePages(size_t offset, size_t length) const override;
 
  private:
   void* view_;
   size_t size_;
 };
+
+void PosixMappedFile::ReleasePages(size_t offset, size_t length) const {
+  // Whole pages inside the range only: a page shared with bytes still to be read stays.
+  size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  size_t begin = (offset + page - 1) / page * page;
+  size_t end = offset + length >= size_ ? size_ : (offset + length) / page * page;
+  if (end <= begin) return;
+  // On a read-only file mapping this only drops our references; the bytes stay in the file.
+  ::madvise(static_cast<char*>(view_) + begin, end - begin, MADV_DONTNEED);
+}
 
 bool IsDotEntry(const char* name) { return strcmp(name, ".") == 0 || strcmp(name, "..") == 0; }
 

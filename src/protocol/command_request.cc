@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "protocol/answer_files.h"
 #include "protocol/command_table.h"
 #include "protocol/json_writer.h"
 
@@ -42,5 +43,5 @@ std::string CommandRequest::BuildResponse(const std::vector<std::string>& paths_
   PayloadInputs inputs{*this, paths_a, paths_b, extra, payload};
   answer["pdu"] = BuildPdu(CommandCode(), inputs);
   answer["error"] = error;
-  return WriteCompactJson(answer);
+  return WriteCompactJson(answer, AnswerFiles::Current());
 }

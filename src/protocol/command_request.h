@@ -32,7 +32,9 @@ class CommandRequest {
 
   // Turns a worker's results into the whole answer text: {"cmd","error","pdu","session"}
   // written compactly with a closing line feed. The payload builder of this request's command
-  // takes only the inputs it needs; pass empty lists, null or empty text for the rest.
+  // takes only the inputs it needs; pass empty lists, null or empty text for the rest. Files
+  // that records refer to through the thread's current AnswerFiles are read into the text
+  // here, once.
   std::string BuildResponse(const std::vector<std::string>& paths_a,
                             const std::vector<std::string>& paths_b, const Json::Value& extra,
                             const std::string& payload) const;

@@ -1,6 +1,7 @@
 #include "protocol/command_table.h"
 
 #include "platform/log.h"
+#include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "text/ascii.h"
 
@@ -45,6 +46,7 @@ std::string doCMD(CommandRequest& request, int command_code) {
   Log("doCMD [%d]\n", command_code);
   const CommandEntry* entry = FindEntry(command_code);
   if (entry == nullptr || entry->worker == nullptr) return {};
+  AnswerFiles files;  // the files the worker's records refer to, until its answer is written
   return entry->worker(request);
 }
 

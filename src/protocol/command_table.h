@@ -40,7 +40,9 @@ void InstallCommandTable(const CommandEntry* entries, size_t count);
 // 8, 9, 11, 14, 15 for "cfp-0001" ... "cfp-1000"; 0 for anything else.
 int CommandCodeOf(std::string_view cmd);
 
-// Prints "doCMD [%d]\n", runs the worker of the number and returns its answer text. A number
+// Prints "doCMD [%d]\n", runs the worker of the number and returns its answer text. The worker
+// runs with an AnswerFiles of its own current, so file records are written into the answer
+// straight from their files. A number
 // without a worker (0, or a command this build does not offer) runs nothing and answers
 // empty text, exactly like an unknown code.
 std::string doCMD(CommandRequest& request, int command_code);

@@ -1,12 +1,14 @@
 #include "protocol/file_records.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "imaging/image_structure.h"
 #include "imaging/image_utils.h"
-#include "imaging/webp.h"
 #include "platform/bus_error_guard.h"
 #include "platform/file_system.h"
 #include "platform/log.h"
+#include "protocol/answer_files.h"
 #include "text/text_conversion.h"
 #include "workspace/path_macros.h"
 
@@ -65,8 +67,6 @@ inline char* EncodeLine(const unsigned char* in, char* out) {
   return EncodeGroups(in, 1, out);
 }
 
-bool PassesImageTest(const std::string& path) { return IsReadableImage(path) || IsRiffFile(path); }
-
 Json::Value TextValue(const EncodedFile& encoded) {
   return Json::Value(encoded.text.get(), encoded.text.get() + encoded.text_length);
 }
@@ -78,14 +78,20 @@ size_t Base64BufferSize(size_t length) {
   return chars + 2 * ((chars + kLineChars - 1) / kLineChars) + 1;
 }
 
-size_t Base64Encode(const unsigned char* data, size_t length, char* out) {
+namespace {
+
+// Base64 lines, each followed by line_end: "\r\n" as the record format has it, or the four
+// characters of its JSON escapes.
+template <size_t kLineEndSize>
+size_t EncodeLines(const unsigned char* data, size_t length, char* out,
+                   const char (&line_end)[kLineEndSize + 1]) {
   char* start = out;
   size_t full_lines = length / kLineBytes;
   for (size_t line = 0; line < full_lines; ++line) {
     out = EncodeLine(data, out);
     data += kLineBytes;
-    *out++ = '\r';
-    *out++ = '\n';
+    std::memcpy(out, line_end, kLineEndSize);
+    out += kLineEndSize;
   }
   size_t rest = length - full_lines * kLineBytes;
   if (rest > 0) {
@@ -100,11 +106,27 @@ size_t Base64Encode(const unsigned char* data, size_t length, char* out) {
       *out++ = tail == 2 ? kAlphabet[(value >> 6) & 63] : '=';
       *out++ = '=';
     }
-    *out++ = '\r';
-    *out++ = '\n';
+    std::memcpy(out, line_end, kLineEndSize);
+    out += kLineEndSize;
   }
-  *out = '\0';
   return static_cast<size_t>(out - start);
+}
+
+}  // namespace
+
+size_t Base64Encode(const unsigned char* data, size_t length, char* out) {
+  size_t written = EncodeLines<2>(data, length, out, "\r\n");
+  out[written] = '\0';
+  return written;
+}
+
+size_t Base64EscapedSize(size_t length) {
+  size_t chars = (length + 2) / 3 * 4;
+  return chars + 4 * ((chars + kLineChars - 1) / kLineChars);
+}
+
+size_t Base64EncodeEscaped(const unsigned char* data, size_t length, char* out) {
+  return EncodeLines<4>(data, length, out, "\\r\\n");
 }
 
 std::string Base64Encode(std::string_view data) {
@@ -120,18 +142,82 @@ namespace {
 struct MappedEncode {
   const unsigned char* data;
   size_t length;
+  Base64LineEnds line_ends;
   char* out;
   size_t written;
 };
 
 void RunMappedEncode(void* context) {
   auto* job = static_cast<MappedEncode*>(context);
-  job->written = Base64Encode(job->data, job->length, job->out);
+  job->written = job->line_ends == Base64LineEnds::kCrLf
+                     ? Base64Encode(job->data, job->length, job->out)
+                     : Base64EncodeEscaped(job->data, job->length, job->out);
 }
 
 }  // namespace
 
+bool Base64EncodeMapped(const unsigned char* data, size_t length, Base64LineEnds line_ends,
+                        char* out, size_t* written) {
+  MappedEncode job{data, length, line_ends, out, 0};
+  bool complete = CallCatchingBusError(RunMappedEncode, &job);
+  *written = job.written;
+  return complete;
+}
+
 namespace {
+
+// The headers of a PNG or JPEG are copied out of the mapping for the image library, which may
+// not run under the bus-error guard. Headers longer than this (rare, huge metadata chunks) are
+// left to the test by path.
+constexpr size_t kMaxHeaderCopy = 256 * 1024;
+
+// The part of the image test that reads the mapping: the RIFF signature, else the structure
+// walk and a copy of the headers it found.
+struct MappedImageTest {
+  std::string_view bytes;
+  char* header;
+  size_t room;  // of header
+  bool riff = false;
+  ImageStructure structure = ImageStructure::kBroken;
+  size_t header_bytes = 0;
+};
+
+void RunMappedImageTest(void* context) {
+  auto* test = static_cast<MappedImageTest*>(context);
+  test->riff = test->bytes.substr(0, 4) == "RIFF";
+  if (test->riff) return;
+  test->structure = WalkImageStructure(test->bytes, &test->header_bytes);
+  if (test->structure == ImageStructure::kWhole && test->header_bytes <= test->room) {
+    std::memcpy(test->header, test->bytes.data(), test->header_bytes);
+  }
+}
+
+// An image the library can read, or a RIFF file (WebP and the like). PNG and JPEG are judged
+// on the mapped bytes without decoding a pixel; other formats are decoded from the file.
+bool PassesImageTest(const std::string& path, const MappedFile& file) {
+  size_t room = std::min(file.size(), kMaxHeaderCopy);
+  std::unique_ptr<char[]> header(new (std::nothrow) char[room]);
+  if (header == nullptr) return false;
+  MappedImageTest test{std::string_view(reinterpret_cast<const char*>(file.data()), file.size()),
+                       header.get(), room};
+  bool read = CallCatchingBusError(RunMappedImageTest, &test);
+  // The walk read every page; the answer reads them again later, one stretch at a time.
+  file.ReleasePages(0, file.size());
+  if (!read) return false;
+  if (test.riff) return true;
+  switch (test.structure) {
+    case ImageStructure::kBroken:
+      return false;
+    case ImageStructure::kWhole:
+      if (test.header_bytes <= room) {
+        return IsReadableImageHeader(std::string_view(header.get(), test.header_bytes));
+      }
+      return IsReadableImage(path);
+    case ImageStructure::kNotWalkable:
+      return IsReadableImage(path);
+  }
+  return false;
+}
 
 // The log line and the refusal of a file too large for one record.
 bool FitsInRecord(const std::string& path, uint64_t length) {
@@ -140,34 +226,52 @@ bool FitsInRecord(const std::string& path, uint64_t length) {
   return false;
 }
 
+// Maps the file at path when it may go into a record: a regular, non-empty file (never a pipe
+// or a device, which could block or never end), an image when image_only asks for one, and
+// not too large for the record format.
+std::unique_ptr<MappedFile> MapRecordFile(const std::string& path, ImageOnly image_only) {
+  std::unique_ptr<MappedFile> file = FileSystem::Default().MapReadOnly(path);
+  if (file == nullptr) return nullptr;
+  if (image_only == ImageOnly::kYes && !PassesImageTest(path, *file)) return nullptr;
+  if (!FitsInRecord(path, file->size())) return nullptr;
+  return file;
+}
+
 }  // namespace
 
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded) {
   encoded = EncodedFile();
-  FileSystem& file_system = FileSystem::Default();
-  FileStatus status = file_system.Status(path, FollowLinks::kYes);
-  // Regular files only, tested before the image test reads anything: a page could name a
-  // pipe or a device such as /dev/zero, which would never end.
-  if (status.type != FileType::kRegular || status.size == 0 ||
-      (image_only == ImageOnly::kYes && !PassesImageTest(path)) ||
-      !FitsInRecord(path, status.size)) {
-    return false;
-  }
-  std::unique_ptr<MappedFile> mapped = file_system.MapReadOnly(path);
-  // The file may have changed since it was looked at: the mapping's length is the one used.
-  if (mapped == nullptr || !FitsInRecord(path, mapped->size())) return false;
-  size_t room = Base64BufferSize(mapped->size());
-  encoded.text.reset(new (std::nothrow) char[room]);
+  std::unique_ptr<MappedFile> file = MapRecordFile(path, image_only);
+  if (file == nullptr) return false;
+  encoded.text.reset(new (std::nothrow) char[Base64BufferSize(file->size())]);
   if (encoded.text == nullptr) return false;
-  MappedEncode job{mapped->data(), mapped->size(), encoded.text.get(), 0};
-  // Another process may shorten the file while it is mapped; that must fail this record,
-  // not end the service.
-  bool complete = CallCatchingBusError(RunMappedEncode, &job);
-  encoded.text_length = job.written;
-  encoded.size = static_cast<uint32_t>(mapped->size());
+  bool complete = Base64EncodeMapped(file->data(), file->size(), Base64LineEnds::kCrLf,
+                                     encoded.text.get(), &encoded.text_length);
+  encoded.size = static_cast<uint32_t>(file->size());
   if (!complete) encoded = EncodedFile();
   return complete;
 }
+
+namespace {
+
+// The content member of a record for the file at path: the stand-in of the current answer's
+// files when there is one (the answer's writer reads the file then), else the text itself.
+// False when the file is not usable for a record.
+bool RecordContent(const std::string& path, ImageOnly image_only, Json::Value* content) {
+  AnswerFiles* answer = AnswerFiles::Current();
+  if (answer == nullptr) {
+    EncodedFile encoded;
+    if (!EncodeFileBase64(path, image_only, encoded) || encoded.size == 0) return false;
+    *content = TextValue(encoded);
+    return true;
+  }
+  std::unique_ptr<MappedFile> file = MapRecordFile(path, image_only);
+  if (file == nullptr) return false;
+  *content = answer->Refer(std::move(file));
+  return true;
+}
+
+}  // namespace
 
 bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array, RecordKey key,
                        AnyFile any_file) {
@@ -178,13 +282,12 @@ bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array
   bool appended = false;
   for (const std::string& given : paths) {
     std::string path = RemoveFileUrl(given);
-    EncodedFile encoded;
-    if (!EncodeFileBase64(path, image_only, encoded) || encoded.size == 0) continue;
+    Json::Value content;
+    if (!RecordContent(path, image_only, &content)) continue;
     Json::Value record(Json::objectValue);
     record["filename"] = WideToUtf8(FileNamePart(path));
     record["filepath"] = WideToUtf8(path);
-    record[content_key] = TextValue(encoded);
-    encoded.text.reset();
+    record[content_key] = std::move(content);
     array[array.size()] = std::move(record);
     appended = true;
   }
@@ -195,28 +298,20 @@ bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value) 
   bool made = false;
   for (const std::string& given : paths) {
     std::string path = RemoveFileUrl(given);
-    EncodedFile encoded;
-    if (!EncodeFileBase64(path, ImageOnly::kYes, encoded) || encoded.size == 0) continue;
+    Json::Value content;
+    if (!RecordContent(path, ImageOnly::kYes, &content)) continue;
     std::string name = FileNamePart(path);
     Log("\nadd base64 [%s]", name.c_str());
     Json::Value record(Json::objectValue);
     record["filename"] = WideToUtf8(name);
-    record["base64string"] = TextValue(encoded);
+    record["base64string"] = std::move(content);
     value = std::move(record);
     made = true;
   }
   return made;
 }
 
-Json::Value FileTexts::Keep(EncodedFile&& encoded) {
-  texts_.push_back(std::move(encoded.text));
-  // A static string is stored, and copied, as a pointer to the text, which ends with a 0.
-  return Json::Value(Json::StaticString(texts_.back().get()));
-}
-
-namespace {
-
-void FillContents(Json::Value& value, FileTexts* keeper) {
+void FillFileContents(Json::Value& value) {
   if (!value.isArray()) return;
   Json::Value filled(Json::arrayValue);
   for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
@@ -224,18 +319,10 @@ void FillContents(Json::Value& value, FileTexts* keeper) {
     // operator[] adds a null "filepath" to an element without one and raises the library's
     // "requires objectValue" error for an element that is not an object.
     std::string path = Utf8ToWide(element["filepath"].asString());
-    EncodedFile encoded;
-    if (EncodeFileBase64(path, ImageOnly::kYes, encoded) && encoded.size > 0) {
-      element["base64string"] =
-          keeper != nullptr ? keeper->Keep(std::move(encoded)) : TextValue(encoded);
-    }
+    Json::Value content;
+    if (RecordContent(path, ImageOnly::kYes, &content))
+      element["base64string"] = std::move(content);
     filled.append(std::move(element));
   }
   value = std::move(filled);
 }
-
-}  // namespace
-
-void FillFileContents(Json::Value& value) { FillContents(value, nullptr); }
-
-void FillFileContents(Json::Value& value, FileTexts& texts) { FillContents(value, &texts); }

@@ -26,6 +26,23 @@ size_t Base64Encode(const unsigned char* data, size_t length, char* out);
 // The same text as a string.
 std::string Base64Encode(std::string_view data);
 
+// The characters Base64EncodeEscaped writes for length bytes.
+size_t Base64EscapedSize(size_t length);
+
+// The same base64 text as it stands between the quotes of a JSON string: each CR LF written as
+// the four characters \r\n. out must hold Base64EscapedSize(length) bytes; no 0 is written.
+// Returns the number of characters written. A length that is a multiple of 57 ends on a whole
+// line, so a file may be written in pieces of such lengths.
+size_t Base64EncodeEscaped(const unsigned char* data, size_t length, char* out);
+
+enum class Base64LineEnds { kCrLf, kJsonEscaped };
+
+// Base64Encode (kCrLf) or Base64EncodeEscaped of bytes in a mapped file that another process
+// may cut short meanwhile: that fails the encoding (false; out holds part of the text) instead
+// of ending the service. *written is the count of characters written.
+bool Base64EncodeMapped(const unsigned char* data, size_t length, Base64LineEnds line_ends,
+                        char* out, size_t* written);
+
 enum class ImageOnly { kNo, kYes };
 
 // The largest text a record can carry: the JSON library's limit for one string value, below the
@@ -40,11 +57,17 @@ struct EncodedFile {
 };
 
 // Reads the file at path through a read-only mapping and encodes it in one pass into one
-// buffer of exactly Base64BufferSize bytes. With ImageOnly::kYes the file must load as an
-// image or start with "RIFF". Fails for a missing, unreadable, non-regular or empty file; a
-// file of 4 GiB or more, or one whose text would exceed kMaxRecordText, fails with the log line
+// buffer of exactly Base64BufferSize bytes. With ImageOnly::kYes the file must pass the image
+// test (IsReadableImage, applied to the mapped bytes) or start with "RIFF". Fails for a missing,
+// unreadable, non-regular or empty file; a file of 4 GiB or more, or one whose text would exceed
+// kMaxRecordText, fails with the log line
 // "\n file too large for a record [%s]" instead of being cut short.
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded);
+
+// The record functions below put the file's text into a record's content member. While an
+// AnswerFiles object is current on the calling thread (during every command), that member is
+// instead the answer's stand-in for the file (answer_files.h): the answer's writer puts the
+// text in its place, read straight from the file, and the value itself reads as "".
 
 enum class RecordKey { kBase64String, kMedFile };
 enum class AnyFile { kNo, kYes };
@@ -66,20 +89,5 @@ bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value);
 // given. A value that is not an array stays unchanged. An element that is not an object (nor
 // null) raises the JSON library's error.
 void FillFileContents(Json::Value& value);
-
-// Owns base64 texts that JSON values refer to without holding a copy: a large answer then holds
-// each file's text once, however often the value is copied on its way into the envelope.
-class FileTexts {
- public:
-  // Takes the text of encoded; returns a JSON string value that refers to it.
-  Json::Value Keep(EncodedFile&& encoded);
-
- private:
-  std::vector<std::unique_ptr<char[]>> texts_;
-};
-
-// FillFileContents whose "base64string" values refer to texts held by texts: value, and every
-// copy made of it, must not be read after texts is gone.
-void FillFileContents(Json::Value& value, FileTexts& texts);
 
 #endif  // ORVO_PROTOCOL_FILE_RECORDS_H_

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "protocol/answer_files.h"
+
 namespace {
 
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
@@ -50,20 +52,44 @@ size_t WrittenStringSize(const char* begin, const char* end) {
   return size;
 }
 
-// An upper bound of the written size, so the output is allocated once.
-size_t EstimateSize(const Json::Value& value) {
+// Writes one value into out, stand-ins of files as their text.
+class CompactWriter {
+ public:
+  CompactWriter(std::string& out, const AnswerFiles* files) : out_(out), files_(files) {}
+
+  // An upper bound of the written size, so the output is allocated once.
+  size_t Estimate(const Json::Value& value) const;
+
+  // False when value was a stand-in whose file was cut short while it was read: nothing of it
+  // stays in out.
+  bool Append(const Json::Value& value);
+
+ private:
+  size_t StandInSize(const char* begin) const {
+    return files_ == nullptr ? 0 : files_->WrittenSize(begin);
+  }
+  bool AppendString(const Json::Value& value);
+  void AppendArray(const Json::Value& value);
+  void AppendObject(const Json::Value& value);
+
+  std::string& out_;
+  const AnswerFiles* files_;
+};
+
+size_t CompactWriter::Estimate(const Json::Value& value) const {
   switch (value.type()) {
     case Json::stringValue: {
       const char* begin = nullptr;
       const char* end = nullptr;
       value.getString(&begin, &end);
-      return WrittenStringSize(begin, end);
+      size_t stand_in = StandInSize(begin);
+      return stand_in > 0 ? stand_in : WrittenStringSize(begin, end);
     }
     case Json::arrayValue:
     case Json::objectValue: {
       size_t total = 2;
       for (auto it = value.begin(); it != value.end(); ++it) {
-        total += EstimateSize(*it) + 1;
+        total += Estimate(*it) + 1;
         if (value.isObject()) {
           const char* name_end = nullptr;
           const char* name = it.memberName(&name_end);
@@ -77,58 +103,98 @@ size_t EstimateSize(const Json::Value& value) {
   }
 }
 
-void AppendValue(const Json::Value& value, std::string& out) {
+bool CompactWriter::Append(const Json::Value& value) {
   switch (value.type()) {
-    case Json::nullValue: out.append("null"); break;
-    case Json::booleanValue: out.append(value.asBool() ? "true" : "false"); break;
-    case Json::intValue: out.append(Json::valueToString(value.asLargestInt())); break;
-    case Json::uintValue: out.append(Json::valueToString(value.asLargestUInt())); break;
-    case Json::realValue: out.append(Json::valueToString(value.asDouble())); break;
-    case Json::stringValue: {
-      const char* begin = nullptr;
-      const char* end = nullptr;
-      value.getString(&begin, &end);
-      AppendEscapedString(begin, end, out);
+    case Json::nullValue:
+      out_.append("null");
       break;
-    }
-    case Json::arrayValue: {
-      out.push_back('[');
-      for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
-        if (i > 0) out.push_back(',');
-        AppendValue(value[i], out);
-      }
-      out.push_back(']');
+    case Json::booleanValue:
+      out_.append(value.asBool() ? "true" : "false");
       break;
-    }
-    case Json::objectValue: {
-      // JsonCpp keeps members in a map ordered by memcmp of the names, which is byte order.
-      out.push_back('{');
-      bool first = true;
-      for (auto it = value.begin(); it != value.end(); ++it) {
-        if (!first) out.push_back(',');
-        first = false;
-        const char* name_end = nullptr;
-        const char* name = it.memberName(&name_end);
-        AppendEscapedString(name, name_end, out);
-        out.push_back(':');
-        AppendValue(*it, out);
-      }
-      out.push_back('}');
+    case Json::intValue:
+      out_.append(Json::valueToString(value.asLargestInt()));
       break;
+    case Json::uintValue:
+      out_.append(Json::valueToString(value.asLargestUInt()));
+      break;
+    case Json::realValue:
+      out_.append(Json::valueToString(value.asDouble()));
+      break;
+    case Json::stringValue:
+      return AppendString(value);
+    case Json::arrayValue:
+      AppendArray(value);
+      break;
+    case Json::objectValue:
+      AppendObject(value);
+      break;
+  }
+  return true;
+}
+
+bool CompactWriter::AppendString(const Json::Value& value) {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  value.getString(&begin, &end);
+  if (files_ != nullptr) {
+    size_t mark = out_.size();
+    switch (files_->AppendText(begin, out_)) {
+      case AnswerFiles::Written::kWritten:
+        return true;
+      case AnswerFiles::Written::kFileShortened:
+        out_.resize(mark);
+        return false;
+      case AnswerFiles::Written::kNotAStandIn:
+        break;
     }
   }
+  AppendEscapedString(begin, end, out_);
+  return true;
+}
+
+void CompactWriter::AppendArray(const Json::Value& value) {
+  out_.push_back('[');
+  for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
+    if (i > 0) out_.push_back(',');
+    if (!Append(value[i])) out_.append("null");  // the array keeps its length
+  }
+  out_.push_back(']');
+}
+
+void CompactWriter::AppendObject(const Json::Value& value) {
+  // JsonCpp keeps members in a map ordered by memcmp of the names, which is byte order.
+  out_.push_back('{');
+  bool first = true;
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    size_t mark = out_.size();
+    if (!first) out_.push_back(',');
+    const char* name_end = nullptr;
+    const char* name = it.memberName(&name_end);
+    AppendEscapedString(name, name_end, out_);
+    out_.push_back(':');
+    if (!Append(*it)) {
+      // A file that could not be read after all is left out, as if it had never been read.
+      out_.resize(mark);
+      continue;
+    }
+    first = false;
+  }
+  out_.push_back('}');
 }
 
 }  // namespace
 
-void AppendCompactJson(const Json::Value& value, std::string& out) {
-  out.reserve(out.size() + EstimateSize(value));
-  AppendValue(value, out);
+void AppendCompactJson(const Json::Value& value, std::string& out, const AnswerFiles* files) {
+  CompactWriter writer(out, files);
+  out.reserve(out.size() + writer.Estimate(value));
+  writer.Append(value);
 }
 
-std::string WriteCompactJson(const Json::Value& value) {
+std::string WriteCompactJson(const Json::Value& value, const AnswerFiles* files) {
   std::string out;
-  AppendCompactJson(value, out);
+  CompactWriter writer(out, files);
+  out.reserve(writer.Estimate(value) + 1);
+  writer.Append(value);
   out.push_back('\n');
   return out;
 }

@@ -23,8 +23,7 @@ Json::Value BuildCleanupPdu(const PayloadInputs& inputs) {
 std::string RunFilesCommand(CommandRequest& request) {
   Json::Value pdu = request.Pdu();
   Json::Value files = pdu["files"];
-  FileTexts texts;  // outlives the answer text, which is all that leaves this function
-  FillFileContents(files, texts);
+  FillFileContents(files);
   return request.BuildResponse({}, {}, files, std::string());
 }
 

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "clipboard/clipboard_commands.h"
 #include "math/math_object_command.h"
 #include "mime/mime_decode_command.h"
 #include "protocol/command_table.h"
@@ -16,8 +17,8 @@ namespace {
 constexpr CommandEntry kServiceCommands[] = {
     {1, nullptr, nullptr},
     {2, RunMimeDecodeCommand, BuildMimeDecodePdu},
-    {3, nullptr, nullptr},
-    {4, nullptr, nullptr},
+    {3, RunClipboardCommand, BuildClipboardPdu},
+    {4, RunClipboardWithImagesCommand, BuildClipboardWithImagesPdu},
     {5, RunUpdateHtmlCommand, BuildUpdateHtmlPdu},
     {8, RunCleanupCommand, BuildCleanupPdu},
     {9, RunFilesCommand, BuildFilesPdu},

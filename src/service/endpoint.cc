@@ -7,6 +7,7 @@
 #include "platform/network.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
+#include "service/answer_body.h"
 #include "word/run_and_wait.h"
 
 namespace {
@@ -42,7 +43,7 @@ void HandleCommand(const httplib::Request& req, httplib::Response& res) {
     answer = doCMD(request, request.CommandCode());
   }
   SetCrossOriginHeaders(req, res);
-  res.set_content(std::move(answer), kAnswerType);
+  SetAnswerBody(res, std::move(answer), kAnswerType);
 }
 
 void RegisterRoutes(httplib::Server& server) {

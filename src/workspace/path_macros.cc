@@ -84,3 +84,15 @@ std::string RemoveFileUrl(std::string_view path) {
   out.append(path.substr(start));
   return out;
 }
+
+std::string LocalPathOfFileUri(const std::string& uri) {
+  gchar* host = nullptr;
+  gchar* path = g_filename_from_uri(uri.c_str(), &host, nullptr);
+  std::string local;
+  if (path != nullptr && (host == nullptr || g_ascii_strcasecmp(host, "localhost") == 0)) {
+    local = path;
+  }
+  g_free(path);
+  g_free(host);
+  return local;
+}

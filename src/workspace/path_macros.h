@@ -40,4 +40,9 @@ std::string FileExtension(std::string_view path);
 // "file:///home/a.png" gives "/home/a.png". Nothing is percent-decoded.
 std::string RemoveFileUrl(std::string_view path);
 
+// The local path a file URI names, percent-decoded (RFC 8089): "file:///a%20b.png" and
+// "file://localhost/a%20b.png" give "/a b.png". Empty for any other URI: another scheme or
+// host, a malformed escape, or an escape that would put a 0 byte or a '/' into a name.
+std::string LocalPathOfFileUri(const std::string& uri);
+
 #endif  // ORVO_WORKSPACE_PATH_MACROS_H_

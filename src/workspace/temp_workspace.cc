@@ -183,6 +183,11 @@ bool IsFolder(const std::string& path) {
          FileSystem::Default().Status(path, FollowLinks::kYes).type == FileType::kFolder;
 }
 
+bool IsRegularFile(const std::string& path) {
+  return !path.empty() &&
+         FileSystem::Default().Status(path, FollowLinks::kYes).type == FileType::kRegular;
+}
+
 void TempWorkspace::PrepareUnder(const std::string& base, const std::string& ext) {
   folder_ = base.empty() ? NewTempFolder() : NewTempFolderUnder(base);
   document_path_ = UniqueFilePath(folder_, ext.empty() ? ".html" : ext);

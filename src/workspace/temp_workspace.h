@@ -73,6 +73,9 @@ bool IsFolder(const std::string& path);
 bool ListFolderImages(const std::string& folder, const std::string& ext_list,
                       const std::string& name_prefix, std::vector<std::string>& out);
 
+// Whether path names a regular file (links followed): not a folder, pipe or device.
+bool IsRegularFile(const std::string& path);
+
 // The names one command works with. It holds only names: destroying it never touches the disk,
 // and the command deletes its folder itself (DeleteTree, DeleteFolderOf).
 class TempWorkspace {

@@ -215,6 +215,10 @@ TEST_F(ImageUtilsTest, HostileAndMislabelledFiles) {
       {"wide.png", wide_png},
       {"lying.bmp", lying_bmp},
       {"huge.bmp", huge_bmp},
+      // Whole headers, broken data: reading the headers alone would take these.
+      {"flipped.png", png_bytes.substr(0, png_bytes.size() - 20) + "\x01" +
+                          png_bytes.substr(png_bytes.size() - 19)},
+      {"no-end.jpg", jpeg_bytes.substr(0, jpeg_bytes.size() - 2)},
   };
   for (const Row& row : rows) {
     std::string source = scratch_.Path(row.name);
@@ -245,6 +249,16 @@ TEST_F(ImageUtilsTest, DecoderFollowsTheBytesNotTheName) {
 TEST_F(ImageUtilsTest, ReadableImages) {
   for (const char* format : {"BMP", "JPEG", "GIF", "PNG", "TIFF", "WEBP"}) {
     EXPECT_TRUE(IsReadableImage(MakeImage(std::string("r.") + format, format))) << format;
+  }
+  // Progressive JPEG and interlaced PNG keep their scans apart; the structure test follows.
+  for (const char* format : {"JPEG", "PNG"}) {
+    Magick::Image image(Magick::Geometry(64, 48), Magick::Color("red"));
+    image.addNoise(Magick::GaussianNoise);
+    image.interlaceType(Magick::LineInterlace);
+    image.magick(format);
+    std::string path = scratch_.Path(std::string("interlaced.") + format);
+    image.write(path);
+    EXPECT_TRUE(IsReadableImage(path)) << format;
   }
   EXPECT_FALSE(IsReadableImage(scratch_.Path("missing.png")));
   EXPECT_FALSE(IsReadableImage(scratch_.path()));

@@ -113,6 +113,27 @@ TEST_F(FileSystemTest, ReadWholeFileAndMapAcceptOnlyRegularFiles) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapped->data()), mapped->size()), kBytes);
 }
 
+// The process's resident pages of mapped files, in kB.
+long ResidentFileKb() {
+  std::string status = ReadFile("/proc/self/status");
+  size_t at = status.find("RssFile:");
+  return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 8, nullptr, 10);
+}
+
+TEST_F(FileSystemTest, ReleasedPagesLeaveMemoryAndReadAgain) {
+  std::string bytes(16 << 20, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + 7);
+  WriteFile(temp_ / "big", bytes);
+  std::unique_ptr<MappedFile> mapped = fs_.MapReadOnly(temp_ / "big");
+  ASSERT_NE(mapped, nullptr);
+  auto view = [&] { return std::string(reinterpret_cast<const char*>(mapped->data()), 16 << 20); };
+  ASSERT_EQ(view(), bytes);  // every page read
+  long resident = ResidentFileKb();
+  mapped->ReleasePages(100, mapped->size() - 100);  // all but the first page
+  EXPECT_LT(ResidentFileKb(), resident - 15 * 1024);
+  EXPECT_EQ(view(), bytes);
+}
+
 TEST_F(FileSystemTest, StatusKeepsNanosecondsAndTellsLinksApart) {
   WriteFile(temp_ / "f", "12345");
   struct timespec times[2] = {{1700000000, 123456789}, {1700000000, 987654321}};

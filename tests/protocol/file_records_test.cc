@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include "imaging/image_utils.h"
+#include "protocol/answer_files.h"
 #include "protocol/json_writer.h"
+#include "support/generated_png.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -66,6 +68,19 @@ TEST(Base64EncodeTest, WritesExactlyIntoTheAnnouncedRoom) {
     EXPECT_EQ(written + 1, room) << n;  // the formula's room is used to the last byte
     EXPECT_EQ(buffer[written], '\0') << n;
     EXPECT_EQ(buffer.substr(room), std::string(8, '#')) << n;
+
+    // The form written inside a JSON string: the same text with escaped line ends, filling its
+    // announced room exactly.
+    std::string escaped(Base64EscapedSize(n) + 8, '#');
+    written = Base64EncodeEscaped(reinterpret_cast<const unsigned char*>(Bytes(n).data()), n,
+                                  escaped.data());
+    EXPECT_EQ(written, Base64EscapedSize(n)) << n;
+    std::string expected = Base64Encode(Bytes(n));
+    for (size_t at = expected.find("\r\n"); at != std::string::npos;
+         at = expected.find("\r\n", at + 4)) {
+      expected.replace(at, 2, "\\r\\n");
+    }
+    EXPECT_EQ(escaped, expected + std::string(8, '#')) << n;
   }
 }
 
@@ -115,6 +130,30 @@ TEST_F(FileRecordsTest, EncodeFileBase64ChecksImagesOnlyWhenAsked) {
   EXPECT_FALSE(EncodeFileBase64(temp_ / "empty.png", ImageOnly::kNo, encoded));
   EXPECT_FALSE(EncodeFileBase64(temp_ / "missing.png", ImageOnly::kNo, encoded));
   EXPECT_FALSE(EncodeFileBase64(temp_.path(), ImageOnly::kNo, encoded));
+}
+
+// The image test runs on the mapped bytes; a picture whose headers are too long to be copied
+// out for the image library is tested from its file instead.
+TEST_F(FileRecordsTest, ImageTestOnTheMappedFile) {
+  std::string png = generated_png::NoisePng(30, 20, 1);
+  std::string text_chunk;
+  generated_png::PutChunk(&text_chunk, "tEXt",
+                          "Comment" + std::string(1, '\0') + std::string(300 * 1024, 'x'));
+  struct Row {
+    const char* name;
+    std::string bytes;
+    bool passes;
+  } const rows[] = {
+      {"plain.png", png, true},
+      {"long-headers.png", png.substr(0, 33) + text_chunk + png.substr(33), true},
+      {"cut.png", png.substr(0, png.size() - 20), false},
+      {"text.png", "just text, no picture", false},
+  };
+  for (const Row& row : rows) {
+    WriteFile(temp_ / row.name, row.bytes);
+    EncodedFile encoded;
+    EXPECT_EQ(EncodeFileBase64(temp_ / row.name, ImageOnly::kYes, encoded), row.passes) << row.name;
+  }
 }
 
 TEST_F(FileRecordsTest, PipesAndDevicesAreNeverRead) {
@@ -250,19 +289,50 @@ TEST_F(FileRecordsTest, SerialisedLineEndsAreJsonEscapes) {
 
 namespace {
 
-TEST_F(FileRecordsTest, KeptTextsSerialiseLikeCopiedOnes) {
+// Within a command, records hold stand-ins that the answer's writer fills from the files.
+TEST_F(FileRecordsTest, StandInsSerialiseLikeCopiedTexts) {
   Json::Value copied(Json::arrayValue);
   copied[0]["filepath"] = temp_ / "a.png";
   copied[1]["filepath"] = temp_ / "notes.txt";
   copied[2]["filepath"] = temp_ / "b.png";
-  Json::Value kept = copied;
+  Json::Value referred = copied;
   FillFileContents(copied);
-  FileTexts texts;
-  FillFileContents(kept, texts);
+  Json::Value records(Json::arrayValue);
+  AnswerFiles files;
+  FillFileContents(referred);
+  ASSERT_TRUE(AppendFileRecords({temp_ / "notes.txt", temp_ / "b.png"}, records,
+                                RecordKey::kMedFile, AnyFile::kNo));
+  EXPECT_EQ(referred[0]["base64string"].asString(), "");  // a stand-in, not the text
   Json::Value envelope(Json::objectValue);
-  envelope["files"] = kept;  // a copy on the way into the answer, as the builder makes
-  EXPECT_EQ(WriteCompactJson(envelope["files"]), WriteCompactJson(copied));
-  EXPECT_EQ(envelope["files"][2]["base64string"].asString(), Base64Encode(TinyPng() + "trailer"));
+  envelope["files"] = referred;  // copies on the way into the answer, as the builders make
+  envelope["records"] = records;
+  Json::Value expected(Json::objectValue);
+  expected["files"] = copied;
+  expected["records"][0]["filename"] = "notes.txt";
+  expected["records"][0]["filepath"] = temp_ / "notes.txt";
+  expected["records"][0]["medfile"] = Base64Encode("plain text");
+  expected["records"][1]["filename"] = "b.png";
+  expected["records"][1]["filepath"] = temp_ / "b.png";
+  expected["records"][1]["medfile"] = Base64Encode(TinyPng() + "trailer");
+  EXPECT_EQ(WriteCompactJson(envelope, &files), WriteCompactJson(expected));
+}
+
+// A file cut short by someone else between the image test and the answer is left out of the
+// answer as if it had never been read; the service goes on.
+TEST_F(FileRecordsTest, FileShortenedBeforeTheAnswerIsLeftOut) {
+  std::string big = temp_ / "big.bin";
+  WriteFile(big, Bytes(3 << 20));
+  AnswerFiles files;
+  Json::Value records(Json::arrayValue);
+  ASSERT_TRUE(AppendFileRecords({temp_ / "notes.txt", big}, records, RecordKey::kBase64String,
+                                AnyFile::kYes));
+  ASSERT_EQ(::truncate(big.c_str(), 4096), 0);
+  std::string json = WriteCompactJson(records, &files);
+  EXPECT_EQ(json,
+            "[{\"base64string\":\"cGxhaW4gdGV4dA==\\r\\n\",\"filename\":\"notes.txt\","
+            "\"filepath\":\"" +
+                temp_ / "notes.txt" + "\"},{\"filename\":\"big.bin\",\"filepath\":\"" + big +
+                "\"}]\n");
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+// cfp-0011 with a screenshot on the clipboard (image/png offered by the test owner, through
+// INCR), end to end against the built service over TLS, beside `xclip -o -t image/png` reading
+// the same selection and `gm convert` of the PNG to PNG. Also the clipboard read alone and the
+// bitmap route's steps (decode to a bitmap, bitmap file, PNG encode), which a PNG offer skips
+// (it is handed on as offered) but a bitmap offered as image/bmp takes.
+//
+//   clipboard_command_bench [width=3840] [height=2160] [runs=5]
+#include <Magick++.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "imaging/dib_data.h"
+#include "imaging/image_utils.h"
+#include "integration/service_fixture.h"
+#include "platform/clipboard.h"
+#include "platform/global_memory.h"
+#include "support/scratch_folder.h"
+#include "support/x_display.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A screen-like picture: flat panels, gradients and fine detail, as a desktop screenshot has.
+std::string MakeScreenshot(size_t width, size_t height) {
+  std::string rgb(width * height * 3, '\0');
+  for (size_t y = 0; y < height; ++y) {
+    for (size_t x = 0; x < width; ++x) {
+      char* p = &rgb[(y * width + x) * 3];
+      const bool panel = (x / 480 + y / 270) % 2 == 0;
+      const bool text = (y % 18 < 12) && ((x * 7 + y * 3) % 11 < 4) && (x % 480 < 400);
+      p[0] = static_cast<char>(text ? 20 : panel ? 240 : x * 255 / width);
+      p[1] = static_cast<char>(text ? 20 : panel ? 240 : y * 255 / height);
+      p[2] = static_cast<char>(text ? 20 : panel ? 245 : 128);
+    }
+  }
+  Magick::Image image(width, height, "RGB", Magick::CharPixel, rgb.data());
+  image.magick("PNG");
+  Magick::Blob blob;
+  image.write(&blob);
+  return std::string(static_cast<const char*>(blob.data()), blob.length());
+}
+
+double TimeCommand(const std::string& command) {
+  const auto start = Clock::now();
+  if (std::system(command.c_str()) != 0) return -1;
+  return Seconds(start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t width = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 3840;
+  const size_t height = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 2160;
+  const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
+  InitializeImaging();
+  xtest::XServer server;
+  if (!server.ok()) return 1;
+  scratch::ScratchFolder folder;
+  scratch::TempDirOverride tmpdir(folder.path());
+  const std::string png = MakeScreenshot(width, height);
+  scratch::WriteFile(folder / "screen.png", png);
+  xtest::ClipboardOwner owner({"--chunk", "262144", "image/png", folder / "screen.png"});
+  if (!owner.ok()) return 1;
+  std::printf("screenshot %zux%zu, PNG %zu bytes\n", width, height, png.size());
+
+  double read = 1e9, decode = 1e9, bmp = 1e9, encode = 1e9, xclip = 1e9, gm = 1e9;
+  for (int run = 0; run < runs; ++run) {
+    auto start = Clock::now();
+    std::string bytes, dib;
+    if (!TakeClipboardSnapshot()->Read("image/png", &bytes) || bytes != png) return 1;
+    read = std::min(read, Seconds(start));
+    start = Clock::now();
+    if (!PackedDibFromImage(bytes, &dib)) return 1;
+    decode = std::min(decode, Seconds(start));
+    start = Clock::now();
+    if (!SaveDibAsBmp(MakeGlobalBlock(dib), folder / "screen.bmp")) return 1;
+    bmp = std::min(bmp, Seconds(start));
+    start = Clock::now();
+    if (!ConvertImageFile(folder / "screen.bmp", folder / "out.png", ImageType::kPng, 70)) {
+      return 1;
+    }
+    encode = std::min(encode, Seconds(start));
+    xclip = std::min(
+        xclip, TimeCommand("xclip -o -selection clipboard -t image/png > " + folder / "xclip.png"));
+    gm = std::min(gm, TimeCommand("gm convert " + folder / "xclip.png" + " " + folder / "gm.png"));
+  }
+  if (scratch::ReadFile(folder / "xclip.png") != png) std::fprintf(stderr, "xclip differs\n");
+
+  service_test::ServiceProcess service;
+  if (!service.Start()) return 1;
+  auto client = service.Client();
+  client->set_read_timeout(120);
+  client->Post("/", "{\"cmd\":\"cfp-1000\"}", "text/plain");  // warm the connection up
+  double end_to_end = 1e9;
+  size_t answer = 0;
+  for (int run = 0; run < runs; ++run) {
+    const auto start = Clock::now();
+    auto res =
+        client->Post("/", "{\"cmd\":\"cfp-0011\",\"session\":\"b\",\"pdu\":{}}", "text/plain");
+    const double seconds = Seconds(start);
+    if (!res || res->status != 200 || res->body.find("base64string") == std::string::npos) {
+      std::fprintf(stderr, "request failed\n");
+      return 1;
+    }
+    answer = res->body.size();
+    end_to_end = std::min(end_to_end, seconds);
+  }
+  client->Get("/stop");
+  service.WaitForExit(10000);
+
+  std::printf("answer %zu bytes; best of %d runs\n", answer, runs);
+  std::printf("cfp-0011 end to end over TLS   %.3f s\n", end_to_end);
+  std::printf("clipboard read alone (INCR)     %.3f s\n", read);
+  std::printf("bitmap route: decode to bitmap %.3f s\n", decode);
+  std::printf("              bitmap file      %.3f s\n", bmp);
+  std::printf("              file to PNG      %.3f s\n", encode);
+  std::printf("xclip -o -t image/png          %.3f s\n", xclip);
+  std::printf("gm convert PNG to PNG          %.3f s\n", gm);
+  return 0;
+}

@@ -1,0 +1,228 @@
+#include "clipboard/clipboard_formats.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "imaging/dib_data.h"
+#include "imaging/image_utils.h"
+#include "platform/clipboard.h"
+#include "text/ascii.h"
+#include "text/code_page.h"
+#include "workspace/path_macros.h"
+
+namespace {
+
+constexpr std::string_view kStartMarker = "<!--StartFragment-->";
+constexpr std::string_view kEndMarker = "<!--EndFragment-->";
+
+// Position of the first "<html" followed by a blank, '>' or '/', in any case; npos if none.
+size_t FindHtmlStartTag(std::string_view html) {
+  for (size_t at = html.find('<'); at != std::string_view::npos; at = html.find('<', at + 1)) {
+    if (html.size() - at < 6 || !StartsWithIgnoringAsciiCase(html.substr(at), "<html")) continue;
+    const char next = html[at + 5];
+    if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' || next == '\n' ||
+        next == '\f') {
+      return at;
+    }
+  }
+  return std::string_view::npos;
+}
+
+std::string Offset(size_t value) {
+  char digits[16];
+  snprintf(digits, sizeof digits, "%010zu", value);
+  return digits;
+}
+
+}  // namespace
+
+std::string MakeCfHtml(std::string_view html) {
+  constexpr std::string_view kHead = "<html><body>";
+  constexpr std::string_view kTail = "</body></html>";
+  const bool whole = FindHtmlStartTag(html) != std::string_view::npos;
+  std::string document;
+  size_t fragment_start = 0, fragment_end = html.size();
+  if (whole) {
+    document.assign(html);
+    const size_t start = html.find(kStartMarker);
+    const size_t end = html.find(kEndMarker);
+    if (start != std::string_view::npos && end != std::string_view::npos &&
+        start + kStartMarker.size() <= end) {
+      fragment_start = start + kStartMarker.size();
+      fragment_end = end;
+    }
+  } else {
+    document.reserve(html.size() + 80);
+    document.append(kHead).append(kStartMarker);
+    fragment_start = document.size();
+    document.append(html);
+    fragment_end = document.size();
+    document.append(kEndMarker).append(kTail);
+  }
+  // Every field has ten digits, so the header's length is known before its values.
+  const std::string sample = "Version:0.9\r\nStartHTML:" + Offset(0) + "\r\nEndHTML:" + Offset(0) +
+                             "\r\nStartFragment:" + Offset(0) + "\r\nEndFragment:" + Offset(0) +
+                             "\r\n";
+  const size_t base = sample.size();
+  std::string out = "Version:0.9\r\nStartHTML:" + Offset(base) +
+                    "\r\nEndHTML:" + Offset(base + document.size()) +
+                    "\r\nStartFragment:" + Offset(base + fragment_start) +
+                    "\r\nEndFragment:" + Offset(base + fragment_end) + "\r\n";
+  out.append(document);
+  return out;
+}
+
+std::string HtmlOfferToUtf8(std::string_view bytes) {
+  int code_page = 0;
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    code_page = 1200;
+    bytes.remove_prefix(2);
+  } else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
+    code_page = 1201;
+    bytes.remove_prefix(2);
+  } else if (bytes.size() >= 2 && bytes[0] != '\0' && bytes[1] == '\0') {
+    code_page = 1200;  // "<\0h\0..." from programs that offer UTF-16 without a mark
+  }
+  std::string text;
+  if (code_page == 0 || !DecodeCodePage(bytes, code_page, text)) return std::string(bytes);
+  return text;
+}
+
+std::vector<std::string> ParseFileList(std::string_view list) {
+  while (!list.empty() && list.back() == '\0') list.remove_suffix(1);
+  std::vector<std::string> paths;
+  size_t line_start = 0;
+  bool first = true;
+  while (line_start <= list.size()) {
+    size_t line_end = list.find('\n', line_start);
+    if (line_end == std::string_view::npos) line_end = list.size();
+    std::string_view line = list.substr(line_start, line_end - line_start);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line_start = line_end + 1;
+    // The GNOME list starts with its operation; a URI list may carry comments.
+    if (first && (line == "copy" || line == "cut")) continue;
+    first = false;
+    if (line.empty() || line[0] == '#') continue;
+    std::string path = LocalPathOfFileUri(std::string(line));
+    if (!path.empty()) paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
+ClipboardFormats::ClipboardFormats(std::unique_ptr<ClipboardSnapshot> snapshot)
+    : snapshot_(std::move(snapshot)) {}
+
+ClipboardFormats::~ClipboardFormats() = default;
+
+std::string ClipboardFormats::FirstOffered(std::initializer_list<std::string_view> targets) const {
+  for (std::string_view target : targets) {
+    if (snapshot_ != nullptr && snapshot_->Offers(target)) return std::string(target);
+  }
+  return {};
+}
+
+bool ClipboardFormats::IsFormatAvailable(ClipboardFormat format) const {
+  switch (format) {
+    case ClipboardFormat::kHtml:
+      return !FirstOffered({"text/html"}).empty();
+    case ClipboardFormat::kUnicodeText:
+      return !FirstOffered({"UTF8_STRING", "text/plain;charset=utf-8"}).empty();
+    case ClipboardFormat::kText:
+      return !FirstOffered({"STRING"}).empty();
+    case ClipboardFormat::kDib:
+      return !FirstOffered({"image/png", "image/bmp"}).empty();
+    case ClipboardFormat::kTiff:
+      return !FirstOffered({"image/tiff"}).empty();
+    case ClipboardFormat::kEnhMetafile:
+      return !FirstOffered({"image/emf", "image/x-emf"}).empty();
+    case ClipboardFormat::kHdrop:
+      return !FirstOffered({"text/uri-list", "x-special/gnome-copied-files"}).empty();
+    default:
+      return false;
+  }
+}
+
+ClipboardFormat ClipboardFormats::GetPriorityFormat(
+    const std::vector<ClipboardFormat>& formats) const {
+  for (ClipboardFormat format : formats) {
+    if (IsFormatAvailable(format)) return format;
+  }
+  return ClipboardFormat::kNone;
+}
+
+bool ClipboardFormats::GetData(ClipboardFormat format, std::string* data) {
+  data->clear();
+  if (failed_.count(format) != 0) return false;
+  auto made = made_.find(format);
+  if (made == made_.end()) {
+    std::string bytes;
+    if (!IsFormatAvailable(format) || !Convert(format, &bytes)) {
+      failed_[format] = true;
+      return false;
+    }
+    made = made_.emplace(format, std::move(bytes)).first;
+  }
+  *data = made->second;
+  return true;
+}
+
+bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
+  std::string raw;
+  switch (format) {
+    case ClipboardFormat::kHtml:
+      if (!snapshot_->Read("text/html", &raw)) return false;
+      *data = MakeCfHtml(HtmlOfferToUtf8(raw));
+      return true;
+    case ClipboardFormat::kUnicodeText:
+      return snapshot_->Read(FirstOffered({"UTF8_STRING", "text/plain;charset=utf-8"}), data);
+    case ClipboardFormat::kText:
+      // STRING is ISO-8859-1 by the X11 rules, whatever the locale.
+      return snapshot_->Read("STRING", &raw) && DecodeCodePage(raw, 28591, *data);
+    case ClipboardFormat::kDib:
+      // Decoded by its bytes: an "image/png" offer may hold another allow-listed format.
+      if (FirstOffered({"image/png", "image/bmp"}) == "image/png") {
+        return PackedDibFromImage(OfferedPngBytes(), data);
+      }
+      return snapshot_->Read("image/bmp", &raw) && PackedDibFromImage(raw, data);
+    case ClipboardFormat::kTiff:
+      return snapshot_->Read("image/tiff", data);
+    case ClipboardFormat::kEnhMetafile:
+      return snapshot_->Read(FirstOffered({"image/emf", "image/x-emf"}), data);
+    case ClipboardFormat::kHdrop: {
+      if (!snapshot_->Read(FirstOffered({"text/uri-list", "x-special/gnome-copied-files"}), &raw)) {
+        return false;
+      }
+      for (const std::string& path : ParseFileList(raw)) data->append(path).push_back('\0');
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+const std::string& ClipboardFormats::OfferedPngBytes() {
+  if (!png_read_ && !snapshot_->Read("image/png", &offered_png_)) offered_png_.clear();
+  png_read_ = true;
+  return offered_png_;
+}
+
+bool ClipboardFormats::GetOfferedPng(std::string* png) {
+  png->clear();
+  if (FirstOffered({"image/png", "image/bmp"}) != "image/png") return false;
+  const std::string& bytes = OfferedPngBytes();
+  if (SniffImageFormat(bytes.data(), bytes.size()) != SniffedFormat::kPng) return false;
+  *png = bytes;
+  return true;
+}
+
+std::vector<std::string> ClipboardFormats::FileList() {
+  std::string joined;
+  std::vector<std::string> paths;
+  if (!GetData(ClipboardFormat::kHdrop, &joined)) return paths;
+  for (size_t start = 0; start < joined.size();) {
+    const size_t end = joined.find('\0', start);
+    paths.push_back(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  return paths;
+}

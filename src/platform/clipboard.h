@@ -1,0 +1,63 @@
+#ifndef ORVO_PLATFORM_CLIPBOARD_H_
+#define ORVO_PLATFORM_CLIPBOARD_H_
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The system clipboard, read as one snapshot per request.
+//
+// A snapshot asks the clipboard's owner once which targets it offers (media types such as
+// "text/html", "image/png", "text/uri-list", and names such as "UTF8_STRING", "STRING") and
+// then converts each target the caller asks for at the same moment in the clipboard's history:
+// when another program takes the clipboard in between, later reads fail instead of mixing two
+// copies in one answer.
+//
+// Every wait for the owner has a time limit: an owner that never answers or vanishes during a
+// transfer costs at most the limit, then the read (and every later read of the snapshot) fails.
+// Without a display (no DISPLAY, or the server is gone) a snapshot is empty; nothing crashes or
+// blocks.
+//
+// A snapshot holds its own connection and its own requestor window, so concurrent requests
+// never share a window or a property. One snapshot is used by one thread.
+class ClipboardSnapshot {
+ public:
+  virtual ~ClipboardSnapshot() = default;
+
+  // The targets offered when the snapshot was taken, in the owner's order, without the
+  // protocol's own ("TARGETS", "TIMESTAMP", "MULTIPLE", ...). Empty for an empty clipboard.
+  virtual const std::vector<std::string>& Targets() const = 0;
+
+  // Converts target and stores the owner's bytes in *data (a std::string: its length, then a
+  // closing 0). False, with *data emptied, when the target is not offered, the owner refuses
+  // or does not answer in time, the transfer breaks off, or the clipboard changed owner since
+  // the snapshot was taken. Transfers in pieces of any total size are put together.
+  virtual bool Read(std::string_view target, std::string* data) = 0;
+
+  // Whether target is among Targets(), compared exactly.
+  bool Offers(std::string_view target) const;
+};
+
+// The longest a snapshot waits for one answer of the clipboard's owner.
+inline constexpr std::chrono::milliseconds kClipboardWaitLimit{2000};
+
+// Takes a snapshot of the system clipboard. Never null: an empty snapshot when there is no
+// display or no owner. Thread-safe.
+std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(
+    std::chrono::milliseconds wait_limit = kClipboardWaitLimit);
+
+// The size of the screen in pixels and in millimetres.
+struct ScreenMetrics {
+  int width_pixels = 0;
+  int height_pixels = 0;
+  int width_millimeters = 0;
+  int height_millimeters = 0;
+};
+
+// The first screen of the display. Without a display, or when the server reports no physical
+// size, a 1920 x 1080 screen at 96 pixels per inch. Thread-safe.
+ScreenMetrics GetScreenMetrics();
+
+#endif  // ORVO_PLATFORM_CLIPBOARD_H_

@@ -1,0 +1,322 @@
+// The clipboard on X11: the CLIPBOARD selection read through libxcb.
+//
+// Each snapshot opens a connection of its own and creates an unmapped requestor window on it.
+// A server timestamp taken from a property change on that window stamps every conversion, so
+// an owner that follows the ICCCM refuses conversions once it lost the selection; the owner
+// window is also checked before each conversion. Waits poll the connection's descriptor with a
+// deadline instead of blocking in xcb_wait_for_event.
+
+#include <poll.h>
+#include <stdlib.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "platform/clipboard.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The property every conversion of a snapshot is delivered into (on the snapshot's own window).
+constexpr char kTransferProperty[] = "ORVO_CLIPBOARD";
+// Get-property requests read at most this many 32-bit units at a time.
+constexpr uint32_t kReadChunkUnits = 1u << 20;  // 4 MiB
+
+// Targets of the selection protocol itself, never content.
+bool IsProtocolTarget(std::string_view name) {
+  static constexpr std::string_view kProtocol[] = {
+      "TARGETS", "TIMESTAMP",        "MULTIPLE",       "SAVE_TARGETS",
+      "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY"};
+  return std::find(std::begin(kProtocol), std::end(kProtocol), name) != std::end(kProtocol);
+}
+
+class EmptySnapshot : public ClipboardSnapshot {
+ public:
+  const std::vector<std::string>& Targets() const override { return targets_; }
+  bool Read(std::string_view, std::string* data) override {
+    data->clear();
+    return false;
+  }
+
+ private:
+  std::vector<std::string> targets_;
+};
+
+// One connection to the display, closed with the object.
+class XConnection {
+ public:
+  XConnection() {
+    const char* display = getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') return;
+    int screen_number = 0;
+    connection_ = xcb_connect(display, &screen_number);
+    if (xcb_connection_has_error(connection_)) return;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
+    for (int i = 0; it.rem > 0 && i < screen_number; ++i) xcb_screen_next(&it);
+    if (it.rem > 0) screen_ = it.data;
+  }
+  ~XConnection() {
+    if (connection_ != nullptr) xcb_disconnect(connection_);
+  }
+  XConnection(const XConnection&) = delete;
+  XConnection& operator=(const XConnection&) = delete;
+
+  bool ok() const {
+    return connection_ != nullptr && screen_ != nullptr && !xcb_connection_has_error(connection_);
+  }
+  xcb_connection_t* get() const { return connection_; }
+  xcb_screen_t* screen() const { return screen_; }
+
+ private:
+  xcb_connection_t* connection_ = nullptr;
+  xcb_screen_t* screen_ = nullptr;
+};
+
+template <typename T>
+struct FreeDeleter {
+  void operator()(T* p) const { free(p); }
+};
+template <typename T>
+using XReply = std::unique_ptr<T, FreeDeleter<T>>;
+using XEvent = XReply<xcb_generic_event_t>;
+
+class X11Snapshot : public ClipboardSnapshot {
+ public:
+  explicit X11Snapshot(std::chrono::milliseconds wait_limit) : wait_limit_(wait_limit) {}
+
+  // Connects, makes the requestor window and reads the offered targets. False when there is
+  // nothing to read (no display, no owner, no answer): the snapshot is then empty.
+  bool Take();
+
+  const std::vector<std::string>& Targets() const override { return targets_; }
+  bool Read(std::string_view target, std::string* data) override;
+
+ private:
+  xcb_atom_t Intern(std::string_view name);
+  bool MakeWindow();
+  bool TakeTimestamp();
+  bool ReadTargets();
+  bool OwnerUnchanged();
+  // Waits until an event satisfies accept or the deadline passes; null on timeout or a broken
+  // connection. Other events are dropped: only this snapshot's window reports to this
+  // connection.
+  XEvent WaitFor(const std::function<bool(const xcb_generic_event_t&)>& accept);
+  bool Convert(xcb_atom_t target, std::string* data);
+  bool ReadProperty(bool* incremental, std::string* data);
+  bool ReadIncrementally(std::string* data);
+
+  std::chrono::milliseconds wait_limit_;
+  XConnection x_;
+  xcb_window_t window_ = XCB_NONE;
+  xcb_window_t owner_ = XCB_NONE;
+  xcb_timestamp_t time_ = XCB_CURRENT_TIME;
+  xcb_atom_t clipboard_ = XCB_NONE;
+  xcb_atom_t property_ = XCB_NONE;
+  xcb_atom_t incr_ = XCB_NONE;
+  bool broken_ = false;  // an owner that failed to answer in time is not asked again
+  std::vector<std::string> targets_;
+};
+
+xcb_atom_t X11Snapshot::Intern(std::string_view name) {
+  xcb_intern_atom_cookie_t cookie =
+      xcb_intern_atom(x_.get(), 0, static_cast<uint16_t>(name.size()), name.data());
+  XReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(x_.get(), cookie, nullptr));
+  return reply ? reply->atom : XCB_NONE;
+}
+
+bool X11Snapshot::MakeWindow() {
+  window_ = xcb_generate_id(x_.get());
+  const uint32_t values[] = {1, XCB_EVENT_MASK_PROPERTY_CHANGE};
+  xcb_void_cookie_t made =
+      xcb_create_window_checked(x_.get(), XCB_COPY_FROM_PARENT, window_, x_.screen()->root, 0, 0, 1,
+                                1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, x_.screen()->root_visual,
+                                XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
+  XReply<xcb_generic_error_t> error(xcb_request_check(x_.get(), made));
+  return error == nullptr;
+}
+
+XEvent X11Snapshot::WaitFor(const std::function<bool(const xcb_generic_event_t&)>& accept) {
+  const Clock::time_point deadline = Clock::now() + wait_limit_;
+  const int fd = xcb_get_file_descriptor(x_.get());
+  for (;;) {
+    // Drain what xcb has already read before sleeping on the socket.
+    while (XEvent event{xcb_poll_for_event(x_.get())}) {
+      if (accept(*event)) return event;
+    }
+    if (xcb_connection_has_error(x_.get())) return nullptr;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return nullptr;
+    pollfd watched{fd, POLLIN, 0};
+    poll(&watched, 1, static_cast<int>(left));
+  }
+}
+
+bool X11Snapshot::TakeTimestamp() {
+  // Appending nothing to a property still makes the server report the change, with its time.
+  xcb_change_property(x_.get(), XCB_PROP_MODE_APPEND, window_, property_, XCB_ATOM_STRING, 8, 0,
+                      nullptr);
+  xcb_flush(x_.get());
+  XEvent event = WaitFor([this](const xcb_generic_event_t& e) {
+    if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+    const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+    return notify.window == window_ && notify.atom == property_;
+  });
+  if (!event) return false;
+  time_ = reinterpret_cast<xcb_property_notify_event_t*>(event.get())->time;
+  xcb_delete_property(x_.get(), window_, property_);
+  return true;
+}
+
+bool X11Snapshot::OwnerUnchanged() {
+  XReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
+      x_.get(), xcb_get_selection_owner(x_.get(), clipboard_), nullptr));
+  return reply != nullptr && reply->owner == owner_ && owner_ != XCB_NONE;
+}
+
+bool X11Snapshot::Take() {
+  if (!x_.ok() || !MakeWindow()) return false;
+  clipboard_ = Intern("CLIPBOARD");
+  property_ = Intern(kTransferProperty);
+  incr_ = Intern("INCR");
+  if (clipboard_ == XCB_NONE || property_ == XCB_NONE || incr_ == XCB_NONE) return false;
+  XReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+      x_.get(), xcb_get_selection_owner(x_.get(), clipboard_), nullptr));
+  if (owner == nullptr || owner->owner == XCB_NONE) return false;
+  owner_ = owner->owner;
+  return TakeTimestamp() && ReadTargets();
+}
+
+bool X11Snapshot::ReadTargets() {
+  std::string atoms;
+  if (!Convert(Intern("TARGETS"), &atoms)) return false;
+  const size_t count = atoms.size() / sizeof(xcb_atom_t);
+  std::vector<xcb_get_atom_name_cookie_t> cookies(count);
+  for (size_t i = 0; i < count; ++i) {
+    xcb_atom_t atom;
+    memcpy(&atom, atoms.data() + i * sizeof atom, sizeof atom);
+    cookies[i] = xcb_get_atom_name(x_.get(), atom);
+  }
+  for (xcb_get_atom_name_cookie_t cookie : cookies) {
+    XReply<xcb_get_atom_name_reply_t> reply(xcb_get_atom_name_reply(x_.get(), cookie, nullptr));
+    if (reply == nullptr) continue;
+    std::string name(xcb_get_atom_name_name(reply.get()),
+                     xcb_get_atom_name_name_length(reply.get()));
+    if (!IsProtocolTarget(name) &&
+        std::find(targets_.begin(), targets_.end(), name) == targets_.end()) {
+      targets_.push_back(std::move(name));
+    }
+  }
+  return true;
+}
+
+bool X11Snapshot::Read(std::string_view target, std::string* data) {
+  data->clear();
+  if (broken_ || !Offers(target) || !OwnerUnchanged()) return false;
+  return Convert(Intern(target), data);
+}
+
+bool X11Snapshot::Convert(xcb_atom_t target, std::string* data) {
+  data->clear();
+  if (broken_ || target == XCB_NONE) return false;
+  xcb_delete_property(x_.get(), window_, property_);
+  xcb_convert_selection(x_.get(), window_, clipboard_, target, property_, time_);
+  xcb_flush(x_.get());
+  XEvent event = WaitFor([this, target](const xcb_generic_event_t& e) {
+    if ((e.response_type & 0x7f) != XCB_SELECTION_NOTIFY) return false;
+    const auto& notify = reinterpret_cast<const xcb_selection_notify_event_t&>(e);
+    return notify.requestor == window_ && notify.selection == clipboard_ && notify.target == target;
+  });
+  if (!event) {
+    broken_ = true;
+    return false;
+  }
+  if (reinterpret_cast<xcb_selection_notify_event_t*>(event.get())->property == XCB_NONE) {
+    return false;  // refused
+  }
+  bool incremental = false;
+  if (!ReadProperty(&incremental, data)) return false;
+  if (!incremental) return true;
+  data->clear();
+  if (ReadIncrementally(data)) return true;
+  data->clear();
+  broken_ = true;
+  return false;
+}
+
+// Reads the transfer property whole and deletes it (which, during an incremental transfer,
+// asks the owner for the next piece). *incremental tells that the owner announced one.
+bool X11Snapshot::ReadProperty(bool* incremental, std::string* data) {
+  *incremental = false;
+  uint32_t offset = 0;
+  for (;;) {
+    XReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(x_.get(),
+                               xcb_get_property(x_.get(), 0, window_, property_,
+                                                XCB_GET_PROPERTY_TYPE_ANY, offset, kReadChunkUnits),
+                               nullptr));
+    if (reply == nullptr) return false;
+    if (reply->type == incr_) *incremental = true;
+    const int length = xcb_get_property_value_length(reply.get());
+    if (length > 0 && !*incremental) {
+      data->append(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                   static_cast<size_t>(length));
+    }
+    if (reply->bytes_after == 0 || length <= 0) break;
+    offset += static_cast<uint32_t>(length) / 4;
+  }
+  // Deleting is what tells an incremental owner to go on, so it must follow the whole read.
+  xcb_delete_property(x_.get(), window_, property_);
+  xcb_flush(x_.get());
+  return true;
+}
+
+bool X11Snapshot::ReadIncrementally(std::string* data) {
+  for (;;) {
+    XEvent event = WaitFor([this](const xcb_generic_event_t& e) {
+      if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
+      const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(e);
+      return notify.window == window_ && notify.atom == property_ &&
+             notify.state == XCB_PROPERTY_NEW_VALUE;
+    });
+    if (!event) return false;
+    const size_t before = data->size();
+    bool incremental = false;
+    if (!ReadProperty(&incremental, data) || incremental) return false;
+    if (data->size() == before) return true;  // the empty piece ends the transfer
+  }
+}
+
+}  // namespace
+
+bool ClipboardSnapshot::Offers(std::string_view target) const {
+  const std::vector<std::string>& targets = Targets();
+  return std::find(targets.begin(), targets.end(), target) != targets.end();
+}
+
+std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(std::chrono::milliseconds wait_limit) {
+  auto snapshot = std::make_unique<X11Snapshot>(wait_limit);
+  if (snapshot->Take()) return snapshot;
+  return std::make_unique<EmptySnapshot>();
+}
+
+ScreenMetrics GetScreenMetrics() {
+  ScreenMetrics metrics;
+  XConnection x;
+  if (x.ok() && x.screen()->width_in_millimeters > 0 && x.screen()->height_in_millimeters > 0) {
+    metrics.width_pixels = x.screen()->width_in_pixels;
+    metrics.height_pixels = x.screen()->height_in_pixels;
+    metrics.width_millimeters = x.screen()->width_in_millimeters;
+    metrics.height_millimeters = x.screen()->height_in_millimeters;
+    return metrics;
+  }
+  // 96 pixels per inch: 1920 px over 508 mm, 1080 px over 285.75 mm (rounded).
+  metrics.width_pixels = 1920;
+  metrics.height_pixels = 1080;
+  metrics.width_millimeters = 508;
+  metrics.height_millimeters = 286;
+  return metrics;
+}

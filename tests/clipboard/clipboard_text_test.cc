@@ -1,0 +1,138 @@
+// The clipboard's text scanners: document extraction, the Office test, the VML rewrite, the
+// CF_HTML wrapping of offered HTML and file lists.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "clipboard/clipboard_formats.h"
+#include "clipboard/clipboard_reader.h"
+
+namespace {
+
+TEST(ExtractHtmlDocumentTest, CutsFromTheOpeningThroughTheClosingTag) {
+  struct Row {
+    std::string text;
+    std::string expected;
+  } rows[] = {
+      {"Version:0.9\r\nStartHTML:1\r\n<html><body>x</body></html>\r\ntrailer",
+       "<html><body>x</body></html>"},
+      {"<!DOCTYPE html><!-- c --><HTML><P>y</P></HTML>\0tail", "<HTML><P>y</P></HTML>"},
+      {"<html>a</HTML>", "<html>a</HTML>"},
+      {"<Html>a</Html>", ""},            // mixed case is not recognised
+      {"<div>fragment only</div>", ""},  // no document
+      {"</html><html>", ""},             // closing tag first
+      {"<html>unclosed", ""},
+      {"<html>a</html", "<html>a</html"},  // cut at the text's end, never past it
+      {"<html>a</htm", ""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(ExtractHtmlDocument(row.text), row.expected) << row.text;
+  }
+}
+
+TEST(IsOfficeHtmlTest, LooksOnlyInsideTheHtmlStartTag) {
+  struct Row {
+    std::string bytes;
+    bool expected;
+  } rows[] = {
+      {"<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"><body></body></html>", true},
+      {"<HTML XMLNS:V=\"URN:SCHEMAS-MICROSOFT-COM:VML\">", true},
+      {"<html xmlns:w=\"http://schemas.microsoft.com/office/word/2003\">", true},
+      {"<html><meta name=x content=\"urn:schemas-microsoft-com:office\">", false},
+      {"no tag schemas-microsoft-com", false},
+      {"<html xmlns=\"urn:schemas-microsoft-co", false},  // ends inside the name
+      {std::string("<html \0schemas-microsoft-com>", 29), false},
+      {"", false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(IsOfficeHtml(row.bytes), row.expected) << row.bytes;
+  }
+}
+
+// The scans must stop at the data's end even when no 0 byte follows it.
+TEST(IsOfficeHtmlTest, NeverReadsPastTheData) {
+  const std::string text = "<html xmlns=\"urn:schemas-microsoft-co";
+  for (size_t cut = 0; cut <= text.size(); ++cut) {
+    std::unique_ptr<char[]> exact(new char[cut]);
+    std::copy(text.begin(), text.begin() + cut, exact.get());
+    EXPECT_FALSE(IsOfficeHtml(std::string_view(exact.get(), cut)));
+    EXPECT_EQ(ExtractHtmlDocument(std::string_view(exact.get(), cut)), "");
+  }
+}
+
+TEST(ReplaceVmlImagesTest, TurnsImageDataIntoImg) {
+  EXPECT_EQ(ReplaceVmlImages("<v:imagedata src=\"a.png\" o:title=\"\"/>"),
+            "<img src=\"a.png\" o:title=\"\"/>");
+  EXPECT_EQ(ReplaceVmlImages("<v:imagedata src=b.png></v:imagedata><V:IMAGEDATA>"),
+            "<img src=b.png></><V:IMAGEDATA>");
+}
+
+TEST(MakeCfHtmlTest, WrapsFragmentsAndKeepsDocuments) {
+  struct Row {
+    std::string offered;
+    std::string document;  // after the header
+    std::string fragment;
+  } rows[] = {
+      {"<meta charset='utf-8'><b>bold</b>",
+       "<html><body><!--StartFragment--><meta charset='utf-8'><b>bold</b><!--EndFragment-->"
+       "</body></html>",
+       "<meta charset='utf-8'><b>bold</b>"},
+      {"<html><head></head><body><p>p</p></body></html>",
+       "<html><head></head><body><p>p</p></body></html>",
+       "<html><head></head><body><p>p</p></body></html>"},
+      {"<HTML>\r\n<BODY><!--StartFragment-->f<!--EndFragment--></BODY></HTML>",
+       "<HTML>\r\n<BODY><!--StartFragment-->f<!--EndFragment--></BODY></HTML>", "f"},
+      {"<htmlx>not a tag</htmlx>",
+       "<html><body><!--StartFragment--><htmlx>not a tag</htmlx>"
+       "<!--EndFragment--></body></html>",
+       "<htmlx>not a tag</htmlx>"},
+  };
+  for (const Row& row : rows) {
+    const std::string cf = MakeCfHtml(row.offered);
+    ASSERT_EQ(cf.compare(0, 23, "Version:0.9\r\nStartHTML:"), 0) << cf;
+    const size_t start_html = std::stoul(cf.substr(cf.find("StartHTML:") + 10, 10));
+    const size_t end_html = std::stoul(cf.substr(cf.find("EndHTML:") + 8, 10));
+    const size_t start_fragment = std::stoul(cf.substr(cf.find("StartFragment:") + 14, 10));
+    const size_t end_fragment = std::stoul(cf.substr(cf.find("EndFragment:") + 12, 10));
+    EXPECT_EQ(start_html, 105u);
+    EXPECT_EQ(cf.substr(start_html), row.document);
+    EXPECT_EQ(end_html, cf.size());
+    EXPECT_EQ(cf.substr(start_fragment, end_fragment - start_fragment), row.fragment);
+  }
+}
+
+TEST(HtmlOfferToUtf8Test, ConvertsUtf16AndKeepsUtf8) {
+  struct Row {
+    std::string offered;
+    std::string expected;
+  } rows[] = {
+      {std::string("\xFF\xFE<\0b\0>\0\xE9\0", 10), "<b>\xC3\xA9"},
+      {std::string("\xFE\xFF\0<\0b\0>\0\xE9", 10), "<b>\xC3\xA9"},
+      {std::string("<\0p\0>\0", 6), "<p>"},
+      {"<p>caf\xC3\xA9</p>", "<p>caf\xC3\xA9</p>"},
+      {"<p>\xFF bad</p>", "<p>\xFF bad</p>"},  // left for the reader's UTF-8 reading
+  };
+  for (const Row& row : rows) EXPECT_EQ(HtmlOfferToUtf8(row.offered), row.expected);
+}
+
+TEST(ParseFileListTest, TakesLocalFileUrisOnly) {
+  struct Row {
+    std::string list;
+    std::vector<std::string> expected;
+  } rows[] = {
+      {std::string("file:///home/u/A%20b.JPG\r\nfile:///tmp/t.txt\r\n\0", 47),
+       {"/home/u/A b.JPG", "/tmp/t.txt"}},
+      {"copy\nfile:///x/%C3%A9.png\nfile://localhost/y.bmp", {"/x/\xC3\xA9.png", "/y.bmp"}},
+      {"cut\nfile:///a.png", {"/a.png"}},
+      {"# comment\r\nhttp://example.invalid/a.png\r\nfile://otherhost/b.png\r\nfile:///c%00.png\r\n"
+       "file:///bad%2.png\r\nfile:///a%2Fb.png\r\nfile:///ok%25.png\r\nrelative.png",
+       {"/ok%.png"}},
+      {"", {}},
+  };
+  for (const Row& row : rows) EXPECT_EQ(ParseFileList(row.list), row.expected) << row.list;
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// The clipboard commands against the real service over TLS, with the clipboard owned by our
+// test owner on a private X server.
+
+#include <Magick++.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <json/json.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "integration/service_fixture.h"
+#include "support/scratch_folder.h"
+#include "support/x_display.h"
+
+namespace {
+
+using scratch::ScratchFolder;
+
+// base64 of scratch::TinyPng(), as a record carries it (lines ended by CR LF).
+const char kTinyPngBase64[] =
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLv\r\n"
+    "AAAAAElFTkSuQmCC\r\n";
+
+std::string Envelope(const std::string& cmd, const std::string& pdu) {
+  return "{\"cmd\":\"" + cmd + "\",\"session\":\"it\",\"pdu\":" + pdu + "}";
+}
+
+std::string Answer(const std::string& cmd, const std::string& pdu) {
+  return "{\"cmd\":\"" + cmd + "\",\"error\":-1,\"pdu\":" + pdu + ",\"session\":\"it\"}\n";
+}
+
+Json::Value ParsePdu(const std::string& body) {
+  Json::Value root;
+  EXPECT_TRUE(Json::Reader().parse(body, root)) << body;
+  EXPECT_EQ(root["error"], -1);
+  return root["pdu"];
+}
+
+std::string ScreenshotPng(int width, int height) {
+  Magick::Image image(Magick::Geometry(width, height), Magick::Color("blue"));
+  image.magick("PNG");
+  Magick::Blob blob;
+  image.write(&blob);
+  return std::string(static_cast<const char*>(blob.data()), blob.length());
+}
+
+// The size of the PNG a record carries.
+std::pair<size_t, size_t> RecordImageSize(const Json::Value& record) {
+  std::string text = record["base64string"].asString();
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+  Magick::Blob blob;
+  blob.base64(text);
+  Magick::Image image(blob);
+  EXPECT_EQ(image.magick(), "PNG");
+  return {image.columns(), image.rows()};
+}
+
+class ClipboardCommandsTest : public service_test::RunningServiceTest {
+ protected:
+  void SetUp() override {
+    Magick::InitializeMagick(nullptr);
+    ASSERT_TRUE(server_.ok());
+    RunningServiceTest::SetUp();
+  }
+
+  void Offer(const xtest::Offers& offers, std::vector<std::string> flags = {}) {
+    owner_.reset();
+    owner_ = xtest::OfferOnClipboard(offers_.path(), offers, flags);
+    ASSERT_TRUE(owner_->ok());
+  }
+
+  std::string Post(const std::string& cmd, const std::string& pdu = "{}") {
+    auto res = service_.Client()->Post("/", Envelope(cmd, pdu), "text/plain");
+    EXPECT_TRUE(res);
+    if (!res) return {};
+    EXPECT_EQ(res->status, 200) << res->body;
+    return res->body;
+  }
+
+  int WorkFoldersLeft() const { return scratch::CountEntries(temp_ / "TAVU"); }
+
+  xtest::XServer server_;  // DISPLAY is set before the service starts
+  ScratchFolder temp_;
+  scratch::TempDirOverride tmpdir_{temp_.path()};
+  ScratchFolder offers_;
+  ScratchFolder files_;
+  std::unique_ptr<xtest::ClipboardOwner> owner_;
+};
+
+TEST_F(ClipboardCommandsTest, PlainTextAndEmptyClipboardAnswerExactBytes) {
+  Offer({{"UTF8_STRING", "h\xC3\xA9llo \"you\""}, {"STRING", "h\xE9llo"}});
+  EXPECT_EQ(Post("cfp-0010"),
+            Answer("cfp-0010",
+                   "{\"clipboarddata\":\"h\xC3\xA9llo \\\"you\\\"\",\"isoffice\":1,\"type\":2}"));
+  EXPECT_EQ(Post("cfp-0011"),
+            Answer("cfp-0011",
+                   "{\"clipboardformat\":[\"html\"],\"clipboardhtml\":\"h\xC3\xA9llo "
+                   "\\\"you\\\"\",\"isoffice\":1,\"type\":2}"));
+  owner_.reset();
+  EXPECT_EQ(Post("cfp-0010"),
+            Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
+  EXPECT_EQ(Post("cfp-0011", "{\"temppath\":null}"),
+            Answer("cfp-0011",
+                   "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
+                   "\"type\":2}"));
+  EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+TEST_F(ClipboardCommandsTest, OfficeHtmlWithLocalImagesAndABitmap) {
+  scratch::WriteFile(files_ / "image001.png", scratch::TinyPng());
+  const std::string image_url = "file:///" + files_.path().substr(1) + "/image001.png";
+  const std::string html =
+      "<html xmlns:v=\"urn:schemas-microsoft-com:vml\"><body><v:imagedata "
+      "src=\"" +
+      image_url +
+      "\"/><img src=\"http://localhost/r.png\">"
+      "</body></html>";
+  Offer({{"text/html", html}, {"image/png", ScreenshotPng(30, 20)}});
+  const std::string expected_html =
+      "<html xmlns:v=\\\"urn:schemas-microsoft-com:vml\\\"><body><img src=\\\"" + image_url +
+      "\\\"/><img src=\\\"http://localhost/r.png\\\"></body></html>";
+  const std::string files = "[{\"base64string\":\"" + std::string(kTinyPngBase64) +
+                            "\",\"filename\":\"image001.png\",\"filepath\":\"" + files_.path() +
+                            "/image001.png\"}]";
+  std::string escaped_files = files;  // as the JSON text writes CR LF
+  for (size_t at; (at = escaped_files.find("\r\n")) != std::string::npos;) {
+    escaped_files.replace(at, 2, "\\r\\n");
+  }
+  EXPECT_EQ(Post("cfp-0010"), Answer("cfp-0010", "{\"clipboarddata\":\"" + expected_html +
+                                                     "\",\"files\":" + escaped_files +
+                                                     ",\"isoffice\":1,\"type\":1}"));
+  const Json::Value pdu = ParsePdu(Post("cfp-0011"));
+  Json::Value both(Json::arrayValue);
+  both.append("html");
+  both.append("image");
+  EXPECT_EQ(pdu["clipboardformat"], both);
+  EXPECT_EQ(pdu["clipboardhtml"].asString().substr(0, 6), "<html ");
+  EXPECT_EQ(pdu["files"].size(), 1u);
+  EXPECT_EQ(pdu["isoffice"], 1);
+  EXPECT_EQ(pdu["type"], 1);
+  EXPECT_EQ(RecordImageSize(pdu["clipboardimage"]), std::make_pair(size_t{30}, size_t{20}));
+  EXPECT_EQ(WorkFoldersLeft(), 0);
+  EXPECT_EQ(scratch::ReadFile(files_ / "image001.png"), scratch::TinyPng());
+}
+
+TEST_F(ClipboardCommandsTest, ScreenshotOnly) {
+  Offer({{"image/png", ScreenshotPng(64, 48)}}, {"--chunk", "4096"});
+  Json::Value pdu = ParsePdu(Post("cfp-0010", "{\"temppath\":\"" + temp_.path() + "\"}"));
+  EXPECT_EQ(pdu["clipboarddata"], "");
+  EXPECT_EQ(pdu["type"], 1);
+  ASSERT_EQ(pdu["files"].size(), 1u);
+  EXPECT_EQ(RecordImageSize(pdu["files"][0]), std::make_pair(size_t{64}, size_t{48}));
+  EXPECT_FALSE(scratch::Exists(pdu["files"][0]["filepath"].asString()));
+
+  pdu = ParsePdu(Post("cfp-0011"));
+  EXPECT_TRUE(pdu["clipboardformat"].isNull());
+  EXPECT_EQ(pdu["clipboardhtml"], "");
+  EXPECT_EQ(pdu["type"], 2);
+  EXPECT_EQ(pdu["files"].size(), 1u);
+  EXPECT_FALSE(pdu.isMember("clipboardimage"));
+  EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+TEST_F(ClipboardCommandsTest, BrowserHtmlWithRemoteImagesHasNoFiles) {
+  Offer({{"text/html", "<meta charset='utf-8'><img src=\"https://localhost/a.png\">"}});
+  EXPECT_EQ(Post("cfp-0010"),
+            Answer("cfp-0010",
+                   "{\"clipboarddata\":\"<html><body><!--StartFragment--><meta charset='utf-8'>"
+                   "<img src=\\\"https://localhost/a.png\\\"><!--EndFragment--></body></html>\","
+                   "\"isoffice\":0,\"type\":1}"));
+}
+
+// The user's copied files survive the clean-up of captured images, including a ".bmp" that is
+// no bitmap (which, handed on as itself, would have had its whole folder deleted).
+TEST_F(ClipboardCommandsTest, CopiedFilesAreNeverDeleted) {
+  scratch::WriteFile(files_ / "PHOTO.PNG", scratch::TinyPng());
+  scratch::WriteFile(files_ / "fake.bmp", "not a bitmap");
+  scratch::WriteFile(files_ / "other.txt", "keep me");
+  Offer({{"x-special/gnome-copied-files",
+          "copy\nfile://" + files_.path() + "/fake.bmp\nfile://" + files_.path() + "/PHOTO.PNG"}});
+  for (const char* cmd : {"cfp-0010", "cfp-0011"}) {
+    const Json::Value pdu = ParsePdu(Post(cmd));
+    ASSERT_EQ(pdu["files"].size(), 1u) << cmd;
+    EXPECT_EQ(pdu["files"][0]["base64string"], kTinyPngBase64);
+    const std::string name = pdu["files"][0]["filename"].asString();
+    EXPECT_EQ(name.substr(name.size() - 4), ".png") << name;
+  }
+  EXPECT_EQ(scratch::ReadFile(files_ / "fake.bmp"), "not a bitmap");
+  EXPECT_EQ(scratch::ReadFile(files_ / "other.txt"), "keep me");
+  EXPECT_EQ(scratch::ReadFile(files_ / "PHOTO.PNG"), scratch::TinyPng());
+  EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+// With HTML present, the copied images go to "clipboardimage": only the last readable one.
+TEST_F(ClipboardCommandsTest, OnlyTheLastReadableCapturedImageIsSentBesideHtml) {
+  scratch::WriteFile(files_ / "a.png", scratch::TinyPng());
+  scratch::WriteFile(files_ / "b.gif", "GIF89a but nothing more");
+  Offer({{"text/html", "<html><body>x</body></html>"},
+         {"text/uri-list", "file://" + files_.path() + "/b.gif\r\nfile://" + files_.path() +
+                               "/a.png\r\nfile://" + files_.path() + "/b.gif\r\n"}});
+  const Json::Value pdu = ParsePdu(Post("cfp-0011"));
+  Json::Value both(Json::arrayValue);
+  both.append("html");
+  both.append("image");
+  EXPECT_EQ(pdu["clipboardformat"], both);
+  EXPECT_EQ(pdu["clipboardhtml"], "<html><body>x</body></html>");
+  EXPECT_FALSE(pdu.isMember("files"));
+  EXPECT_EQ(pdu["clipboardimage"]["base64string"], kTinyPngBase64);
+  EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+TEST_F(ClipboardCommandsTest, AHangingOwnerDoesNotStopOtherRequests) {
+  Offer({{"text/html", "<b>x</b>"}}, {"--hang"});
+  const auto start = std::chrono::steady_clock::now();
+  auto clipboard = std::async(std::launch::async, [this] { return Post("cfp-0011"); });
+  const auto version = service_.Client()->Post("/", Envelope("cfp-1000", "{}"), "text/plain");
+  ASSERT_TRUE(version);
+  EXPECT_EQ(version->status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  EXPECT_EQ(clipboard.get(),
+            Answer("cfp-0011",
+                   "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
+                   "\"type\":2}"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+}
+
+TEST_F(ClipboardCommandsTest, BadTempPathIsTheLibrarysErrorAndAGoneServerAnEmptyClipboard) {
+  Offer({{"UTF8_STRING", "t"}});
+  for (const std::string& pdu : {std::string("{\"temppath\":5}"), std::string("[1]")}) {
+    auto res = service_.Client()->Post("/", Envelope("cfp-0010", pdu), "text/plain");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 500) << pdu;
+  }
+  owner_.reset();
+  server_.Stop();
+  EXPECT_EQ(Post("cfp-0010"),
+            Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
+  EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+}  // namespace

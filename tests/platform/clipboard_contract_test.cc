@@ -1,0 +1,198 @@
+// The contract every clipboard back end keeps, run against each one (today: X11 with a test
+// owner on a private Xvfb), and the X11 back end's own failure cases.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/clipboard.h"
+#include "support/scratch_folder.h"
+#include "support/x_display.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using xtest::Offers;
+
+enum class OwnerMode { kNormal, kHang, kRefuse, kDieMidIncr };
+
+// Puts content on the X11 clipboard through the test owner.
+class X11Backend {
+ public:
+  bool ready() const { return server_.ok(); }
+
+  bool Offer(const Offers& offers, OwnerMode mode = OwnerMode::kNormal, size_t chunk = 65536) {
+    owner_.reset();
+    std::vector<std::string> flags{"--chunk", std::to_string(chunk)};
+    if (mode == OwnerMode::kHang) flags.push_back("--hang");
+    if (mode == OwnerMode::kRefuse) flags.push_back("--refuse");
+    if (mode == OwnerMode::kDieMidIncr) flags.push_back("--die-mid-incr");
+    owner_ = xtest::OfferOnClipboard(folder_.path(), offers, flags);
+    return owner_->ok();
+  }
+
+  // Ends the owner without handing the clipboard to anyone.
+  void Clear() { owner_.reset(); }
+
+ private:
+  xtest::XServer server_;
+  scratch::ScratchFolder folder_;
+  std::unique_ptr<xtest::ClipboardOwner> owner_;
+};
+
+template <typename Backend>
+class ClipboardContractTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(backend_.ready()); }
+  Backend backend_;
+};
+
+using Backends = ::testing::Types<X11Backend>;
+TYPED_TEST_SUITE(ClipboardContractTest, Backends);
+
+// Bytes that text handling would spoil: a NUL inside, high bytes, CR LF.
+std::string AwkwardBytes(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
+  return bytes;
+}
+
+std::string ReadTarget(ClipboardSnapshot& snapshot, const std::string& target) {
+  std::string data = "stale";
+  EXPECT_TRUE(snapshot.Read(target, &data)) << target;
+  return data;
+}
+
+TYPED_TEST(ClipboardContractTest, OffersSeveralTargetsAndReadsEachByteForByte) {
+  const Offers offers = {{"text/html", "<b>caf\xC3\xA9</b>"},
+                         {"UTF8_STRING", "caf\xC3\xA9\r\n"},
+                         {"image/png", AwkwardBytes(1000)},
+                         {"text/plain;charset=utf-8", std::string("a\0b", 3)}};
+  ASSERT_TRUE(this->backend_.Offer(offers));
+  auto snapshot = TakeClipboardSnapshot();
+  EXPECT_EQ(snapshot->Targets(), (std::vector<std::string>{"text/html", "UTF8_STRING", "image/png",
+                                                           "text/plain;charset=utf-8"}));
+  for (const auto& [target, bytes] : offers) {
+    EXPECT_EQ(ReadTarget(*snapshot, target), bytes) << target;
+  }
+  std::string data = "stale";
+  EXPECT_FALSE(snapshot->Read("image/tiff", &data));
+  EXPECT_EQ(data, "");
+  EXPECT_FALSE(snapshot->Offers("TARGETS"));
+}
+
+TYPED_TEST(ClipboardContractTest, LargeDataArrivesWholeInPieces) {
+  struct Row {
+    size_t size;
+    size_t chunk;
+  };
+  const Row rows[] = {{65537, 65536}, {100000, 1000}, {24 * 1024 * 1024, 262144}};
+  for (const Row& row : rows) {
+    const std::string bytes = AwkwardBytes(row.size);
+    ASSERT_TRUE(this->backend_.Offer({{"image/png", bytes}}, OwnerMode::kNormal, row.chunk));
+    auto snapshot = TakeClipboardSnapshot();
+    std::string data;
+    ASSERT_TRUE(snapshot->Read("image/png", &data)) << row.size;
+    EXPECT_TRUE(data == bytes) << row.size << " bytes arrived as " << data.size();
+    EXPECT_EQ(data.c_str()[data.size()], '\0');
+  }
+}
+
+TYPED_TEST(ClipboardContractTest, EmptyClipboardOffersNothing) {
+  this->backend_.Clear();
+  auto snapshot = TakeClipboardSnapshot();
+  EXPECT_TRUE(snapshot->Targets().empty());
+  std::string data = "stale";
+  EXPECT_FALSE(snapshot->Read("UTF8_STRING", &data));
+  EXPECT_EQ(data, "");
+}
+
+TYPED_TEST(ClipboardContractTest, ConcurrentSnapshotsEachReadTheirOwnCopy) {
+  const std::string bytes = AwkwardBytes(3 * 1024 * 1024 + 17);
+  ASSERT_TRUE(this->backend_.Offer({{"image/png", bytes}, {"UTF8_STRING", "x"}}, OwnerMode::kNormal,
+                                   100000));
+  std::vector<int> good(8, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      auto snapshot = TakeClipboardSnapshot();
+      std::string data;
+      good[t] = snapshot->Read("image/png", &data) && data == bytes;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(good, std::vector<int>(8, 1));
+}
+
+TYPED_TEST(ClipboardContractTest, ASnapshotNeverMixesTwoCopies) {
+  ASSERT_TRUE(this->backend_.Offer({{"text/html", "<i>first</i>"}, {"UTF8_STRING", "first"}}));
+  auto snapshot = TakeClipboardSnapshot();
+  EXPECT_EQ(ReadTarget(*snapshot, "text/html"), "<i>first</i>");
+  ASSERT_TRUE(this->backend_.Offer({{"text/html", "<i>second</i>"}, {"UTF8_STRING", "second"}}));
+  std::string data = "stale";
+  EXPECT_FALSE(snapshot->Read("UTF8_STRING", &data));
+  EXPECT_EQ(data, "");
+  EXPECT_EQ(ReadTarget(*TakeClipboardSnapshot(), "UTF8_STRING"), "second");
+}
+
+// Owners that misbehave cost at most the wait limit and read as "no data".
+TYPED_TEST(ClipboardContractTest, MisbehavingOwnersGiveNoDataWithinTheLimit) {
+  struct Row {
+    OwnerMode mode;
+    bool targets_listed;
+  };
+  const Row rows[] = {
+      {OwnerMode::kHang, false}, {OwnerMode::kRefuse, true}, {OwnerMode::kDieMidIncr, true}};
+  for (const Row& row : rows) {
+    ASSERT_TRUE(this->backend_.Offer({{"image/png", AwkwardBytes(300000)}}, row.mode, 1000));
+    const auto start = std::chrono::steady_clock::now();
+    auto snapshot = TakeClipboardSnapshot(milliseconds(500));
+    std::string data = "stale";
+    EXPECT_FALSE(snapshot->Read("image/png", &data)) << static_cast<int>(row.mode);
+    EXPECT_FALSE(snapshot->Read("image/png", &data)) << static_cast<int>(row.mode);
+    const auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(data, "");
+    EXPECT_EQ(snapshot->Offers("image/png"), row.targets_listed) << static_cast<int>(row.mode);
+    EXPECT_LT(spent, milliseconds(1400)) << static_cast<int>(row.mode);
+  }
+}
+
+TEST(ClipboardX11Test, NoDisplayIsAnEmptyClipboard) {
+  xtest::XServer server;
+  ASSERT_TRUE(server.ok());
+  scratch::ScratchFolder folder;
+  scratch::WriteFile(folder / "t", "text");
+  xtest::ClipboardOwner owner({"UTF8_STRING", folder / "t"});
+  ASSERT_TRUE(owner.ok());
+  auto before_exit = TakeClipboardSnapshot();
+  ASSERT_TRUE(before_exit->Offers("UTF8_STRING"));
+
+  server.Stop();  // the server goes away under a live snapshot
+  std::string data = "stale";
+  EXPECT_FALSE(before_exit->Read("UTF8_STRING", &data));
+  EXPECT_EQ(data, "");
+  setenv("DISPLAY", server.display().c_str(), 1);
+  EXPECT_TRUE(TakeClipboardSnapshot()->Targets().empty());
+  unsetenv("DISPLAY");
+  EXPECT_TRUE(TakeClipboardSnapshot()->Targets().empty());
+}
+
+TEST(ClipboardX11Test, ScreenMetricsComeFromTheServerElse96Dpi) {
+  unsetenv("DISPLAY");
+  const ScreenMetrics fallback = GetScreenMetrics();
+  EXPECT_EQ(fallback.width_pixels, 1920);
+  EXPECT_EQ(fallback.width_millimeters, 508);
+  xtest::XServer server;  // 1920x1080 at 96 dpi
+  ASSERT_TRUE(server.ok());
+  const ScreenMetrics metrics = GetScreenMetrics();
+  EXPECT_EQ(metrics.width_pixels, 1920);
+  EXPECT_EQ(metrics.height_pixels, 1080);
+  EXPECT_EQ(metrics.width_millimeters, 508);
+  EXPECT_EQ(metrics.height_millimeters, 286);
+}
+
+}  // namespace

@@ -1,0 +1,155 @@
+#ifndef ORVO_TESTS_SUPPORT_X_DISPLAY_H_
+#define ORVO_TESTS_SUPPORT_X_DISPLAY_H_
+
+// A private X server for tests (Xvfb on a display number it picks itself) and the test
+// clipboard owner (tests/platform/clipboard_owner.cc) running on it.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace xtest {
+
+// Starts argv with its standard output on a pipe; returns the pid (-1 on failure) and the read
+// end in *out_fd.
+inline pid_t SpawnWithPipe(const std::vector<std::string>& args, int* out_fd, int child_fd = 1) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], child_fd);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  *out_fd = fds[0];
+  return pid;
+}
+
+// Reads one line from fd within timeout_ms; empty on timeout or end of file.
+inline std::string ReadLine(int fd, int timeout_ms) {
+  std::string line;
+  char ch;
+  while (true) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0 || read(fd, &ch, 1) != 1) return {};
+    if (ch == '\n') return line;
+    line += ch;
+  }
+}
+
+inline void StopProcess(pid_t* pid) {
+  if (*pid <= 0) return;
+  kill(*pid, SIGTERM);
+  int status;
+  waitpid(*pid, &status, 0);
+  *pid = -1;
+}
+
+// Xvfb with -noreset (a plain Xvfb resets when its last client leaves, and a client that
+// connects during the reset fails), 1920x1080 at 96 dpi. DISPLAY points at it while it lives.
+class XServer {
+ public:
+  XServer() {
+    int fd = -1;
+    pid_ = SpawnWithPipe({"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0",
+                          "1920x1080x24", "-dpi", "96"},
+                         &fd, 3);
+    if (pid_ > 0) number_ = ReadLine(fd, 10000);
+    if (fd >= 0) close(fd);
+    if (number_.empty()) {
+      StopProcess(&pid_);
+      return;
+    }
+    const char* old = getenv("DISPLAY");
+    if (old != nullptr) old_display_ = old;
+    setenv("DISPLAY", display().c_str(), 1);
+  }
+  ~XServer() { Stop(); }
+  XServer(const XServer&) = delete;
+  XServer& operator=(const XServer&) = delete;
+
+  bool ok() const { return pid_ > 0; }
+  std::string display() const { return ":" + number_; }
+
+  // Ends the server (as a server that goes away would) and restores DISPLAY.
+  void Stop() {
+    if (pid_ <= 0) return;
+    StopProcess(&pid_);
+    if (old_display_.empty()) {
+      unsetenv("DISPLAY");
+    } else {
+      setenv("DISPLAY", old_display_.c_str(), 1);
+    }
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::string number_;
+  std::string old_display_;
+};
+
+// The clipboard owner below is there for the targets that build it (ORVO_CLIPBOARD_OWNER names
+// its path); the private X server serves other tests as well.
+#ifdef ORVO_CLIPBOARD_OWNER
+
+// The test clipboard owner, started with the given arguments; ok() once it owns the selection.
+class ClipboardOwner {
+ public:
+  explicit ClipboardOwner(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args{ORVO_CLIPBOARD_OWNER};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    int fd = -1;
+    pid_ = SpawnWithPipe(args, &fd);
+    if (pid_ > 0) ready_ = ReadLine(fd, 10000) == "ready";
+    if (fd >= 0) close(fd);
+  }
+  ~ClipboardOwner() { StopProcess(&pid_); }
+  ClipboardOwner(const ClipboardOwner&) = delete;
+  ClipboardOwner& operator=(const ClipboardOwner&) = delete;
+
+  bool ok() const { return ready_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+// Clipboard content: target names and their bytes, in the order they are offered.
+using Offers = std::vector<std::pair<std::string, std::string>>;
+
+// Writes each offer's bytes to a file in folder (an existing folder) and starts the owner
+// offering them, with flags ("--chunk", "N", "--hang" ...) first.
+inline std::unique_ptr<ClipboardOwner> OfferOnClipboard(const std::string& folder,
+                                                        const Offers& offers,
+                                                        std::vector<std::string> flags = {}) {
+  static int serial = 0;
+  for (const auto& [target, bytes] : offers) {
+    const std::string file = folder + "/offer" + std::to_string(serial++);
+    std::ofstream(file, std::ios::binary) << bytes;
+    flags.push_back(target);
+    flags.push_back(file);
+  }
+  return std::make_unique<ClipboardOwner>(flags);
+}
+
+#endif  // ORVO_CLIPBOARD_OWNER
+
+}  // namespace xtest
+
+#endif  // ORVO_TESTS_SUPPORT_X_DISPLAY_H_

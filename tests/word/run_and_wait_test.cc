@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <regex>
 #include <string>
 
 #include "support/desktop.h"
@@ -134,6 +135,10 @@ TEST_P(RunAndWaitFocus, BringsTheStartedProgramsWindowForward) {
     EXPECT_EQ(CountOf(text, "\nSetForegroundWindows"), 0) << text;
   } else {
     EXPECT_GE(CountOf(text, "\nSetForegroundWindows -1 : "), 1) << text;
+    // The window id as eight upper-case hexadecimal digits.
+    EXPECT_TRUE(
+        std::regex_search(text, std::regex("\nSetForegroundWindows -1 : [0-9A-F]{8}($|\n)")))
+        << text;
     EXPECT_EQ(CountOf(text, "\nMSWord Focus"), 0) << text;
   }
 }

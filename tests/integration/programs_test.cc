@@ -27,28 +27,7 @@ const char kPngBase64[] =
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5E"
     "rkJggg==";
 
-// Sets an environment variable while it lives.
-class EnvOverride {
- public:
-  EnvOverride(const char* name, const std::string& value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvOverride() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
+using scratch::EnvOverride;
 
 std::string Envelope(const std::string& cmd, const std::string& pdu) {
   return "{\"cmd\":\"" + cmd + "\",\"session\":\"it\",\"pdu\":" + pdu + "}";

@@ -67,8 +67,7 @@ TEST(FindProgram, LooksOnPathOnlyForBareNames) {
   chmod(tool.c_str(), 0755);
   const std::string plain = folder / "plain";
   scratch::WriteFile(plain, "text");
-  std::string old_path = getenv("PATH");
-  setenv("PATH", ("/nonexistent::" + folder.path()).c_str(), 1);
+  scratch::EnvOverride path("PATH", "/nonexistent::" + folder.path());
   struct Row {
     std::string name, found;
   } rows[] = {
@@ -77,7 +76,6 @@ TEST(FindProgram, LooksOnPathOnlyForBareNames) {
       {"sh", ""},          {"", ""},
   };
   for (const Row& row : rows) EXPECT_EQ(FindProgram(row.name), row.found) << row.name;
-  setenv("PATH", old_path.c_str(), 1);
 }
 
 }  // namespace

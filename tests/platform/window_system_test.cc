@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/desktop.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -62,17 +63,12 @@ bool Eventually(F found) {
 }
 
 TEST(WindowSystem, NoDisplayMeansNoWindowWork) {
-  const char* old = getenv("DISPLAY");
-  std::string saved = old != nullptr ? old : "";
-  unsetenv("DISPLAY");
-  EXPECT_EQ(WindowSystem::Connect(), nullptr);
-  setenv("DISPLAY", ":65000", 1);  // nothing listens there
-  EXPECT_EQ(WindowSystem::Connect(), nullptr);
-  if (old != nullptr) {
-    setenv("DISPLAY", saved.c_str(), 1);
-  } else {
-    unsetenv("DISPLAY");
+  {
+    scratch::EnvOverride display("DISPLAY", "");
+    EXPECT_EQ(WindowSystem::Connect(), nullptr);
   }
+  scratch::EnvOverride display("DISPLAY", ":65000");  // nothing listens there
+  EXPECT_EQ(WindowSystem::Connect(), nullptr);
 }
 
 class WindowSystemContract : public ::testing::TestWithParam<desktop::WindowManager> {};

@@ -20,23 +20,17 @@ using std::chrono::steady_clock;
 // Environment for the stand-in program, restored afterwards.
 class StandinEnvironment {
  public:
-  StandinEnvironment(const std::string& actions, const std::string& title = "") {
-    setenv("ORVO_STANDIN_ACTIONS", actions.c_str(), 1);
-    setenv("ORVO_STANDIN_TITLE", title.c_str(), 1);
-    setenv("ORVO_STANDIN_REPORT", folder_.Path("report").c_str(), 1);
-    setenv("ORVO_STANDIN_ARGS_FILE", folder_.Path("args").c_str(), 1);
-  }
-  ~StandinEnvironment() {
-    for (const char* name : {"ORVO_STANDIN_ACTIONS", "ORVO_STANDIN_TITLE", "ORVO_STANDIN_REPORT",
-                             "ORVO_STANDIN_ARGS_FILE"}) {
-      unsetenv(name);
-    }
-  }
+  StandinEnvironment(const std::string& actions, const std::string& title = "")
+      : actions_("ORVO_STANDIN_ACTIONS", actions),
+        title_("ORVO_STANDIN_TITLE", title),
+        report_("ORVO_STANDIN_REPORT", folder_.Path("report")),
+        args_("ORVO_STANDIN_ARGS_FILE", folder_.Path("args")) {}
   std::string Report() const { return scratch::ReadFile(folder_.Path("report")); }
   std::string Arguments() const { return scratch::ReadFile(folder_.Path("args")); }
 
  private:
   scratch::ScratchFolder folder_;
+  scratch::EnvOverride actions_, title_, report_, args_;
 };
 
 int CountOf(const std::string& text, const std::string& part) {
@@ -56,8 +50,7 @@ TEST(RunAndWait, ProgramThatCannotStartReturnsFalseAtOnce) {
 }
 
 TEST(RunAndWait, WithoutDisplayWaitsForTheProgramAndReapsIt) {
-  std::string old_display = getenv("DISPLAY") != nullptr ? getenv("DISPLAY") : "";
-  unsetenv("DISPLAY");
+  scratch::EnvOverride no_display("DISPLAY", "");
   StandinEnvironment env("sleep,args");
   auto start = steady_clock::now();
   std::vector<std::string> argv{ORVO_STANDIN, "/tmp/a b/\"q\" é.html", "-new"};
@@ -67,7 +60,6 @@ TEST(RunAndWait, WithoutDisplayWaitsForTheProgramAndReapsIt) {
   // Nothing left to reap: the child is neither running nor a zombie.
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
-  if (!old_display.empty()) setenv("DISPLAY", old_display.c_str(), 1);
 }
 
 TEST(RunAndWait, ProgramThatExitsAtOnceEndsAfterOnePass) {

@@ -18,18 +18,6 @@ using scratch::ReadFile;
 using scratch::ScratchFolder;
 using scratch::WriteFile;
 
-// PATH set to exactly the given folders while it lives.
-class PathOverride {
- public:
-  explicit PathOverride(const std::string& path) : old_(getenv("PATH")) {
-    setenv("PATH", path.c_str(), 1);
-  }
-  ~PathOverride() { setenv("PATH", old_.c_str(), 1); }
-
- private:
-  std::string old_;
-};
-
 void MakeProgram(const std::string& path) {
   WriteFile(path, "#!/bin/sh\n");
   chmod(path.c_str(), 0755);
@@ -41,13 +29,14 @@ TEST(WordProcessorCommand, PrefersWinwordThenLibreOfficeWithAPrivateProfile) {
   const std::string profile = work / "p q";
   MakeProgram(other / "soffice");
   {
-    PathOverride path(other.path());
-    // No display: LibreOffice could show nothing and would never end.
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("DISPLAY", "", 1);
-    EXPECT_EQ(WordProcessorCommand(document, profile),
-              (std::vector<std::string>{"winword", document, "-new"}));
-    setenv("DISPLAY", ":99", 1);
+    scratch::EnvOverride path("PATH", other.path());
+    {
+      // No display: LibreOffice could show nothing and would never end.
+      scratch::EnvOverride no_wayland("WAYLAND_DISPLAY", ""), no_x("DISPLAY", "");
+      EXPECT_EQ(WordProcessorCommand(document, profile),
+                (std::vector<std::string>{"winword", document, "-new"}));
+    }
+    scratch::EnvOverride display("DISPLAY", ":99");
     EXPECT_EQ(WordProcessorCommand(document, profile),
               (std::vector<std::string>{"soffice", "-env:UserInstallation=" + FileUrl(profile),
                                         "--writer", "--norestore", "--nologo", document}));
@@ -60,12 +49,12 @@ TEST(WordProcessorCommand, PrefersWinwordThenLibreOfficeWithAPrivateProfile) {
   }
   MakeProgram(bin / "winword");
   {
-    PathOverride path(bin.path() + ":" + other.path());
+    scratch::EnvOverride path("PATH", bin.path() + ":" + other.path());
     EXPECT_EQ(WordProcessorCommand(document, profile),
               (std::vector<std::string>{"winword", document, "-new"}));
   }
   {
-    PathOverride path(work.path());
+    scratch::EnvOverride path("PATH", work.path());
     EXPECT_EQ(WordProcessorCommand("", profile), (std::vector<std::string>{"winword", "-new"}));
   }
 }

@@ -111,9 +111,10 @@ TEST(LibreOfficeRoundTrip, EditedDocumentComesBackAfterTheWindowCloses) {
   EXPECT_EQ(value["error"], -1);
   EXPECT_EQ(value["pdu"]["isupdate"], 1);
   EXPECT_EQ(value["pdu"]["updatedhtml"], "<html><body><p>edited outside</p></body></html>");
-  // Writer's window was not given the focus by the window manager: the service brought it
-  // forward.
-  EXPECT_NE(service.Output().find("\nMSWord Focus"), std::string::npos);
+  // Writer may activate its own window before the service looks; if the service brought it
+  // forward, it said so once.
+  const std::string log = service.Output();
+  EXPECT_EQ(log.find("\nMSWord Focus"), log.rfind("\nMSWord Focus"));
   // The request folder, the private profile in it included, is gone.
   EXPECT_EQ(scratch::CountEntries(temp / "TAVU"), 0);
   service.Client()->Get("/stop");

@@ -122,6 +122,23 @@ bool ClipboardReader::CaptureOfferedPng(std::vector<std::string>* paths) {
   return true;
 }
 
+// A bitmap becomes a PNG straight from memory: the bitmap file a conversion would read costs a
+// write and a decode of the whole picture and changes nothing in the PNG. The bitmap file's
+// name and folder are still claimed, so folders are numbered as with the file, and a bitmap
+// that cannot be converted is listed under that name (no such file: no record is made of it).
+void ClipboardReader::CaptureDib(const std::string& dib, std::vector<std::string>* paths) {
+  const std::string bitmap_name = NewWorkFile(work_path_, ".bmp");
+  if (bitmap_name.empty()) return;
+  const std::string name = NewWorkFile(work_path_, ".png");
+  if (SaveDibAsPng(MakeGlobalBlock(dib), name)) {
+    paths->push_back(name);
+  } else {
+    DeleteFolderOf(name);
+    paths->push_back(bitmap_name);
+  }
+  DeleteFolderOf(bitmap_name);
+}
+
 void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
   ClipboardFormat format = formats_->GetPriorityFormat(kPriority);
   if (format == ClipboardFormat::kNone || format == ClipboardFormat::kText ||
@@ -141,15 +158,13 @@ void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
     RenderMetafileToPng(&png);
     paths->push_back(png);
     return;
+  } else if (format == ClipboardFormat::kDib) {
+    CaptureDib(data, paths);
+    return;
   } else {
-    const std::string name =
-        NewWorkFile(work_path_, format == ClipboardFormat::kDib ? ".bmp" : ".gif");
+    const std::string name = NewWorkFile(work_path_, ".gif");
     if (name.empty()) return;
-    if (format == ClipboardFormat::kDib) {
-      SaveDibAsBmp(MakeGlobalBlock(data), name);
-    } else {
-      WriteFileOnce(name, data);
-    }
+    WriteFileOnce(name, data);
     candidates.push_back(name);
     intermediates.push_back(name);
   }

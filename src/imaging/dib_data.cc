@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "imaging/image_decoder.h"
+#include "imaging/image_utils.h"
 
 namespace {
 
@@ -193,7 +194,12 @@ bool CDibData::SaveAsBmp(const std::string& path) const {
     return false;
   }
   if (!handle_) return false;
+  return WriteFileOnce(path, BmpFile());
+}
+
+std::string CDibData::BmpFile() const {
   std::string file;
+  if (!handle_) return file;
   file.reserve(kFileHeaderSize + file_body_size_);
   Append16(&file, 0x4D42);  // "BM"
   Append32(&file, static_cast<uint32_t>(kFileHeaderSize + file_body_size_));
@@ -201,7 +207,7 @@ bool CDibData::SaveAsBmp(const std::string& path) const {
   Append16(&file, 0);
   Append32(&file, static_cast<uint32_t>(kFileHeaderSize + pixel_offset_));
   file.append(reinterpret_cast<const char*>(header_), file_body_size_);
-  return WriteFileOnce(path, file);
+  return file;
 }
 
 GlobalHandle CDibData::Detach() {
@@ -233,6 +239,52 @@ bool SaveDibAsBmp(const GlobalHandle& handle, const std::string& path) {
   bool saved = dib.SaveAsBmp(path);
   dib.Detach();
   return saved;
+}
+
+namespace {
+
+// The picture of an attached DIB, as the image decoder reads its BMP file. A 24-bit
+// uncompressed one, the kind PackedDibFromImage makes of an opaque picture, is taken from its
+// rows directly, with the resolution its header states; any other goes through its BMP file's
+// bytes in memory.
+bool DecodeDib(const CDibData& dib, Magick::Image* image) {
+  const uint8_t* h = dib.header();
+  const uint32_t width = Read32(h + 4);
+  if (dib.depth() != 24 || Read32(h + 16) != 0) return DecodeRasterImage(dib.BmpFile(), image);
+  const size_t row_bytes = size_t{width} * 3;
+  std::string pixels;
+  pixels.reserve(row_bytes * dib.row_count());
+  for (size_t y = 0; y < dib.row_count(); ++y) {
+    pixels.append(reinterpret_cast<const char*>(dib.row(y)), row_bytes);
+  }
+  try {
+    Magick::Image made(width, dib.row_count(), "BGR", Magick::CharPixel, pixels.data());
+    const uint32_t x_per_meter = Read32(h + 24), y_per_meter = Read32(h + 28);
+    if (x_per_meter > 0 && y_per_meter > 0) {  // as the BMP reader takes them
+      made.modifyImage();
+      made.image()->units = MagickLib::PixelsPerCentimeterResolution;
+      made.image()->x_resolution = x_per_meter / 100.0;
+      made.image()->y_resolution = y_per_meter / 100.0;
+    }
+    *image = made;
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SaveDibAsPng(const GlobalHandle& handle, const std::string& path) {
+  CDibData dib;
+  if (!dib.Attach(handle)) return false;
+  Magick::Image image;
+  const bool decoded = DecodeDib(dib, &image);
+  dib.Detach();
+  ImageEncoder encoder;
+  EncoderMimeType(ImageType::kPng, &encoder);
+  const EncoderParameters parameters;
+  return decoded && SaveImageViaStream(path, &image, &encoder, &parameters);
 }
 
 bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {

@@ -36,6 +36,9 @@ class CDibData {
   // when the file cannot be written (no partial file is left).
   bool SaveAsBmp(const std::string& path) const;
 
+  // The bytes SaveAsBmp writes; empty when nothing is attached.
+  std::string BmpFile() const;
+
   // Unlocks the block and hands it back without giving up the caller's share; the holder is
   // empty afterwards. Empty when nothing was attached.
   GlobalHandle Detach();
@@ -76,6 +79,11 @@ class CDibData {
 // Attaches `handle`, saves it as a BMP file at `path` and detaches it again; the block itself is
 // never freed. True when the file was written.
 bool SaveDibAsBmp(const GlobalHandle& handle, const std::string& path);
+
+// Writes the packed DIB in `handle` as a PNG file at `path`: the picture SaveDibAsBmp and a PNG
+// conversion of that file give, without the file in between (the block is never freed). False,
+// with no file, when the DIB is refused, does not decode, or the file cannot be written.
+bool SaveDibAsPng(const GlobalHandle& handle, const std::string& path);
 
 // Decodes an allow-listed image (PNG, BMP, JPEG, GIF, TIFF, WebP, chosen by its bytes) into a
 // packed DIB, as a bitmap on the clipboard is offered: a 40-byte header, uncompressed, bottom-up

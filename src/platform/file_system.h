@@ -103,7 +103,8 @@ class FileSystem {
   // when every byte was written and the file closed without error: a failed close (a full disk
   // on a network folder) is a failed write. A regular file that was opened but not wholly
   // written is removed, so that no caller ever names a partial file; a path that could not be
-  // opened, or that is not a regular file (a device), is left as it was.
+  // opened is left as it was. Anything but a regular file (links followed) is refused without
+  // being written or waited on: a pipe, a device, a folder.
   virtual bool WriteFile(const std::string& path, std::string_view data, WriteMode mode) = 0;
 
   // Creates one folder (0777 narrowed by the umask). kExists when anything of that name is

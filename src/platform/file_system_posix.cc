@@ -211,15 +211,22 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool WriteFile(const std::string& path, std::string_view data, WriteMode mode) override {
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == WriteMode::kExclusive ? O_EXCL : O_TRUNC);
+    // Regular files only: a pipe blocks its writer forever (at open with no reader, else once
+    // its buffer is full) and a device is nobody's document. Looked at before opening, so that a
+    // device is never opened, and again on the opened file, in case one was swapped in.
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
+                (mode == WriteMode::kExclusive ? O_EXCL : O_TRUNC);
     int fd = ::open(path.c_str(), flags, kFileMode);
     if (fd < 0) return false;
-    struct stat info;
-    bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      ::close(fd);
+      return false;
+    }
     bool written = WriteAll(fd, data.data(), data.size());
     written = ::close(fd) == 0 && written;
-    // Only a regular file is ours to remove: a device such as /dev/full stays.
-    if (!written && regular) ::unlink(path.c_str());
+    if (!written) ::unlink(path.c_str());
     return written;
   }
 

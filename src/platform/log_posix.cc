@@ -1,19 +1,24 @@
-#include "platform/log.h"
-
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
+
+#include "platform/log.h"
 
 namespace {
 
-std::mutex& LogMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+constexpr size_t kMaxQueuedLines = 4096;
+constexpr size_t kMaxQueuedBytes = 4 << 20;
+// How long Log waits for its own line before it treats the output as stalled.
+constexpr std::chrono::milliseconds kWriteWait{100};
 
 void WriteAll(const char* data, size_t size) {
   while (size > 0) {
@@ -25,6 +30,72 @@ void WriteAll(const char* data, size_t size) {
     data += written;
     size -= static_cast<size_t>(written);
   }
+}
+
+// Lines waiting for the one writer thread. Invariant: every queued line has a sequence number
+// below or equal to queued_, and written_ counts the lines the writer has finished.
+class LogQueue {
+ public:
+  void Push(std::string line) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!started_) {
+      // Detached: at exit the writer may sit in a write that never returns; exit must not wait.
+      std::thread([this] { Drain(); }).detach();
+      started_ = true;
+    }
+    if (lines_.size() >= kMaxQueuedLines || bytes_ + line.size() > kMaxQueuedBytes) {
+      ++dropped_;
+      return;
+    }
+    uint64_t mine = Enqueue(std::move(line));
+    if (stalled_) return;
+    if (!done_.wait_for(lock, kWriteWait, [&] { return written_ >= mine; })) stalled_ = true;
+  }
+
+ private:
+  uint64_t Enqueue(std::string line) {
+    bytes_ += line.size();
+    lines_.push_back(std::move(line));
+    queued_cv_.notify_one();
+    return ++queued_;
+  }
+
+  void Drain() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      queued_cv_.wait(lock, [&] { return !lines_.empty(); });
+      std::string line = std::move(lines_.front());
+      lines_.pop_front();
+      bytes_ -= line.size();
+      lock.unlock();
+      WriteAll(line.data(), line.size());
+      lock.lock();
+      ++written_;
+      stalled_ = false;
+      done_.notify_all();
+      if (lines_.empty() && dropped_ > 0) {
+        Enqueue("\n log lines dropped [" + std::to_string(dropped_) + "]\n");
+        dropped_ = 0;
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable queued_cv_;
+  std::condition_variable done_;
+  std::deque<std::string> lines_;
+  size_t bytes_ = 0;
+  uint64_t queued_ = 0;
+  uint64_t written_ = 0;
+  uint64_t dropped_ = 0;
+  bool stalled_ = false;
+  bool started_ = false;
+};
+
+LogQueue& Queue() {
+  // Never destroyed: the detached writer may still use it while the process exits.
+  static LogQueue* queue = new LogQueue;
+  return *queue;
 }
 
 }  // namespace
@@ -41,15 +112,14 @@ void Log(const char* format, ...) {
     va_end(again);
     return;
   }
-  std::string large;
-  const char* text = small;
-  if (static_cast<size_t>(needed) >= sizeof small) {
-    large.resize(static_cast<size_t>(needed) + 1);
-    std::vsnprintf(large.data(), large.size(), format, again);
-    text = large.data();
+  std::string text;
+  if (static_cast<size_t>(needed) < sizeof small) {
+    text.assign(small, static_cast<size_t>(needed));
+  } else {
+    text.resize(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    text.resize(static_cast<size_t>(needed));
   }
   va_end(again);
-  // Unbuffered write(2): nothing sits in a stdio buffer, so each line is flushed as written.
-  std::lock_guard<std::mutex> lock(LogMutex());
-  WriteAll(text, static_cast<size_t>(needed));
+  Queue().Push(std::move(text));
 }

@@ -168,7 +168,7 @@ namespace {
 
 // The headers of a PNG or JPEG are copied out of the mapping for the image library, which may
 // not run under the bus-error guard. Headers longer than this (rare, huge metadata chunks) are
-// left to the test by path.
+// left to a decode of the whole file.
 constexpr size_t kMaxHeaderCopy = 256 * 1024;
 
 // The part of the image test that reads the mapping: the RIFF signature, else the structure
@@ -192,9 +192,37 @@ void RunMappedImageTest(void* context) {
   }
 }
 
+// The whole mapped file, copied under the bus-error guard, for a decode that cannot run there.
+struct MappedCopy {
+  const unsigned char* data;
+  size_t length;
+  char* out;
+};
+
+void RunMappedCopy(void* context) {
+  auto* job = static_cast<MappedCopy*>(context);
+  std::memcpy(job->out, job->data, job->length);
+}
+
+// Files larger than this are not decoded to be tested, as the image library's own file test
+// refuses them.
+constexpr size_t kMaxDecodedTest = size_t{1} << 30;
+
+// The test by decoding, of the bytes that were mapped: testing the file by its name would open
+// it again, and a link swapped in between would have another file's bytes sent as the image
+// that was tested.
+bool DecodesAsImage(const MappedFile& file) {
+  if (file.size() > kMaxDecodedTest) return false;
+  std::unique_ptr<char[]> copy(new (std::nothrow) char[file.size()]);
+  if (copy == nullptr) return false;
+  MappedCopy job{file.data(), file.size(), copy.get()};
+  if (!CallCatchingBusError(RunMappedCopy, &job)) return false;
+  return IsReadableImageData(std::string_view(copy.get(), file.size()));
+}
+
 // An image the library can read, or a RIFF file (WebP and the like). PNG and JPEG are judged
-// on the mapped bytes without decoding a pixel; other formats are decoded from the file.
-bool PassesImageTest(const std::string& path, const MappedFile& file) {
+// on the mapped bytes without decoding a pixel; other formats are decoded from a copy of them.
+bool PassesImageTest(const MappedFile& file) {
   size_t room = std::min(file.size(), kMaxHeaderCopy);
   std::unique_ptr<char[]> header(new (std::nothrow) char[room]);
   if (header == nullptr) return false;
@@ -212,9 +240,9 @@ bool PassesImageTest(const std::string& path, const MappedFile& file) {
       if (test.header_bytes <= room) {
         return IsReadableImageHeader(std::string_view(header.get(), test.header_bytes));
       }
-      return IsReadableImage(path);
+      return DecodesAsImage(file);
     case ImageStructure::kNotWalkable:
-      return IsReadableImage(path);
+      return DecodesAsImage(file);
   }
   return false;
 }
@@ -232,7 +260,7 @@ bool FitsInRecord(const std::string& path, uint64_t length) {
 std::unique_ptr<MappedFile> MapRecordFile(const std::string& path, ImageOnly image_only) {
   std::unique_ptr<MappedFile> file = FileSystem::Default().MapReadOnly(path);
   if (file == nullptr) return nullptr;
-  if (image_only == ImageOnly::kYes && !PassesImageTest(path, *file)) return nullptr;
+  if (image_only == ImageOnly::kYes && !PassesImageTest(*file)) return nullptr;
   if (!FitsInRecord(path, file->size())) return nullptr;
   return file;
 }

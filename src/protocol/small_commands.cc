@@ -42,9 +42,15 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
     // (the JSON library's error) leaves no folder behind.
     std::string temp_path = Utf8ToWide(pdu["temppath"].asCString());
     std::string html = pdu["html"].asCString();
-    std::string path = Utf8ToWide(pdu["filefullpath"].asCString());
+    std::string given_path = pdu["filefullpath"].asCString();
+    std::string path = Utf8ToWide(given_path);
     folder = NewTempFolderUnder(ExpandPathMacros(temp_path));
-    SaveHtmlFile(html, path, request.error);
+    if (path == given_path) {
+      SaveHtmlFile(html, path, request.error);
+    } else {
+      // Not valid UTF-8: the cleaned name is another file than the one the page named.
+      request.error = kHtmlFileNotWritten;
+    }
   } else {
     request.error = kHtmlFileMissingMember;
   }

@@ -22,11 +22,13 @@ std::string RunFilesCommand(CommandRequest& request);
 Json::Value BuildFilesPdu(const PayloadInputs& inputs);
 
 // "cfp-0060", save an HTML file: writes "html" as UTF-8 (no byte-order mark) to "filefullpath".
+// A "filefullpath" that is not valid UTF-8 writes nothing and answers 5.
 // "pdu" of the answer is null; the error number is one of these. "html", "filefullpath" or
 // "temppath" present but not a string raises the JSON library's error.
 enum HtmlFileError : int32_t {
   kHtmlFileWritten = 0,
-  kHtmlFileNotWritten = 5,        // empty text, file not creatable, write error
+  kHtmlFileNotWritten = 5,        // empty text, file not creatable, not a regular file,
+                                  // name not UTF-8, write error
   kHtmlFileBadExtension = 7,      // not .html, .htm or .xhtml; nothing written
   kHtmlFileMissingMember = 10000  // "html" or "filefullpath" absent or null
 };
@@ -38,7 +40,8 @@ bool IsHtmlFileName(const std::string& path);
 
 // Sets error to 0, then writes html to path (created or truncated) up to its first 0 byte.
 // error becomes 7 (nothing written) for a name that is not an HTML file name, 5 when the text is
-// empty or the file cannot be created or written. Returns whether it was written.
+// empty, the file cannot be created or written, or path names something other than a regular
+// file (a pipe, a device, a folder), which is left untouched. Returns whether it was written.
 bool SaveHtmlFile(const std::string& html, const std::string& path, int32_t& error);
 
 #endif  // ORVO_PROTOCOL_SMALL_COMMANDS_H_

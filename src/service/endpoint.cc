@@ -3,11 +3,15 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include <vector>
+
 #include "platform/log.h"
 #include "platform/network.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "service/answer_body.h"
+#include "service/origin_allowlist.h"
+#include "service/request_guard.h"
 #include "word/run_and_wait.h"
 
 namespace {
@@ -46,41 +50,51 @@ void HandleCommand(const httplib::Request& req, httplib::Response& res) {
   SetAnswerBody(res, std::move(answer), kAnswerType);
 }
 
-void RegisterRoutes(httplib::Server& server) {
+void RegisterRoutes(httplib::Server& server, const OriginAllowlist& origins) {
   auto hello = [](const httplib::Request&, httplib::Response& res) {
     res.set_content("Hello World!", "text/plain");
   };
-  server.Get("/hi", hello);
-  server.Get("/", hello);
-  server.Get(R"(/numbers/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(req.matches[1].str(), "text/plain");
-  });
-  server.Get("/body-header-param", [](const httplib::Request& req, httplib::Response& res) {
-    res.set_content(req.body, "text/plain");
-  });
-  server.Post("/", HandleCommand);
-  server.Options("/", [](const httplib::Request& req, httplib::Response& res) {
-    SetCrossOriginHeaders(req, res);
-    res.set_content("", kAnswerType);
-  });
-  server.Get("/stop", [&server](const httplib::Request&, httplib::Response&) {
-    // Requests waiting for a program the user still has open would hold the stop for as long
-    // as the user works; they give up instead and leave the program running.
-    AbandonProgramWaits();
-    server.stop();
-  });
+  std::vector<Route> routes = {
+      {"GET", "/hi", hello},
+      {"GET", "/", hello},
+      {"GET", R"(/numbers/(\d+))",
+       [](const httplib::Request& req, httplib::Response& res) {
+         res.set_content(req.matches[1].str(), "text/plain");
+       }},
+      {"GET", "/body-header-param",
+       [](const httplib::Request& req, httplib::Response& res) {
+         res.set_content(req.body, "text/plain");
+       }},
+      {"POST", "/", HandleCommand},
+      {"OPTIONS", "/",
+       [](const httplib::Request& req, httplib::Response& res) {
+         SetCrossOriginHeaders(req, res);
+         res.set_content("", kAnswerType);
+       }},
+      {"GET", "/stop",
+       [&server](const httplib::Request&, httplib::Response&) {
+         // Requests waiting for a program the user still has open would hold the stop for as
+         // long as the user works; they give up instead and leave the program running.
+         AbandonProgramWaits();
+         server.stop();
+       }},
+  };
+  RegisterGuardedRoutes(server, routes, origins);
 }
 
 }  // namespace
 
-void RunEndpoint(const std::string& cert_path, const std::string& key_path) {
+void RunEndpoint(const std::string& cert_path, const std::string& key_path,
+                 const std::string& allowlist_path) {
+  OriginAllowlist origins = OriginAllowlist::Load(allowlist_path);
+  if (!origins.restricted()) Log("allowed-origins not found: every origin is allowed\n");
   httplib::SSLServer server([&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
   // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would let a second
   // instance bind the same port and take half of the connections.
   server.set_socket_options(SetAddressReuseOnly);
   // Without it every answer waits for the peer's delayed acknowledgement (about 40 ms).
   server.set_tcp_nodelay(true);
-  RegisterRoutes(server);
+  RegisterRoutes(server, origins);
   Log("listen port [%d]\n", kServicePort);
   if (!server.is_valid()) return;
   server.listen(FirstUsableAddress(kHostName).c_str(), kServicePort, 0);

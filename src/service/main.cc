@@ -22,6 +22,6 @@ int main() {
 
   std::string folder = ExecutableFolder();
   if (folder.empty()) return 0;  // No path to look for the certificates under.
-  RunEndpoint(folder + "localhost.pem", folder + "localhost-key.pem");
+  RunEndpoint(folder + "localhost.pem", folder + "localhost-key.pem", folder + "allowed-origins");
   return 0;
 }

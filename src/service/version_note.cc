@@ -14,7 +14,10 @@ struct VersionNote {
 
 __attribute__((used, section(".note.orvohttps.version"), aligned(4)))
 const VersionNote kVersionNote = {
-    10, 16, 1, "OrvoHTTPS",
+    10,
+    16,
+    1,
+    "OrvoHTTPS",
     {ORVO_VERSION_MAJOR, ORVO_VERSION_MINOR, ORVO_VERSION_PATCH, ORVO_VERSION_TWEAK}};
 
 }  // namespace

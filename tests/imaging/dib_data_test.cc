@@ -394,4 +394,45 @@ TEST_F(DibDataTest, PackedDibRefusesNonImages) {
   EXPECT_EQ(dib, "untouched");
 }
 
+// The PNG written straight from a DIB is, byte for byte, the one a BMP file of it converts to,
+// for every kind of picture PackedDibFromImage takes (opaque, transparent, gray, 16-bit, GIF).
+TEST_F(DibDataTest, PngFromADibIsThePngOfItsBmpFile) {
+  Magick::Image opaque(Magick::Geometry(37, 23), Magick::Color("white"));  // rows need padding
+  opaque.read("plasma:fractal");
+  Magick::Image see_through(Magick::Geometry(5, 3), Magick::Color("#ff000080"));
+  see_through.pixelColor(1, 1, Magick::Color("transparent"));
+  Magick::Image gray(Magick::Geometry(9, 4), Magick::Color("gray40"));
+  gray.type(Magick::GrayscaleType);
+  struct Row {
+    const char* name;
+    Magick::Image image;
+    const char* format;
+  } rows[] = {{"opaque", opaque, "PNG"},
+              {"alpha", see_through, "PNG"},
+              {"gray", gray, "PNG"},
+              {"16-bit", opaque, "PNG48"},
+              {"gif", opaque, "GIF"}};
+  for (Row& row : rows) {
+    Magick::Blob blob;
+    row.image.write(&blob, row.format);
+    std::string dib;
+    ASSERT_TRUE(PackedDibFromImage(
+        std::string_view(static_cast<const char*>(blob.data()), blob.length()), &dib))
+        << row.name;
+    ASSERT_TRUE(SaveDibAsBmp(MakeGlobalBlock(dib), scratch_.Path("via.bmp")));
+    ASSERT_TRUE(
+        ConvertImageFile(scratch_.Path("via.bmp"), scratch_.Path("via.png"), ImageType::kPng, 70));
+    ASSERT_TRUE(SaveDibAsPng(MakeGlobalBlock(dib), scratch_.Path("direct.png"))) << row.name;
+    EXPECT_EQ(scratch::ReadFile(scratch_.Path("direct.png")),
+              scratch::ReadFile(scratch_.Path("via.png")))
+        << row.name;
+  }
+}
+
+TEST_F(DibDataTest, PngFromARefusedDibIsNotWritten) {
+  const std::string path = scratch_.Path("refused.png");
+  EXPECT_FALSE(SaveDibAsPng(MakeGlobalBlock(std::string(20, '\0')), path));
+  EXPECT_FALSE(Exists(path));
+}
+
 }  // namespace

@@ -213,11 +213,16 @@ TEST_F(ClipboardCommandsTest, OnlyTheLastReadableCapturedImageIsSentBesideHtml) 
   EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 
-TEST_F(ClipboardCommandsTest, AHangingOwnerDoesNotStopOtherRequests) {
-  Offer({{"text/html", "<b>x</b>"}}, {"--hang"});
+// Sends cfp-0011 and, while it waits on the display, a version request: the version is answered
+// at once, the clipboard request with an empty clipboard within `limit`.
+void ExpectEmptyClipboardWhileOthersAreServed(const service_test::ServiceProcess& service,
+                                              std::chrono::milliseconds limit) {
   const auto start = std::chrono::steady_clock::now();
-  auto clipboard = std::async(std::launch::async, [this] { return Post("cfp-0011"); });
-  const auto version = service_.Client()->Post("/", Envelope("cfp-1000", "{}"), "text/plain");
+  auto clipboard = std::async(std::launch::async, [&service] {
+    auto res = service.Client()->Post("/", Envelope("cfp-0011", "{}"), "text/plain");
+    return res ? res->body : std::string("no answer");
+  });
+  const auto version = service.Client()->Post("/", Envelope("cfp-1000", "{}"), "text/plain");
   ASSERT_TRUE(version);
   EXPECT_EQ(version->status, 200);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
@@ -225,7 +230,12 @@ TEST_F(ClipboardCommandsTest, AHangingOwnerDoesNotStopOtherRequests) {
             Answer("cfp-0011",
                    "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
                    "\"type\":2}"));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, limit);
+}
+
+TEST_F(ClipboardCommandsTest, AHangingOwnerDoesNotStopOtherRequests) {
+  Offer({{"text/html", "<b>x</b>"}}, {"--hang"});
+  ExpectEmptyClipboardWhileOthersAreServed(service_, std::chrono::milliseconds(3500));
 }
 
 TEST_F(ClipboardCommandsTest, BadTempPathIsTheLibrarysErrorAndAGoneServerAnEmptyClipboard) {
@@ -240,6 +250,19 @@ TEST_F(ClipboardCommandsTest, BadTempPathIsTheLibrarysErrorAndAGoneServerAnEmpty
   EXPECT_EQ(Post("cfp-0010"),
             Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
   EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+// A display whose server takes the connection and never answers the handshake: the clipboard
+// request costs the wait limit and answers with an empty clipboard; others are served meanwhile.
+class SilentDisplayTest : public service_test::RunningServiceTest {
+ protected:
+  // DISPLAY points at it before the service starts.
+  xtest::SilentXServer display_{xtest::SilentXServer::Transport::kUnix};
+};
+
+TEST_F(SilentDisplayTest, AServerThatNeverAnswersIsAnEmptyClipboardAndOthersAreServed) {
+  ASSERT_TRUE(display_.ok());
+  ExpectEmptyClipboardWhileOthersAreServed(service_, std::chrono::milliseconds(3000));
 }
 
 }  // namespace

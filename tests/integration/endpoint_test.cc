@@ -26,6 +26,9 @@ constexpr char kVersionAnswer[] =
     "{\"cmd\":\"cfp-1000\",\"error\":-1,\"pdu\":{\"version\":\"" ORVO_PROJECT_VERSION
     "\",\"version_daemon\":\"0.0.0.0\"},\"session\":\"s1\"}\n";
 
+// Without an "allowed-origins" file beside it, the service says so once at start-up.
+constexpr char kEveryOriginLine[] = "allowed-origins not found: every origin is allowed\n";
+
 std::string Post(const std::string& body, const std::string& origin = "https://editor.test") {
   std::string request = "POST / HTTP/1.1\r\nHost: localhost\r\n";
   if (!origin.empty()) request += "Origin: " + origin + "\r\n";
@@ -67,23 +70,25 @@ TEST_F(EndpointTest, FixedGetRoutes) {
 
 TEST_F(EndpointTest, BodyRouteEchoesTheBodyTheLibraryRead) {
   // The HTTP library reads no body for GET, so the route has only an empty body to echo.
-  RawResponse response = SplitResponse(
-      Exchange("GET /body-header-param HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  RawResponse response =
+      SplitResponse(Exchange("GET /body-header-param HTTP/1.1\r\nHost: localhost\r\n\r\n"));
   EXPECT_EQ(response.status, 200);
   EXPECT_EQ(response.body, "");
   EXPECT_NE(response.head.find("\r\nContent-Type: text/plain\r\n"), std::string::npos);
 }
 
 TEST_F(EndpointTest, VersionCommandAnswersExactBytesAndCrossOriginHeaders) {
-  RawResponse response = SplitResponse(
-      Exchange(Post("{\"cmd\":\"cfp-1000\",\"session\":\"s1\",\"pdu\":{}}")));
+  RawResponse response =
+      SplitResponse(Exchange(Post("{\"cmd\":\"cfp-1000\",\"session\":\"s1\",\"pdu\":{}}")));
   EXPECT_EQ(response.status, 200);
   EXPECT_EQ(response.body, kVersionAnswer);
   // The library writes its header map in name order; the three cross-origin headers come first.
   std::vector<std::string> expected = {"Access-Control-Allow-Methods",
                                        "Access-Control-Allow-Origin",
                                        "Access-Control-Allow-Private-Network",
-                                       "Content-Length", "Content-Type", "Keep-Alive"};
+                                       "Content-Length",
+                                       "Content-Type",
+                                       "Keep-Alive"};
   EXPECT_EQ(HeaderNames(response.head), expected);
   EXPECT_NE(response.head.find("\r\nAccess-Control-Allow-Methods: GET,POST,OPTIONS\r\n"),
             std::string::npos);
@@ -152,8 +157,8 @@ TEST_F(EndpointTest, JsonTypeErrorsBecome500WithoutCrossOriginHeaders) {
 TEST_F(EndpointTest, NestingDeeperThanTheReaderAllowsKeepsWhatWasRead) {
   auto client = service_.Client();
   std::string deep(100000, '[');
-  auto res = client->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\",\"pdu\":" + deep,
-                          "text/plain");
+  auto res =
+      client->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\",\"pdu\":" + deep, "text/plain");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 200);
   EXPECT_EQ(res->body, kVersionAnswer);
@@ -175,7 +180,9 @@ TEST_F(EndpointTest, PreflightAnswersTheSameHeadersAndNothingElse) {
   std::vector<std::string> expected = {"Access-Control-Allow-Methods",
                                        "Access-Control-Allow-Origin",
                                        "Access-Control-Allow-Private-Network",
-                                       "Content-Length", "Content-Type", "Keep-Alive"};
+                                       "Content-Length",
+                                       "Content-Type",
+                                       "Keep-Alive"};
   EXPECT_EQ(HeaderNames(response.head), expected);
   EXPECT_NE(response.head.find("\r\nContent-Type: text/plain;charset=UTF-8\r\n"),
             std::string::npos);
@@ -272,7 +279,8 @@ TEST_F(EndpointTest, LogsEachCommandOnItsOwnLine) {
   client->Post("/", "{\"cmd\":\"cfp-1000\"}", "text/plain");
   client->Post("/", "{\"cmd\":\"nothing\"}", "text/plain");
   client->Post("/", "", "text/plain");
-  EXPECT_EQ(service_.Output(), "listen port [38951]\ndoCMD [15]\ndoCMD [0]\ndoCMD [0]\n");
+  EXPECT_EQ(service_.Output(), std::string(kEveryOriginLine) +
+                                   "listen port [38951]\ndoCMD [15]\ndoCMD [0]\ndoCMD [0]\n");
 }
 
 TEST_F(EndpointTest, ConcurrentRequestsAllGetTheirOwnAnswers) {
@@ -305,8 +313,8 @@ TEST_F(EndpointTest, AbandonedConnectionsDoNotHurtTheService) {
     RawTlsConnection silent;
     ASSERT_TRUE(silent.Connect());
   }
-  auto res = service_.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}",
-                                     "text/plain");
+  auto res =
+      service_.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}", "text/plain");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->body, kVersionAnswer);
 }
@@ -336,7 +344,7 @@ TEST(ServiceStartUp, SecondInstanceCannotBindAndExitsZero) {
   ServiceProcess second;
   ASSERT_TRUE(second.Start(/*wait_for_listener=*/false));
   EXPECT_EQ(second.WaitForExit(10000), 0);
-  EXPECT_EQ(second.Output(), "listen port [38951]\n");
+  EXPECT_EQ(second.Output(), std::string(kEveryOriginLine) + "listen port [38951]\n");
   auto res = first.Client()->Get("/hi");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->body, "Hello World!");
@@ -345,13 +353,13 @@ TEST(ServiceStartUp, SecondInstanceCannotBindAndExitsZero) {
 }
 
 TEST(ServiceStartUp, UnusableCertificateFilesMeanNoListenerAndExitZero) {
-  for (auto certificate : {ServiceProcess::Certificate::kMissingKey,
-                           ServiceProcess::Certificate::kMissingCertificate,
-                           ServiceProcess::Certificate::kMismatchedKey}) {
+  for (auto certificate :
+       {ServiceProcess::Certificate::kMissingKey, ServiceProcess::Certificate::kMissingCertificate,
+        ServiceProcess::Certificate::kMismatchedKey}) {
     ServiceProcess service(certificate);
     ASSERT_TRUE(service.Start(/*wait_for_listener=*/false));
     EXPECT_EQ(service.WaitForExit(10000), 0);
-    EXPECT_EQ(service.Output(), "listen port [38951]\n");
+    EXPECT_EQ(service.Output(), std::string(kEveryOriginLine) + "listen port [38951]\n");
     EXPECT_FALSE(PortAcceptsConnections());
   }
 }
@@ -359,8 +367,7 @@ TEST(ServiceStartUp, UnusableCertificateFilesMeanNoListenerAndExitZero) {
 TEST(ServiceStartUp, RunsFromAFolderWithKoreanNameAndBlanks) {
   ServiceProcess service(ServiceProcess::Certificate::kValid, "편집기 도구");
   ASSERT_TRUE(service.Start()) << service.Output();
-  auto res = service.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}",
-                                    "text/plain");
+  auto res = service.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}", "text/plain");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->body, kVersionAnswer);
   service.Client()->Get("/stop");
@@ -372,11 +379,11 @@ TEST(ServiceStartUp, CompanionVersionIsReadFromItsVersionResource) {
   ASSERT_TRUE(testing_images::WriteBytes(service.folder() + "OrvoService.exe",
                                          testing_images::MakePeWithVersion(3, 1, 4, 15)));
   ASSERT_TRUE(service.Start());
-  auto res = service.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s\"}",
-                                    "text/plain");
+  auto res = service.Client()->Post("/", "{\"cmd\":\"cfp-1000\",\"session\":\"s\"}", "text/plain");
   ASSERT_TRUE(res);
-  EXPECT_EQ(res->body, "{\"cmd\":\"cfp-1000\",\"error\":-1,\"pdu\":{\"version\":\"" ORVO_PROJECT_VERSION
-                       "\",\"version_daemon\":\"3.1.4.15\"},\"session\":\"s\"}\n");
+  EXPECT_EQ(res->body,
+            "{\"cmd\":\"cfp-1000\",\"error\":-1,\"pdu\":{\"version\":\"" ORVO_PROJECT_VERSION
+            "\",\"version_daemon\":\"3.1.4.15\"},\"session\":\"s\"}\n");
   service.Client()->Get("/stop");
   EXPECT_EQ(service.WaitForExit(10000), 0);
 }

@@ -93,8 +93,12 @@ bool ServiceProcess::Start(bool wait_for_listener) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   std::string log = folder_ + "stdout.log";
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (output_fd_ >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, output_fd_, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   std::string executable = folder_ + "orvohttps";
   char* argv[] = {executable.data(), nullptr};
   int rc = posix_spawn(&pid_, executable.c_str(), &actions, nullptr, argv, environ);

@@ -43,9 +43,14 @@ class ServiceProcess {
   // returns once the port accepts connections (true) or the process has exited (false).
   bool Start(bool wait_for_listener = true);
 
+  // Gives the next Start this descriptor as the service's standard output instead of the log
+  // file (Output() is then empty). The caller keeps it open until Start returns.
+  void set_output(int fd) { output_fd_ = fd; }
+
   // Waits for the process to end; returns its exit code, or -1 on timeout or when killed.
   int WaitForExit(int timeout_ms);
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   // Everything the service wrote to standard output so far.
   std::string Output() const;
@@ -57,6 +62,7 @@ class ServiceProcess {
   std::string root_;
   std::string folder_;
   pid_t pid_ = -1;
+  int output_fd_ = -1;
 };
 
 // A test whose service is started before it runs and stopped (expecting exit code 0) after.

@@ -1,7 +1,10 @@
 // The contract every clipboard back end keeps, run against each one (today: X11 with a test
 // owner on a private Xvfb), and the X11 back end's own failure cases.
 
+#include <X11/Xauth.h>
 #include <gtest/gtest.h>
+#include <stdio.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -179,6 +182,71 @@ TEST(ClipboardX11Test, NoDisplayIsAnEmptyClipboard) {
   EXPECT_TRUE(TakeClipboardSnapshot()->Targets().empty());
   unsetenv("DISPLAY");
   EXPECT_TRUE(TakeClipboardSnapshot()->Targets().empty());
+}
+
+// Something that takes the connection and never sends the setup reply costs the wait limit,
+// not the request: the clipboard reads as empty and the screen as the 96 dpi default.
+TEST(ClipboardX11Test, AServerThatNeverAnswersTheHandshakeIsAnEmptyClipboard) {
+  using Transport = xtest::SilentXServer::Transport;
+  for (const Transport transport : {Transport::kUnix, Transport::kTcp}) {
+    xtest::SilentXServer server(transport);
+    ASSERT_TRUE(server.ok());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(TakeClipboardSnapshot()->Targets().empty()) << server.display();
+    const auto spent = std::chrono::steady_clock::now() - start;
+    // Reaching the limit shows the connection got as far as the handshake.
+    EXPECT_GE(spent, milliseconds(1900)) << server.display();
+    EXPECT_LT(spent, milliseconds(3000)) << server.display();
+    EXPECT_EQ(GetScreenMetrics().width_millimeters, 508) << server.display();
+  }
+}
+
+// Writes an X authority file with one MIT-MAGIC-COOKIE-1 entry.
+void WriteCookie(const std::string& path, uint16_t family, const std::string& address,
+                 const std::string& number, std::string cookie) {
+  std::string name = "MIT-MAGIC-COOKIE-1";
+  Xauth entry{};
+  entry.family = family;
+  entry.address_length = static_cast<uint16_t>(address.size());
+  entry.address = const_cast<char*>(address.data());
+  entry.number_length = static_cast<uint16_t>(number.size());
+  entry.number = const_cast<char*>(number.data());
+  entry.name_length = static_cast<uint16_t>(name.size());
+  entry.name = name.data();
+  entry.data_length = static_cast<uint16_t>(cookie.size());
+  entry.data = cookie.data();
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(XauWriteAuth(file, &entry), 1);
+  fclose(file);
+}
+
+// A server that demands a cookie gets the one the user's authority file holds for this host
+// and display, as every X client finds it; a wrong cookie is refused.
+TEST(ClipboardX11Test, ACookieFromTheAuthorityFileOpensAServerWithAccessControl) {
+  scratch::ScratchFolder folder;
+  const std::string cookie(16, '\x5a');
+  WriteCookie(folder / "server", FamilyWild, "", "", cookie);
+  xtest::XServer server({"-auth", folder / "server"});
+  ASSERT_TRUE(server.ok());
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  const std::string number = server.display().substr(1);
+  WriteCookie(folder / "right", FamilyLocal, host, number, cookie);
+  WriteCookie(folder / "wrong", FamilyLocal, host, number, std::string(16, '\x01'));
+  setenv("XAUTHORITY", (folder / "right").c_str(), 1);
+  scratch::WriteFile(folder / "t", "text");
+  xtest::ClipboardOwner owner({"UTF8_STRING", folder / "t"});
+  ASSERT_TRUE(owner.ok());
+  const struct {
+    const char* file;
+    bool offered;
+  } rows[] = {{"right", true}, {"wrong", false}};
+  for (const auto& row : rows) {
+    setenv("XAUTHORITY", (folder / row.file).c_str(), 1);
+    EXPECT_EQ(TakeClipboardSnapshot()->Offers("UTF8_STRING"), row.offered) << row.file;
+  }
+  unsetenv("XAUTHORITY");
 }
 
 TEST(ClipboardX11Test, ScreenMetricsComeFromTheServerElse96Dpi) {

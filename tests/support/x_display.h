@@ -5,13 +5,18 @@
 // clipboard owner (tests/platform/clipboard_owner.cc) running on it.
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -63,13 +68,16 @@ inline void StopProcess(pid_t* pid) {
 
 // Xvfb with -noreset (a plain Xvfb resets when its last client leaves, and a client that
 // connects during the reset fails), 1920x1080 at 96 dpi. DISPLAY points at it while it lives.
+// Extra arguments (e.g. "-auth", file) come last.
 class XServer {
  public:
-  XServer() {
+  explicit XServer(const std::vector<std::string>& extra = {}) {
     int fd = -1;
-    pid_ = SpawnWithPipe({"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp", "-screen", "0",
-                          "1920x1080x24", "-dpi", "96"},
-                         &fd, 3);
+    std::vector<std::string> args{"Xvfb",         "-displayfd", "3",       "-noreset",
+                                  "-nolisten",    "tcp",        "-screen", "0",
+                                  "1920x1080x24", "-dpi",       "96"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = SpawnWithPipe(args, &fd, 3);
     if (pid_ > 0) number_ = ReadLine(fd, 10000);
     if (fd >= 0) close(fd);
     if (number_.empty()) {
@@ -101,6 +109,66 @@ class XServer {
  private:
   pid_t pid_ = -1;
   std::string number_;
+  std::string old_display_;
+};
+
+// Something that takes connections where an X server of a spare display number would, and never
+// answers: the client's setup request waits forever. kUnix listens on the abstract socket name
+// xcb tries first for ":N"; kTcp on 127.0.0.1, port 6000 + N, for "127.0.0.1:N". Connections
+// queue in the listen backlog: to the client they are accepted. DISPLAY points at it while it
+// lives.
+class SilentXServer {
+ public:
+  enum class Transport { kUnix, kTcp };
+
+  explicit SilentXServer(Transport transport) {
+    for (int number = 400; number < 500 && fd_ < 0; ++number) {
+      const int fd =
+          socket(transport == Transport::kUnix ? AF_UNIX : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_storage storage{};
+      socklen_t length = 0;
+      if (transport == Transport::kUnix) {
+        auto& address = reinterpret_cast<sockaddr_un&>(storage);
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path + 1, path.data(), path.size());  // abstract: leading 0 byte
+        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+      } else {
+        auto& address = reinterpret_cast<sockaddr_in&>(storage);
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(6000 + number));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof address;
+      }
+      if (bind(fd, reinterpret_cast<sockaddr*>(&storage), length) == 0 && listen(fd, 64) == 0) {
+        fd_ = fd;
+        display_ = (transport == Transport::kUnix ? ":" : "127.0.0.1:") + std::to_string(number);
+      } else {
+        close(fd);
+      }
+    }
+    const char* old = getenv("DISPLAY");
+    if (old != nullptr) old_display_ = old;
+    if (fd_ >= 0) setenv("DISPLAY", display_.c_str(), 1);
+  }
+  ~SilentXServer() {
+    if (fd_ < 0) return;
+    close(fd_);
+    if (old_display_.empty()) {
+      unsetenv("DISPLAY");
+    } else {
+      setenv("DISPLAY", old_display_.c_str(), 1);
+    }
+  }
+  SilentXServer(const SilentXServer&) = delete;
+  SilentXServer& operator=(const SilentXServer&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  const std::string& display() const { return display_; }
+
+ private:
+  int fd_ = -1;
+  std::string display_;
   std::string old_display_;
 };
 

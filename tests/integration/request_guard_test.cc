@@ -1,0 +1,202 @@
+// What the endpoint does before any route runs: bodies the library would skip or inflate, and
+// the optional origin allowlist.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "integration/service_fixture.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+using service_test::RawResponse;
+using service_test::RawTlsConnection;
+using service_test::ServiceProcess;
+using service_test::SplitResponse;
+
+constexpr char kVersionEnvelope[] = "{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}";
+
+std::string Request(const std::string& start, const std::string& headers, const std::string& body) {
+  return start + " HTTP/1.1\r\nHost: localhost\r\n" + headers +
+         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string VersionPost() {
+  return Request("POST /", "Content-Type: text/plain\r\n", kVersionEnvelope);
+}
+
+bool IsVersionAnswer(const RawResponse& response) {
+  return response.status == 200 && response.body.find("{\"cmd\":\"cfp-1000\",\"error\":-1,") == 0;
+}
+
+// Sends one request on the connection and reads its answer (empty when either fails).
+RawResponse Exchange(RawTlsConnection& connection, const std::string& request) {
+  if (!connection.Send(request)) return {};
+  return SplitResponse(connection.ReadResponse());
+}
+
+std::string Gzip(const std::string& data) {
+  z_stream stream{};
+  deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&stream, data.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+class RequestGuardTest : public service_test::RunningServiceTest {};
+
+// A body sent with a method whose body the HTTP library does not read must still be read, and
+// reach the route; the next request on the same connection is then answered as itself.
+TEST_F(RequestGuardTest, BodiesOfEveryMethodAreReadAndNeverParsedAsARequest) {
+  const std::string smuggled = "GET /numbers/666 HTTP/1.1\r\nHost: localhost\r\n\r\n";
+  struct Row {
+    std::string request;
+    int status;
+    std::string body;
+  } const rows[] = {
+      {Request("GET /body-header-param", "", "HELLO"), 200, "HELLO"},
+      {Request("GET /body-header-param", "", smuggled), 200, smuggled},
+      {Request("GET /hi", "", smuggled), 200, "Hello World!"},
+      {Request("GET /numbers/7", "", "HELLO"), 200, "7"},
+      {Request("GET /nothing", "", smuggled), 404, ""},
+      {Request("OPTIONS /", "Origin: https://editor.test\r\n", VersionPost()), 200, ""},
+      {"GET /body-header-param HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "5\r\nHELLO\r\n0\r\n\r\n",
+       200, "HELLO"},
+  };
+  for (const Row& row : rows) {
+    RawTlsConnection connection;
+    ASSERT_TRUE(connection.Connect());
+    RawResponse first = Exchange(connection, row.request);
+    EXPECT_EQ(first.status, row.status) << row.request;
+    EXPECT_EQ(first.body, row.body) << row.request;
+    RawResponse second = Exchange(connection, VersionPost());
+    EXPECT_TRUE(IsVersionAnswer(second)) << row.request << "\n-- answered --\n"
+                                         << second.head << second.body;
+  }
+}
+
+// Bodies are never inflated: 64 MB of zeros in 64 KB of gzip would be inflated in memory.
+TEST_F(RequestGuardTest, EncodedBodiesAreRefusedUnread) {
+  const std::string bomb = Gzip(std::string(64 << 20, '\0'));
+  const std::string gzipped_command = Gzip(kVersionEnvelope);
+  struct Row {
+    std::string encoding;
+    std::string body;
+    int status;
+  } const rows[] = {
+      {"gzip", gzipped_command, 415},
+      {"gzip", bomb, 415},
+      {"GZIP", bomb, 415},
+      {"br", "\x0b\x02\x80", 415},
+      {"deflate", bomb, 415},
+      {"x-custom", kVersionEnvelope, 415},
+      {"identity", kVersionEnvelope, 200},
+  };
+  for (const Row& row : rows) {
+    RawTlsConnection connection;
+    ASSERT_TRUE(connection.Connect());
+    RawResponse first = Exchange(
+        connection,
+        Request("POST /",
+                "Origin: https://editor.test\r\nContent-Encoding: " + row.encoding + "\r\n",
+                row.body));
+    EXPECT_EQ(first.status, row.status) << row.encoding;
+    if (row.status == 415) {
+      EXPECT_EQ(first.body, "") << row.encoding;
+      EXPECT_EQ(first.head.find("Access-Control-"), std::string::npos) << row.encoding;
+    }
+    EXPECT_TRUE(IsVersionAnswer(Exchange(connection, VersionPost()))) << row.encoding;
+  }
+}
+
+// With an "allowed-origins" file, only the pages it names (and clients that send no Origin,
+// which are not pages) reach a route.
+TEST(OriginAllowlistService, OnlyListedOriginsRunCommands) {
+  ServiceProcess service;
+  scratch::WriteFile(service.folder() + "allowed-origins",
+                     "# the editor\nhttps://editor.example\n  http://127.0.0.1:8080/ \n");
+  scratch::ScratchFolder files;
+  ASSERT_TRUE(service.Start()) << service.Output();
+  const std::string save =
+      "{\"cmd\":\"cfp-0060\",\"session\":\"s\",\"pdu\":{\"html\":\"<p>\",\"filefullpath\":\"" +
+      files / "page.html" + "\"}}";
+  struct Row {
+    std::string request;
+    int status;
+    bool cross_origin_headers;
+  } const rows[] = {
+      {Request("POST /", "Origin: https://editor.example\r\n", kVersionEnvelope), 200, true},
+      {Request("POST /", "Origin: HTTPS://Editor.Example:443\r\n", kVersionEnvelope), 200, true},
+      {Request("POST /", "Origin: http://127.0.0.1:8080\r\n", kVersionEnvelope), 200, true},
+      {Request("POST /", "", kVersionEnvelope), 200, true},
+      {Request("POST /", "Origin: https://evil.example\r\n", save), 403, false},
+      {Request("POST /", "Origin: https://editor.example.evil\r\n", save), 403, false},
+      {Request("POST /", "Origin: null\r\n", save), 403, false},
+      {Request("OPTIONS /",
+               "Origin: https://evil.example\r\nAccess-Control-Request-Method: POST\r\n", ""),
+       403, false},
+      {Request("OPTIONS /",
+               "Origin: https://editor.example\r\nAccess-Control-Request-Method: POST\r\n", ""),
+       200, true},
+      {Request("GET /stop", "Origin: https://evil.example\r\n", ""), 403, false},
+      {Request("GET /hi", "Origin: https://evil.example\r\n", ""), 403, false},
+  };
+  for (const Row& row : rows) {
+    RawTlsConnection connection;
+    ASSERT_TRUE(connection.Connect());
+    RawResponse response = Exchange(connection, row.request);
+    EXPECT_EQ(response.status, row.status) << row.request;
+    bool headers = response.head.find("Access-Control-Allow-Origin") != std::string::npos;
+    EXPECT_EQ(headers, row.cross_origin_headers) << row.request;
+    if (row.status == 403) {
+      EXPECT_EQ(response.body, "") << row.request;
+    }
+  }
+  EXPECT_FALSE(scratch::Exists(files / "page.html"));
+  EXPECT_EQ(service.Output().find("every origin is allowed"), std::string::npos);
+  auto stop = service.Client()->Get("/stop");
+  ASSERT_TRUE(stop);
+  EXPECT_EQ(service.WaitForExit(10000), 0);
+}
+
+// Standard output is a pipe that is full and that nobody reads: the service still starts,
+// answers and stops, since no log line may block a request.
+TEST(StuckOutput, TheServiceAnswersAndStopsWhileNobodyReadsItsOutput) {
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  const std::string filler(4096, 'x');
+  while (::write(ends[1], filler.data(), filler.size()) > 0) {
+  }
+  ::fcntl(ends[1], F_SETFL, 0);
+  ServiceProcess service;
+  service.set_output(ends[1]);
+  bool started = service.Start();
+  EXPECT_TRUE(started) << "the service did not start listening";
+  if (started) {
+    auto client = service.Client();
+    client->set_read_timeout(10);
+    for (int i = 0; i < 20; ++i) {
+      auto res = client->Post("/", kVersionEnvelope, "text/plain");
+      ASSERT_TRUE(res) << i;
+      EXPECT_EQ(res->status, 200);
+    }
+    EXPECT_TRUE(client->Get("/stop"));
+    EXPECT_EQ(service.WaitForExit(10000), 0);
+  }
+  ::close(ends[0]);
+  ::close(ends[1]);
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/window_system.h"
+#include "platform/x11_connection.h"
 
 namespace {
 
@@ -36,9 +37,8 @@ constexpr const char* kAtomNames[kAtomCount] = {
 
 class X11WindowSystem : public WindowSystem {
  public:
-  X11WindowSystem(xcb_connection_t* connection, xcb_screen_t* screen)
-      : connection_(connection), screen_(screen) {}
-  ~X11WindowSystem() override { xcb_disconnect(connection_); }
+  explicit X11WindowSystem(std::unique_ptr<XConnection> x)
+      : x_(std::move(x)), connection_(x_->get()), screen_(x_->screen()) {}
 
   bool InternAtoms();
 
@@ -68,6 +68,7 @@ class X11WindowSystem : public WindowSystem {
   std::vector<xcb_window_t> Shown(const std::vector<xcb_window_t>& windows);
   bool HasWindowManager();
 
+  std::unique_ptr<XConnection> x_;
   xcb_connection_t* connection_;
   xcb_screen_t* screen_;
   xcb_atom_t atoms_[kAtomCount] = {};
@@ -237,21 +238,9 @@ ScreenArea X11WindowSystem::WorkArea() {
 }  // namespace
 
 std::unique_ptr<WindowSystem> WindowSystem::Connect() {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') return nullptr;
-  int screen_number = 0;
-  xcb_connection_t* connection = xcb_connect(display, &screen_number);
-  if (xcb_connection_has_error(connection)) {
-    xcb_disconnect(connection);
-    return nullptr;
-  }
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
-  for (int i = 0; i < screen_number && it.rem > 0; ++i) xcb_screen_next(&it);
-  if (it.rem == 0) {
-    xcb_disconnect(connection);
-    return nullptr;
-  }
-  auto system = std::make_unique<X11WindowSystem>(connection, it.data);
+  auto x = std::make_unique<XConnection>(kReplyTimeLimit);
+  if (!x->ok()) return nullptr;
+  auto system = std::make_unique<X11WindowSystem>(std::move(x));
   if (!system->InternAtoms()) return nullptr;
   return system;
 }

@@ -54,12 +54,6 @@ class EmptySnapshot : public ClipboardSnapshot {
   std::vector<std::string> targets_;
 };
 
-template <typename T>
-struct FreeDeleter {
-  void operator()(T* p) const { free(p); }
-};
-template <typename T>
-using XReply = std::unique_ptr<T, FreeDeleter<T>>;
 using XEvent = XReply<xcb_generic_event_t>;
 
 class X11Snapshot : public ClipboardSnapshot {

@@ -14,13 +14,6 @@ namespace {
 // A display that answers nothing within this time is treated as gone.
 constexpr std::chrono::milliseconds kReplyTimeLimit{2000};
 
-template <typename T>
-struct FreeDeleter {
-  void operator()(T* p) const { std::free(p); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter<T>>;
-
 enum Atom {
   kNetClientList,
   kNetActiveWindow,
@@ -55,8 +48,8 @@ class X11WindowSystem : public WindowSystem {
   void* WaitForReply(unsigned int sequence);
 
   template <typename Reply, typename Cookie>
-  XcbReply<Reply> Wait(Cookie cookie) {
-    return XcbReply<Reply>(static_cast<Reply*>(WaitForReply(cookie.sequence)));
+  XReply<Reply> Wait(Cookie cookie) {
+    return XReply<Reply>(static_cast<Reply*>(WaitForReply(cookie.sequence)));
   }
 
   // The values of a property of format 32 (windows, cardinals); empty when it is missing.

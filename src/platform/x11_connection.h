@@ -2,11 +2,21 @@
 #define ORVO_PLATFORM_X11_CONNECTION_H_
 
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 
 // For the X11 implementations in this folder only (the clipboard, the window system).
 
 struct xcb_connection_t;
 struct xcb_screen_t;
+
+// A reply, event or error of xcb, which the caller frees with free().
+template <typename T>
+struct FreeDeleter {
+  void operator()(T* p) const { std::free(p); }
+};
+template <typename T>
+using XReply = std::unique_ptr<T, FreeDeleter<T>>;
 
 // One connection to the display named by $DISPLAY, made within wait_limit (a server that takes
 // the connection but never answers is given up), closed with the object. Not thread-safe: one

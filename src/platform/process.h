@@ -26,9 +26,10 @@ struct ProcessOutcome {
 };
 
 // A started child process, polled for its end. Made by Start; the process is reaped by the
-// Poll that sees it end. Destroying a Process whose child still runs leaves the child running
-// (a program the user works in is never killed by us); its zombie is collected when the
-// service exits. Not thread-safe: one thread polls one Process.
+// HasExited or WaitForExit that sees it end. Destroying a Process whose child still runs
+// leaves the child running (a program the user works in is never killed by us); once it ends,
+// the system collects it when the service has exited. Not thread-safe: one thread polls one
+// Process.
 class Process {
  public:
   // Starts argv[0] with the arguments argv[1..] (the descriptors as RunAndWaitFor below sets

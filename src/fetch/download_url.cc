@@ -6,22 +6,15 @@
 #include "fetch/encode_url.h"
 #include "fetch/xhttp.h"
 #include "text/text_conversion.h"
+#include "workspace/url_path.h"
 
 namespace {
-
-bool IsSchemeChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
-         c == '-' || c == '.';
-}
 
 // Offset where the path of "scheme://authority/path" begins (the authority's end), or 0 when
 // the text does not start with a scheme and "//".
 size_t PathStart(std::string_view url) {
-  size_t colon = url.find("://");
-  if (colon == std::string_view::npos || colon == 0) return 0;
-  for (size_t i = 0; i < colon; ++i) {
-    if (!IsSchemeChar(url[i])) return 0;
-  }
+  size_t colon = UrlSchemeLength(url);
+  if (colon == 0 || url.compare(colon, 3, "://") != 0) return 0;
   size_t slash = url.find('/', colon + 3);
   return slash == std::string_view::npos ? url.size() : slash;
 }

@@ -125,8 +125,9 @@ struct HtmlDocument::Impl {
   std::unordered_map<int, std::vector<PendingAttribute>> pending;
   std::vector<HtmlStyleBlock> blocks;
   std::vector<std::vector<ImportSource>> imports;
+  std::vector<HtmlComment> comments;
   std::vector<size_t> block_text_begins;  // where each style block's text starts in text
-  std::vector<SourceEdit> style_edits;    // made by ReplaceStyleText, offsets into text
+  std::vector<SourceEdit> raw_edits;      // ReplaceSource and ReplaceStyleText, into text
 
   void Clear();
   bool Valid(int element) const {
@@ -216,8 +217,9 @@ void HtmlDocument::Impl::Clear() {
   pending.clear();
   blocks.clear();
   imports.clear();
+  comments.clear();
   block_text_begins.clear();
-  style_edits.clear();
+  raw_edits.clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -282,7 +284,9 @@ class TreeReader {
     }
     if (child->type == GUMBO_NODE_DOCUMENT) return;
     const GumboText& t = child->v.text;
-    if (!InText(t.original_text) || parent < 0) return;
+    if (!InText(t.original_text)) return;
+    if (child->type == GUMBO_NODE_COMMENT) AddComment(t.original_text, parent);
+    if (parent < 0) return;
     size_t lo = Offset(t.original_text.data);
     // The parser's span can run on over end tags read before the text was flushed; those
     // bytes lie inside the parent anyway.
@@ -309,6 +313,7 @@ class TreeReader {
   }
 
   int AddElement(const GumboNode* node, int parent);
+  void AddComment(const GumboStringPiece& original, int parent);
   void AddAttributes(const GumboElement& e, bool copied, HtmlDocument::Impl::ElementSource& s);
   void AddStyleBlock(int index);
 
@@ -360,6 +365,19 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
   doc_.elements.push_back(std::move(element));
   doc_.sources.push_back(s);
   return index;
+}
+
+void TreeReader::AddComment(const GumboStringPiece& original, int parent) {
+  std::string_view written(original.data, original.length);
+  if (written.compare(0, 4, "<!--") != 0) return;  // "<!x>" and "<?x>" hold no markup
+  HtmlComment comment;
+  comment.text_begin = Offset(original.data) + 4;
+  size_t end = Offset(original.data) + original.length;
+  bool closed = written.size() >= 7 && written.compare(written.size() - 3, 3, "-->") == 0;
+  comment.text_end = closed ? end - 3 : end;
+  comment.parent = parent;
+  comment.in_body = parent >= 0 && (parent == doc_.body || doc_.elements[parent].in_body);
+  doc_.comments.push_back(comment);
 }
 
 void TreeReader::AddAttributes(const GumboElement& e, bool copied,
@@ -461,6 +479,15 @@ int HtmlDocument::document_element() const { return impl_->root; }
 int HtmlDocument::head() const { return impl_->head; }
 int HtmlDocument::body() const { return impl_->body; }
 const std::vector<HtmlStyleBlock>& HtmlDocument::style_blocks() const { return impl_->blocks; }
+const std::vector<HtmlComment>& HtmlDocument::comments() const { return impl_->comments; }
+
+bool HtmlDocument::ReplaceSource(size_t offset, size_t length, std::string replacement) {
+  if (!impl_->loaded || offset > impl_->text.size() || length > impl_->text.size() - offset) {
+    return false;
+  }
+  impl_->raw_edits.push_back(SourceEdit{offset, length, std::move(replacement)});
+  return true;
+}
 
 std::vector<int> HtmlDocument::ElementsByTagName(std::string_view name) const {
   std::vector<int> out;
@@ -608,7 +635,7 @@ bool HtmlDocument::ReplaceStyleText(size_t block, size_t offset, size_t length,
   if (block >= impl_->blocks.size() || impl_->block_text_begins[block] == kNone) return false;
   const std::string& text = impl_->blocks[block].text;
   if (offset > text.size() || length > text.size() - offset) return false;
-  impl_->style_edits.push_back(
+  impl_->raw_edits.push_back(
       SourceEdit{impl_->block_text_begins[block] + offset, length, std::move(replacement)});
   return true;
 }
@@ -653,7 +680,7 @@ void HtmlDocument::Impl::AttributeEdits(int element, std::vector<SourceEdit>& ed
 }
 
 std::vector<SourceEdit> HtmlDocument::Impl::Edits() const {
-  std::vector<SourceEdit> edits = style_edits;
+  std::vector<SourceEdit> edits = raw_edits;
   for (const auto& [element, list] : pending) AttributeEdits(element, edits);
   for (const std::vector<ImportSource>& block : imports) {
     for (const ImportSource& import : block) {

@@ -31,9 +31,9 @@ struct HtmlElement {
 };
 
 struct HtmlStyleImport {
-  std::string prelude;  // the text between "@import" and ';', trimmed
-  std::string url;            // the URL the rule names, without url( ) and quotes
-  bool terminated = false;    // the rule ends with ';'
+  std::string prelude;      // the text between "@import" and ';', trimmed
+  std::string url;          // the URL the rule names, without url( ) and quotes
+  bool terminated = false;  // the rule ends with ';'
 };
 
 // A <style> element and the @import rules of its text.
@@ -42,6 +42,15 @@ struct HtmlStyleBlock {
   bool in_body = false;
   std::string text;  // the element's text as loaded
   std::vector<HtmlStyleImport> imports;
+};
+
+// A comment's text: the bytes between "<!--" and "-->" (or the end of the page). Office writes
+// markup for its own renderer inside conditional comments ("<!--[if gte vml 1]>...").
+struct HtmlComment {
+  size_t text_begin = 0;  // offsets into source()
+  size_t text_end = 0;
+  int parent = -1;  // the element that holds it; -1 at document level
+  bool in_body = false;
 };
 
 struct HtmlLoadLimits {
@@ -98,6 +107,15 @@ class HtmlDocument {
   // otherwise a longhand declaration is set or added. An empty value removes the longhand (in a
   // shorthand the url() becomes "none"). False when the style attribute cannot be written.
   bool SetStyleProperty(int element, std::string_view property, std::string_view value);
+
+  // The comments written with "<!--", in document order.
+  const std::vector<HtmlComment>& comments() const;
+
+  // Replaces source bytes [offset, offset + length) by replacement when text is asked for: for
+  // changes the element model does not reach, such as markup inside a comment. The range must
+  // not overlap a tag or an @import URL that is edited too (the overlapping change is dropped).
+  // False, changing nothing, for a range outside the source.
+  bool ReplaceSource(size_t offset, size_t length, std::string replacement);
 
   // The <style> elements in document order, with their @import rules.
   const std::vector<HtmlStyleBlock>& style_blocks() const;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "mime/archive_workspace.h"
 #include "mime/mime_codec_client.h"
 #include "platform/file_system.h"
 #include "protocol/command_request.h"
@@ -12,6 +11,7 @@
 #include "text/text_conversion.h"
 #include "text/text_file.h"
 #include "workspace/folder_deletion.h"
+#include "workspace/request_folder.h"
 
 namespace {
 
@@ -122,7 +122,7 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
     const char* begin = nullptr;
     const char* end = nullptr;
     archive.getString(&begin, &end);
-    folder = PrepareWorkspaceFromTempPath(base);
+    folder = NewRequestFolderFromTempPath(base);
     page = DecodeMimeArchive(MimeCodecClient(), folder, std::string_view(begin, end - begin), files,
                              request.error);
   }

@@ -10,6 +10,7 @@
 #include "text/text_conversion.h"
 #include "workspace/folder_deletion.h"
 #include "workspace/path_macros.h"
+#include "workspace/request_folder.h"
 #include "workspace/temp_workspace.h"
 
 std::string RunCleanupCommand(CommandRequest& request) { return {}; }
@@ -40,11 +41,11 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
   if (!pdu["html"].isNull() && !pdu["filefullpath"].isNull()) {
     // Every member is read before the working folder exists, so a member of the wrong type
     // (the JSON library's error) leaves no folder behind.
-    std::string temp_path = Utf8ToWide(pdu["temppath"].asCString());
+    std::string temp_path = pdu["temppath"].asCString();
     std::string html = pdu["html"].asCString();
     std::string given_path = pdu["filefullpath"].asCString();
     std::string path = Utf8ToWide(given_path);
-    folder = NewTempFolderUnder(ExpandPathMacros(temp_path));
+    folder = NewRequestFolderFromTempPath(temp_path);
     if (path == given_path) {
       SaveHtmlFile(html, path, request.error);
     } else {

@@ -4,6 +4,7 @@
 
 #include "clipboard/clipboard_commands.h"
 #include "mime/mime_decode_command.h"
+#include "mime/mime_encode_command.h"
 #include "protocol/command_table.h"
 #include "protocol/small_commands.h"
 #include "protocol/version_command.h"
@@ -13,7 +14,7 @@ namespace {
 // One row per command number. A subsystem offers a command by naming its worker and payload
 // builder here and linking its library into orvo_commands.
 constexpr CommandEntry kServiceCommands[] = {
-    {1, nullptr, nullptr},
+    {1, RunMimeEncodeCommand, BuildMimeEncodePdu},
     {2, RunMimeDecodeCommand, BuildMimeDecodePdu},
     {3, RunClipboardCommand, BuildClipboardPdu},
     {4, RunClipboardWithImagesCommand, BuildClipboardWithImagesPdu},

@@ -1,5 +1,8 @@
 #include "text/text_conversion.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
@@ -56,6 +59,15 @@ std::string Sanitize(std::string_view text) {
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
+    // Archives and pages are mostly ASCII: eight bytes at a time while none has its high bit.
+    uint64_t eight;
+    if (text.size() - i >= sizeof eight) {
+      std::memcpy(&eight, text.data() + i, sizeof eight);
+      if ((eight & 0x8080808080808080ULL) == 0) {
+        i += sizeof eight;
+        continue;
+      }
+    }
     if (static_cast<unsigned char>(text[i]) < 0x80) {
       ++i;
       continue;

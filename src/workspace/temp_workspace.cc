@@ -10,6 +10,7 @@
 #include "text/ascii.h"
 #include "workspace/path_macros.h"
 #include "workspace/random_chars.h"
+#include "workspace/url_path.h"
 
 namespace {
 
@@ -48,19 +49,6 @@ std::string RemoveTmpFromName(const std::string& path) {
     name.erase(found, 4);
   }
   return path.substr(0, start) + name;
-}
-
-// "scheme:" at the start, with a scheme of two or more URL scheme characters: the shape of
-// a URL, which is never made unique.
-bool LooksLikeUrl(const std::string& path) {
-  size_t colon = path.find(':');
-  if (colon == std::string::npos || colon < 2) return false;
-  if (!isalpha(static_cast<unsigned char>(path[0]))) return false;
-  for (size_t i = 1; i < colon; ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (!isalnum(c) && c != '+' && c != '-' && c != '.') return false;
-  }
-  return true;
 }
 
 bool ExtensionListed(const std::string& ext, const std::string& ext_list) {
@@ -128,7 +116,7 @@ std::string TempFileName(const std::string& folder) {
 }
 
 void MakeUnique(std::string& path) {
-  if (path.empty() || LooksLikeUrl(path)) return;
+  if (path.empty() || IsUrl(path)) return;
   std::string candidate = RemoveTmpFromName(path);
   size_t name_start = LastComponentStart(candidate);
   size_t dot = candidate.rfind('.');

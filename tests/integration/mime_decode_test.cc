@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "integration/service_fixture.h"
+#include "integration/command_service_test.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -41,24 +41,9 @@ const char kArchive[] =
     "b{}\r\n"
     "--B--\r\n";
 
-class MimeDecodeServiceTest : public service_test::RunningServiceTest {
+class MimeDecodeServiceTest : public service_test::CommandServiceTest {
  protected:
-  httplib::Result Post(const Json::Value& pdu) {
-    Json::Value envelope;
-    envelope["cmd"] = "cfp-0002";
-    envelope["session"] = "it";
-    envelope["pdu"] = pdu;
-    return service_.Client()->Post("/", Json::FastWriter().write(envelope), "text/plain");
-  }
-  Json::Value Answer(const httplib::Result& res) {
-    Json::Value answer;
-    EXPECT_TRUE(Json::Reader().parse(res->body, answer)) << res->body;
-    return answer;
-  }
-  int RequestFoldersLeft() const { return scratch::CountEntries(temp_ / "TAVU"); }
-
-  ScratchFolder temp_;
-  scratch::TempDirOverride tmpdir_{temp_.path()};
+  MimeDecodeServiceTest() : CommandServiceTest("cfp-0002") {}
 };
 
 TEST_F(MimeDecodeServiceTest, AnswersThePageWithRewrittenReferencesAndTheOtherFiles) {

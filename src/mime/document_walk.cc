@@ -1,0 +1,490 @@
+#include "mime/document_walk.h"
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "html/css_scan.h"
+#include "html/html_document.h"
+#include "mime/encode_options.h"
+#include "mime/reference_resolution.h"
+#include "mime/resource_embedding.h"
+#include "text/ascii.h"
+#include "workspace/temp_workspace.h"
+#include "workspace/url_path.h"
+
+namespace {
+
+void EraseQuotes(std::string& text) {
+  text.erase(std::remove(text.begin(), text.end(), '"'), text.end());
+}
+
+// The filter bit that admits an element kind; 0 for kinds the walk skips, -1 for anchors,
+// which are always admitted.
+int32_t FilterBitOf(TagId kind) {
+  switch (kind) {
+    case TagId::kA:
+      return -1;
+    case TagId::kApplet:
+      return kFilterApplets;
+    case TagId::kBgsound:
+      return kFilterSounds;
+    case TagId::kEmbed:
+      return kFilterEmbeds;
+    case TagId::kLink:
+    case TagId::kStyle:
+      return kFilterStyleSheets;
+    case TagId::kScript:
+      return kFilterScripts;
+    case TagId::kBody:
+    case TagId::kDiv:
+    case TagId::kGeneric:
+    case TagId::kImg:
+    case TagId::kInput:
+    case TagId::kLi:
+    case TagId::kTable:
+    case TagId::kTd:
+    case TagId::kTh:
+      return kFilterImages;
+    default:
+      return 0;
+  }
+}
+
+bool IsBackgroundKind(TagId kind) {
+  return kind == TagId::kBody || kind == TagId::kDiv || kind == TagId::kTable ||
+         kind == TagId::kTd || kind == TagId::kTh;
+}
+
+// The name without its namespace prefix: "imagedata" for "v:imagedata".
+std::string_view LocalName(std::string_view name) {
+  size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// codebase + '/' + code, with the code's backslashes made slashes and its leading '/' dropped.
+std::string AppletReference(const HtmlDocument& doc, int element) {
+  std::string base = doc.GetAttribute(element, "codebase");
+  if (!base.empty() && base.back() != '/') base += '/';
+  std::string code = doc.GetAttribute(element, "code");
+  for (char& c : code) {
+    if (c == '\\') c = '/';
+  }
+  size_t first = code.find_first_not_of('/');
+  code.erase(0, first == std::string::npos ? code.size() : first);
+  return base + code;
+}
+
+std::string PrimaryRaw(const HtmlDocument& doc, int element, TagId kind) {
+  auto attribute = [&](const char* name) { return doc.GetAttribute(element, name); };
+  switch (kind) {
+    case TagId::kA:
+      return attribute("href");
+    case TagId::kApplet:
+      return AppletReference(doc, element);
+    case TagId::kBgsound:
+    case TagId::kEmbed:
+    case TagId::kScript:
+    case TagId::kGeneric:
+      return attribute("src");
+    case TagId::kImg:
+    case TagId::kInput: {
+      std::string src = attribute("src");
+      return src.empty() ? attribute("lowsrc") : src;
+    }
+    case TagId::kLi:
+      return attribute("background");
+    case TagId::kLink: {
+      std::string rel = attribute("rel");
+      return EqualsIgnoringAsciiCase(rel, "stylesheet") ? rel : std::string();
+    }
+    default:
+      if (!IsBackgroundKind(kind)) return {};
+      std::string background = attribute("background");
+      return background.empty() ? doc.GetStyleProperty(element, "backgroundimage") : background;
+  }
+}
+
+// The candidates of a srcset: each URL with where it stands in the value.
+struct SrcsetCandidate {
+  size_t begin;
+  size_t end;
+};
+
+std::vector<SrcsetCandidate> SrcsetCandidates(std::string_view value) {
+  std::vector<SrcsetCandidate> out;
+  size_t k = 0;
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
+  while (k < value.size()) {
+    while (k < value.size() && (blank(value[k]) || value[k] == ',')) ++k;
+    size_t begin = k;
+    while (k < value.size() && !blank(value[k])) ++k;
+    size_t end = k;
+    // A URL's own trailing commas separate candidates; a comma inside it (data:) does not.
+    while (end > begin && value[end - 1] == ',') --end;
+    if (end > begin) out.push_back(SrcsetCandidate{begin, end});
+    // The descriptor runs to the next comma outside parentheses.
+    int depth = 0;
+    while (k < value.size() && (depth > 0 || value[k] != ',')) {
+      if (value[k] == '(') ++depth;
+      if (value[k] == ')' && depth > 0) --depth;
+      ++k;
+    }
+  }
+  return out;
+}
+
+class DocumentWalker {
+ public:
+  DocumentWalker(HtmlDocument& page, ResourceRegistry& registry, const std::string& base,
+                 const EncodeOptions& options)
+      : page_(page),
+        base_(base),
+        options_(options),
+        target_{registry, options.workspace, std::string(), {}},
+        base_href_(GetBaseHref(page)) {}
+
+  void Run();
+
+ private:
+  bool Takes(int32_t bit) const { return (options_.filter & bit) != 0; }
+  bool PrefixMatch(const std::string& text) const {
+    return PrefixMatches(options_.include_prefix, text);
+  }
+  ResolvedReference Resolve(const std::string& raw) const {
+    return ResolveReference(raw, base_, options_.file_scope);
+  }
+  void UnescapeAsWritten(ResolvedReference& ref) const;
+  bool ResolvePrimary(const HtmlDocument& doc, const std::string& raw, ResolvedReference* ref);
+  std::string Embed(const ResolvedReference& ref, EmbedMode mode = EmbedMode::kContentId) {
+    return EmbedResource(ref, target_, mode);
+  }
+  static void Write(HtmlDocument& doc, int element, const char* name, const std::string& value);
+
+  void ImportPass();
+  void ProcessElement(HtmlDocument& doc, int element, bool extras = true);
+  void Act(HtmlDocument& doc, int element, TagId kind, const ResolvedReference& ref);
+  void ActOnLink(HtmlDocument& doc, int element);
+  void StyleRule(HtmlDocument& doc, int element, const char* property, bool drop_quotes,
+                 bool (DocumentWalker::*admit)(const ResolvedReference&) const);
+  bool AdmitB(const ResolvedReference& ref) const {
+    return PrefixMatch(ref.resolved) || options_.file_scope == 1;
+  }
+  bool AdmitI(const ResolvedReference& ref) const { return !PrefixMatch(ref.resolved); }
+  bool AdmitP(const ResolvedReference& ref) const { return PrefixMatch(ref.resolved); }
+  void LowResolutionRule(HtmlDocument& doc, int element);
+
+  void OfficeVmlPass();
+  void ProcessVml(const HtmlComment& comment);
+
+  std::string EmbedLoose(const std::string& raw);
+  void SrcsetRule(HtmlDocument& doc, int element);
+  void InlineStyleUrls(HtmlDocument& doc, int element, TagId kind);
+  void StyleBlockUrls();
+
+  HtmlDocument& page_;
+  const std::string& base_;
+  const EncodeOptions& options_;
+  EmbedTarget target_;
+  std::string base_href_;
+};
+
+void DocumentWalker::Run() {
+  if (page_.body() < 0) return;  // a frameset page, or nothing parsed
+  if (Takes(kFilterStyleSheets)) ImportPass();
+  std::vector<int> listed;
+  const std::vector<HtmlElement>& elements = page_.elements();
+  for (size_t k = 0; k < elements.size(); ++k) {
+    if (options_.range != 1 || elements[k].in_body) listed.push_back(static_cast<int>(k));
+  }
+  for (int element : listed) ProcessElement(page_, element);
+  if (Takes(kFilterImages)) {
+    OfficeVmlPass();
+    StyleBlockUrls();
+  }
+}
+
+void DocumentWalker::UnescapeAsWritten(ResolvedReference& ref) const {
+  if ((ref.raw.size() > 8 && StartsWithIgnoringAsciiCase(ref.raw, "file:///")) || ref.is_relative) {
+    ref.resolved = UnescapeUrl(ref.resolved);
+  }
+}
+
+// Steps 4 to 8 of one element: resolve, retry against the base element, unescape, admit.
+bool DocumentWalker::ResolvePrimary(const HtmlDocument& doc, const std::string& raw,
+                                    ResolvedReference* ref) {
+  *ref = Resolve(raw);
+  EraseQuotes(ref->resolved);
+  if (!base_href_.empty() && !FileExists(ref->resolved) && !IsUrl(raw)) {
+    *ref = Resolve(base_href_ + raw);
+    EraseQuotes(ref->resolved);
+    ref->raw = raw;  // a reference that is not embedded stays as the page wrote it
+  }
+  UnescapeAsWritten(*ref);
+  if (ref->resolved.empty()) return false;
+  return ref->is_relative || options_.file_scope != 0 || !ref->is_url || PrefixMatch(ref->resolved);
+}
+
+void DocumentWalker::Write(HtmlDocument& doc, int element, const char* name,
+                           const std::string& value) {
+  // An unchanged value is not written, so its bytes stay exactly as the page has them; an empty
+  // value removes the attribute.
+  bool change =
+      value.empty() ? doc.HasAttribute(element, name) : doc.GetAttribute(element, name) != value;
+  if (change) doc.SetAttribute(element, name, value);
+}
+
+void DocumentWalker::ProcessElement(HtmlDocument& doc, int element, bool extras) {
+  TagId kind = doc.elements()[element].tag_id;
+  int32_t bit = FilterBitOf(kind);
+  if (extras && Takes(kFilterImages)) {
+    SrcsetRule(doc, element);
+    InlineStyleUrls(doc, element, kind);
+  }
+  if (bit == 0 || (bit > 0 && !Takes(bit))) return;
+  std::string raw = PrimaryRaw(doc, element, kind);
+  if (raw.empty()) return;
+  ResolvedReference ref;
+  if (ResolvePrimary(doc, raw, &ref)) Act(doc, element, kind, ref);
+}
+
+void DocumentWalker::Act(HtmlDocument& doc, int element, TagId kind, const ResolvedReference& ref) {
+  auto embed_or_raw = [&] {
+    std::string result = Embed(ref);
+    return result.empty() ? ref.raw : result;
+  };
+  switch (kind) {
+    case TagId::kA:
+      return;
+    case TagId::kApplet: {
+      std::string result = Embed(ref);
+      if (result.empty()) return;
+      Write(doc, element, "code", result);
+      Write(doc, element, "codebase", "");
+      return;
+    }
+    case TagId::kBgsound:
+    case TagId::kEmbed:
+      return Write(doc, element, "src", embed_or_raw());
+    case TagId::kGeneric:
+      if (EqualsIgnoringAsciiCase(LocalName(doc.elements()[element].name), "imagedata")) {
+        Write(doc, element, "src", embed_or_raw());
+      }
+      return;
+    case TagId::kImg:
+    case TagId::kInput:
+      Write(doc, element, "src", embed_or_raw());
+      return LowResolutionRule(doc, element);
+    case TagId::kLi:
+      Write(doc, element, "background", embed_or_raw());
+      StyleRule(doc, element, "liststyleimage", false, &DocumentWalker::AdmitP);
+      return StyleRule(doc, element, "backgroundimage", false, &DocumentWalker::AdmitI);
+    case TagId::kLink:
+      return ActOnLink(doc, element);
+    case TagId::kScript: {
+      std::string result = Embed(ref, EmbedMode::kFileName);
+      return Write(doc, element, "src", result.empty() ? ref.raw : result);
+    }
+    default: {
+      if (!IsBackgroundKind(kind)) return;
+      std::string result = embed_or_raw();
+      if (!doc.GetAttribute(element, "background").empty()) {
+        Write(doc, element, "background", result);
+      }
+      return StyleRule(doc, element, "backgroundimage", true, &DocumentWalker::AdmitB);
+    }
+  }
+}
+
+void DocumentWalker::ActOnLink(HtmlDocument& doc, int element) {
+  std::string href = doc.GetAttribute(element, "href");
+  ResolvedReference ref = Resolve(href);
+  if (!ref.is_url && options_.file_scope == static_cast<int>(FileScope::kUrlsOnly)) return;
+  if (ref.is_url && options_.file_scope == static_cast<int>(FileScope::kLocalAndWeb) &&
+      !PrefixMatch(ref.resolved)) {
+    return;
+  }
+  std::string result = Embed(ref);
+  Write(doc, element, "href", result.empty() ? href : result);
+}
+
+// Rules B, I and P: a picture of the inline style. Only an embedded picture is written: the
+// page's own value stays as it is otherwise (writing it back inside a new url() would wrap it
+// twice and break the style).
+void DocumentWalker::StyleRule(HtmlDocument& doc, int element, const char* property,
+                               bool drop_quotes,
+                               bool (DocumentWalker::*admit)(const ResolvedReference&) const) {
+  std::string value = doc.GetStyleProperty(element, property);
+  if (value.empty() || EqualsIgnoringAsciiCase(value, "none")) return;
+  ResolvedReference ref = Resolve(value);
+  if (drop_quotes) EraseQuotes(ref.resolved);
+  UnescapeAsWritten(ref);
+  if (ref.resolved.empty() || !(this->*admit)(ref)) return;
+  std::string result = Embed(ref);
+  if (!result.empty()) doc.SetStyleProperty(element, property, "url(" + result + ")");
+}
+
+// Rule L: the low-resolution picture of img and input.
+void DocumentWalker::LowResolutionRule(HtmlDocument& doc, int element) {
+  ResolvedReference ref = Resolve(doc.GetAttribute(element, "lowsrc"));
+  UnescapeAsWritten(ref);
+  bool scope_zero = options_.file_scope == static_cast<int>(FileScope::kLocalAndWeb);
+  if (ref.resolved.empty()) {
+    if (scope_zero) Write(doc, element, "lowsrc", "");
+    return;
+  }
+  if (!PrefixMatch(ref.resolved) && !scope_zero) return;
+  std::string result = Embed(ref);
+  Write(doc, element, "lowsrc", result.empty() ? ref.raw : result);
+}
+
+void DocumentWalker::ImportPass() {
+  const std::vector<HtmlStyleBlock>& blocks = page_.style_blocks();
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    if (options_.range != 0 && !blocks[b].in_body) continue;
+    for (size_t i = 0; i < blocks[b].imports.size(); ++i) {
+      const HtmlStyleImport& import = blocks[b].imports[i];
+      if (!import.terminated) break;  // a rule without ';' ends the scan
+      ResolvedReference ref = Resolve(import.url);
+      if (ref.resolved.empty() || !PrefixMatch(ref.resolved)) continue;
+      std::string result = Embed(ref);
+      if (!result.empty()) page_.ReplaceImportUrl(b, i, result);
+    }
+  }
+}
+
+// Office writes each picture twice: as VML for itself, inside a conditional comment a parser
+// reads as text, and as an img for everyone else. The comment's markup is parsed on its own and
+// its edits are spliced back into the comment's bytes.
+void DocumentWalker::OfficeVmlPass() {
+  for (const HtmlComment& comment : page_.comments()) {
+    if (options_.range != 1 || comment.in_body) ProcessVml(comment);
+  }
+}
+
+void DocumentWalker::ProcessVml(const HtmlComment& comment) {
+  std::string_view text = std::string_view(page_.source())
+                              .substr(comment.text_begin, comment.text_end - comment.text_begin);
+  size_t begin = 0;
+  size_t end = 0;
+  if (!VmlCommentMarkup(text, &begin, &end)) return;
+  std::string markup(text.substr(begin, end - begin));
+  HtmlDocument vml;
+  if (!vml.Load(markup)) return;
+  for (size_t k = 0; k < vml.elements().size(); ++k) {
+    if (vml.elements()[k].tag_id == TagId::kGeneric) {
+      ProcessElement(vml, static_cast<int>(k), /*extras=*/false);
+    }
+  }
+  std::string edited = vml.SourceWithEdits();
+  if (edited != markup) page_.ReplaceSource(comment.text_begin + begin, end - begin, edited);
+}
+
+// A reference outside the element rules (srcset, other url()s): resolved and admitted like an
+// element's own reference. Empty when nothing was embedded.
+std::string DocumentWalker::EmbedLoose(const std::string& raw) {
+  ResolvedReference ref;
+  if (raw.empty() || !ResolvePrimary(page_, raw, &ref)) return {};
+  return Embed(ref);
+}
+
+void DocumentWalker::SrcsetRule(HtmlDocument& doc, int element) {
+  const std::string& name = doc.elements()[element].name;
+  if (name != "img" && name != "source") return;
+  std::string value = doc.GetAttribute(element, "srcset");
+  std::vector<SrcsetCandidate> candidates = SrcsetCandidates(value);
+  // From the last: a replacement leaves the offsets before it valid.
+  for (auto it = candidates.rbegin(); it != candidates.rend(); ++it) {
+    std::string result = EmbedLoose(value.substr(it->begin, it->end - it->begin));
+    if (!result.empty()) value.replace(it->begin, it->end - it->begin, result);
+  }
+  if (!candidates.empty()) Write(doc, element, "srcset", value);
+}
+
+// Declarations whose picture the element's own rules (B, I, P) decide.
+bool ReadByElementRules(TagId kind, const std::string& declaration) {
+  bool background = declaration == "background" || declaration == "background-image";
+  bool list_style = declaration == "list-style" || declaration == "list-style-image";
+  return ((IsBackgroundKind(kind) || kind == TagId::kLi) && background) ||
+         (kind == TagId::kLi && list_style);
+}
+
+// Replaces the URL of every url() in css[begin, end) that is embedded; edits go from the last.
+bool ReplaceCssUrls(std::string& css, size_t begin, size_t end,
+                    const std::function<std::string(const std::string&)>& embed) {
+  std::vector<CssUrl> urls;
+  CssUrl url;
+  for (size_t at = begin; FindCssUrl(css, at, end, &url); at = url.end) urls.push_back(url);
+  bool changed = false;
+  for (auto it = urls.rbegin(); it != urls.rend(); ++it) {
+    std::string result = embed(it->value);
+    if (result.empty()) continue;
+    css.replace(it->value_begin, it->value_end - it->value_begin, result);
+    changed = true;
+  }
+  return changed;
+}
+
+void DocumentWalker::InlineStyleUrls(HtmlDocument& doc, int element, TagId kind) {
+  std::string style = doc.GetAttribute(element, "style");
+  if (style.find('(') == std::string::npos) return;
+  std::vector<CssDeclaration> declarations = ParseCssDeclarations(style);
+  bool changed = false;
+  auto embed = [this](const std::string& raw) { return EmbedLoose(raw); };
+  for (auto it = declarations.rbegin(); it != declarations.rend(); ++it) {
+    if (ReadByElementRules(kind, it->name)) continue;
+    changed |= ReplaceCssUrls(style, it->value_begin, it->value_end, embed);
+  }
+  if (changed) Write(doc, element, "style", style);
+}
+
+// url() references of style blocks; @import rules are the import pass's.
+void DocumentWalker::StyleBlockUrls() {
+  const std::vector<HtmlStyleBlock>& blocks = page_.style_blocks();
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    if (options_.range != 0 && !blocks[b].in_body) continue;
+    const std::string& text = blocks[b].text;
+    std::vector<CssImport> imports = FindCssImports(text);
+    size_t at = imports.empty() ? 0 : imports.back().end;
+    std::vector<CssUrl> urls;
+    CssUrl url;
+    for (; FindCssUrl(text, at, text.size(), &url); at = url.end) urls.push_back(url);
+    for (const CssUrl& u : urls) {
+      std::string result = EmbedLoose(u.value);
+      if (result.empty()) continue;
+      page_.ReplaceStyleText(b, u.value_begin, u.value_end - u.value_begin,
+                             EscapeCssUrl(result, 0));
+    }
+  }
+}
+
+}  // namespace
+
+bool VmlCommentMarkup(std::string_view comment, size_t* begin, size_t* end) {
+  size_t first = comment.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos || comment.size() - first < 3 ||
+      !EqualsIgnoringAsciiCase(comment.substr(first, 3), "[if")) {
+    return false;
+  }
+  size_t close = comment.find("]>", first);
+  if (close == std::string_view::npos) return false;
+  if (AsciiLowered(comment.substr(first, close - first)).find("vml") == std::string::npos) {
+    return false;
+  }
+  size_t endif = AsciiLowered(comment).rfind("<![endif]");
+  *begin = close + 2;
+  *end = endif == std::string::npos || endif < *begin ? comment.size() : endif;
+  return true;
+}
+
+std::string GetBaseHref(const HtmlDocument& document) {
+  std::vector<int> bases = document.ElementsByTagName("base");
+  return bases.empty() ? std::string() : document.GetAttribute(bases.back(), "href");
+}
+
+bool CollectResources(HtmlDocument& document, ResourceRegistry& registry, const std::string& base,
+                      const EncodeOptions& options) {
+  if (!document.loaded()) return false;
+  DocumentWalker(document, registry, base, options).Run();
+  return true;
+}

@@ -1,0 +1,73 @@
+#include "mime/mime_encode_command.h"
+
+#include "html/html_document.h"
+#include "mime/document_walk.h"
+#include "mime/encode_options.h"
+#include "mime/mime_codec_client.h"
+#include "mime/resource_registry.h"
+#include "protocol/command_request.h"
+#include "protocol/command_table.h"
+#include "text/text_conversion.h"
+#include "workspace/folder_deletion.h"
+#include "workspace/request_folder.h"
+
+namespace {
+
+MimeCodecClient::EncodeSettings SettingsOf(const EncodeOptions& options) {
+  MimeCodecClient::EncodeSettings settings;
+  settings.range = options.range;
+  settings.encode_type = options.encode_type;
+  settings.integer_option = options.integer_setting;
+  settings.boolean_option = options.boolean_setting ? -1 : 0;
+  settings.charset = options.charset;
+  return settings;
+}
+
+}  // namespace
+
+std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
+                              std::string_view page, int32_t& error) {
+  error = kMimeEncoded;
+  HtmlDocument document;
+  std::string text = Utf8ToWide(page);
+  if (text.empty() || !document.Load(std::move(text))) {
+    error = kMimeEncodeBadPage;
+    return {};
+  }
+  ResourceRegistry registry;
+  CollectResources(document, registry, std::string(), options);
+  // The archive's charset is always UTF-8, the text's own encoding: no conversion is needed.
+  std::string serialised = options.range != 0 ? document.BodyInnerHtml() : document.OuterHtml();
+  std::string resources = registry.ResourceList();
+  if (!codec.IsAvailable()) {
+    error = kMimeEncodeNoCodec;
+    return {};
+  }
+  std::string archive;
+  if (!codec.Encode(serialised, resources, SettingsOf(options), archive)) {
+    error = kMimeEncodeCodecFailed;
+    return {};
+  }
+  // The codec writes UTF-8; only text that is not is rewritten (a 66 MB archive is not copied).
+  if (!IsValidUtf8(archive)) archive = WideToUtf8(archive);
+  DeleteTree(options.workspace);
+  return archive;
+}
+
+std::string RunMimeEncodeCommand(CommandRequest& request) {
+  Json::Value pdu = request.Pdu();
+  if (pdu["temppath"].isNull()) pdu["temppath"] = "";
+  std::string temp_path = pdu["temppath"].asCString();
+  EncodeOptions options;
+  ReadEncodeOptions(pdu, options);
+  std::string page = pdu["html"].asCString();
+  options.workspace = NewRequestFolderFromTempPath(temp_path);
+  std::string archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
+  return request.BuildResponse({}, {}, Json::Value(), archive);
+}
+
+Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs) {
+  Json::Value pdu(Json::objectValue);
+  pdu["mimevalue"] = inputs.payload;
+  return pdu;
+}

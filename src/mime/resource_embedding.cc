@@ -1,0 +1,234 @@
+#include "mime/resource_embedding.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "fetch/content_id.h"
+#include "fetch/content_length.h"
+#include "fetch/download_url.h"
+#include "fetch/mime_type.h"
+#include "imaging/image_utils.h"
+#include "imaging/webp.h"
+#include "platform/file_system.h"
+#include "text/ascii.h"
+#include "workspace/path_macros.h"
+#include "workspace/temp_workspace.h"
+
+namespace {
+
+constexpr char kCidPrefix[] = "cid:";
+
+// Links followed: a link to a picture is the picture; a pipe, device, folder or loop is not a
+// file to read.
+FileStatus StatusOf(const std::string& path) {
+  return FileSystem::Default().Status(path, FollowLinks::kYes);
+}
+
+// The first bytes of a file the embedder wrote itself.
+std::string FileHead(const std::string& path, size_t count) {
+  std::unique_ptr<MappedFile> mapped = FileSystem::Default().MapReadOnly(path);
+  if (!mapped) return {};
+  return std::string(reinterpret_cast<const char*>(mapped->data()),
+                     std::min(count, mapped->size()));
+}
+
+std::string WithoutTrailingSlash(const std::string& folder) {
+  return !folder.empty() && folder.back() == '/' ? folder.substr(0, folder.size() - 1) : folder;
+}
+
+std::string BaseName(const std::string& name) {
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool IsCssFile(const std::string& path) {
+  return EqualsIgnoringAsciiCase(FileExtension(path), ".css");
+}
+
+// What the page gets for a registered entry.
+std::string Answer(const ResourceEntry& entry, EmbedMode mode) {
+  return mode == EmbedMode::kContentId ? kCidPrefix + entry.content_id : entry.file_name;
+}
+
+// "a.png?x" and the like: the last component of a URL path.
+std::string LastComponent(const std::string& text) {
+  size_t slash = text.rfind('/');
+  return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+// The part of a query that names the file a download script hands out ("?id=1/a@b&x"):
+// between the last '/' and the first '@' of what precedes the first '&'.
+std::string QueryPart(const std::string& query) {
+  size_t amp = query.find('&');
+  if (amp == std::string::npos) return {};
+  std::string head = query.substr(0, amp);
+  size_t slash = head.rfind('/');
+  if (slash == std::string::npos) return {};
+  head.erase(0, slash + 1);
+  size_t at = head.find('@');
+  return at == std::string::npos ? std::string() : head.substr(0, at);
+}
+
+bool HoldsNameBreaker(const std::string& text) {
+  return text.find_first_of("/:*?\"<>|") != std::string::npos;
+}
+
+const char* ImageExtension(SniffedFormat format) {
+  switch (format) {
+    case SniffedFormat::kGif:
+      return "gif";
+    case SniffedFormat::kPng:
+      return "png";
+    case SniffedFormat::kJpeg:
+      return "jpg";
+    case SniffedFormat::kBmp:
+      return "bmp";
+    case SniffedFormat::kRiff:
+      return "webp";
+    case SniffedFormat::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) {
+  const std::string& path = reference.resolved;
+  // Only a regular file: reading a pipe or a device would never end.
+  if (!IsRegularFile(path)) return {};
+  ResourceEntry entry;
+  entry.content_id = MakeContentId();
+  entry.location = path;
+  entry.local_file = path;
+  // Names here are UTF-8 and the codec takes UTF-8 paths: the file is read where it lies.
+  std::string stored = UniqueFilePath(WithoutTrailingSlash(target.workspace), FileExtension(path));
+  entry.file_name = FileNamePart(stored);
+  entry.media_type = GetMimeTypeFromUrl(path);
+  if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
+  if (!IsReadableImage(entry.local_file) && !IsCssFile(entry.local_file)) return {};
+  std::string answer = Answer(entry, EmbedMode::kContentId);
+  target.registry.Add(std::move(entry));
+  return answer;
+}
+
+// Fetches the URL into target_path, or copies a file of the same name already in the
+// workspace. False when neither gave a file.
+bool FetchInto(const std::string& url, const std::string& cached, const std::string& target_path) {
+  // Only a regular file with content is a usable earlier download.
+  FileStatus status = StatusOf(cached);
+  if (status.type == FileType::kRegular && status.size > 0) {
+    if (cached != target_path) FileSystem::Default().CopyFile(cached, target_path);
+    return true;
+  }
+  return DownloadUrl(url, target_path) != 0;
+}
+
+std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
+  const std::string& url = reference.resolved;
+  DownloadName name = NameForDownload(url);
+  std::string folder = WithoutTrailingSlash(target.workspace);
+  std::string path = UniqueFilePath(folder, name.extension);
+  if (path.empty() || !FetchInto(url, target.workspace + name.name, path)) return {};
+  std::string file_name = FileNamePart(path);
+  std::string head = FileHead(path, 16);
+  SniffedFormat format = SniffImageFormat(head.data(), head.size());
+  if (const char* ext = ImageExtension(format)) {
+    std::string moved = FolderOf(path) + BaseName(file_name) + "." + ext;
+    if (moved == path || FileSystem::Default().MoveFile(path, moved)) {
+      path = moved;
+      file_name = FileNamePart(moved);
+    }
+  }
+  ResourceEntry entry;
+  entry.content_id = MakeContentId();
+  entry.location = url;
+  entry.local_file = path;
+  entry.file_name = file_name;
+  entry.from_url = true;
+  entry.media_type = GetMimeTypeFromUrl(path);
+  if (entry.media_type.empty()) {
+    entry.media_type = format == SniffedFormat::kRiff ? "image/webp" : target.fallback_media_type;
+  }
+  if (!IsReadableImage(path) && !IsCssFile(path) && !IsRiffFile(path)) return {};
+  std::string answer = Answer(entry, EmbedMode::kContentId);
+  target.registry.Add(std::move(entry));
+  return answer;
+}
+
+// A name that stays inside the workspace: no folder part, not "." or "..".
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& target) {
+  ResourceEntry entry;
+  entry.content_id = MakeContentId();
+  entry.location = reference.resolved;
+  std::string name = LastComponent(reference.raw);
+  name = name.substr(0, name.find('?'));
+  if (!IsPlainName(name)) return {};
+  std::string local = target.workspace + name;
+  MakeFolderChain(target.workspace);
+  MakeUnique(local);
+  bool copied = false;
+  if (reference.is_url) {
+    // A length of 0 means there is nothing to fetch; -1 (unknown) is still tried.
+    copied =
+        GetUrlContentLength(reference.resolved) != 0 && DownloadUrl(reference.resolved, local) != 0;
+  } else {
+    copied = IsRegularFile(reference.resolved) &&
+             FileSystem::Default().CopyFile(reference.resolved, local);
+  }
+  if (!copied) return {};
+  entry.local_file = local;
+  entry.file_name = FileNamePart(local);
+  entry.from_url = reference.is_url;
+  entry.media_type = GetMimeTypeFromUrl(local);
+  if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
+  if (!IsReadableImage(local) && !IsCssFile(local)) return {};
+  std::string answer = entry.file_name;
+  target.registry.Add(std::move(entry));
+  return answer;
+}
+
+}  // namespace
+
+DownloadName NameForDownload(const std::string& url) {
+  size_t question = url.find('?');
+  bool has_query = question != std::string::npos;
+  std::string query_part = has_query ? QueryPart(url.substr(question + 1)) : std::string();
+  std::string name = LastComponent(url.substr(0, has_query ? question : url.size()));
+  std::string ext = FileExtension(name);
+  if (!query_part.empty()) name = BaseName(name) + "_" + query_part + ext;
+  ext = FileExtension(name);
+  if (HoldsNameBreaker(name) || HoldsNameBreaker(ext)) ext.clear();
+  if (!ext.empty()) ext.erase(0, 1);
+  if (has_query) {
+    name = BaseName(name) + ".octet-stream";
+    ext = "octet-stream";
+  }
+  if (ext.empty()) ext = "tmp";
+  return DownloadName{name, ext};
+}
+
+std::string EmbedResource(const ResolvedReference& reference, EmbedTarget& target, EmbedMode mode) {
+  if (const ResourceEntry* known = target.registry.Find(reference.resolved, reference.is_url)) {
+    return Answer(*known, mode);
+  }
+  if (reference.resolved.empty()) return {};
+  if (!reference.is_url) {
+    return mode == EmbedMode::kFileName ? EmbedByFileName(reference, target)
+                                        : EmbedLocal(reference, target);
+  }
+  std::string failure_key =
+      (mode == EmbedMode::kFileName ? "f:" : "c:") + AsciiLowered(reference.resolved);
+  if (target.failed_urls.count(failure_key) != 0) return {};
+  std::string answer = mode == EmbedMode::kFileName ? EmbedByFileName(reference, target)
+                                                    : EmbedWeb(reference, target);
+  if (answer.empty()) target.failed_urls.insert(std::move(failure_key));
+  return answer;
+}

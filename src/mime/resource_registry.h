@@ -1,0 +1,44 @@
+#ifndef ORVO_MIME_RESOURCE_REGISTRY_H_
+#define ORVO_MIME_RESOURCE_REGISTRY_H_
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+// One resource an archive carries beside its page.
+struct ResourceEntry {
+  std::string content_id;  // without "cid:"
+  std::string location;    // the resolved local path or URL that was embedded
+  std::string local_file;  // the file that holds the bytes
+  std::string file_name;   // the name under which the archive stores it
+  std::string media_type;  // "image/png"; may be empty
+  bool from_url = false;   // downloaded rather than a local file
+};
+
+// The resources of one encode in the order they were first met. Owned by one encode on one
+// thread; not thread-safe.
+class ResourceRegistry {
+ public:
+  // The newest entry embedded from location, or null. URLs are compared without regard to
+  // letter case (the same resource may be written both ways in one page); local paths are
+  // compared exactly, as two names that differ in case are two files here.
+  const ResourceEntry* Find(std::string_view location, bool is_url) const;
+
+  void Add(ResourceEntry entry);
+  const std::vector<ResourceEntry>& entries() const { return entries_; }
+  bool empty() const { return entries_.empty(); }
+
+  // The codec's resource list: "content-id|local file|file name|media type|" for every entry,
+  // in order, joined without separator; empty text for no entries.
+  std::string ResourceList() const;
+
+ private:
+  std::vector<ResourceEntry> entries_;
+  // Location to the newest entry's index: exact, and in lower case for URLs; a page with
+  // thousands of pictures asks once per reference.
+  std::unordered_map<std::string, size_t> exact_;
+  std::unordered_map<std::string, size_t> folded_;
+};
+
+#endif  // ORVO_MIME_RESOURCE_REGISTRY_H_

@@ -4,6 +4,7 @@
 
 #include "html/css_scan.h"
 #include "html/html_document.h"
+#include "html/office_comments.h"
 
 namespace mimecodec {
 namespace {
@@ -70,6 +71,15 @@ void RewriteStyleBlocks(HtmlDocument& document, const PartReferences& parts) {
   }
 }
 
+// The VML copy of each picture an office suite writes, inside conditional comments the engine
+// reads as comment text: its element attributes name the same parts as the page's own.
+void RewriteVmlComments(HtmlDocument& document, const PartReferences& parts) {
+  for (const HtmlComment& comment : document.comments()) {
+    EditVmlComment(document, comment,
+                   [&parts](HtmlDocument& markup) { RewriteAttributes(markup, parts); });
+  }
+}
+
 }  // namespace
 
 PartReferences::PartReferences(std::string page_location)
@@ -117,6 +127,7 @@ std::string RewritePageReferences(std::string page, const PartReferences& parts)
   if (!document.Load(page)) return page;
   RewriteAttributes(document, parts);
   RewriteStyleBlocks(document, parts);
+  RewriteVmlComments(document, parts);
   return document.SourceWithEdits();
 }
 

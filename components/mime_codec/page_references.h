@@ -35,9 +35,10 @@ class PartReferences {
 
 // The page with every reference that names a part rewritten to the part's file name: element
 // attributes that carry URLs (src, href, background, lowsrc, data, poster, dynsrc), background
-// and list-style images of inline styles, and every url() and @import of style blocks. Edits are spliced
-// into the page's own bytes, so everything else stays as it was. A page the HTML engine cannot
-// load is returned unchanged.
+// and list-style images of inline styles, every url() and @import of style blocks, and the same
+// attributes of the VML markup inside Office conditional comments ("<!--[if gte vml 1]>...",
+// such as v:imagedata's src). Edits are spliced into the page's own bytes, so everything else
+// stays as it was. A page the HTML engine cannot load is returned unchanged.
 std::string RewritePageReferences(std::string page, const PartReferences& parts);
 
 }  // namespace mimecodec

@@ -6,6 +6,7 @@
 
 #include "html/css_scan.h"
 #include "html/html_document.h"
+#include "html/office_comments.h"
 #include "mime/encode_options.h"
 #include "mime/reference_resolution.h"
 #include "mime/resource_embedding.h"
@@ -353,9 +354,7 @@ void DocumentWalker::ImportPass() {
   }
 }
 
-// Office writes each picture twice: as VML for itself, inside a conditional comment a parser
-// reads as text, and as an img for everyone else. The comment's markup is parsed on its own and
-// its edits are spliced back into the comment's bytes.
+// The VML copy of each picture Office writes (see html/office_comments.h).
 void DocumentWalker::OfficeVmlPass() {
   for (const HtmlComment& comment : page_.comments()) {
     if (options_.range != 1 || comment.in_body) ProcessVml(comment);
@@ -363,21 +362,13 @@ void DocumentWalker::OfficeVmlPass() {
 }
 
 void DocumentWalker::ProcessVml(const HtmlComment& comment) {
-  std::string_view text = std::string_view(page_.source())
-                              .substr(comment.text_begin, comment.text_end - comment.text_begin);
-  size_t begin = 0;
-  size_t end = 0;
-  if (!VmlCommentMarkup(text, &begin, &end)) return;
-  std::string markup(text.substr(begin, end - begin));
-  HtmlDocument vml;
-  if (!vml.Load(markup)) return;
-  for (size_t k = 0; k < vml.elements().size(); ++k) {
-    if (vml.elements()[k].tag_id == TagId::kGeneric) {
-      ProcessElement(vml, static_cast<int>(k), /*extras=*/false);
+  EditVmlComment(page_, comment, [this](HtmlDocument& vml) {
+    for (size_t k = 0; k < vml.elements().size(); ++k) {
+      if (vml.elements()[k].tag_id == TagId::kGeneric) {
+        ProcessElement(vml, static_cast<int>(k), /*extras=*/false);
+      }
     }
-  }
-  std::string edited = vml.SourceWithEdits();
-  if (edited != markup) page_.ReplaceSource(comment.text_begin + begin, end - begin, edited);
+  });
 }
 
 // A reference outside the element rules (srcset, other url()s): resolved and admitted like an
@@ -459,23 +450,6 @@ void DocumentWalker::StyleBlockUrls() {
 }
 
 }  // namespace
-
-bool VmlCommentMarkup(std::string_view comment, size_t* begin, size_t* end) {
-  size_t first = comment.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos || comment.size() - first < 3 ||
-      !EqualsIgnoringAsciiCase(comment.substr(first, 3), "[if")) {
-    return false;
-  }
-  size_t close = comment.find("]>", first);
-  if (close == std::string_view::npos) return false;
-  if (AsciiLowered(comment.substr(first, close - first)).find("vml") == std::string::npos) {
-    return false;
-  }
-  size_t endif = AsciiLowered(comment).rfind("<![endif]");
-  *begin = close + 2;
-  *end = endif == std::string::npos || endif < *begin ? comment.size() : endif;
-  return true;
-}
 
 std::string GetBaseHref(const HtmlDocument& document) {
   std::vector<int> bases = document.ElementsByTagName("base");

@@ -1,9 +1,7 @@
 #ifndef ORVO_MIME_DOCUMENT_WALK_H_
 #define ORVO_MIME_DOCUMENT_WALK_H_
 
-#include <cstddef>
 #include <string>
-#include <string_view>
 
 class HtmlDocument;
 class ResourceRegistry;
@@ -29,11 +27,6 @@ struct EncodeOptions;
 // Runs on the request's thread; downloads block as EmbedResource says.
 bool CollectResources(HtmlDocument& document, ResourceRegistry& registry, const std::string& base,
                       const EncodeOptions& options);
-
-// The markup inside an Office conditional comment for VML: comment is the text between "<!--"
-// and "-->"; when it reads "[if ...vml...]>MARKUP<![endif]", [*begin, *end) is MARKUP. False for
-// every other comment.
-bool VmlCommentMarkup(std::string_view comment, size_t* begin, size_t* end);
 
 // The href of the last base element; empty when there is none.
 std::string GetBaseHref(const HtmlDocument& document);

@@ -2,6 +2,7 @@
 #define ORVO_PLATFORM_PROCESS_H_
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,54 @@ struct ProcessOutcome {
 
   bool Succeeded() const { return exited && exit_code == 0; }
 };
+
+// A started child process, polled for its end. Made by Start; the process is reaped by the
+// HasExited or WaitForExit that sees it end. Destroying a Process whose child still runs
+// leaves the child running (a program the user works in is never killed by us); once it ends,
+// the system collects it when the service has exited. Not thread-safe: one thread polls one
+// Process.
+class Process {
+ public:
+  // Starts argv[0] with the arguments argv[1..] (the descriptors as RunAndWaitFor below sets
+  // them up). Null when argv is empty or the program cannot be found or started.
+  static std::unique_ptr<Process> Start(const std::vector<std::string>& argv, ChildOutput output);
+
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // The child's process id.
+  int Id() const { return id_; }
+
+  // True once the child has ended (reaped; exit_code() is then known). Does not block.
+  bool HasExited();
+
+  // Blocks until the child has ended and reaps it.
+  void WaitForExit();
+
+  // Kills a child that is still running (SIGKILL) and reaps it.
+  void Kill();
+
+  // The exit status when the child ended normally; -1 while running or after a signal.
+  int exit_code() const { return exit_code_; }
+  bool exited() const { return exited_; }
+
+ private:
+  explicit Process(int id) : id_(id) {}
+  void Record(int status);
+
+  int id_;
+  bool exited_ = false;
+  int exit_code_ = -1;
+};
+
+// The id of pid and of every process descending from it (children, their children ...), pid
+// first. Only pid when the process table cannot be read.
+std::vector<int> ProcessAndDescendants(int pid);
+
+// The full path of the executable file name would start as argv[0]: name itself when it holds a
+// '/', else the first match in the folders of $PATH. Empty when there is none.
+std::string FindProgram(const std::string& name);
 
 // No time limit: wait until the program ends, however long that is.
 inline constexpr std::chrono::milliseconds kNoTimeLimit{-1};

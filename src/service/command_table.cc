@@ -3,11 +3,13 @@
 #include <iterator>
 
 #include "clipboard/clipboard_commands.h"
+#include "math/math_object_command.h"
 #include "mime/mime_decode_command.h"
 #include "mime/mime_encode_command.h"
 #include "protocol/command_table.h"
 #include "protocol/small_commands.h"
 #include "protocol/version_command.h"
+#include "word/update_html_command.h"
 
 namespace {
 
@@ -18,10 +20,10 @@ constexpr CommandEntry kServiceCommands[] = {
     {2, RunMimeDecodeCommand, BuildMimeDecodePdu},
     {3, RunClipboardCommand, BuildClipboardPdu},
     {4, RunClipboardWithImagesCommand, BuildClipboardWithImagesPdu},
-    {5, nullptr, nullptr},
+    {5, RunUpdateHtmlCommand, BuildUpdateHtmlPdu},
     {8, RunCleanupCommand, BuildCleanupPdu},
     {9, RunFilesCommand, BuildFilesPdu},
-    {11, nullptr, nullptr},
+    {11, RunMathObjectCommand, BuildMathObjectPdu},
     {14, RunHtmlFileCommand, nullptr},
     {15, RunVersionCommand, BuildVersionPdu},
 };

@@ -13,6 +13,7 @@
 #include "service/answer_body.h"
 #include "service/origin_allowlist.h"
 #include "service/request_guard.h"
+#include "word/run_and_wait.h"
 
 namespace {
 
@@ -75,7 +76,13 @@ void RegisterRoutes(httplib::Server& server, const OriginAllowlist& origins) {
          SetCrossOriginHeaders(req, res);
          res.set_content("", kAnswerType);
        }},
-      {"GET", "/stop", [&server](const httplib::Request&, httplib::Response&) { server.stop(); }},
+      {"GET", "/stop",
+       [&server](const httplib::Request&, httplib::Response&) {
+         // Requests waiting for a program the user still has open would hold the stop for as
+         // long as the user works; they give up instead and leave the program running.
+         AbandonProgramWaits();
+         server.stop();
+       }},
   };
   RegisterGuardedRoutes(server, routes, origins);
 }

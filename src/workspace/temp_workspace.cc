@@ -200,16 +200,17 @@ std::string TempWorkspace::EnsureResourceFolder() {
   return resource_folder_;
 }
 
-bool TempWorkspace::ListResourceImages(const std::string& ext_list,
-                                       std::vector<std::string>& out) const {
-  if (resource_folder_.empty()) return false;
+bool ListFolderImages(const std::string& folder_path, const std::string& ext_list,
+                      const std::string& name_prefix, std::vector<std::string>& out) {
+  if (folder_path.empty()) return false;
   std::vector<FolderEntry> entries;
-  if (!FileSystem::Default().ListFolder(resource_folder_, entries)) return false;
+  if (!FileSystem::Default().ListFolder(folder_path, entries)) return false;
   bool appended = false;
-  std::string folder = WithSlash(resource_folder_);
+  std::string folder = WithSlash(folder_path);
   for (const FolderEntry& entry : entries) {
     // Only regular files: links could point anywhere, and folders are never images.
     if (entry.type != FileType::kRegular) continue;
+    if (entry.name.compare(0, name_prefix.size(), name_prefix) != 0) continue;
     std::string full = folder + entry.name;
     std::string ext = FileExtension(full);
     if (ext.empty() || !ExtensionListed(ext.substr(1), ext_list)) continue;
@@ -219,4 +220,9 @@ bool TempWorkspace::ListResourceImages(const std::string& ext_list,
     appended = true;
   }
   return appended;
+}
+
+bool TempWorkspace::ListResourceImages(const std::string& ext_list,
+                                       std::vector<std::string>& out) const {
+  return ListFolderImages(resource_folder_, ext_list, "", out);
 }

@@ -65,6 +65,14 @@ bool FileExists(const std::string& path);
 // Whether path names a folder (links followed).
 bool IsFolder(const std::string& path);
 
+// Appends to out the full paths of the image files (readable images and RIFF files) directly
+// in folder whose names start with name_prefix (compared exactly) and whose extension is one of
+// the '|'-separated ext_list (without dots, compared without regard to case), in the order the
+// folder lists them. Folders, links and files that are not images are skipped whatever their
+// names. Returns whether any was appended; an empty ext_list appends nothing.
+bool ListFolderImages(const std::string& folder, const std::string& ext_list,
+                      const std::string& name_prefix, std::vector<std::string>& out);
+
 // Whether path names a regular file (links followed): not a folder, pipe or device.
 bool IsRegularFile(const std::string& path);
 
@@ -84,11 +92,7 @@ class TempWorkspace {
   // Creates the resource folder when it is not a folder yet; returns its path.
   std::string EnsureResourceFolder();
 
-  // Appends to out the full paths of the image files (readable images and RIFF files) of the
-  // resource folder whose extension is one of the '|'-separated ext_list (without dots,
-  // compared without regard to case), in the order the folder lists them. Folders, links and
-  // files that are not images are skipped whatever their names. Returns whether any was
-  // appended; an empty ext_list appends nothing.
+  // ListFolderImages of the resource folder, every name taken.
   bool ListResourceImages(const std::string& ext_list, std::vector<std::string>& out) const;
 
   std::string Folder() const { return folder_; }

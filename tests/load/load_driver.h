@@ -31,15 +31,17 @@ struct LoadResult {
   double Percentile(double p) const;
 };
 
-// Prepares the files the mix reads (an image and a text file) in options.work_folder.
+// Prepares the files the mix reads (two images and a text file) in options.work_folder.
 bool PrepareFiles(const LoadOptions& options);
 
 // Sends options.requests requests from options.clients threads, each on its own kept-alive
 // connection, round robin over the mix: the version command, the files command (an image and a
 // text file), the HTML-file command (each request its own file, read back and removed), the
-// clean-up command and the archive decode command (a page with one image). The first answer of
-// each kind is checked by itself; every later one must equal it byte for byte, request folder
-// numbers aside.
+// clean-up command, the archive decode command (a page with one image) and the archive encode
+// command (a page with two local pictures and a reference to a missing file: an encode that
+// succeeds, so it keeps no request folder). The first answer of each kind is checked by
+// itself; every later one must equal it byte for byte, aside from request folder numbers and, in
+// an archive, its Content-IDs and boundary, which each encode draws at random.
 LoadResult RunLoad(const LoadOptions& options);
 
 // Resident memory of a process in kB, from /proc; -1 when it cannot be read.

@@ -43,7 +43,7 @@ TEST(Load, EightClientsOfMixedCommandsGetRightAnswersAndLeaveNothingBehind) {
   load::LoadResult result = load::RunLoad(options);
   EXPECT_EQ(result.failed, 0) << Describe(result);
   EXPECT_EQ(result.answered, options.requests);
-  EXPECT_EQ(result.by_command.size(), 5u);
+  EXPECT_EQ(result.by_command.size(), 6u);
   EXPECT_EQ(scratch::CountEntries(temp / "TAVU"), 0);
   long after_kb = load::ResidentKb(service.pid());
   if (kCheckMemory) {

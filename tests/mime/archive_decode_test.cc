@@ -128,6 +128,54 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
        "</head><body><p>\xED\x95\x9C\xEA\xB5\xAD</p><img width=10 src=\"image001.png\" "
        "v:shapes=\"_x0000_i1025\"></body></html>\r\n",
        {{"image001.png", png}, {"filelist.xml", "<xml/>"}}},
+      {"office .mht: the VML copy of a picture inside a conditional comment",
+       "MIME-Version: 1.0\r\n"
+       "Content-Type: multipart/related; boundary=\"----=_NextPart_01DA\"\r\n"
+       "\r\n"
+       "------=_NextPart_01DA\r\n"
+       "Content-Location: file:///C:/Users/k/page.htm\r\n"
+       "Content-Transfer-Encoding: quoted-printable\r\n"
+       "Content-Type: text/html; charset=\"windows-1252\"\r\n"
+       "\r\n"
+       "<html xmlns:v=3D\"urn:schemas-microsoft-com:vml\"><body><p><!--[if gte vml 1]><v:shape "
+       "=\r\n"
+       "id=3D\"Picture_x0020_1\" style=3D'width:9pt'><v:imagedata src=3D\"page_files/image001=\r\n"
+       ".png\" o:title=3D\"\"/><v:fill src=3D\"cid:fill@office\" type=3D'tile'/></v:shape><![=\r\n"
+       "endif]--><![if !vml]><img width=3D12 src=3D\"page_files/image002.gif\" =\r\n"
+       "v:shapes=3D\"Picture_x0020_1\"><![endif]></p><!--[if gte mso 9]><o:x "
+       "src=3D\"page_files/=\r\n"
+       "image001.png\"><![endif]--><!-- <img src=3D\"page_files/image001.png\"> "
+       "--></body></html>\r\n"
+       "\r\n"
+       "------=_NextPart_01DA\r\n"
+       "Content-Location: file:///C:/Users/k/page_files/image001.png\r\n"
+       "Content-Transfer-Encoding: base64\r\n"
+       "Content-Type: image/png\r\n"
+       "\r\n" +
+           std::string(kPngBase64) +
+           "\r\n"
+           "------=_NextPart_01DA\r\n"
+           "Content-Location: file:///C:/Users/k/page_files/image002.gif\r\n"
+           "Content-Transfer-Encoding: base64\r\n"
+           "Content-Type: image/gif\r\n"
+           "\r\n"
+           "R0lGODlhAQABAAAAACw=\r\n"
+           "\r\n"
+           "------=_NextPart_01DA\r\n"
+           "Content-ID: <fill@office>\r\n"
+           "Content-Transfer-Encoding: base64\r\n"
+           "Content-Type: image/png\r\n"
+           "\r\n" +
+           std::string(kPngBase64) + "------=_NextPart_01DA--\r\n",
+       "<html xmlns:v=\"urn:schemas-microsoft-com:vml\"><body><p><!--[if gte vml 1]><v:shape "
+       "id=\"Picture_x0020_1\" style='width:9pt'><v:imagedata src=\"image001.png\" "
+       "o:title=\"\"/><v:fill src=\"fill@office.png\" type='tile'/></v:shape><![endif]-->"
+       "<![if !vml]><img width=12 src=\"image002.gif\" v:shapes=\"Picture_x0020_1\"><![endif]>"
+       "</p><!--[if gte mso 9]><o:x src=\"page_files/image001.png\"><![endif]-->"
+       "<!-- <img src=\"page_files/image001.png\"> --></body></html>\r\n",
+       {{"image001.png", png},
+        {"image002.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00,", 14)},
+        {"fill@office.png", png}}},
       {"nested alternative: a plain-text Shift_JIS alternative before the page",
        "Content-Type: multipart/related; boundary=\"r\"\r\n"
        "\r\n"

@@ -41,27 +41,37 @@ class ScratchFolder {
   std::string path_;
 };
 
-// Points TMPDIR at a folder for the lifetime of the object, so the workspace's system temp
-// folder is a private one.
-class TempDirOverride {
+// Sets an environment variable for the lifetime of the object, then restores it (or removes it
+// when it was not set).
+class EnvOverride {
  public:
-  explicit TempDirOverride(const std::string& folder) {
-    const char* old = std::getenv("TMPDIR");
+  EnvOverride(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
     had_old_ = old != nullptr;
     if (had_old_) old_ = old;
-    ::setenv("TMPDIR", folder.c_str(), 1);
+    ::setenv(name, value.c_str(), 1);
   }
-  ~TempDirOverride() {
+  ~EnvOverride() {
     if (had_old_) {
-      ::setenv("TMPDIR", old_.c_str(), 1);
+      ::setenv(name_.c_str(), old_.c_str(), 1);
     } else {
-      ::unsetenv("TMPDIR");
+      ::unsetenv(name_.c_str());
     }
   }
+  EnvOverride(const EnvOverride&) = delete;
+  EnvOverride& operator=(const EnvOverride&) = delete;
 
  private:
+  std::string name_;
   bool had_old_ = false;
   std::string old_;
+};
+
+// Points TMPDIR at a folder for the lifetime of the object, so the workspace's system temp
+// folder is a private one.
+class TempDirOverride : public EnvOverride {
+ public:
+  explicit TempDirOverride(const std::string& folder) : EnvOverride("TMPDIR", folder) {}
 };
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {

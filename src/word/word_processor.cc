@@ -1,0 +1,81 @@
+#include "word/word_processor.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/process.h"
+#include "workspace/temp_workspace.h"
+
+namespace {
+
+// Settings a first start would otherwise ask about or show: the start-up tip, the first-run
+// state.
+constexpr char kProfileSettings[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+    "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+    "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"FirstRun\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"ShowTipOfTheDay\" "
+    "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "</oor:items>\n";
+
+void PrepareProfile(const std::string& profile_folder) {
+  MakeFolderChain(profile_folder + "/user");
+  WriteDataFile(profile_folder + "/user/registrymodifications.xcu", kProfileSettings,
+                DataEncoding::kText);
+}
+
+// Without a display LibreOffice cannot show the document, and it does not end either: the
+// request would wait for ever.
+bool HasDisplay() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+std::vector<std::string> WithDocument(std::vector<std::string> argv, const std::string& path) {
+  if (!path.empty()) argv.push_back(path);
+  return argv;
+}
+
+}  // namespace
+
+std::string FileUrl(const std::string& path) {
+  std::string url = "file://";
+  for (unsigned char c : path) {
+    bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    if (keep) {
+      url += static_cast<char>(c);
+    } else {
+      char escape[4];
+      std::snprintf(escape, sizeof(escape), "%%%02X", c);
+      url += escape;
+    }
+  }
+  return url;
+}
+
+std::vector<std::string> WordProcessorCommand(const std::string& document_path,
+                                              const std::string& profile_folder) {
+  std::vector<std::string> word = WithDocument({"winword"}, document_path);
+  word.push_back("-new");
+  if (!FindProgram("winword").empty() || profile_folder.empty() || !HasDisplay()) return word;
+  std::vector<std::string> writer;
+  if (!FindProgram("soffice").empty()) {
+    writer = {"soffice", "--writer"};
+  } else if (!FindProgram("lowriter").empty()) {
+    writer = {"lowriter"};
+  } else {
+    return word;
+  }
+  PrepareProfile(profile_folder);
+  writer.insert(writer.begin() + 1, "-env:UserInstallation=" + FileUrl(profile_folder));
+  writer.push_back("--norestore");
+  writer.push_back("--nologo");
+  return WithDocument(writer, document_path);
+}

@@ -1,6 +1,8 @@
 #include "protocol/answer_files.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 #include "platform/file_system.h"
 #include "protocol/file_records.h"
@@ -16,12 +18,16 @@ constexpr size_t kBlockBytes = kBlockLines * 57;
 // How much of a file is read before its pages are given back, so that at most this much of it
 // is resident beside the answer.
 constexpr size_t kReleaseBytes = kBlockBytes * 128;  // about 3.7 MB
+// One base64 line of 57 bytes as it stands in JSON: 76 characters and the escapes \r\n.
+constexpr size_t kLineBytes = 57;
+constexpr size_t kLineText = 80;
 
 }  // namespace
 
-struct AnswerFiles::Entry {
+struct AnswerFile {
   std::unique_ptr<MappedFile> file;
-  char stand_in[1] = {'\0'};  // its address names the entry
+  char stand_in[1] = {'\0'};    // its address names the entry
+  mutable size_t released = 0;  // the pages before this offset were given back
 };
 
 AnswerFiles::AnswerFiles() : previous_(t_current) { t_current = this; }
@@ -35,6 +41,7 @@ Json::Value AnswerFiles::Refer(std::unique_ptr<MappedFile> file) {
   entry->file = std::move(file);
   const char* stand_in = entry->stand_in;
   by_stand_in_[stand_in] = entry.get();
+  text_size_ += Base64EscapedSize(entry->file->size());
   entries_.push_back(std::move(entry));
   // A static string is stored, and copied, as the pointer itself.
   return Json::Value(Json::StaticString(stand_in));
@@ -73,4 +80,108 @@ AnswerFiles::Written AnswerFiles::AppendText(const char* string_begin, std::stri
   file.ReleasePages(released, file.size() - released);
   out.push_back('"');
   return Written::kWritten;
+}
+
+void AnswerFiles::StartSkeleton() {
+  places_.clear();
+  skeleton_written_ = false;
+}
+
+bool AnswerFiles::PlaceText(const char* string_begin, std::string& out) {
+  const Entry* entry = Find(string_begin);
+  if (entry == nullptr) return false;
+  out.push_back('"');
+  places_.push_back({out.size(), entry});
+  out.push_back('"');
+  return true;
+}
+
+void AnswerFiles::EndSkeleton(const std::string& skeleton) {
+  skeleton_ = skeleton;
+  skeleton_written_ = true;
+}
+
+std::unique_ptr<StreamedAnswer> AnswerFiles::TakeStream(const std::string& text) {
+  if (!skeleton_written_) return nullptr;
+  if (text != skeleton_) throw std::logic_error("the answer is not the skeleton written for it");
+  std::unique_ptr<StreamedAnswer> stream(new StreamedAnswer());
+  size_t from = 0;
+  for (const Place& place : places_) {
+    stream->pieces_.push_back({stream->size_, place.at - from, from, nullptr});
+    stream->size_ += place.at - from;
+    size_t text_size = Base64EscapedSize(place.file->file->size());
+    stream->pieces_.push_back({stream->size_, text_size, 0, place.file});
+    stream->size_ += text_size;
+    from = place.at;
+  }
+  stream->pieces_.push_back({stream->size_, text.size() - from, from, nullptr});
+  stream->size_ += text.size() - from;
+  stream->skeleton_ = std::move(skeleton_);
+  stream->files_ = std::move(entries_);
+  entries_.clear();
+  by_stand_in_.clear();
+  places_.clear();
+  skeleton_written_ = false;
+  return stream;
+}
+
+StreamedAnswer::StreamedAnswer() = default;
+StreamedAnswer::~StreamedAnswer() = default;
+
+bool StreamedAnswer::Read(size_t offset, char* out, size_t capacity, size_t* count) const {
+  *count = 0;
+  auto piece = std::upper_bound(pieces_.begin(), pieces_.end(), offset,
+                                [](size_t at, const Piece& p) { return at < p.begin; });
+  if (piece == pieces_.begin()) return true;
+  --piece;
+  while (*count < capacity && piece != pieces_.end()) {
+    size_t at = offset + *count - piece->begin;
+    if (at >= piece->length) {
+      ++piece;
+      continue;
+    }
+    size_t room = capacity - *count;
+    size_t written = 0;
+    if (piece->file == nullptr) {
+      written = std::min(room, piece->length - at);
+      std::memcpy(out + *count, skeleton_.data() + piece->skeleton_at + at, written);
+    } else if (!ReadText(*piece, at, out + *count, room, &written)) {
+      return false;
+    }
+    *count += written;
+  }
+  return true;
+}
+
+bool StreamedAnswer::ReadText(const Piece& piece, size_t at, char* out, size_t capacity,
+                              size_t* count) const {
+  const MappedFile& file = *piece.file->file;
+  size_t from = at / kLineText * kLineBytes;
+  size_t within = at % kLineText;
+  size_t length = 0;
+  if (within == 0 && capacity >= kLineText) {
+    // Whole lines straight into out: the usual case, a connection taking the answer in order.
+    length = std::min(capacity / kLineText, kBlockLines) * kLineBytes;
+    length = std::min(length, file.size() - from);
+    if (!Base64EncodeMapped(file.data() + from, length, Base64LineEnds::kJsonEscaped, out, count))
+      return false;
+  } else {
+    char line[kLineText];
+    length = std::min(kLineBytes, file.size() - from);
+    size_t written = 0;
+    if (!Base64EncodeMapped(file.data() + from, length, Base64LineEnds::kJsonEscaped, line,
+                            &written)) {
+      return false;
+    }
+    *count = std::min(capacity, written - within);
+    std::memcpy(out, line + within, *count);
+  }
+  // The pages read are given back as the text goes out, so that the file is not resident whole.
+  size_t end = from + length;
+  size_t& released = piece.file->released;
+  if (end > released && (end - released >= kReleaseBytes || end == file.size())) {
+    file.ReleasePages(released, end - released);
+    released = end;
+  }
+  return true;
 }

@@ -10,6 +10,8 @@
 #include <vector>
 
 class MappedFile;
+class StreamedAnswer;
+struct AnswerFile;
 
 // The files whose base64 text goes into one answer. Their text is written by the answer's JSON
 // writer straight from each mapped file into the answer text: a large file's text is then made
@@ -21,8 +23,9 @@ class MappedFile;
 // While one is current, the file-record functions (file_records.h) put into their records a
 // stand-in: a JSON string value whose identity (kept by every copy of the value) names a file
 // held here; its own text is empty. WriteCompactJson given this object writes the file's text
-// in its place. Stand-ins must be written while their object lives. Objects nest: the previous
-// one is current again after. Used only by the thread that made it.
+// in its place, or, for an answer allowed to stream, leaves the place for a StreamedAnswer to
+// fill as the answer goes out. Stand-ins must be written while their object lives. Objects nest:
+// the previous one is current again after. Used only by the thread that made it.
 class AnswerFiles {
  public:
   AnswerFiles();
@@ -33,8 +36,32 @@ class AnswerFiles {
   // The current object of the calling thread, or null.
   static AnswerFiles* Current();
 
-  // Keeps file until this object goes and returns the stand-in of its base64 text.
+  // Keeps file until this object goes (or its stream, see TakeStream) and returns the stand-in
+  // of its base64 text.
   Json::Value Refer(std::unique_ptr<MappedFile> file);
+
+  // Lets the answer be streamed: when the files referred to add up to kStreamFrom characters of
+  // text or more, WriteCompactJson writes the answer without the files' texts (see
+  // StartSkeleton) and the caller takes it with TakeStream. Without this call answers are
+  // always whole texts.
+  void AllowStreaming() { streaming_allowed_ = true; }
+  static constexpr size_t kStreamFrom = size_t{1} << 20;
+  bool StreamsAnswer() const { return streaming_allowed_ && text_size_ >= kStreamFrom; }
+
+  // For the answer's writer while StreamsAnswer: a new skeleton text begins (places noted for an
+  // earlier one are forgotten); then, for each string value, PlaceText either notes that the
+  // stand-in's text goes at the end of out, between the two quotes it appends, and returns
+  // true, or returns false for a value that is no stand-in; EndSkeleton takes note of the
+  // finished text.
+  void StartSkeleton();
+  bool PlaceText(const char* string_begin, std::string& out);
+  void EndSkeleton(const std::string& skeleton);
+
+  // When text is the last skeleton written, the whole answer as a stream: it takes over every
+  // file of this object. Null when no skeleton was written; text is then the whole answer.
+  // Throws std::logic_error when a skeleton was written but text is another one (a worker
+  // must return the text it was given unchanged).
+  std::unique_ptr<StreamedAnswer> TakeStream(const std::string& text);
 
   // For the characters of a JSON string value (from Value::getString): the size of the written
   // JSON string that stands there, quotes included; 0 when it is not a stand-in of this object.
@@ -48,12 +75,51 @@ class AnswerFiles {
   Written AppendText(const char* string_begin, std::string& out) const;
 
  private:
-  struct Entry;
+  using Entry = AnswerFile;
   const Entry* Find(const char* string_begin) const;
 
   AnswerFiles* previous_;
   std::vector<std::unique_ptr<Entry>> entries_;
   std::unordered_map<const char*, const Entry*> by_stand_in_;
+  bool streaming_allowed_ = false;
+  size_t text_size_ = 0;  // of every file referred to
+  struct Place {
+    size_t at;  // in the skeleton
+    const Entry* file;
+  };
+  std::vector<Place> places_;
+  std::string skeleton_;
+  bool skeleton_written_ = false;
+};
+
+// An answer too large to be held as one text: its envelope without the files' texts, and the
+// files, whose base64 text is made from their mappings block by block as the connection takes
+// the answer. Its size is fixed when it is made. Used by one thread at a time.
+class StreamedAnswer {
+ public:
+  ~StreamedAnswer();
+  size_t size() const { return size_; }
+
+  // Writes up to capacity bytes of the answer from offset (any offset below size()) into out
+  // and sets *count (at least 1 byte when capacity is not 0). False when a file was cut short
+  // by another process after the answer's size was fixed: the answer cannot be completed.
+  bool Read(size_t offset, char* out, size_t capacity, size_t* count) const;
+
+ private:
+  friend class AnswerFiles;
+  StreamedAnswer();
+  struct Piece {
+    size_t begin;  // in the answer
+    size_t length;
+    size_t skeleton_at;      // where a piece of the skeleton starts in it
+    const AnswerFile* file;  // null for a piece of the skeleton
+  };
+  bool ReadText(const Piece& piece, size_t at, char* out, size_t capacity, size_t* count) const;
+
+  std::string skeleton_;
+  std::vector<std::unique_ptr<AnswerFile>> files_;
+  std::vector<Piece> pieces_;
+  size_t size_ = 0;
 };
 
 #endif  // ORVO_PROTOCOL_ANSWER_FILES_H_

@@ -42,12 +42,29 @@ int CommandCodeOf(std::string_view cmd) {
   return 0;
 }
 
-std::string doCMD(CommandRequest& request, int command_code) {
+namespace {
+
+CommandAnswer Run(CommandRequest& request, int command_code, bool may_stream) {
   Log("doCMD [%d]\n", command_code);
   const CommandEntry* entry = FindEntry(command_code);
-  if (entry == nullptr || entry->worker == nullptr) return {};
+  CommandAnswer answer;
+  if (entry == nullptr || entry->worker == nullptr) return answer;
   AnswerFiles files;  // the files the worker's records refer to, until its answer is written
-  return entry->worker(request);
+  if (may_stream) files.AllowStreaming();
+  answer.text = entry->worker(request);
+  answer.stream = files.TakeStream(answer.text);
+  if (answer.stream != nullptr) answer.text.clear();
+  return answer;
+}
+
+}  // namespace
+
+std::string doCMD(CommandRequest& request, int command_code) {
+  return Run(request, command_code, false).text;
+}
+
+CommandAnswer RunCommand(CommandRequest& request, int command_code) {
+  return Run(request, command_code, true);
 }
 
 Json::Value BuildPdu(int command_code, const PayloadInputs& inputs) {

@@ -4,11 +4,13 @@
 #include <json/value.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 class CommandRequest;
+class StreamedAnswer;
 
 // What a worker hands BuildResponse; a payload builder reads only what it needs.
 struct PayloadInputs {
@@ -46,6 +48,18 @@ int CommandCodeOf(std::string_view cmd);
 // without a worker (0, or a command this build does not offer) runs nothing and answers
 // empty text, exactly like an unknown code.
 std::string doCMD(CommandRequest& request, int command_code);
+
+// A command's answer as the connection sends it: a large answer with files as a stream made from
+// the files as it goes out (no answer-sized text is ever held), any other as its text.
+struct CommandAnswer {
+  std::string text;                        // when stream is null
+  std::unique_ptr<StreamedAnswer> stream;  // holds the answer's files until it is destroyed
+};
+
+// doCMD for the connection: the same log line, worker and bytes, but an answer whose files add
+// up to AnswerFiles::kStreamFrom characters of text or more comes back as a stream. A worker
+// returns the text BuildResponse gave it unchanged.
+CommandAnswer RunCommand(CommandRequest& request, int command_code);
 
 // Selects the payload builder of the number and returns its value; null when it has none.
 Json::Value BuildPdu(int command_code, const PayloadInputs& inputs);

@@ -20,13 +20,27 @@ void AppendEscapedString(const char* begin, const char* end, std::string& out) {
     out.append(run, p);
     run = p + 1;
     switch (c) {
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
-      case '\b': out.append("\\b"); break;
-      case '\f': out.append("\\f"); break;
-      case '\n': out.append("\\n"); break;
-      case '\r': out.append("\\r"); break;
-      case '\t': out.append("\\t"); break;
+      case '"':
+        out.append("\\\"");
+        break;
+      case '\\':
+        out.append("\\\\");
+        break;
+      case '\b':
+        out.append("\\b");
+        break;
+      case '\f':
+        out.append("\\f");
+        break;
+      case '\n':
+        out.append("\\n");
+        break;
+      case '\r':
+        out.append("\\r");
+        break;
+      case '\t':
+        out.append("\\t");
+        break;
       default: {
         static const char kHex[] = "0123456789ABCDEF";
         char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
@@ -45,8 +59,8 @@ size_t WrittenStringSize(const char* begin, const char* end) {
   for (const char* p = begin; p != end; ++p) {
     unsigned char c = static_cast<unsigned char>(*p);
     if (c >= 0x20 && c != '"' && c != '\\') continue;
-    bool short_form = c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' ||
-                      c == '\r' || c == '\t';
+    bool short_form =
+        c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t';
     size += short_form ? 1 : 5;
   }
   return size;
@@ -56,6 +70,10 @@ size_t WrittenStringSize(const char* begin, const char* end) {
 class CompactWriter {
  public:
   CompactWriter(std::string& out, const AnswerFiles* files) : out_(out), files_(files) {}
+  // Writes the answer's skeleton instead: each stand-in's place is noted in files, its text is
+  // left out.
+  CompactWriter(std::string& out, AnswerFiles* skeleton_of)
+      : out_(out), files_(skeleton_of), skeleton_of_(skeleton_of) {}
 
   // An upper bound of the written size, so the output is allocated once.
   size_t Estimate(const Json::Value& value) const;
@@ -66,7 +84,9 @@ class CompactWriter {
 
  private:
   size_t StandInSize(const char* begin) const {
-    return files_ == nullptr ? 0 : files_->WrittenSize(begin);
+    if (files_ == nullptr) return 0;
+    size_t size = files_->WrittenSize(begin);
+    return skeleton_of_ != nullptr && size > 0 ? 2 : size;
   }
   bool AppendString(const Json::Value& value);
   void AppendArray(const Json::Value& value);
@@ -74,6 +94,7 @@ class CompactWriter {
 
   std::string& out_;
   const AnswerFiles* files_;
+  AnswerFiles* skeleton_of_ = nullptr;
 };
 
 size_t CompactWriter::Estimate(const Json::Value& value) const {
@@ -136,7 +157,9 @@ bool CompactWriter::AppendString(const Json::Value& value) {
   const char* begin = nullptr;
   const char* end = nullptr;
   value.getString(&begin, &end);
-  if (files_ != nullptr) {
+  if (skeleton_of_ != nullptr) {
+    if (skeleton_of_->PlaceText(begin, out_)) return true;
+  } else if (files_ != nullptr) {
     size_t mark = out_.size();
     switch (files_->AppendText(begin, out_)) {
       case AnswerFiles::Written::kWritten:
@@ -196,5 +219,19 @@ std::string WriteCompactJson(const Json::Value& value, const AnswerFiles* files)
   out.reserve(writer.Estimate(value) + 1);
   writer.Append(value);
   out.push_back('\n');
+  return out;
+}
+
+std::string WriteCompactJson(const Json::Value& value, AnswerFiles* files) {
+  if (files == nullptr || !files->StreamsAnswer()) {
+    return WriteCompactJson(value, static_cast<const AnswerFiles*>(files));
+  }
+  std::string out;
+  files->StartSkeleton();
+  CompactWriter writer(out, files);
+  out.reserve(writer.Estimate(value) + 1);
+  writer.Append(value);
+  out.push_back('\n');
+  files->EndSkeleton(out);
   return out;
 }

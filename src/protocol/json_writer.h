@@ -18,6 +18,11 @@ class AnswerFiles;
 // was cut short meanwhile is left out; such an array element is written as null.
 std::string WriteCompactJson(const Json::Value& value, const AnswerFiles* files = nullptr);
 
+// The same, except when files streams its answer (AnswerFiles::StreamsAnswer): then the text
+// returned is the answer's skeleton, every stand-in written as "" and its place noted in files,
+// from which AnswerFiles::TakeStream makes the whole answer.
+std::string WriteCompactJson(const Json::Value& value, AnswerFiles* files);
+
 // Appends value (without the closing line feed) to out.
 void AppendCompactJson(const Json::Value& value, std::string& out,
                        const AnswerFiles* files = nullptr);

@@ -7,6 +7,7 @@
 
 #include "platform/log.h"
 #include "platform/network.h"
+#include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "service/answer_body.h"
@@ -40,14 +41,18 @@ void SetCrossOriginHeaders(const httplib::Request& req, httplib::Response& res) 
 }
 
 void HandleCommand(const httplib::Request& req, httplib::Response& res) {
-  std::string answer;
+  CommandAnswer answer;
   {
     CommandRequest request;
     request.Parse(req.body);  // A body that is not JSON simply selects no command.
-    answer = doCMD(request, request.CommandCode());
+    answer = RunCommand(request, request.CommandCode());
   }
   SetCrossOriginHeaders(req, res);
-  SetAnswerBody(res, std::move(answer), kAnswerType);
+  if (answer.stream != nullptr) {
+    SetAnswerBody(res, std::move(answer.stream), kAnswerType);
+  } else {
+    SetAnswerBody(res, std::move(answer.text), kAnswerType);
+  }
 }
 
 void RegisterRoutes(httplib::Server& server, const OriginAllowlist& origins) {

@@ -57,8 +57,10 @@ OriginAllowlist OriginAllowlist::Load(const std::string& path) {
   return FromText(text.str());
 }
 
-bool OriginAllowlist::Allows(bool has_origin, std::string_view origin) const {
-  if (!restricted_ || !has_origin) return true;
+bool OriginAllowlist::Allows(bool has_origin, std::string_view origin,
+                             std::string_view fetch_site) const {
+  if (!restricted_) return true;
+  if (!has_origin) return !EqualsIgnoringAsciiCase(fetch_site, "cross-site");
   std::string wanted = Normalise(origin);
   if (wanted.empty()) return false;
   return std::find(origins_.begin(), origins_.end(), wanted) != origins_.end();

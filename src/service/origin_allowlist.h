@@ -30,9 +30,11 @@ class OriginAllowlist {
 
   // Whether a request may run. Requests without an Origin header do not come from a page's
   // script (a browser always sends one on a cross-origin POST, preflight and fetch) and are
-  // always allowed; so is everything when the list does not restrict. Origins are compared
-  // without regard to case, a trailing '/' and a default port (":443" for https, ":80" for http).
-  bool Allows(bool has_origin, std::string_view origin) const;
+  // allowed, unless fetch_site (the Sec-Fetch-Site header) is "cross-site": a browser sends a
+  // foreign page's image or link request (an <img> naming "/stop") without an Origin but marked
+  // so. Everything is allowed when the list does not restrict. Origins are compared without
+  // regard to case, a trailing '/' and a default port (":443" for https, ":80" for http).
+  bool Allows(bool has_origin, std::string_view origin, std::string_view fetch_site = {}) const;
 
  private:
   bool restricted_ = false;

@@ -61,8 +61,8 @@ struct Guard {
   // it read every body, and read an encoded one as it is instead of inflating it.
   void Inspect(const httplib::Request& req) {
     notes = RequestNotes();
-    notes.origin_refused =
-        !origins.Allows(req.has_header("Origin"), req.get_header_value("Origin"));
+    notes.origin_refused = !origins.Allows(req.has_header("Origin"), req.get_header_value("Origin"),
+                                           req.get_header_value("Sec-Fetch-Site"));
     auto& request = const_cast<httplib::Request&>(req);
     if (HasContentEncoding(req)) {
       notes.encoded_body = true;

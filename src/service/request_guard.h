@@ -22,7 +22,8 @@ struct Route {
 };
 
 // Registers routes on server behind checks that run before any handler:
-//  - a request whose Origin the allowlist refuses is answered 403 with no other header and runs
+//  - a request the allowlist refuses (by its Origin, or its Sec-Fetch-Site when it has no
+//    Origin) is answered 403 with no other header and runs
 //    no handler (the preflight included);
 //  - a request body with a Content-Encoding other than "identity" is answered 415 without being
 //    inflated: the library would otherwise inflate it in memory without bound;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -86,6 +87,40 @@ TEST_F(LargeAnswerTest, AnswersGoOutUncompressedWhateverTheClientAccepts) {
       EXPECT_EQ(res->body.substr(0, 8), "{\"cmd\":\"") << body;
     }
   }
+}
+
+// A picture cut short by another program while its answer is on the way: the rest of the answer
+// cannot be made, so the connection is closed before the body's end (no wrong bytes are sent),
+// the log says why, and the service goes on.
+TEST_F(LargeAnswerTest, FileCutShortWhileSentClosesTheConnection) {
+  const std::string big = files_ / "big.png";
+  WriteFile(big, generated_png::NoisePng(2500, 2500, 5));  // about 19 MB
+  httplib::Request req;
+  req.method = "POST";
+  req.path = "/";
+  req.set_header("Content-Type", "text/plain");
+  req.body = "{\"cmd\":\"cfp-0040\",\"pdu\":{\"files\":[{\"filepath\":\"" + big + "\"}]}}";
+  size_t received = 0;
+  bool cut = false;
+  req.content_receiver = [&](const char*, size_t length, uint64_t, uint64_t) {
+    received += length;
+    if (!cut) cut = ::truncate(big.c_str(), 1000) == 0;
+    return true;
+  };
+  auto res = service_.Client()->send(req);
+  EXPECT_TRUE(cut);
+  EXPECT_FALSE(res);
+  EXPECT_LT(received, 19000000u);
+  EXPECT_NE(service_.Output().find("answer cut short"), std::string::npos);
+
+  WriteFile(files_ / "small.png", generated_png::NoisePng(19, 1, 3));
+  auto next = service_.Client()->Post("/",
+                                      "{\"cmd\":\"cfp-0040\",\"pdu\":{\"files\":[{\"filepath\":\"" +
+                                          files_ / "small.png" + "\"}]}}",
+                                      "text/plain");
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->status, 200);
+  EXPECT_NE(next->body.find("base64string"), std::string::npos);
 }
 
 }  // namespace

@@ -151,6 +151,10 @@ TEST(OriginAllowlistService, OnlyListedOriginsRunCommands) {
        200, true},
       {Request("GET /stop", "Origin: https://evil.example\r\n", ""), 403, false},
       {Request("GET /hi", "Origin: https://evil.example\r\n", ""), 403, false},
+      // A foreign page's <img src=".../stop">: no Origin, but marked cross-site.
+      {Request("GET /stop", "Sec-Fetch-Site: cross-site\r\n", ""), 403, false},
+      {Request("POST /", "Sec-Fetch-Site: cross-site\r\n", save), 403, false},
+      {Request("GET /hi", "Sec-Fetch-Site: same-origin\r\n", ""), 200, false},
   };
   for (const Row& row : rows) {
     RawTlsConnection connection;

@@ -336,3 +336,88 @@ TEST_F(FileRecordsTest, FileShortenedBeforeTheAnswerIsLeftOut) {
 }
 
 }  // namespace
+
+namespace {
+
+// The envelope of the streaming tests: records of paths with some escaped text around them.
+Json::Value RecordsEnvelope(const std::vector<std::string>& paths) {
+  Json::Value envelope(Json::objectValue);
+  envelope["records"] = Json::Value(Json::arrayValue);
+  EXPECT_TRUE(
+      AppendFileRecords(paths, envelope["records"], RecordKey::kBase64String, AnyFile::kYes));
+  envelope["tail"] = "quote \" and \x01";
+  return envelope;
+}
+
+// The bytes of stream from offset on, taken piece bytes at a time; false when a read failed.
+bool ReadStream(const StreamedAnswer& stream, size_t offset, size_t piece, std::string* got) {
+  std::vector<char> buffer(piece);
+  while (offset < stream.size()) {
+    size_t count = 0;
+    if (!stream.Read(offset, buffer.data(), piece, &count)) return false;
+    EXPECT_GT(count, 0u);
+    if (count == 0) return false;
+    got->append(buffer.data(), count);
+    offset += count;
+  }
+  return true;
+}
+
+}  // namespace
+
+// A streamed answer is byte for byte the answer written whole, whatever pieces the connection
+// takes it in and wherever it starts (a range of the body).
+TEST_F(FileRecordsTest, StreamedAnswerIsTheWholeTextInAnyPieces) {
+  WriteFile(temp_ / "big.bin", Bytes((1 << 20) + 5));  // ends on a short line
+  WriteFile(temp_ / "lines.bin", Bytes(57 * 3));       // ends on a whole line
+  std::vector<std::string> paths = {temp_ / "lines.bin", temp_ / "big.bin", temp_ / "notes.txt"};
+  std::string whole;
+  {
+    AnswerFiles files;
+    whole = WriteCompactJson(RecordsEnvelope(paths), &files);
+    EXPECT_EQ(files.TakeStream(whole), nullptr);  // not allowed to stream: the text is whole
+  }
+  AnswerFiles files;
+  files.AllowStreaming();
+  std::string skeleton = WriteCompactJson(RecordsEnvelope(paths), &files);
+  std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_LT(skeleton.size(), 1000u);
+  ASSERT_EQ(stream->size(), whole.size());
+  struct Row {
+    size_t from;
+    size_t piece;
+  } const rows[] = {
+      {0, 128 * 1024},
+      {0, 80},
+      {0, 79},
+      {0, 81},
+      {5, 4096},
+      {whole.size() / 2 + 3, 1000},
+      {whole.size() - 300, 1},
+      {whole.size() - 1, 80},
+  };
+  for (const Row& row : rows) {
+    std::string got;
+    ASSERT_TRUE(ReadStream(*stream, row.from, row.piece, &got)) << row.from << " " << row.piece;
+    EXPECT_TRUE(got == whole.substr(row.from)) << row.from << " " << row.piece;
+  }
+}
+
+// A file cut short by someone else after the answer's size was fixed makes the stream fail
+// instead of sending wrong bytes or ending the service.
+TEST_F(FileRecordsTest, StreamedAnswerFailsWhenItsFileIsCutShort) {
+  std::string big = temp_ / "big.bin";
+  WriteFile(big, Bytes(3 << 20));
+  AnswerFiles files;
+  files.AllowStreaming();
+  std::string skeleton = WriteCompactJson(RecordsEnvelope({big}), &files);
+  std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(::truncate(big.c_str(), 4096), 0);
+  std::string got;
+  EXPECT_FALSE(ReadStream(*stream, 0, 1000, &got));
+  EXPECT_GT(got.size(), 4096u);  // what is left of the file still goes out
+  EXPECT_LT(got.size(), 8192u);
+  EXPECT_EQ(got.substr(0, 29), "{\"records\":[{\"base64string\":\"");
+}

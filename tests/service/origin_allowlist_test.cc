@@ -14,6 +14,7 @@ TEST(OriginAllowlist, MatchesListedOriginsOnly) {
     bool has_origin;
     const char* origin;
     bool allowed;
+    const char* fetch_site = "";
   } const rows[] = {
       {true, "https://editor.example", true},
       {true, "HTTPS://EDITOR.EXAMPLE", true},
@@ -29,11 +30,18 @@ TEST(OriginAllowlist, MatchesListedOriginsOnly) {
       {true, "", false},
       {true, "# editor pages", false},
       {false, "", true},  // not sent by a page's script
+      // a foreign page's <img> or link: no Origin, but marked by the browser
+      {false, "", false, "cross-site"},
+      {false, "", false, "Cross-Site"},
+      {false, "", true, "same-origin"},
+      {false, "", true, "none"},  // typed into the address bar
+      {true, "https://editor.example", true, "cross-site"},
   };
   EXPECT_TRUE(list.restricted());
   EXPECT_EQ(list.size(), 3u);
   for (const Row& row : rows) {
-    EXPECT_EQ(list.Allows(row.has_origin, row.origin), row.allowed) << row.origin;
+    EXPECT_EQ(list.Allows(row.has_origin, row.origin, row.fetch_site), row.allowed)
+        << row.origin << " " << row.fetch_site;
   }
 }
 

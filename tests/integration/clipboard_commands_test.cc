@@ -32,6 +32,19 @@ std::string Answer(const std::string& cmd, const std::string& pdu) {
   return "{\"cmd\":\"" + cmd + "\",\"error\":-1,\"pdu\":" + pdu + ",\"session\":\"it\"}\n";
 }
 
+// The answers for a clipboard with nothing on it, byte for byte.
+const std::string kEmptyText =
+    Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}");
+const std::string kEmptyHtml = Answer(
+    "cfp-0011", "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,\"type\":2}");
+
+Json::Value HtmlAndImage() {
+  Json::Value both(Json::arrayValue);
+  both.append("html");
+  both.append("image");
+  return both;
+}
+
 Json::Value ParsePdu(const std::string& body) {
   Json::Value root;
   EXPECT_TRUE(Json::Reader().parse(body, root)) << body;
@@ -101,12 +114,8 @@ TEST_F(ClipboardCommandsTest, PlainTextAndEmptyClipboardAnswerExactBytes) {
                    "{\"clipboardformat\":[\"html\"],\"clipboardhtml\":\"h\xC3\xA9llo "
                    "\\\"you\\\"\",\"isoffice\":1,\"type\":2}"));
   owner_.reset();
-  EXPECT_EQ(Post("cfp-0010"),
-            Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
-  EXPECT_EQ(Post("cfp-0011", "{\"temppath\":null}"),
-            Answer("cfp-0011",
-                   "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
-                   "\"type\":2}"));
+  EXPECT_EQ(Post("cfp-0010"), kEmptyText);
+  EXPECT_EQ(Post("cfp-0011", "{\"temppath\":null}"), kEmptyHtml);
   EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 
@@ -134,10 +143,7 @@ TEST_F(ClipboardCommandsTest, OfficeHtmlWithLocalImagesAndABitmap) {
                                                      "\",\"files\":" + escaped_files +
                                                      ",\"isoffice\":1,\"type\":1}"));
   const Json::Value pdu = ParsePdu(Post("cfp-0011"));
-  Json::Value both(Json::arrayValue);
-  both.append("html");
-  both.append("image");
-  EXPECT_EQ(pdu["clipboardformat"], both);
+  EXPECT_EQ(pdu["clipboardformat"], HtmlAndImage());
   EXPECT_EQ(pdu["clipboardhtml"].asString().substr(0, 6), "<html ");
   EXPECT_EQ(pdu["files"].size(), 1u);
   EXPECT_EQ(pdu["isoffice"], 1);
@@ -203,10 +209,7 @@ TEST_F(ClipboardCommandsTest, OnlyTheLastReadableCapturedImageIsSentBesideHtml) 
          {"text/uri-list", "file://" + files_.path() + "/b.gif\r\nfile://" + files_.path() +
                                "/a.png\r\nfile://" + files_.path() + "/b.gif\r\n"}});
   const Json::Value pdu = ParsePdu(Post("cfp-0011"));
-  Json::Value both(Json::arrayValue);
-  both.append("html");
-  both.append("image");
-  EXPECT_EQ(pdu["clipboardformat"], both);
+  EXPECT_EQ(pdu["clipboardformat"], HtmlAndImage());
   EXPECT_EQ(pdu["clipboardhtml"], "<html><body>x</body></html>");
   EXPECT_FALSE(pdu.isMember("files"));
   EXPECT_EQ(pdu["clipboardimage"]["base64string"], kTinyPngBase64);
@@ -226,10 +229,7 @@ void ExpectEmptyClipboardWhileOthersAreServed(const service_test::ServiceProcess
   ASSERT_TRUE(version);
   EXPECT_EQ(version->status, 200);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
-  EXPECT_EQ(clipboard.get(),
-            Answer("cfp-0011",
-                   "{\"clipboardformat\":null,\"clipboardhtml\":\"\",\"isoffice\":1,"
-                   "\"type\":2}"));
+  EXPECT_EQ(clipboard.get(), kEmptyHtml);
   EXPECT_LT(std::chrono::steady_clock::now() - start, limit);
 }
 
@@ -247,8 +247,7 @@ TEST_F(ClipboardCommandsTest, BadTempPathIsTheLibrarysErrorAndAGoneServerAnEmpty
   }
   owner_.reset();
   server_.Stop();
-  EXPECT_EQ(Post("cfp-0010"),
-            Answer("cfp-0010", "{\"clipboarddata\":\"\",\"isoffice\":1,\"type\":2}"));
+  EXPECT_EQ(Post("cfp-0010"), kEmptyText);
   EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 

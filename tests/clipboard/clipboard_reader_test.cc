@@ -104,13 +104,14 @@ TEST_F(ClipboardReaderTest, ReadHtmlFindsTheDocumentOfEveryOffer) {
       {{{"UTF8_STRING", "<html>text, not HTML</html>"}}, false, "", 7},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.offers[0].second);
     Offer(row.offers);
     ClipboardReader reader("");
     std::string html;
     int is_office = 7;
-    EXPECT_EQ(reader.ReadHtml(&html, &is_office), row.found) << row.offers[0].second;
+    EXPECT_EQ(reader.ReadHtml(&html, &is_office), row.found);
     EXPECT_EQ(html, row.html);
-    EXPECT_EQ(is_office, row.is_office) << row.offers[0].second;
+    EXPECT_EQ(is_office, row.is_office);
   }
 }
 

@@ -100,12 +100,13 @@ TYPED_TEST(ClipboardContractTest, LargeDataArrivesWholeInPieces) {
   };
   const Row rows[] = {{65537, 65536}, {100000, 1000}, {24 * 1024 * 1024, 262144}};
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.size);
     const std::string bytes = AwkwardBytes(row.size);
     ASSERT_TRUE(this->backend_.Offer({{"image/png", bytes}}, OwnerMode::kNormal, row.chunk));
     auto snapshot = TakeClipboardSnapshot();
     std::string data;
-    ASSERT_TRUE(snapshot->Read("image/png", &data)) << row.size;
-    EXPECT_TRUE(data == bytes) << row.size << " bytes arrived as " << data.size();
+    ASSERT_TRUE(snapshot->Read("image/png", &data));
+    EXPECT_TRUE(data == bytes) << "arrived as " << data.size();
     EXPECT_EQ(data.c_str()[data.size()], '\0');
   }
 }
@@ -150,16 +151,17 @@ TYPED_TEST(ClipboardContractTest, MisbehavingOwnersGiveNoDataWithinTheLimit) {
   const Row rows[] = {
       {OwnerMode::kHang, false}, {OwnerMode::kRefuse, true}, {OwnerMode::kDieMidIncr, true}};
   for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.mode));
     ASSERT_TRUE(this->backend_.Offer({{"image/png", AwkwardBytes(300000)}}, row.mode, 1000));
     const auto start = std::chrono::steady_clock::now();
     auto snapshot = TakeClipboardSnapshot(milliseconds(500));
     std::string data = "stale";
-    EXPECT_FALSE(snapshot->Read("image/png", &data)) << static_cast<int>(row.mode);
-    EXPECT_FALSE(snapshot->Read("image/png", &data)) << static_cast<int>(row.mode);
+    EXPECT_FALSE(snapshot->Read("image/png", &data));
+    EXPECT_FALSE(snapshot->Read("image/png", &data));
     const auto spent = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(data, "");
-    EXPECT_EQ(snapshot->Offers("image/png"), row.targets_listed) << static_cast<int>(row.mode);
-    EXPECT_LT(spent, milliseconds(1400)) << static_cast<int>(row.mode);
+    EXPECT_EQ(snapshot->Offers("image/png"), row.targets_listed);
+    EXPECT_LT(spent, milliseconds(1400));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <vector>
 
 #include "fetch/test_http_server.h"
 #include "html/html_document.h"
@@ -20,6 +21,11 @@ using scratch::ReadFile;
 using scratch::ScratchFolder;
 using scratch::TinyPng;
 using scratch::WriteFile;
+
+template <typename... Text>
+std::vector<std::string> Texts(const Text&... text) {
+  return {text...};
+}
 
 class DocumentWalkTest : public ::testing::Test {
  protected:
@@ -43,12 +49,18 @@ class DocumentWalkTest : public ::testing::Test {
     return options.range != 0 ? doc.BodyInnerHtml() : doc.OuterHtml();
   }
 
-  static EncodeOptions Options(int scope, const std::string& prefix, int filter = kFilterImages) {
+  static EncodeOptions Options(int scope, const std::string& prefix, int filter = kFilterImages,
+                               int range = 0) {
     EncodeOptions options;
     options.file_scope = scope;
     options.include_prefix = prefix;
     options.filter = filter;
+    options.range = range;
     return options;
+  }
+
+  static std::string Page(const std::string& body) {
+    return "<html><head></head><body>" + body + "</body></html>";
   }
 
   std::string Cid(size_t k) const { return "cid:" + registry_.entries().at(k).content_id; }
@@ -86,8 +98,7 @@ TEST_F(DocumentWalkTest, AdmitsImageSourcesByScopeAndPrefix) {
     std::string page = Walk("<img src=\"" + row.src + "\">", Options(row.scope, row.prefix));
     ASSERT_EQ(registry_.entries().size(), row.embedded ? 1u : 0u) << row.src << " " << row.scope;
     std::string expected = row.embedded ? Cid(0) : row.src;
-    EXPECT_EQ(page, "<html><head></head><body><img src=\"" + expected + "\"></body></html>")
-        << row.src << " scope " << row.scope;
+    EXPECT_EQ(page, Page("<img src=\"" + expected + "\">")) << row.src << " scope " << row.scope;
   }
 }
 
@@ -97,8 +108,7 @@ TEST_F(DocumentWalkTest, EmbedsOneDownloadForRepeatedReferencesInAnyLetterCase) 
   std::string page = Walk("<img src=\"" + web + "\"><img src=\"" + upper + "\">", Options(1, ""));
   ASSERT_EQ(registry_.entries().size(), 1u);
   EXPECT_EQ(server_.requests().size(), 1u);
-  EXPECT_EQ(page, "<html><head></head><body><img src=\"" + Cid(0) + "\"><img src=\"" + Cid(0) +
-                      "\"></body></html>");
+  EXPECT_EQ(page, Page("<img src=\"" + Cid(0) + "\"><img src=\"" + Cid(0) + "\">"));
   EXPECT_EQ(ReadFile(registry_.entries()[0].local_file), TinyPng());
   EXPECT_EQ(registry_.entries()[0].media_type, "image/png");
 }
@@ -151,86 +161,90 @@ TEST_F(DocumentWalkTest, LeavesWhatIsNoImageOrCannotBeFetched) {
   }
 }
 
-TEST_F(DocumentWalkTest, AnchorsAreNeverChanged) {
-  std::string html = "<a href=\"" + (folder_ / "a.png") + "\">x</a>";
-  EXPECT_EQ(Walk(html, Options(1, "", 0x3F)),
-            "<html><head></head><body>" + html + "</body></html>");
-  EXPECT_TRUE(registry_.empty());
-}
-
-TEST_F(DocumentWalkTest, BackgroundStyleIsRewrittenOnlyWhenAdmittedAndEmbedded) {
-  std::string local = folder_ / "a.png";
-  // Scope 0 without a prefix: the picture is registered by the primary step but the style is
-  // not admitted; scope 1 rewrites it; a picture that cannot be embedded leaves the style as
-  // written instead of wrapping it in a second url().
-  std::string div = "<div style=\"background-image: url(" + local + ")\">x</div>";
-  EXPECT_EQ(Walk(div, Options(0, "")), "<html><head></head><body>" + div + "</body></html>");
-  std::string page = Walk(div, Options(1, ""));
-  EXPECT_EQ(page, "<html><head></head><body><div style=\"background-image: url(" + Cid(0) +
-                      ")\">x</div></body></html>");
-  std::string missing =
+TEST_F(DocumentWalkTest, RewritesEachKindOfReferenceOnlyWhenAdmittedAndEmbedded) {
+  const std::string local = folder_ / "a.png";
+  const std::string none = folder_ / "none.png";
+  const std::string web = server_.Url("/files/a.png");
+  const std::string host = server_.Url("/");
+  const std::string css = server_.Url("/files/s.css");
+  const std::string anchor = "<a href=\"" + local + "\">x</a>";
+  const std::string div = "<div style=\"background-image: url(" + local + ")\">x</div>";
+  const std::string no_div =
       "<div style=\"background-image: url(" + (folder_ / "no.png") + ")\">x</div>";
-  EXPECT_EQ(Walk(missing, Options(1, "")),
-            "<html><head></head><body>" + missing + "</body></html>");
-  std::string attribute = "<table background=\"" + local + "\"><tr><td>x</td></tr></table>";
-  EXPECT_NE(Walk(attribute).find("background=\"" + Cid(0) + "\""), std::string::npos);
-}
-
-TEST_F(DocumentWalkTest, ListItemRulesUseThePrefixEachTheirOwnWay) {
-  std::string web = server_.Url("/files/a.png");
-  std::string li = "<ul><li background=\"" + (folder_ / "a.png") +
-                   "\" style=\"list-style-image: url(" + web + "); background-image: url(" + web +
-                   ")\">x</li></ul>";
-  // The list-style picture needs the prefix; the background picture is taken only without it.
-  std::string with_prefix = Walk(li, Options(0, server_.Url("/")));
-  EXPECT_NE(with_prefix.find("list-style-image: url(cid:"), std::string::npos);
-  EXPECT_NE(with_prefix.find("background-image: url(" + web + ")"), std::string::npos);
-  std::string without = Walk(li, Options(1, ""));
-  EXPECT_NE(without.find("list-style-image: url(" + web + ")"), std::string::npos);
-  EXPECT_NE(without.find("background-image: url(cid:"), std::string::npos);
-}
-
-TEST_F(DocumentWalkTest, LowResolutionSourceFollowsScopeZeroOrThePrefix) {
-  std::string local = folder_ / "a.png";
-  std::string page = Walk("<img src=\"" + local + "\" lowsrc=\"" + local + "\">");
-  EXPECT_NE(page.find("lowsrc=\"" + Cid(0) + "\""), std::string::npos);
-  page = Walk("<img src=\"" + local + "\" lowsrc=\"\">");
-  EXPECT_EQ(page, "<html><head></head><body><img src=\"" + Cid(0) + "\"></body></html>");
-}
-
-TEST_F(DocumentWalkTest, ImportRulesNeedThePrefixAndEndAtARuleWithoutSemicolon) {
-  std::string css = server_.Url("/files/s.css");
-  std::string style = "<style>@import url(\"" + css + "\"); @import \"" + css + "?2\"</style>";
-  std::string page = Walk(style + "<p>x</p>", Options(1, server_.Url("/"), kFilterStyleSheets));
-  ASSERT_EQ(registry_.entries().size(), 1u);
-  EXPECT_NE(page.find("@import url(\"" + Cid(0) + "\"); @import \"" + css + "?2\""),
-            std::string::npos);
-  Walk(style, Options(1, "", kFilterStyleSheets));
-  EXPECT_TRUE(registry_.empty());
-}
-
-TEST_F(DocumentWalkTest, LinkedStyleSheetsNeedThePrefixForWebUrlsAtScopeZero) {
-  std::string css = server_.Url("/files/s.css");
-  std::string link = "<link rel=\"StyleSheet\" href=\"" + css + "\">";
-  EXPECT_EQ(Walk(link, Options(0, "", kFilterStyleSheets)).find("cid:"), std::string::npos);
-  std::string page = Walk(link, Options(0, server_.Url("/"), kFilterStyleSheets));
-  EXPECT_NE(page.find("href=\"" + Cid(0) + "\""), std::string::npos);
-  EXPECT_EQ(ReadFile(registry_.entries()[0].local_file), "body { color: red }");
-}
-
-TEST_F(DocumentWalkTest, RangeOneWalksTheBodyOnly) {
-  std::string css = server_.Url("/files/s.css");
-  std::string html = "<html><head><link rel=stylesheet href=\"" + css + "\"><style>@import \"" +
-                     server_.Url("/files/t.css") + "\";</style></head><body><img src=\"" +
-                     (folder_ / "a.png") + "\"></body></html>";
-  EncodeOptions options = Options(1, server_.Url("/"), 0x3F);
-  options.range = 1;
-  std::string page = Walk(html, options);
-  EXPECT_EQ(page, "<img src=\"" + Cid(0) + "\">");
-  EXPECT_EQ(registry_.entries().size(), 1u);
-  options.range = 0;
-  Walk(html, options);
-  EXPECT_EQ(registry_.entries().size(), 3u);
+  const std::string li = "<ul><li background=\"" + local + "\" style=\"list-style-image: url(" +
+                         web + "); background-image: url(" + web + ")\">x</li></ul>";
+  const std::string imports =
+      "<style>@import url(\"" + css + "\"); @import \"" + css + "?2\"</style>";
+  const std::string link = "<link rel=\"StyleSheet\" href=\"" + css + "\">";
+  const std::string whole = "<html><head><link rel=stylesheet href=\"" + css +
+                            "\"><style>@import \"" + server_.Url("/files/t.css") +
+                            "\";</style></head><body><img src=\"" + local + "\"></body></html>";
+  const std::string styles = "<style>p { background: url('" + local + "') }</style><img srcset=\"" +
+                             local + " 1x, " + none + " 2x\"><span style=\"border-image: url(" +
+                             local + ")\">x</span>";
+  // In page and present, "CID" stands for the first entry's reference.
+  struct Row {
+    const char* name;
+    std::string html;
+    EncodeOptions options;
+    int entries;       // -1: not asserted
+    std::string page;  // the whole page; empty: not asserted
+    std::vector<std::string> present, absent;
+    std::string first_file;  // bytes of the first entry's file; empty: not asserted
+  } const rows[] = {
+      {"anchors are never changed", anchor, Options(1, "", 0x3F), 0, Page(anchor)},
+      {"a frameset page is left alone",
+       "<html><frameset><frame src=\"" + local + "\"></frameset></html>", Options(1, "", 0x3F), 0},
+      // Scope 0 without a prefix: the picture is registered by the primary step but the style
+      // is not admitted.
+      {"background style, scope 0", div, Options(0, ""), -1, Page(div)},
+      {"background style, scope 1", div, Options(1, ""), -1,
+       Page("<div style=\"background-image: url(CID)\">x</div>")},
+      // A picture that cannot be embedded leaves the style as written instead of wrapping it in
+      // a second url().
+      {"background style, missing picture", no_div, Options(1, ""), -1, Page(no_div)},
+      {"background attribute", "<table background=\"" + local + "\"><tr><td>x</td></tr></table>",
+       EncodeOptions(), -1, "", Texts("background=\"CID\"")},
+      // The list-style picture needs the prefix; the background picture is taken only without it.
+      {"list item with the prefix", li, Options(0, host), -1, "",
+       Texts("list-style-image: url(cid:", "background-image: url(" + web + ")")},
+      {"list item without the prefix", li, Options(1, ""), -1, "",
+       Texts("list-style-image: url(" + web + ")", "background-image: url(cid:")},
+      {"low resolution source", "<img src=\"" + local + "\" lowsrc=\"" + local + "\">",
+       EncodeOptions(), -1, "", Texts("lowsrc=\"CID\"")},
+      {"empty low resolution source", "<img src=\"" + local + "\" lowsrc=\"\">", EncodeOptions(),
+       -1, Page("<img src=\"CID\">")},
+      // Import rules need the prefix; the last one ends without a semicolon.
+      {"import rules with the prefix", imports + "<p>x</p>", Options(1, host, kFilterStyleSheets),
+       1, "", Texts("@import url(\"CID\"); @import \"" + css + "?2\"")},
+      {"import rules without the prefix", imports, Options(1, "", kFilterStyleSheets), 0},
+      // Linked style sheets need the prefix for web URLs at scope 0.
+      {"linked style sheet without the prefix", link, Options(0, "", kFilterStyleSheets), -1, "",
+       Texts(), Texts("cid:")},
+      {"linked style sheet with the prefix", link, Options(0, host, kFilterStyleSheets), -1, "",
+       Texts("href=\"CID\""), Texts(), "body { color: red }"},
+      {"range 1 walks the body only", whole, Options(1, host, 0x3F, 1), 1, "<img src=\"CID\">"},
+      {"range 0 walks the whole page", whole, Options(1, host, 0x3F), 3},
+      {"srcset candidates and other style urls", styles, EncodeOptions(), 1, "",
+       Texts("url('CID')", "srcset=\"CID 1x, " + none + " 2x\"", "border-image: url(CID)")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string page = Walk(row.html, row.options);
+    if (row.entries >= 0) ASSERT_EQ(registry_.entries().size(), static_cast<size_t>(row.entries));
+    auto fill = [this](std::string text) {
+      for (size_t at; (at = text.find("CID")) != std::string::npos;) text.replace(at, 3, Cid(0));
+      return text;
+    };
+    if (!row.page.empty()) EXPECT_EQ(page, fill(row.page));
+    for (const std::string& text : row.present)
+      EXPECT_NE(page.find(fill(text)), std::string::npos) << text;
+    for (const std::string& text : row.absent)
+      EXPECT_EQ(page.find(text), std::string::npos) << text;
+    if (!row.first_file.empty()) {
+      EXPECT_EQ(ReadFile(registry_.entries().at(0).local_file), row.first_file);
+    }
+  }
 }
 
 TEST_F(DocumentWalkTest, EmbedsVmlPicturesInsideOfficeConditionalComments) {
@@ -248,26 +262,6 @@ TEST_F(DocumentWalkTest, EmbedsVmlPicturesInsideOfficeConditionalComments) {
   expected.replace(expected.find(local), local.size(), Cid(1));
   expected.replace(expected.find(folder_ / "b.png"), (folder_ / "b.png").size(), Cid(0));
   EXPECT_EQ(page, "<html><head></head>" + expected + "</html>");
-}
-
-TEST_F(DocumentWalkTest, EmbedsSrcsetCandidatesAndOtherStyleUrls) {
-  std::string local = folder_ / "a.png";
-  std::string html = "<style>p { background: url('" + local + "') }</style><img srcset=\"" + local +
-                     " 1x, " + (folder_ / "none.png") + " 2x\"><span style=\"border-image: url(" +
-                     local + ")\">x</span>";
-  std::string page = Walk(html);
-  ASSERT_EQ(registry_.entries().size(), 1u);
-  EXPECT_NE(page.find("url('" + Cid(0) + "')"), std::string::npos);
-  EXPECT_NE(page.find("srcset=\"" + Cid(0) + " 1x, " + (folder_ / "none.png") + " 2x\""),
-            std::string::npos);
-  EXPECT_NE(page.find("border-image: url(" + Cid(0) + ")"), std::string::npos);
-}
-
-TEST_F(DocumentWalkTest, AFramesetPageIsLeftAlone) {
-  std::string html =
-      "<html><frameset><frame src=\"" + (folder_ / "a.png") + "\"></frameset></html>";
-  Walk(html, Options(1, "", 0x3F));
-  EXPECT_TRUE(registry_.empty());
 }
 
 TEST_F(DocumentWalkTest, ScriptsAreCopiedByNameAndKeepTheirSourceUnlessEmbedded) {

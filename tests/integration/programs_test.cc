@@ -180,12 +180,24 @@ class NoWordProcessorTest : public ProgramsTest {
   EnvOverride path_{"PATH", bin_.path()};
 };
 
-TEST_F(NoWordProcessorTest, WordProcessorThatCannotStartAnswersErrorZero) {
-  Post("cfp-0020", kPage);
-  EXPECT_EQ(body_,
-            "{\"cmd\":\"cfp-0020\",\"error\":0,\"pdu\":{\"isupdate\":0,\"updatedhtml\":\"\"},"
-            "\"session\":\"it\"}\n");
-  EXPECT_EQ(RequestFoldersLeft(), 0);
+// Neither program can start (no "Editor" beside the service either): error 0, nothing left over.
+TEST_F(NoWordProcessorTest, ProgramThatCannotStartAnswersErrorZero) {
+  const struct {
+    std::string cmd, pdu, body;
+  } rows[] = {
+      {"cfp-0020", kPage,
+       "{\"cmd\":\"cfp-0020\",\"error\":0,\"pdu\":{\"isupdate\":0,\"updatedhtml\":\"\"},"
+       "\"session\":\"it\"}\n"},
+      {"cfp-0050", "{\"uuid\":\"u1\"}",
+       "{\"cmd\":\"cfp-0050\",\"error\":0,\"pdu\":{\"isupdate\":0,\"key\":null,\"type\":1,"
+       "\"uuid\":\"u1\"},\"session\":\"it\"}\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.cmd);
+    Post(row.cmd, row.pdu);
+    EXPECT_EQ(body_, row.body);
+    EXPECT_EQ(RequestFoldersLeft(), 0);
+  }
 }
 
 // "Editor" is the stand-in, beside the service executable.
@@ -241,14 +253,6 @@ TEST_F(MathObjectTest, AnswersWhatTheEditorSaved) {
     EXPECT_EQ(args[3], "-new");
     EXPECT_EQ(RequestFoldersLeft(), 0) << label;
   }
-}
-
-TEST_F(ProgramsTest, MathEditorThatCannotStartAnswersErrorZero) {
-  Post("cfp-0050", "{\"uuid\":\"u1\"}");
-  EXPECT_EQ(body_,
-            "{\"cmd\":\"cfp-0050\",\"error\":0,\"pdu\":{\"isupdate\":0,\"key\":null,\"type\":1,"
-            "\"uuid\":\"u1\"},\"session\":\"it\"}\n");
-  EXPECT_EQ(RequestFoldersLeft(), 0);
 }
 
 TEST(MathEditorBesideTheService, IsFoundInAFolderWithBlanks) {

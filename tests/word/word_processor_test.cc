@@ -1,6 +1,5 @@
 #include "word/word_processor.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +8,6 @@
 #include <vector>
 
 #include "support/scratch_folder.h"
-#include "word/document_state.h"
 #include "word/update_html_command.h"
 
 namespace {
@@ -78,29 +76,6 @@ TEST(DocumentText, ReadsUtf16WithAMarkAndCutsAtTheFirstZero) {
       {std::string("\xFE\xFF\0a", 4), "\xFE\xFF"},  // big-endian is not read as UTF-16
   };
   for (const Row& row : rows) EXPECT_EQ(DocumentText(row.bytes), row.text) << row.bytes;
-}
-
-TEST(CaptureDocument, SeesEveryKindOfSave) {
-  ScratchFolder folder;
-  const std::string path = folder / "a.html";
-  WriteFile(path, "<p>one</p>");
-  DocumentState before = CaptureDocument(path);
-  ASSERT_TRUE(before.status.Exists());
-  EXPECT_EQ(CaptureDocument(path), before);
-
-  // Same size, modification time put back to the nanosecond: only the content tells.
-  struct timespec times[2] = {{0, UTIME_OMIT},
-                              {before.status.modified_seconds, before.status.modified_nanoseconds}};
-  WriteFile(path, "<p>two</p>");
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
-  DocumentState rewritten = CaptureDocument(path);
-  EXPECT_TRUE(rewritten.status.SameModification(before.status));
-  EXPECT_EQ(rewritten.status.size, before.status.size);
-  EXPECT_NE(rewritten, before);
-
-  unlink(path.c_str());
-  EXPECT_FALSE(CaptureDocument(path).status.Exists());
-  EXPECT_NE(CaptureDocument(path), before);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include "gmime_setup.h"
 #include "mime/mime_codec_client.h"
 #include "mime/mime_decode_command.h"
+#include "platform/file_system.h"
 #include "protocol/file_records.h"
 
 namespace {
@@ -135,7 +136,9 @@ void BM_DecodeEndToEnd(benchmark::State& state) {
     state.ResumeTiming();
     std::vector<std::string> files;
     int32_t error = -1;
-    std::string page = DecodeMimeArchive(codec, folder, archive, files, error);
+    std::unique_ptr<HeldFolder> held;
+    FileSystem::Default().OpenFolder(folder, FollowLinks::kNo, held);
+    std::string page = DecodeMimeArchive(codec, *held, archive, files, error);
     benchmark::DoNotOptimize(page);
     state.PauseTiming();
     if (error != 0) state.SkipWithError("decode failed");
@@ -211,8 +214,10 @@ int PeakMode(int which) {
   std::filesystem::create_directory(folder);
   std::vector<std::string> files;
   int32_t error = -1;
+  std::unique_ptr<HeldFolder> held;
+  FileSystem::Default().OpenFolder(folder, FollowLinks::kNo, held);
   std::string page =
-      DecodeMimeArchive(MimeCodecClient(MIME_BENCH_DIST_DIR), folder, archive, files, error);
+      DecodeMimeArchive(MimeCodecClient(MIME_BENCH_DIST_DIR), *held, archive, files, error);
   long peak = ProcessKilobytes("VmHWM:");
   double ratio = (peak - start) * 1024.0 / archive.size();
   std::printf(

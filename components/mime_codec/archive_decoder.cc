@@ -27,19 +27,6 @@ struct GUnref {
 template <typename T>
 using GPtr = std::unique_ptr<T, GUnref>;
 
-class FolderHandle {
- public:
-  explicit FolderHandle(const std::string& folder)
-      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-  ~FolderHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // A new file directly inside the folder: O_EXCL never reuses a name that exists (a file of the
 // caller, or a link planted there), O_NOFOLLOW never writes through a link.
 int CreateNew(int folder_fd, const char* name) {
@@ -169,10 +156,8 @@ bool WritePage(int folder_fd, const std::string& text) {
 
 }  // namespace
 
-bool DecodeArchive(std::string_view archive, const std::string& folder) {
-  if (archive.empty() || archive.size() > G_MAXUINT) return false;
-  FolderHandle handle(folder);
-  if (handle.fd() < 0) return false;
+bool DecodeArchive(std::string_view archive, int folder_fd) {
+  if (archive.empty() || archive.size() > G_MAXUINT || folder_fd < 0) return false;
   GByteArray view{};
   GPtr<GMimeStream> stream(StreamOver(archive, view));
   GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
@@ -192,9 +177,9 @@ bool DecodeArchive(std::string_view archive, const std::string& folder) {
   NameRegistry names;
   PartReferences refs(std::string(OrEmpty(g_mime_part_get_content_location(page))));
   for (GMimePart* leaf : leaves) {
-    if (leaf != page) WriteResource(handle.fd(), leaf, names, refs);
+    if (leaf != page) WriteResource(folder_fd, leaf, names, refs);
   }
-  return WritePage(handle.fd(), PageText(page, refs));
+  return WritePage(folder_fd, PageText(page, refs));
 }
 
 }  // namespace mimecodec

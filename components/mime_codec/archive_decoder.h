@@ -9,11 +9,11 @@ namespace mimecodec {
 // Parts nested deeper than this are not read.
 inline constexpr int kMaxNestingDepth = 64;
 
-// Unpacks archive into the existing folder as mime_codec_interface.h describes (page
+// Unpacks archive into the folder open as folder_fd (never closed here) as mime_codec_interface.h describes (page
 // "noname.htm", one file per other leaf part, references rewritten). The archive is read in
 // place, never copied; part contents are decoded straight into their files. Returns whether
 // the page was written. GMime must be initialised.
-bool DecodeArchive(std::string_view archive, const std::string& folder);
+bool DecodeArchive(std::string_view archive, int folder_fd);
 
 }  // namespace mimecodec
 

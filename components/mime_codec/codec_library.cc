@@ -43,9 +43,9 @@ int32_t PutEncodeType(MimeArchiveCodec* codec, int32_t type) {
   return kOk;
 }
 
-int32_t Decode(MimeArchiveCodec* codec, const char* archive, size_t length, const char* folder) {
-  if (codec == nullptr || archive == nullptr || folder == nullptr) return kBadArgument;
-  return mimecodec::DecodeArchive(std::string_view(archive, length), folder) ? kOk : kFailed;
+int32_t Decode(MimeArchiveCodec* codec, const char* archive, size_t length, int folder_fd) {
+  if (codec == nullptr || archive == nullptr || folder_fd < 0) return kBadArgument;
+  return mimecodec::DecodeArchive(std::string_view(archive, length), folder_fd) ? kOk : kFailed;
 }
 
 int32_t PutCharset(MimeArchiveCodec* codec, const char* charset) {

@@ -81,10 +81,11 @@ typedef struct MimeArchiveCodecInterface {
   MimeArchiveCodec* (*create)(void);
   int32_t (*put_EncodeRange)(MimeArchiveCodec* codec, int32_t range);
   int32_t (*put_EncodeType)(MimeArchiveCodec* codec, int32_t type);
-  // Unpacks archive (length bytes, UTF-8; need not be zero-terminated) into folder (an existing
-  // folder; a trailing '/' is optional). Non-negative when the page was written.
-  int32_t (*Decode)(MimeArchiveCodec* codec, const char* archive, size_t length,
-                    const char* folder);
+  // Unpacks archive (length bytes, UTF-8; need not be zero-terminated) into the folder open as
+  // descriptor folder_fd (a POSIX descriptor of a folder, opened for reading). The caller keeps
+  // the descriptor and closes it; the component works only relative to it, so a folder renamed
+  // or replaced by a link meanwhile changes nothing. Non-negative when the page was written.
+  int32_t (*Decode)(MimeArchiveCodec* codec, const char* archive, size_t length, int folder_fd);
   int32_t (*put_Charset)(MimeArchiveCodec* codec, const char* charset);
   // Writes the archive of page (page_length bytes) and resources (records "%s|%s|%s|%s|" of
   // Content-ID without "cid:", file path, stored file name, media type; "" for none). On

@@ -12,6 +12,7 @@
 #include "platform/global_memory.h"
 #include "text/ascii.h"
 #include "workspace/path_macros.h"
+#include "workspace/request_folder.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
@@ -21,10 +22,6 @@ const std::vector<ClipboardFormat> kPriority = {
     ClipboardFormat::kDib,        ClipboardFormat::kBitmap, ClipboardFormat::kEnhMetafile,
     ClipboardFormat::kTiff,       ClipboardFormat::kHdrop,  ClipboardFormat::kText,
     ClipboardFormat::kUnicodeText};
-
-std::string NewWorkFile(const std::string& work_path, const std::string& extension) {
-  return UniqueFilePath(NewTempFolderUnder(work_path), extension);
-}
 
 std::string LowerExtension(const std::string& path) { return AsciiLowered(FileExtension(path)); }
 
@@ -36,6 +33,14 @@ int32_t FrameToPixels(int32_t hundredths_mm, int pixels, int millimeters) {
 }
 
 }  // namespace
+
+std::string ClipboardReader::NewWorkFile(const std::string& extension) {
+  std::unique_ptr<HeldFolder> folder = OpenRequestFolder(temp_path_);
+  if (folder == nullptr) return {};
+  std::string path = UniqueFilePath(folder->Path(), extension);
+  work_folders_.push_back(std::move(folder));
+  return path;
+}
 
 bool GetMetafileMetrics(const std::string& path, ImageRect* frame, ImageRect* bounds) {
   EmfHeader header;
@@ -54,12 +59,12 @@ void ClipboardReader::RenderMetafileToPng(std::string* png_path) {
   // The data is taken before any folder is made, so a missing metafile leaves none behind.
   std::string emf;
   if (!formats_->GetData(ClipboardFormat::kEnhMetafile, &emf)) return;
-  const std::string emf_name = NewWorkFile(work_path_, ".emf");
+  const std::string emf_name = NewWorkFile(".emf");
   if (emf_name.empty() || !WriteFileOnce(emf_name, emf)) {
     DeleteFolderOf(emf_name);
     return;
   }
-  const std::string png_name = NewWorkFile(work_path_, ".png");
+  const std::string png_name = NewWorkFile(".png");
   ImageRect frame, bounds;
   if (GetMetafileMetrics(emf_name, &frame, &bounds)) {
     ImageRenderer renderer;
@@ -92,7 +97,7 @@ void ClipboardReader::ConvertCandidate(const std::string& candidate, bool user_f
   if (candidate.empty()) return;
   const std::string extension = LowerExtension(candidate);
   const std::string target = extension == ".bmp" ? ".png" : extension;
-  const std::string name = NewWorkFile(work_path_, target);
+  const std::string name = NewWorkFile(target);
   if (extension == ".bmp") {
     if (ConvertImageFile(candidate, name, ImageTypeFromExtension(target), 70)) {
       paths->push_back(name);
@@ -113,7 +118,7 @@ void ClipboardReader::ConvertCandidate(const std::string& candidate, bool user_f
 bool ClipboardReader::CaptureOfferedPng(std::vector<std::string>* paths) {
   std::string png;
   if (!formats_->GetOfferedPng(&png)) return false;
-  const std::string name = NewWorkFile(work_path_, ".png");
+  const std::string name = NewWorkFile(".png");
   if (name.empty() || !WriteFileOnce(name, png)) {
     DeleteFolderOf(name);
     return false;
@@ -127,9 +132,9 @@ bool ClipboardReader::CaptureOfferedPng(std::vector<std::string>* paths) {
 // name and folder are still claimed, so folders are numbered as with the file, and a bitmap
 // that cannot be converted is listed under that name (no such file: no record is made of it).
 void ClipboardReader::CaptureDib(const std::string& dib, std::vector<std::string>* paths) {
-  const std::string bitmap_name = NewWorkFile(work_path_, ".bmp");
+  const std::string bitmap_name = NewWorkFile(".bmp");
   if (bitmap_name.empty()) return;
-  const std::string name = NewWorkFile(work_path_, ".png");
+  const std::string name = NewWorkFile(".png");
   if (SaveDibAsPng(MakeGlobalBlock(dib), name)) {
     paths->push_back(name);
   } else {
@@ -162,7 +167,7 @@ void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
     CaptureDib(data, paths);
     return;
   } else {
-    const std::string name = NewWorkFile(work_path_, ".gif");
+    const std::string name = NewWorkFile(".gif");
     if (name.empty()) return;
     WriteFileOnce(name, data);
     candidates.push_back(name);

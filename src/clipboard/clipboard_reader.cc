@@ -4,6 +4,7 @@
 
 #include "clipboard/clipboard_formats.h"
 #include "platform/clipboard.h"
+#include "platform/file_system.h"
 #include "text/ascii.h"
 #include "text/text_conversion.h"
 #include "word/html_image_document.h"
@@ -37,7 +38,8 @@ ClipboardReader::ClipboardReader(const std::string& temp_path)
 
 ClipboardReader::ClipboardReader(const std::string& temp_path,
                                  std::unique_ptr<ClipboardFormats> formats)
-    : work_path_(ExpandPathMacros(temp_path)),
+    : temp_path_(temp_path),
+      work_path_(ExpandPathMacros(temp_path)),
       formats_(std::move(formats)),
       document_(std::make_unique<HtmlImageDocument>()) {}
 

@@ -9,6 +9,7 @@
 #include "imaging/image_rect.h"
 
 class ClipboardFormats;
+class HeldFolder;
 class HtmlImageDocument;
 
 // Reads the clipboard for one request of the clipboard commands: its HTML (with the Office
@@ -64,8 +65,13 @@ class ClipboardReader {
   bool CaptureFileList(std::vector<std::string>* candidates);
   void ConvertCandidate(const std::string& candidate, bool user_file,
                         std::vector<std::string>* paths);
+  // A free file path ending in extension in a new work folder, held while the reader lives;
+  // empty when no folder could be made.
+  std::string NewWorkFile(const std::string& extension);
 
+  std::string temp_path_;
   std::string work_path_;
+  std::vector<std::unique_ptr<HeldFolder>> work_folders_;
   std::unique_ptr<ClipboardFormats> formats_;
   std::unique_ptr<HtmlImageDocument> document_;
   std::string document_text_;

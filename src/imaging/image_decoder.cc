@@ -65,7 +65,7 @@ DecodableFormat DetectDecodableFormat(std::string_view bytes) {
 }
 
 bool ReadFileBytes(const std::string& path, std::string* bytes) {
-  return FileSystem::Default().ReadWholeFile(path, *bytes, kMaxInputBytes);
+  return FileSystem::Default().ReadWholeFile(path, *bytes, kMaxInputBytes).ok();
 }
 
 namespace {
@@ -123,5 +123,5 @@ bool DecodeRasterFile(const std::string& path, Magick::Image* image) {
 }
 
 bool WriteFileOnce(const std::string& path, std::string_view bytes) {
-  return FileSystem::Default().WriteFile(path, bytes, WriteMode::kTruncate);
+  return FileSystem::Default().WriteFile(path, bytes, WriteMode::kTruncate).ok();
 }

@@ -8,6 +8,7 @@
 #include "text/text_conversion.h"
 #include "word/document_state.h"
 #include "word/run_and_wait.h"
+#include "workspace/request_folder.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
@@ -43,10 +44,18 @@ std::string RunMathObjectCommand(CommandRequest& request) {
   request.uuid = Utf8ToWide(pdu["uuid"].asString());
 
   TempWorkspace ws;
-  ws.PrepareFor("", ".med");
+  std::unique_ptr<HeldFolder> picture_folder;
+  if (ws.PrepareIn(OpenRequestFolder(""), ".med")) picture_folder = OpenRequestFolder("");
+  std::string picture =
+      picture_folder != nullptr ? UniqueFilePath(picture_folder->Path(), ".png") : "";
+  if (picture.empty()) {
+    // As when the editor cannot be started: nothing to edit, nothing written.
+    request.error = 0;
+    DeleteTree(ws.Folder());
+    return request.BuildResponse({}, {}, Json::Value(), std::string());
+  }
   if (!text.empty()) WriteDataFile(ws, text, DataEncoding::kBase64);
   DocumentState before = CaptureDocument(ws.DocumentPath());
-  std::string picture = FileInNewTempFolder(".png");
 
   std::vector<std::string> argv = MathEditorCommand(MathEditorPath(), ws.DocumentPath(), picture);
   ProgramRun run = RunAndWait(argv, picture);

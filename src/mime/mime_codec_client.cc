@@ -6,6 +6,7 @@
 #include "mime_codec/mime_codec_interface.h"
 #include "platform/dynamic_library.h"
 #include "platform/executable_path.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -84,9 +85,16 @@ bool MimeCodecClient::Encode(std::string_view page, const std::string& resources
   return result >= 0 && text != nullptr;
 }
 
-bool MimeCodecClient::Decode(std::string_view archive, const std::string& folder) const {
+bool MimeCodecClient::Decode(std::string_view archive, const HeldFolder& folder) const {
   auto instance = CodecInstance::Create(component_folder_);
   if (!instance) return false;
-  instance->table().Decode(instance->codec(), archive.data(), archive.size(), folder.c_str());
+  instance->table().Decode(instance->codec(), archive.data(), archive.size(),
+                           folder.NativeHandle());
   return true;
+}
+
+bool MimeCodecClient::Decode(std::string_view archive, const std::string& folder) const {
+  std::unique_ptr<HeldFolder> held;
+  if (!FileSystem::Default().OpenFolder(folder, FollowLinks::kYes, held).ok()) return false;
+  return Decode(archive, *held);
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+class HeldFolder;
+
 // The service's side of the MIME archive codec component "mimearchivecodec.so"
 // (components/mime_codec/mime_codec_interface.h). The component is loaded from its folder at
 // each use and let go afterwards; a missing or broken component shows as "not available".
@@ -39,9 +41,13 @@ class MimeCodecClient {
   bool Encode(std::string_view page, const std::string& resources, const EncodeSettings& settings,
               std::string& archive) const;
 
-  // The decode sequence: a fresh instance, Decode(archive, folder), release. The component's
-  // result is not looked at: success shows only as the files found in folder afterwards.
-  // Returns false only when no instance could be made (archive and folder are then untouched).
+  // The decode sequence: a fresh instance, Decode(archive, folder's handle), release. The
+  // component writes only through the handle. Its result is not looked at: success shows only
+  // as the files found in folder afterwards. Returns false only when no instance could be made
+  // (archive and folder are then untouched).
+  bool Decode(std::string_view archive, const HeldFolder& folder) const;
+  // The same into the folder at path, held for the call; false also when it cannot be opened.
+  // For callers that hold no folder of their own (tools and tests).
   bool Decode(std::string_view archive, const std::string& folder) const;
 
   static constexpr char kComponentFileName[] = "mimearchivecodec.so";

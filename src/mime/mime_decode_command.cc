@@ -4,6 +4,7 @@
 
 #include "mime/mime_codec_client.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
@@ -19,7 +20,8 @@ namespace {
 // decoded file), in byte order.
 std::vector<std::string> RegularFileNames(const std::string& folder) {
   std::vector<FolderEntry> entries;
-  FileSystem::Default().ListFolder(folder, entries);
+  IoStatus listed = FileSystem::Default().ListFolder(folder, entries);
+  if (!listed.ok()) Log("\n Failed to list [%s]", listed.ToString().c_str());
   std::vector<std::string> names;
   for (FolderEntry& entry : entries) {
     if (entry.type == FileType::kRegular) names.push_back(std::move(entry.name));
@@ -82,14 +84,16 @@ bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>&
   return added;
 }
 
-std::string DecodeMimeArchive(const MimeCodecClient& codec, const std::string& folder,
+std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
                               int32_t& error) {
   error = kMimeDecoded;
   std::string page;
   if (!archive.empty() && codec.IsAvailable()) {
     std::string sanitised;
-    if (codec.Decode(ArchiveText(archive, sanitised), folder)) page = FindDecodedPage(folder);
+    if (codec.Decode(ArchiveText(archive, sanitised), folder)) {
+      page = FindDecodedPage(folder.Path() + "/");
+    }
   }
   if (page.empty()) {
     error = kMimeDecodeFailed;
@@ -109,7 +113,7 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
   const Json::Value& pdu = PduToRead(request, copy);
   std::string page;
   std::vector<std::string> files;
-  std::string folder;
+  std::unique_ptr<HeldFolder> folder;
   const Json::Value& archive = pdu["mimevalue"];
   if (archive.isNull()) {
     request.error = kMimeDecodeMissingArchive;
@@ -122,12 +126,16 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
     const char* begin = nullptr;
     const char* end = nullptr;
     archive.getString(&begin, &end);
-    folder = NewRequestFolderFromTempPath(base);
-    page = DecodeMimeArchive(MimeCodecClient(), folder, std::string_view(begin, end - begin), files,
-                             request.error);
+    folder = OpenRequestFolder(base);
+    if (folder == nullptr) {
+      request.error = kMimeDecodeFailed;
+    } else {
+      page = DecodeMimeArchive(MimeCodecClient(), *folder, std::string_view(begin, end - begin),
+                               files, request.error);
+    }
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);
-  if (folder.size() >= 2) DeleteTree(folder.substr(0, folder.size() - 1));
+  if (folder != nullptr) DeleteTree(folder->Path());
   return answer;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+class HeldFolder;
 class CommandRequest;
 class MimeCodecClient;
 struct PayloadInputs;
@@ -30,10 +31,10 @@ std::string RunMimeDecodeCommand(CommandRequest& request);
 // when there is one.
 Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs);
 
-// Sets error to 0, then unpacks archive (UTF-8) into folder (ends in '/') with codec. Returns
-// the page as UTF-8 and appends the other files of the folder to files; on failure returns ""
-// with error 4 or 6 as above.
-std::string DecodeMimeArchive(const MimeCodecClient& codec, const std::string& folder,
+// Sets error to 0, then unpacks archive (UTF-8) into the held folder with codec. Returns the
+// page as UTF-8 and appends the other files of the folder to files; on failure returns "" with
+// error 4 or 6 as above.
+std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
                               int32_t& error);
 

@@ -7,6 +7,7 @@
 #include "mime/resource_registry.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
+#include "platform/file_system.h"
 #include "text/text_conversion.h"
 #include "workspace/folder_deletion.h"
 #include "workspace/request_folder.h"
@@ -61,8 +62,14 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
   EncodeOptions options;
   ReadEncodeOptions(pdu, options);
   std::string page = pdu["html"].asCString();
-  options.workspace = NewRequestFolderFromTempPath(temp_path);
-  std::string archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
+  std::unique_ptr<HeldFolder> folder = OpenRequestFolder(temp_path);
+  std::string archive;
+  if (folder == nullptr) {
+    request.error = kMimeEncodeCodecFailed;
+  } else {
+    options.workspace = folder->Path() + "/";
+    archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
+  }
   return request.BuildResponse({}, {}, Json::Value(), archive);
 }
 

@@ -138,7 +138,7 @@ std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
   SniffedFormat format = SniffImageFormat(head.data(), head.size());
   if (const char* ext = ImageExtension(format)) {
     std::string moved = FolderOf(path) + BaseName(file_name) + "." + ext;
-    if (moved == path || FileSystem::Default().MoveFile(path, moved)) {
+    if (moved == path || FileSystem::Default().MoveFile(path, moved).ok()) {
       path = moved;
       file_name = FileNamePart(moved);
     }
@@ -181,7 +181,7 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
         GetUrlContentLength(reference.resolved) != 0 && DownloadUrl(reference.resolved, local) != 0;
   } else {
     copied = IsRegularFile(reference.resolved) &&
-             FileSystem::Default().CopyFile(reference.resolved, local);
+             FileSystem::Default().CopyFile(reference.resolved, local).ok();
   }
   if (!copied) return {};
   entry.local_file = local;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The one door to the file system. Subsystems never call the operating system for files:
@@ -32,6 +33,10 @@ struct FileStatus {
   // still differ.
   int64_t modified_seconds = 0;
   int32_t modified_nanoseconds = 0;
+
+  // Whether the process's user owns it, and whether its group or others may write to it.
+  bool owned_by_user = false;
+  bool writable_by_others = false;
 
   bool Exists() const { return type != FileType::kNone; }
   bool SameModification(const FileStatus& other) const {
@@ -59,7 +64,31 @@ enum class WriteMode {
   kExclusive,  // create; fail when anything of that name exists (links included)
 };
 
-enum class MakeFolderResult { kMade, kExists, kFailed };
+// Who may enter a folder that is made: kShared 0777, kPrivate 0700 (both narrowed by the umask).
+enum class FolderAccess { kShared, kPrivate };
+
+// The outcome of one file-system call: success, or the operating system's error number and the
+// path it concerned, so that the caller can log why (LevelDB's Status, cut to what is needed).
+class IoStatus {
+ public:
+  IoStatus() = default;  // success
+  static IoStatus Error(int error_number, std::string path) {
+    IoStatus status;
+    status.error_number_ = error_number;
+    status.path_ = std::move(path);
+    return status;
+  }
+  bool ok() const { return error_number_ == 0; }
+  bool AlreadyExists() const;  // the name was taken (EEXIST)
+  int error_number() const { return error_number_; }
+  const std::string& path() const { return path_; }
+  // "{path}: {the system's text for the error}"; "OK" for success.
+  std::string ToString() const;
+
+ private:
+  int error_number_ = 0;
+  std::string path_;
+};
 
 struct FolderEntry {
   std::string name;
@@ -79,42 +108,80 @@ enum class KnownFolder {
   kDocuments,   // the user's documents folder (XDG user dirs), else {home}/Documents
   kPrograms,    // the root of installed programs: /opt
   kEditorData,  // the editor's companion tools (WebP decoder, math editor): /opt/OrvoEditor
+  // The process's own temp folder: $TMPDIR when set, else $XDG_RUNTIME_DIR when set, else
+  // /tmp/orvohttps-{uid}. Named only: whether it exists and is private is the caller's check.
+  kTemp,
+};
+
+// A folder held open: whatever is later renamed or linked in its place, the handle still names
+// the folder that was opened. A folder made by MakeFolderIn is held for its paths too: while its
+// handle lives, every call of the file system on a path inside it ({Path()}/...) is carried out
+// relative to the handle, a link is never followed on the way (such a call fails), and ".." in
+// such a path is refused. So code that builds paths from Path() works in the held folder even
+// after its name has been swapped for a link. Destroying the handle closes it; the folder stays.
+class HeldFolder {
+ public:
+  virtual ~HeldFolder() = default;
+  // The path the folder was opened or made at, without a trailing '/'.
+  virtual const std::string& Path() const = 0;
+  // The operating system's handle (a POSIX file descriptor), for a component that works inside
+  // the folder. Owned by this object: the receiver never closes it.
+  virtual int NativeHandle() const = 0;
+  // The held folder's own status (owner and access included).
+  virtual FileStatus Status() const = 0;
 };
 
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // The implementation of this platform. Lives as long as the process.
+  // The implementation of this platform. Lives as long as the process. Tests may put a wrapper
+  // in its place (SetDefaultFileSystemForTesting).
   static FileSystem& Default();
 
   // Maps the regular file at path read-only. Null for a missing, unreadable, non-regular or
   // empty file. Opening never waits (a pipe is refused, not opened for reading).
   virtual std::unique_ptr<MappedFile> MapReadOnly(const std::string& path) = 0;
 
-  // Reads the whole regular file at path (links followed) into contents. False, with contents
-  // empty, for a missing, unreadable or non-regular file, or one larger than max_size. An
-  // empty file gives true and empty contents. A file that shrinks while it is read gives what
+  // Reads the whole regular file at path (links followed) into contents. Fails, with contents
+  // empty, for a missing, unreadable or non-regular file, or one larger than max_size (EFBIG).
+  // An empty file succeeds with empty contents. A file that shrinks while it is read gives what
   // was there. Opening never waits on a pipe.
-  virtual bool ReadWholeFile(const std::string& path, std::string& contents,
-                             uint64_t max_size = UINT64_MAX) = 0;
+  virtual IoStatus ReadWholeFile(const std::string& path, std::string& contents,
+                                 uint64_t max_size = UINT64_MAX) = 0;
 
-  // Writes data as the whole file at path (permissions 0666 narrowed by the umask). True only
-  // when every byte was written and the file closed without error: a failed close (a full disk
-  // on a network folder) is a failed write. A regular file that was opened but not wholly
+  // Writes data as the whole file at path (permissions 0666 narrowed by the umask). Succeeds
+  // only when every byte was written and the file closed without error: a failed close (a full
+  // disk on a network folder) is a failed write. A regular file that was opened but not wholly
   // written is removed, so that no caller ever names a partial file; a path that could not be
   // opened is left as it was. Anything but a regular file (links followed) is refused without
   // being written or waited on: a pipe, a device, a folder.
-  virtual bool WriteFile(const std::string& path, std::string_view data, WriteMode mode) = 0;
+  virtual IoStatus WriteFile(const std::string& path, std::string_view data, WriteMode mode) = 0;
 
-  // Creates one folder (0777 narrowed by the umask). kExists when anything of that name is
-  // already there (it is then not necessarily a folder); the parent must exist.
-  virtual MakeFolderResult MakeFolder(const std::string& path) = 0;
+  // Creates one folder; AlreadyExists() when anything of that name is already there (it is then
+  // not necessarily a folder); the parent must exist.
+  virtual IoStatus MakeFolder(const std::string& path,
+                              FolderAccess access = FolderAccess::kShared) = 0;
+
+  // Opens the folder at path; FollowLinks::kNo fails (ELOOP or ENOTDIR) when its last component
+  // is a link.
+  virtual IoStatus OpenFolder(const std::string& path, FollowLinks follow,
+                              std::unique_ptr<HeldFolder>& folder) = 0;
+
+  // Opens the folder name directly inside parent, never through a link.
+  virtual IoStatus OpenFolderIn(const HeldFolder& parent, const std::string& name,
+                                std::unique_ptr<HeldFolder>& folder) = 0;
+
+  // Creates the folder name directly inside parent and holds it from that moment, for its paths
+  // too (see HeldFolder). AlreadyExists() when the name is taken. Fails (EPERM) when what was
+  // opened under that name belongs to another user: someone swapped it in.
+  virtual IoStatus MakeFolderIn(const HeldFolder& parent, const std::string& name,
+                                FolderAccess access, std::unique_ptr<HeldFolder>& made) = 0;
 
   // The entries of one folder level, "." and ".." left out, in the order the folder lists them.
-  // False (entries untouched) when path cannot be opened as a folder; links are followed to
+  // Fails (entries untouched) when path cannot be opened as a folder; links are followed to
   // open path itself.
-  virtual bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries) = 0;
+  virtual IoStatus ListFolder(const std::string& path, std::vector<FolderEntry>& entries) = 0;
 
   // The status of path. FollowLinks::kNo describes a link itself.
   virtual FileStatus Status(const std::string& path, FollowLinks follow) = 0;
@@ -122,34 +189,39 @@ class FileSystem {
   // Whether path is a regular file (links followed) that this process may execute.
   virtual bool IsExecutableFile(const std::string& path) = 0;
 
-  // Removes one file (or link, never its target). False when it could not be removed; a
-  // folder is never removed here.
-  virtual bool DeleteFile(const std::string& path) = 0;
+  // Removes one file (or link, never its target); a folder is never removed here.
+  virtual IoStatus DeleteFile(const std::string& path) = 0;
 
   // Deletes everything below folder, depth first, then folder itself, reporting each removal
   // to observer. Links are removed as links and never followed, also when one is swapped in
   // for a folder while the tree is deleted. A folder that cannot be opened (missing, a link,
-  // a file) is still reported as one failed (or successful) folder removal. Returns whether
-  // folder itself was removed.
-  virtual bool DeleteTree(const std::string& folder, const DeletionObserver& observer) = 0;
+  // a file) is still reported as one failed (or successful) folder removal. The status is that
+  // of removing folder itself.
+  virtual IoStatus DeleteTree(const std::string& folder, const DeletionObserver& observer) = 0;
 
   // Removes every entry directly inside folder as a file (a sub-folder gives a failed report
   // and stays), then folder itself; each removal reported to observer. A folder that cannot be
-  // opened as one without following a link reports nothing and returns false. Returns whether
-  // folder itself was removed.
-  virtual bool DeleteFolderFiles(const std::string& folder, const DeletionObserver& observer) = 0;
+  // opened as one without following a link reports nothing and fails. The status is that of
+  // removing folder itself.
+  virtual IoStatus DeleteFolderFiles(const std::string& folder,
+                                     const DeletionObserver& observer) = 0;
 
-  // Copies the regular file from to a new file to. Never overwrites: false when to exists. A
+  // Copies the regular file from to a new file to. Never overwrites: fails when to exists. A
   // failed copy removes what it created.
-  virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+  virtual IoStatus CopyFile(const std::string& from, const std::string& to) = 0;
 
-  // Renames from to to in one step. Never overwrites: false when to exists (even when it is
+  // Renames from to to in one step. Never overwrites: fails when to exists (even when it is
   // created at the same moment by someone else).
-  virtual bool MoveFile(const std::string& from, const std::string& to) = 0;
+  virtual IoStatus MoveFile(const std::string& from, const std::string& to) = 0;
 
   // The path of a known folder (see KnownFolder); empty when it cannot be found.
   virtual std::string KnownFolderPath(KnownFolder folder) = 0;
 };
+
+// Puts file_system in the place of the platform's implementation for FileSystem::Default(), or
+// the platform's implementation back for null. For tests only: call it while no other thread
+// uses the file system; file_system must outlive its use.
+void SetDefaultFileSystemForTesting(FileSystem* file_system);
 
 // The install folder of the editor's companion tools (the WebP decoder, the math editor),
 // without a trailing '/': KnownFolderPath(KnownFolder::kEditorData) of the default file system.

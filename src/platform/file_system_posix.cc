@@ -6,10 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 
 #include "platform/file_system.h"
 
@@ -27,6 +30,8 @@ FileType TypeOf(mode_t mode) {
 
 FileStatus StatusOf(const struct stat& info) {
   FileStatus status;
+  status.owned_by_user = info.st_uid == ::geteuid();
+  status.writable_by_others = (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
   status.type = TypeOf(info.st_mode);
   status.size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
   status.modified_seconds = info.st_mtim.tv_sec;
@@ -57,16 +62,65 @@ size_t ReadAll(int fd, char* data, size_t size) {
   return done;
 }
 
-// Opens a regular file for reading; -1 for anything else. O_NONBLOCK: opening a pipe must not
-// wait for a writer (it is refused by the type test anyway).
-int OpenRegular(const std::string& path, struct stat& info) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return -1;
+IoStatus ErrnoStatus(const std::string& path) { return IoStatus::Error(errno, path); }
+
+// Closes the descriptor it holds when it goes.
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { Reset(-1); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    Reset(other.Release());
+    return *this;
   }
-  return fd;
+  int get() const { return fd_; }
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// One folder made and held by this process, known by the path it was made at.
+struct HeldDescriptor {
+  UniqueFd fd;
+  std::string path;
+};
+
+// Where a path's last component lives: a folder descriptor and a name in it. Outside held
+// folders that is the working folder and the whole path, so calls behave as plain path calls.
+// Inside a held folder it is the held descriptor (or a sub-folder opened from it without
+// following links) and the last component; inside is then true, and links are not followed.
+struct Place {
+  std::shared_ptr<HeldDescriptor> held;  // keeps the held descriptor open while in use
+  UniqueFd sub_folder;
+  int folder_fd = AT_FDCWD;
+  std::string name;
+  bool inside = false;
+  int error = 0;  // the path could not be placed (a link or ".." on the way)
+
+  int NoFollow() const { return inside ? O_NOFOLLOW : 0; }
+};
+
+// Opens a regular file for reading; fails for anything else (EINVAL). O_NONBLOCK: opening a pipe
+// must not wait for a writer (it is refused by the type test anyway).
+IoStatus OpenRegular(const Place& place, const std::string& path, UniqueFd& fd,
+                     struct stat& info) {
+  if (place.error != 0) return IoStatus::Error(place.error, path);
+  fd.Reset(::openat(place.folder_fd, place.name.c_str(),
+                    O_RDONLY | O_CLOEXEC | O_NONBLOCK | place.NoFollow()));
+  if (fd.get() < 0) return ErrnoStatus(path);
+  if (::fstat(fd.get(), &info) != 0) return ErrnoStatus(path);
+  if (!S_ISREG(info.st_mode)) return IoStatus::Error(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, path);
+  return {};
 }
 
 class PosixMappedFile : public MappedFile {
@@ -104,24 +158,32 @@ DIR* OpenFolderNoFollow(int parent_fd, const char* name) {
   return dir;
 }
 
+bool DeleteTreeAt(int parent_fd, const char* name, const std::string& path,
+                  const DeletionObserver& observer);
+
+// Deletes every entry of the open folder dir (reported under path), sub-folders depth first.
+void DeleteEntries(DIR* dir, const std::string& path, const DeletionObserver& observer) {
+  int fd = ::dirfd(dir);
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (IsDotEntry(entry->d_name)) continue;
+    std::string full = path + "/" + entry->d_name;
+    struct stat info;
+    bool is_folder =
+        ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+    if (is_folder) {
+      DeleteTreeAt(fd, entry->d_name, full, observer);
+    } else {
+      observer(full, false, ::unlinkat(fd, entry->d_name, 0) == 0);
+    }
+  }
+}
+
 // Everything below the folder name (opened through parent_fd, reported as path), depth first,
 // then the folder itself.
 bool DeleteTreeAt(int parent_fd, const char* name, const std::string& path,
                   const DeletionObserver& observer) {
   if (DIR* dir = OpenFolderNoFollow(parent_fd, name)) {
-    int fd = ::dirfd(dir);
-    while (struct dirent* entry = ::readdir(dir)) {
-      if (IsDotEntry(entry->d_name)) continue;
-      std::string full = path + "/" + entry->d_name;
-      struct stat info;
-      bool is_folder =
-          ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
-      if (is_folder) {
-        DeleteTreeAt(fd, entry->d_name, full, observer);
-      } else {
-        observer(full, false, ::unlinkat(fd, entry->d_name, 0) == 0);
-      }
-    }
+    DeleteEntries(dir, path, observer);
     ::closedir(dir);
   }
   bool removed = ::unlinkat(parent_fd, name, AT_REMOVEDIR) == 0;
@@ -181,64 +243,207 @@ std::string DocumentsFolder() {
   return home + "/Documents";
 }
 
+// The paths of the folders this process made and holds, so that calls on paths inside them go
+// through their handles.
+class HeldPaths {
+ public:
+  void Add(const std::shared_ptr<HeldDescriptor>& held) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    by_path_.emplace(held->path, held);
+  }
+
+  void Remove(const HeldDescriptor* held) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto [first, last] = by_path_.equal_range(held->path);
+    for (auto it = first; it != last; ++it) {
+      if (it->second.get() == held) {
+        by_path_.erase(it);
+        return;
+      }
+    }
+  }
+
+  // The innermost held folder that path lies in (or is), with what follows its path in rest.
+  std::shared_ptr<HeldDescriptor> Find(const std::string& path, std::string& rest) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (by_path_.empty()) return nullptr;
+    size_t end = path.size();
+    while (end > 0) {
+      size_t trimmed = end;
+      while (trimmed > 1 && path[trimmed - 1] == '/') --trimmed;
+      auto found = by_path_.find(path.substr(0, trimmed));
+      if (found != by_path_.end()) {
+        rest = path.substr(end);
+        return found->second;
+      }
+      size_t slash = path.rfind('/', end - 1);
+      if (slash == std::string::npos) break;
+      end = slash;
+    }
+    return nullptr;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::multimap<std::string, std::shared_ptr<HeldDescriptor>> by_path_;
+};
+
+class PosixHeldFolder : public HeldFolder {
+ public:
+  PosixHeldFolder(std::shared_ptr<HeldDescriptor> held, HeldPaths* registry)
+      : held_(std::move(held)), registry_(registry) {
+    if (registry_ != nullptr) registry_->Add(held_);
+  }
+  ~PosixHeldFolder() override {
+    if (registry_ != nullptr) registry_->Remove(held_.get());
+  }
+  const std::string& Path() const override { return held_->path; }
+  int NativeHandle() const override { return held_->fd.get(); }
+  FileStatus Status() const override {
+    struct stat info;
+    return ::fstat(held_->fd.get(), &info) == 0 ? StatusOf(info) : FileStatus();
+  }
+
+ private:
+  std::shared_ptr<HeldDescriptor> held_;
+  HeldPaths* registry_;  // null: not held for its paths
+};
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// Opens each folder of the relative path parts (all but the last) below place's folder, never
+// through a link; the last part becomes place's name.
+void Descend(std::string_view rest, Place& place) {
+  std::vector<std::string_view> parts;
+  for (size_t start = 0; start <= rest.size();) {
+    size_t slash = rest.find('/', start);
+    if (slash == std::string_view::npos) slash = rest.size();
+    std::string_view part = rest.substr(start, slash - start);
+    if (part == "..") {
+      place.error = EACCES;
+      return;
+    }
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = slash + 1;
+  }
+  place.name = parts.empty() ? "." : std::string(parts.back());
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    int fd = ::openat(place.folder_fd, std::string(parts[i]).c_str(),
+                      O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      place.error = errno;
+      return;
+    }
+    place.sub_folder.Reset(fd);
+    place.folder_fd = fd;
+  }
+}
+
+mode_t FolderModeOf(FolderAccess access) {
+  return access == FolderAccess::kPrivate ? 0700 : kFolderMode;
+}
+
 class PosixFileSystem : public FileSystem {
  public:
   std::unique_ptr<MappedFile> MapReadOnly(const std::string& path) override {
     struct stat info;
-    int fd = OpenRegular(path, info);
-    if (fd < 0) return nullptr;
+    UniqueFd fd;
+    if (!OpenRegular(Locate(path), path, fd, info).ok()) return nullptr;
     size_t length = static_cast<size_t>(info.st_size);
-    void* view = length > 0 ? ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0) : MAP_FAILED;
-    ::close(fd);
+    void* view =
+        length > 0 ? ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd.get(), 0) : MAP_FAILED;
     if (view == MAP_FAILED) return nullptr;
     ::madvise(view, length, MADV_SEQUENTIAL);
     return std::make_unique<PosixMappedFile>(view, length);
   }
 
-  bool ReadWholeFile(const std::string& path, std::string& contents, uint64_t max_size) override {
+  IoStatus ReadWholeFile(const std::string& path, std::string& contents,
+                         uint64_t max_size) override {
     contents.clear();
     struct stat info;
-    int fd = OpenRegular(path, info);
-    if (fd < 0) return false;
-    if (static_cast<uint64_t>(info.st_size) > max_size) {
-      ::close(fd);
-      return false;
-    }
+    UniqueFd fd;
+    IoStatus opened = OpenRegular(Locate(path), path, fd, info);
+    if (!opened.ok()) return opened;
+    if (static_cast<uint64_t>(info.st_size) > max_size) return IoStatus::Error(EFBIG, path);
     contents.resize(static_cast<size_t>(info.st_size));
-    contents.resize(ReadAll(fd, contents.data(), contents.size()));
-    ::close(fd);
-    return true;
+    contents.resize(ReadAll(fd.get(), contents.data(), contents.size()));
+    return {};
   }
 
-  bool WriteFile(const std::string& path, std::string_view data, WriteMode mode) override {
+  IoStatus WriteFile(const std::string& path, std::string_view data, WriteMode mode) override {
+    Place place = Locate(path);
+    if (place.error != 0) return IoStatus::Error(place.error, path);
     // Regular files only: a pipe blocks its writer forever (at open with no reader, else once
     // its buffer is full) and a device is nobody's document. Looked at before opening, so that a
     // device is never opened, and again on the opened file, in case one was swapped in.
     struct stat info;
-    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
-                (mode == WriteMode::kExclusive ? O_EXCL : O_TRUNC);
-    int fd = ::open(path.c_str(), flags, kFileMode);
-    if (fd < 0) return false;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-      ::close(fd);
-      return false;
+    const char* name = place.name.c_str();
+    int look = place.inside ? AT_SYMLINK_NOFOLLOW : 0;
+    if (::fstatat(place.folder_fd, name, &info, look) == 0 && !S_ISREG(info.st_mode)) {
+      return IoStatus::Error(NotRegularError(info.st_mode), path);
     }
-    bool written = WriteAll(fd, data.data(), data.size());
-    written = ::close(fd) == 0 && written;
-    if (!written) ::unlink(path.c_str());
-    return written;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | place.NoFollow() |
+                (mode == WriteMode::kExclusive ? O_EXCL : O_TRUNC);
+    UniqueFd fd(::openat(place.folder_fd, name, flags, kFileMode));
+    if (fd.get() < 0) return ErrnoStatus(path);
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      return IoStatus::Error(NotRegularError(info.st_mode), path);
+    }
+    int error = WriteAll(fd.get(), data.data(), data.size()) ? 0 : (errno != 0 ? errno : EIO);
+    if (::close(fd.Release()) != 0 && error == 0) error = errno;
+    if (error == 0) return {};
+    ::unlinkat(place.folder_fd, name, 0);
+    return IoStatus::Error(error, path);
   }
 
-  MakeFolderResult MakeFolder(const std::string& path) override {
-    if (::mkdir(path.c_str(), kFolderMode) == 0) return MakeFolderResult::kMade;
-    return errno == EEXIST ? MakeFolderResult::kExists : MakeFolderResult::kFailed;
+  IoStatus MakeFolder(const std::string& path, FolderAccess access) override {
+    Place place = Locate(path);
+    if (place.error != 0) return IoStatus::Error(place.error, path);
+    if (::mkdirat(place.folder_fd, place.name.c_str(), FolderModeOf(access)) != 0) {
+      return ErrnoStatus(path);
+    }
+    return {};
   }
 
-  bool ListFolder(const std::string& path, std::vector<FolderEntry>& entries) override {
-    DIR* dir = ::opendir(path.c_str());
-    if (dir == nullptr) return false;
-    int fd = ::dirfd(dir);
+  IoStatus OpenFolder(const std::string& path, FollowLinks follow,
+                      std::unique_ptr<HeldFolder>& folder) override {
+    // Without its trailing '/': the kernel follows a link named with one.
+    std::string trimmed = WithoutTrailingSlashes(path);
+    Place place = Locate(trimmed);
+    if (place.error != 0) return IoStatus::Error(place.error, path);
+    int no_follow = place.inside || follow == FollowLinks::kNo ? O_NOFOLLOW : 0;
+    return Hold(place.folder_fd, place.name, trimmed, no_follow, nullptr, folder);
+  }
+
+  IoStatus OpenFolderIn(const HeldFolder& parent, const std::string& name,
+                        std::unique_ptr<HeldFolder>& folder) override {
+    return Hold(parent.NativeHandle(), name, parent.Path() + "/" + name, O_NOFOLLOW, nullptr,
+                folder);
+  }
+
+  IoStatus MakeFolderIn(const HeldFolder& parent, const std::string& name, FolderAccess access,
+                        std::unique_ptr<HeldFolder>& made) override {
+    std::string path = parent.Path() + "/" + name;
+    if (::mkdirat(parent.NativeHandle(), name.c_str(), FolderModeOf(access)) != 0) {
+      return ErrnoStatus(path);
+    }
+    return Hold(parent.NativeHandle(), name, path, O_NOFOLLOW, &held_paths_, made);
+  }
+
+  IoStatus ListFolder(const std::string& path, std::vector<FolderEntry>& entries) override {
+    Place place = Locate(path);
+    if (place.error != 0) return IoStatus::Error(place.error, path);
+    int fd = ::openat(place.folder_fd, place.name.c_str(),
+                      O_RDONLY | O_DIRECTORY | O_CLOEXEC | place.NoFollow());
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (dir == nullptr) {
+      IoStatus failed = ErrnoStatus(path);
+      if (fd >= 0) ::close(fd);
+      return failed;
+    }
     while (struct dirent* entry = ::readdir(dir)) {
       if (IsDotEntry(entry->d_name)) continue;
       struct stat info;
@@ -248,14 +453,16 @@ class PosixFileSystem : public FileSystem {
       entries.push_back(FolderEntry{entry->d_name, type});
     }
     ::closedir(dir);
-    return true;
+    return {};
   }
 
   FileStatus Status(const std::string& path, FollowLinks follow) override {
+    Place place = Locate(path);
+    if (place.error != 0) return FileStatus();
     struct stat info;
-    int result =
-        follow == FollowLinks::kYes ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info);
-    return result == 0 ? StatusOf(info) : FileStatus();
+    int flags = place.inside || follow == FollowLinks::kNo ? AT_SYMLINK_NOFOLLOW : 0;
+    return ::fstatat(place.folder_fd, place.name.c_str(), &info, flags) == 0 ? StatusOf(info)
+                                                                              : FileStatus();
   }
 
   bool IsExecutableFile(const std::string& path) override {
@@ -264,59 +471,77 @@ class PosixFileSystem : public FileSystem {
            ::access(path.c_str(), X_OK) == 0;
   }
 
-  bool DeleteFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
-
-  bool DeleteTree(const std::string& folder, const DeletionObserver& observer) override {
-    return DeleteTreeAt(AT_FDCWD, folder.c_str(), folder, observer);
+  IoStatus DeleteFile(const std::string& path) override {
+    Place place = Locate(path);
+    if (place.error != 0) return IoStatus::Error(place.error, path);
+    if (::unlinkat(place.folder_fd, place.name.c_str(), 0) != 0) return ErrnoStatus(path);
+    return {};
   }
 
-  bool DeleteFolderFiles(const std::string& folder, const DeletionObserver& observer) override {
-    DIR* dir = OpenFolderNoFollow(AT_FDCWD, folder.c_str());
-    if (dir == nullptr) return false;
+  IoStatus DeleteTree(const std::string& folder, const DeletionObserver& observer) override {
+    Place place = Locate(folder);
+    DIR* dir = place.error == 0 ? OpenFolderNoFollow(place.folder_fd, place.name.c_str()) : nullptr;
+    if (dir != nullptr) {
+      DeleteEntries(dir, folder, observer);
+      ::closedir(dir);
+    }
+    IoStatus removed = RemoveFolder(place, folder);
+    observer(folder, true, removed.ok());
+    return removed;
+  }
+
+  IoStatus DeleteFolderFiles(const std::string& folder,
+                             const DeletionObserver& observer) override {
+    Place place = Locate(folder);
+    if (place.error != 0) return IoStatus::Error(place.error, folder);
+    DIR* dir = OpenFolderNoFollow(place.folder_fd, place.name.c_str());
+    if (dir == nullptr) return ErrnoStatus(folder);
     int fd = ::dirfd(dir);
     while (struct dirent* entry = ::readdir(dir)) {
       if (IsDotEntry(entry->d_name)) continue;
       observer(folder + "/" + entry->d_name, false, ::unlinkat(fd, entry->d_name, 0) == 0);
     }
     ::closedir(dir);
-    bool removed = ::rmdir(folder.c_str()) == 0;
-    observer(folder, true, removed);
+    IoStatus removed = RemoveFolder(place, folder);
+    observer(folder, true, removed.ok());
     return removed;
   }
 
-  bool CopyFile(const std::string& from, const std::string& to) override {
+  IoStatus CopyFile(const std::string& from, const std::string& to) override {
     struct stat info;
-    int in = OpenRegular(from, info);
-    if (in < 0) return false;
-    int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
-    if (out < 0) {
-      ::close(in);
-      return false;
-    }
-    bool copied = true;
-    char buffer[65536];
-    while (copied) {
-      ssize_t got = ::read(in, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got == 0) break;
-      copied = got > 0 && WriteAll(out, buffer, static_cast<size_t>(got));
-    }
-    ::close(in);
-    copied = ::close(out) == 0 && copied;
-    if (!copied) ::unlink(to.c_str());
-    return copied;
+    UniqueFd in;
+    IoStatus opened = OpenRegular(Locate(from), from, in, info);
+    if (!opened.ok()) return opened;
+    Place target = Locate(to);
+    if (target.error != 0) return IoStatus::Error(target.error, to);
+    UniqueFd out(::openat(target.folder_fd, target.name.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode));
+    if (out.get() < 0) return ErrnoStatus(to);
+    int error = CopyAll(in.get(), out.get());
+    if (::close(out.Release()) != 0 && error == 0) error = errno;
+    if (error == 0) return {};
+    ::unlinkat(target.folder_fd, target.name.c_str(), 0);
+    return IoStatus::Error(error, to);
   }
 
-  bool MoveFile(const std::string& from, const std::string& to) override {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-      return true;
+  IoStatus MoveFile(const std::string& from, const std::string& to) override {
+    Place source = Locate(from);
+    Place target = Locate(to);
+    if (source.error != 0) return IoStatus::Error(source.error, from);
+    if (target.error != 0) return IoStatus::Error(target.error, to);
+    if (::renameat2(source.folder_fd, source.name.c_str(), target.folder_fd, target.name.c_str(),
+                    RENAME_NOREPLACE) == 0) {
+      return {};
     }
     // File systems without the no-replace rename: a hard link fails on an existing name just
     // the same, and the old name then goes.
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
-    ::unlink(from.c_str());
-    return true;
+    if (errno != EINVAL && errno != ENOSYS) return ErrnoStatus(to);
+    if (::linkat(source.folder_fd, source.name.c_str(), target.folder_fd, target.name.c_str(),
+                 0) != 0) {
+      return ErrnoStatus(to);
+    }
+    ::unlinkat(source.folder_fd, source.name.c_str(), 0);
+    return {};
   }
 
   std::string KnownFolderPath(KnownFolder folder) override {
@@ -335,12 +560,105 @@ class PosixFileSystem : public FileSystem {
         // The tools' install folder under the programs root, as the editor's installer lays
         // it out.
         return "/opt/OrvoEditor";
+      case KnownFolder::kTemp:
+        return TempFolder();
     }
     return {};
   }
+
+ private:
+  static int NotRegularError(mode_t mode) {
+    if (S_ISDIR(mode)) return EISDIR;
+    return S_ISLNK(mode) ? ELOOP : EINVAL;
+  }
+
+  // Reads in until its end and writes everything to out; 0, or the error that stopped it.
+  static int CopyAll(int in, int out) {
+    char buffer[65536];
+    for (;;) {
+      ssize_t got = ::read(in, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return errno;
+      if (got == 0) return 0;
+      if (!WriteAll(out, buffer, static_cast<size_t>(got))) return errno != 0 ? errno : EIO;
+    }
+  }
+
+  static std::string TempFolder() {
+    for (const char* variable : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
+      std::string value = EnvironmentValue(variable);
+      if (!value.empty()) return WithoutTrailingSlashes(value);
+    }
+    return "/tmp/orvohttps-" + std::to_string(::getuid());
+  }
+
+  Place Locate(const std::string& path) const {
+    Place place;
+    std::string rest;
+    place.held = held_paths_.Find(path, rest);
+    if (place.held == nullptr) {
+      place.name = path;
+      return place;
+    }
+    place.inside = true;
+    place.folder_fd = place.held->fd.get();
+    Descend(rest, place);
+    return place;
+  }
+
+  // Opens name in folder_fd as a folder (no_follow: O_NOFOLLOW or 0) and hands out its handle;
+  // registry null: not held for paths. A folder made for this process must be its user's.
+  IoStatus Hold(int folder_fd, const std::string& name, const std::string& path, int no_follow,
+                HeldPaths* registry, std::unique_ptr<HeldFolder>& folder) {
+    auto held = std::make_shared<HeldDescriptor>();
+    held->fd.Reset(
+        ::openat(folder_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow));
+    if (held->fd.get() < 0) return ErrnoStatus(path);
+    struct stat info;
+    if (registry != nullptr &&
+        (::fstat(held->fd.get(), &info) != 0 || info.st_uid != ::geteuid())) {
+      return IoStatus::Error(EPERM, path);
+    }
+    held->path = path;
+    folder = std::make_unique<PosixHeldFolder>(std::move(held), registry);
+    return {};
+  }
+
+  // Removes the folder place names. A held folder itself goes by its path, and only while that
+  // path still names it: a link or another folder put in its place stays.
+  static IoStatus RemoveFolder(const Place& place, const std::string& path) {
+    if (place.error != 0) return IoStatus::Error(place.error, path);
+    if (place.inside && place.name == ".") {
+      struct stat held;
+      struct stat named;
+      if (::fstat(place.held->fd.get(), &held) != 0) return ErrnoStatus(path);
+      if (::lstat(place.held->path.c_str(), &named) != 0) return ErrnoStatus(path);
+      if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+        return IoStatus::Error(ENOENT, path);
+      }
+      if (::rmdir(place.held->path.c_str()) != 0) return ErrnoStatus(path);
+      return {};
+    }
+    if (::unlinkat(place.folder_fd, place.name.c_str(), AT_REMOVEDIR) != 0) {
+      return ErrnoStatus(path);
+    }
+    return {};
+  }
+
+  HeldPaths held_paths_;
 };
 
+std::atomic<FileSystem*> g_replacement{nullptr};
+
 }  // namespace
+
+bool IoStatus::AlreadyExists() const { return error_number_ == EEXIST; }
+
+std::string IoStatus::ToString() const {
+  if (ok()) return "OK";
+  char buffer[256];
+  return path_ + ": " + ::strerror_r(error_number_, buffer, sizeof buffer);
+}
 
 std::string EditorDataFolder() {
   return FileSystem::Default().KnownFolderPath(KnownFolder::kEditorData);
@@ -348,5 +666,10 @@ std::string EditorDataFolder() {
 
 FileSystem& FileSystem::Default() {
   static PosixFileSystem* const file_system = new PosixFileSystem;
-  return *file_system;
+  FileSystem* replacement = g_replacement.load(std::memory_order_acquire);
+  return replacement != nullptr ? *replacement : *file_system;
+}
+
+void SetDefaultFileSystemForTesting(FileSystem* file_system) {
+  g_replacement.store(file_system, std::memory_order_release);
 }

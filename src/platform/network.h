@@ -15,6 +15,10 @@ std::string FirstUsableAddress(const std::string& host);
 // bind the same port and take half of the connections.
 void SetAddressReuseOnly(int socket);
 
+// Ends both directions of a connected socket at once, without closing it (its owner still
+// does): nothing more is sent or read on it.
+void ShutDownConnection(int socket);
+
 // A peer that closes its connection early must not end the process with SIGPIPE. Call once at
 // start-up.
 void IgnoreBrokenPipes();

@@ -34,3 +34,5 @@ void SetAddressReuseOnly(int socket) {
 }
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
+void ShutDownConnection(int socket) { ::shutdown(socket, SHUT_RDWR); }

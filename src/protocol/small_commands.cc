@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
@@ -37,7 +38,7 @@ Json::Value BuildFilesPdu(const PayloadInputs& inputs) {
 std::string RunHtmlFileCommand(CommandRequest& request) {
   Json::Value pdu = request.Pdu();
   if (pdu["temppath"].isNull()) pdu["temppath"] = "";
-  std::string folder;
+  std::unique_ptr<HeldFolder> folder;
   if (!pdu["html"].isNull() && !pdu["filefullpath"].isNull()) {
     // Every member is read before the working folder exists, so a member of the wrong type
     // (the JSON library's error) leaves no folder behind.
@@ -45,8 +46,10 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
     std::string html = pdu["html"].asCString();
     std::string given_path = pdu["filefullpath"].asCString();
     std::string path = Utf8ToWide(given_path);
-    folder = NewRequestFolderFromTempPath(temp_path);
-    if (path == given_path) {
+    folder = OpenRequestFolder(temp_path);
+    if (folder == nullptr) {
+      request.error = kHtmlFileNotWritten;
+    } else if (path == given_path) {
       SaveHtmlFile(html, path, request.error);
     } else {
       // Not valid UTF-8: the cleaned name is another file than the one the page named.
@@ -56,7 +59,7 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
     request.error = kHtmlFileMissingMember;
   }
   std::string answer = request.BuildResponse({}, {}, Json::Value(), std::string());
-  if (folder.size() >= 2) DeleteFolderOf(folder);
+  if (folder != nullptr) DeleteFolderOf(folder->Path() + "/");
   return answer;
 }
 
@@ -77,9 +80,15 @@ bool SaveHtmlFile(const std::string& html, const std::string& path, int32_t& err
   }
   std::string bytes = WideToUtf8(text);
   size_t length = strnlen(bytes.c_str(), bytes.size());
-  bool written =
-      !bytes.empty() && FileSystem::Default().WriteFile(
-                            path, std::string_view(bytes.data(), length), WriteMode::kTruncate);
-  if (!written) error = kHtmlFileNotWritten;
-  return written;
+  if (bytes.empty()) {
+    error = kHtmlFileNotWritten;
+    return false;
+  }
+  IoStatus written = FileSystem::Default().WriteFile(path, std::string_view(bytes.data(), length),
+                                                     WriteMode::kTruncate);
+  if (!written.ok()) {
+    Log("\n Failed to write [%s]", written.ToString().c_str());
+    error = kHtmlFileNotWritten;
+  }
+  return written.ok();
 }

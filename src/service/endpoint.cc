@@ -7,6 +7,7 @@
 
 #include "platform/log.h"
 #include "platform/network.h"
+#include "platform/peer_user.h"
 #include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
@@ -23,7 +24,25 @@ constexpr char kAnswerType[] = "text/plain;charset=UTF-8";
 // The key files carry no pass phrase: never prompt on a terminal for one.
 int RefusePassPhrase(char*, int, int, void*) { return 0; }
 
+// Only the desktop user's own programs are served: a connection from another account on this
+// machine is cut off when its first TLS message arrives, before anything is sent back. The HTTP
+// library offers no hook at accept; this is the first moment its socket is handed to our code.
+int ServeOnlyOurUser(SSL* ssl, int* alert, void*) {
+  PeerUser peer;
+  int socket = SSL_get_fd(ssl);
+  if (PeerIsProcessUser(socket, &peer)) return SSL_CLIENT_HELLO_SUCCESS;
+  if (peer.found) {
+    Log("refused connection [%s] of user %u\n", peer.peer.c_str(), peer.uid);
+  } else {
+    Log("refused connection [%s] of an unknown user\n", peer.peer.c_str());
+  }
+  ShutDownConnection(socket);  // not even an alert goes back
+  *alert = SSL_AD_ACCESS_DENIED;
+  return SSL_CLIENT_HELLO_ERROR;
+}
+
 bool SetUpTls(SSL_CTX& ctx, const std::string& cert_path, const std::string& key_path) {
+  SSL_CTX_set_client_hello_cb(&ctx, ServeOnlyOurUser, nullptr);
   SSL_CTX_set_options(&ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);
   // TLS 1.0 and 1.1 are broken and refused by current browsers anyway.
   SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);

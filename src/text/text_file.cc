@@ -198,6 +198,6 @@ bool ReadTextFile(const std::string& path, std::string& text) {
   text.clear();
   std::string bytes;
   // An empty file reads as no text: DecodeTextBytes refuses empty bytes.
-  if (!FileSystem::Default().ReadWholeFile(path, bytes)) return false;
+  if (!FileSystem::Default().ReadWholeFile(path, bytes).ok()) return false;
   return DecodeTextBytes(bytes, text);
 }

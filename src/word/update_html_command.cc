@@ -12,6 +12,7 @@
 #include "word/run_and_wait.h"
 #include "word/word_processor.h"
 #include "workspace/path_macros.h"
+#include "workspace/request_folder.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
@@ -56,10 +57,12 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
   if (pdu["temppath"].isNull()) pdu["temppath"] = "";
   const Json::Value& html_value = pdu["html"];
   std::string html = html_value.isString() ? Utf8ToWide(html_value.asString()) : std::string();
-  std::string base = ExpandPathMacros(Utf8ToWide(pdu["temppath"].asString()));
-
   TempWorkspace ws;
-  ws.PrepareUnder(base, "");
+  if (!ws.PrepareIn(OpenRequestFolder(pdu["temppath"].asString()), "")) {
+    // As when the word processor cannot be started: nothing to edit, nothing written.
+    request.error = 0;
+    return request.BuildResponse({}, {}, Json::Value(), std::string());
+  }
   WritePage(ws, html);
   DocumentState before = CaptureDocument(ws.DocumentPath());
   std::string profile = ws.Folder().empty() ? std::string() : ws.Folder() + "/profile";

@@ -32,8 +32,7 @@ bool DeleteTree(const std::string& folder) {
 
 bool DeleteFolderOf(const std::string& path) {
   if (path.empty()) return false;
-  // A root that is not a folder comes back from NewTempFolder as the "request folder"; read as
-  // a file, its folder would be the system temp folder itself.
+  // A root named as if it were a file: its folder would be the temp folder itself.
   std::string trimmed = path;
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   if (IsWorkspaceRoot(trimmed)) return false;
@@ -52,7 +51,7 @@ bool DeleteFolderOf(const std::string& path) {
   }
   // A request folder that is already gone would otherwise lead here, to the shared root.
   if (IsWorkspaceRoot(folder)) return false;
-  return file_system.DeleteFolderFiles(folder, LogDeletion);
+  return file_system.DeleteFolderFiles(folder, LogDeletion).ok();
 }
 
 void DeleteFoldersOf(std::vector<std::string> paths) {

@@ -1,8 +1,11 @@
 #include "workspace/temp_workspace.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <unordered_map>
 
 #include "imaging/image_utils.h"
 #include "imaging/webp.h"
@@ -19,19 +22,65 @@ std::string WithSlash(std::string path) {
   return path;
 }
 
-// Claims the first free request folder number under root. The number is taken by the mkdir
-// that creates it: a number whose mkdir fails with EEXIST belongs to another request (or to a
-// leftover file of that name) and is skipped, so two concurrent requests never share a folder.
-// Returns false, with the last tried path in folder, on any other failure.
-bool ClaimRequestFolder(const std::string& root, std::string& folder) {
-  char number[9];
-  for (uint32_t counter = 0;; ++counter) {
-    std::snprintf(number, sizeof number, "%08x", counter);
-    folder = root + "/" + number;
-    MakeFolderResult made = FileSystem::Default().MakeFolder(folder);
-    if (made == MakeFolderResult::kMade) return true;
-    if (made != MakeFolderResult::kExists || counter == UINT32_MAX) return false;
+// The next request folder number to try under each root: one past the last one handed out.
+// A root met for the first time starts one past the highest number already there, so leftover
+// folders are listed once, not probed one by one for every request.
+class FolderNumbers {
+ public:
+  uint32_t Take(const std::string& root) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = next_.find(root);
+    if (found == next_.end()) found = next_.emplace(root, FirstFree(root)).first;
+    return found->second++;  // wraps to 0 after ffffffff
   }
+
+ private:
+  static uint32_t FirstFree(const std::string& root) {
+    std::vector<FolderEntry> entries;
+    FileSystem::Default().ListFolder(root, entries);
+    uint32_t next = 0;
+    for (const FolderEntry& entry : entries) {
+      char* end = nullptr;
+      unsigned long number = std::strtoul(entry.name.c_str(), &end, 16);
+      bool numbered = entry.name.size() == 8 && *end == '\0' && number < UINT32_MAX;
+      if (numbered && number >= next) next = static_cast<uint32_t>(number) + 1;
+    }
+    return next;
+  }
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, uint32_t> next_;
+};
+
+FolderNumbers& Numbers() {
+  static FolderNumbers* const numbers = new FolderNumbers;
+  return *numbers;
+}
+
+// Claims a free request folder number under root. The number is taken by the mkdir that creates
+// it: a number whose mkdir fails with EEXIST belongs to another request (or to a leftover file of
+// that name) and is skipped, so two concurrent requests never share a folder.
+IoStatus ClaimRequestFolder(const HeldFolder& root, std::unique_ptr<HeldFolder>& folder) {
+  char number[9];
+  IoStatus made;
+  for (uint64_t tries = 0; tries <= UINT32_MAX; ++tries) {
+    std::snprintf(number, sizeof number, "%08x", Numbers().Take(root.Path()));
+    made = FileSystem::Default().MakeFolderIn(root, number, FolderAccess::kShared, folder);
+    if (!made.AlreadyExists()) return made;
+  }
+  return made;
+}
+
+// Opens (first making) the shared root "TAVU" in parent: never a link, always the user's own.
+IoStatus OpenWorkspaceRoot(const HeldFolder& parent, std::unique_ptr<HeldFolder>& root) {
+  FileSystem& file_system = FileSystem::Default();
+  IoStatus opened = file_system.MakeFolder(parent.Path() + "/" + kWorkspaceRootName);
+  opened = file_system.OpenFolderIn(parent, kWorkspaceRootName, root);
+  if (opened.ok() && !root->Status().owned_by_user) {
+    opened = IoStatus::Error(EPERM, root->Path());
+    root.reset();
+  }
+  return opened;
 }
 
 // The position in path where its last component starts.
@@ -66,26 +115,43 @@ bool ExtensionListed(const std::string& ext, const std::string& ext_list) {
 }  // namespace
 
 std::string SystemTempFolder() {
-  const char* tmpdir = std::getenv("TMPDIR");
-  return WithSlash(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp");
+  return WithSlash(FileSystem::Default().KnownFolderPath(KnownFolder::kTemp));
 }
 
-std::string NewTempFolder() {
-  std::string root = SystemTempFolder() + kWorkspaceRootName;
-  FileSystem::Default().MakeFolder(root);
-  if (!IsFolder(root)) return root;
-  std::string folder;
-  ClaimRequestFolder(root, folder);
-  return folder;
+IoStatus OpenWorkRoot(std::unique_ptr<HeldFolder>& root) {
+  FileSystem& file_system = FileSystem::Default();
+  std::string path = file_system.KnownFolderPath(KnownFolder::kTemp);
+  file_system.MakeFolder(path, FolderAccess::kPrivate);  // already there is the usual case
+  IoStatus opened = file_system.OpenFolder(path, FollowLinks::kNo, root);
+  if (!opened.ok()) return opened;
+  FileStatus status = root->Status();
+  if (!status.owned_by_user || status.writable_by_others) {
+    root.reset();
+    return IoStatus::Error(status.owned_by_user ? EACCES : EPERM, path);
+  }
+  return opened;
 }
 
-std::string NewTempFolderUnder(const std::string& base) {
-  if (base.empty()) return NewTempFolder();
-  std::string root = WithSlash(base) + kWorkspaceRootName;
-  FileSystem::Default().MakeFolder(root);
-  std::string folder;
-  if (!IsFolder(root) || !ClaimRequestFolder(root, folder)) return NewTempFolder();
-  return folder;
+IoStatus NewTempFolder(std::unique_ptr<HeldFolder>& folder) {
+  folder.reset();
+  std::unique_ptr<HeldFolder> work_root;
+  std::unique_ptr<HeldFolder> root;
+  IoStatus status = OpenWorkRoot(work_root);
+  if (status.ok()) status = OpenWorkspaceRoot(*work_root, root);
+  if (status.ok()) status = ClaimRequestFolder(*root, folder);
+  return status;
+}
+
+IoStatus NewTempFolderUnder(const std::string& base, std::unique_ptr<HeldFolder>& folder) {
+  folder.reset();
+  std::unique_ptr<HeldFolder> base_folder;
+  std::unique_ptr<HeldFolder> root;
+  if (base.empty() ||
+      !FileSystem::Default().OpenFolder(base, FollowLinks::kYes, base_folder).ok() ||
+      !OpenWorkspaceRoot(*base_folder, root).ok() || !ClaimRequestFolder(*root, folder).ok()) {
+    return NewTempFolder(folder);
+  }
+  return {};
 }
 
 void MakeFolderChain(const std::string& path) {
@@ -150,10 +216,6 @@ std::string UniqueFilePath(const std::string& folder, const std::string& ext) {
   return candidate;
 }
 
-std::string FileInNewTempFolder(const std::string& ext) {
-  return UniqueFilePath(NewTempFolder(), ext);
-}
-
 std::string ResourceFolderPath(const std::string& document_path) {
   if (document_path.empty()) return {};
   size_t name_start = LastComponentStart(document_path);
@@ -176,21 +238,32 @@ bool IsRegularFile(const std::string& path) {
          FileSystem::Default().Status(path, FollowLinks::kYes).type == FileType::kRegular;
 }
 
-void TempWorkspace::PrepareUnder(const std::string& base, const std::string& ext) {
-  folder_ = base.empty() ? NewTempFolder() : NewTempFolderUnder(base);
-  document_path_ = UniqueFilePath(folder_, ext.empty() ? ".html" : ext);
-  resource_folder_ = ResourceFolderPath(document_path_);
+IoStatus TempWorkspace::PrepareUnder(const std::string& base, const std::string& ext) {
+  std::unique_ptr<HeldFolder> folder;
+  IoStatus made = NewTempFolderUnder(base, folder);
+  PrepareIn(std::move(folder), ext);
+  return made;
 }
 
-void TempWorkspace::PrepareFor(const std::string& path, const std::string& ext) {
-  if (!path.empty()) {
-    folder_.clear();
-    document_path_ = path;
-  } else {
-    folder_ = NewTempFolder();
-    document_path_ = UniqueFilePath(folder_, ext.empty() ? ".html" : ext);
-  }
+bool TempWorkspace::PrepareIn(std::unique_ptr<HeldFolder> folder, const std::string& ext) {
+  held_ = std::move(folder);
+  folder_.clear();
+  document_path_.clear();
+  resource_folder_.clear();
+  if (held_ == nullptr) return false;
+  folder_ = held_->Path();
+  document_path_ = UniqueFilePath(folder_, ext.empty() ? ".html" : ext);
   resource_folder_ = ResourceFolderPath(document_path_);
+  return true;
+}
+
+IoStatus TempWorkspace::PrepareFor(const std::string& path, const std::string& ext) {
+  if (path.empty()) return PrepareUnder("", ext);
+  held_.reset();
+  folder_.clear();
+  document_path_ = path;
+  resource_folder_ = ResourceFolderPath(document_path_);
+  return {};
 }
 
 std::string TempWorkspace::EnsureResourceFolder() {
@@ -204,7 +277,7 @@ bool ListFolderImages(const std::string& folder_path, const std::string& ext_lis
                       const std::string& name_prefix, std::vector<std::string>& out) {
   if (folder_path.empty()) return false;
   std::vector<FolderEntry> entries;
-  if (!FileSystem::Default().ListFolder(folder_path, entries)) return false;
+  if (!FileSystem::Default().ListFolder(folder_path, entries).ok()) return false;
   bool appended = false;
   std::string folder = WithSlash(folder_path);
   for (const FolderEntry& entry : entries) {

@@ -1,33 +1,45 @@
 #ifndef ORVO_WORKSPACE_TEMP_WORKSPACE_H_
 #define ORVO_WORKSPACE_TEMP_WORKSPACE_H_
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/file_system.h"
 
 // Request folders and unique names.
 //
 // Every request keeps its files in a folder of its own, {temp}TAVU/NNNNNNNN (eight lower-case
-// hexadecimal digits), or {base}/TAVU/NNNNNNNN under a base folder the page names. The shared
-// root "TAVU" is created on first use and never removed. Folder paths are returned without a
-// trailing '/'. None of these operations writes a message.
+// hexadecimal digits), or {base}/TAVU/NNNNNNNN under a base folder the page names. {temp} is the
+// process's private work root (KnownFolder::kTemp). The shared root "TAVU" is created on first
+// use and never removed. A request folder is held open from its creation (HeldFolder): paths
+// built from its Path() reach it, and only it, whatever is swapped in under its name. Folder
+// paths are returned without a trailing '/'. None of these operations writes a message.
 //
 // Thread-safety: every function may run on several request threads at once. A request folder
-// number is claimed by the mkdir that creates it, so two requests never share one folder.
+// number is claimed by the mkdir that creates it, so two requests never share one folder; the
+// next number to try is remembered per root, so finding one takes the same time however many
+// folders are left over.
 
 // The name of the shared root under a temp or base folder.
 inline constexpr char kWorkspaceRootName[] = "TAVU";
 
-// The system temp folder with a trailing '/': $TMPDIR when set and not empty, else "/tmp/".
+// The private work root with a trailing '/' (KnownFolder::kTemp), whether usable or not.
 std::string SystemTempFolder();
 
-// Creates a fresh request folder under {SystemTempFolder()}TAVU and returns its path. When the
-// root cannot be made a folder, returns the root path itself (callers then get empty paths from
-// UniqueFilePath and carry on with empty results).
-std::string NewTempFolder();
+// Opens the private work root, first making it (0700) when missing. Fails, with nothing made
+// inside it, unless it is a folder (not a link) of the process's user that neither group nor
+// others may write to: another user could otherwise read or replace what requests keep there.
+IoStatus OpenWorkRoot(std::unique_ptr<HeldFolder>& root);
 
-// Creates a fresh request folder under {base}/TAVU. An empty base, or a base under which no
-// request folder could be created, falls back to NewTempFolder().
-std::string NewTempFolderUnder(const std::string& base);
+// Creates and holds a fresh request folder under {work root}/TAVU. Fails when the work root is
+// not usable (OpenWorkRoot) or no folder could be made there.
+IoStatus NewTempFolder(std::unique_ptr<HeldFolder>& folder);
+
+// Creates and holds a fresh request folder under {base}/TAVU (a link naming base is followed;
+// TAVU itself must be a folder of the process's user, never a link). An empty base, or one
+// under which no request folder could be made, falls back to NewTempFolder().
+IoStatus NewTempFolderUnder(const std::string& base, std::unique_ptr<HeldFolder>& folder);
 
 // Creates every missing folder level of path (a trailing '/' is added when absent). Failures
 // are ignored: afterwards each level exists where it could be created.
@@ -52,8 +64,6 @@ void MakeUnique(std::string& path);
 // Empty when folder is not a folder afterwards. The file is not created.
 std::string UniqueFilePath(const std::string& folder, const std::string& ext);
 
-// UniqueFilePath(NewTempFolder(), ext).
-std::string FileInNewTempFolder(const std::string& ext);
 
 // The companion folder of a document: "/x/a_00000000.html" gives "/x/a_00000000.files".
 // Empty for an empty path.
@@ -76,18 +86,23 @@ bool ListFolderImages(const std::string& folder, const std::string& ext_list,
 // Whether path names a regular file (links followed): not a folder, pipe or device.
 bool IsRegularFile(const std::string& path);
 
-// The names one command works with. It holds only names: destroying it never touches the disk,
-// and the command deletes its folder itself (DeleteTree, DeleteFolderOf).
+// The names one command works with, and the hold on its request folder. Destroying it never
+// touches the disk (it lets go of the folder); the command deletes its folder itself
+// (DeleteTree, DeleteFolderOf) before that.
 class TempWorkspace {
  public:
   // A fresh request folder under base (NewTempFolderUnder; NewTempFolder when base is empty),
   // a unique document path in it ending in ext (".html" when ext is empty) and its resource
-  // folder name.
-  void PrepareUnder(const std::string& base, const std::string& ext);
+  // folder name. Fails, every name left empty, when no request folder could be made.
+  IoStatus PrepareUnder(const std::string& base, const std::string& ext);
+
+  // The same in a request folder made by the caller (OpenRequestFolder); false, every name left
+  // empty, for null.
+  bool PrepareIn(std::unique_ptr<HeldFolder> folder, const std::string& ext);
 
   // Around a given document path (Folder() stays empty), or, when path is empty, in a fresh
-  // request folder under the system temp folder as PrepareUnder("", ext) does.
-  void PrepareFor(const std::string& path, const std::string& ext);
+  // request folder under the work root as PrepareUnder("", ext) does.
+  IoStatus PrepareFor(const std::string& path, const std::string& ext);
 
   // Creates the resource folder when it is not a folder yet; returns its path.
   std::string EnsureResourceFolder();
@@ -100,6 +115,7 @@ class TempWorkspace {
   std::string ResourceFolder() const { return resource_folder_; }
 
  private:
+  std::unique_ptr<HeldFolder> held_;
   std::string folder_;
   std::string document_path_;
   std::string resource_folder_;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::string WithCrLf(std::string_view text) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
-  if (FileSystem::Default().ReadWholeFile(path, contents) && !contents.empty()) return true;
+  if (FileSystem::Default().ReadWholeFile(path, contents).ok() && !contents.empty()) return true;
   contents.clear();
   return false;
 }
@@ -57,7 +58,9 @@ bool WriteDataFile(const std::string& path, std::string_view data, DataEncoding 
   if (path.empty()) return false;
   std::string bytes =
       encoding == DataEncoding::kBase64 && !data.empty() ? Base64Decode(data) : WithCrLf(data);
-  return FileSystem::Default().WriteFile(path, bytes, WriteMode::kTruncate);
+  IoStatus written = FileSystem::Default().WriteFile(path, bytes, WriteMode::kTruncate);
+  if (!written.ok()) Log("\n Failed to write [%s]", written.ToString().c_str());
+  return written.ok();
 }
 
 bool WriteDataFile(const TempWorkspace& workspace, std::string_view data, DataEncoding encoding) {

@@ -66,8 +66,8 @@ TEST_F(CodecClientSequence, EncodeCallsInTheContractsOrder) {
 }
 
 TEST_F(CodecClientSequence, DecodeIgnoresTheComponentsResultAndAvailabilityReleases) {
-  EXPECT_TRUE(MimeCodecClient(folder_).Decode("MIME", "/w/0/"));
-  EXPECT_STREQ(log_(), "create;Decode(MIME|/w/0/);release;");
+  EXPECT_TRUE(MimeCodecClient(folder_).Decode("MIME", folder_));
+  EXPECT_STREQ(log_(), "create;Decode(MIME|folder);release;");
   reset_();
   EXPECT_TRUE(MimeCodecClient(folder_).IsAvailable());
   EXPECT_STREQ(log_(), "create;release;");
@@ -79,7 +79,7 @@ TEST(CodecClientBrokenComponents, AreNotAvailableAndDoNothing) {
     std::string archive;
     EXPECT_FALSE(client.IsAvailable()) << variant;
     EXPECT_FALSE(client.Encode("<p>", "", {}, archive)) << variant;
-    EXPECT_FALSE(client.Decode("MIME", "/w/0/")) << variant;
+    EXPECT_FALSE(client.Decode("MIME", kFakes)) << variant;
   }
 }
 

@@ -51,8 +51,8 @@ int32_t EncodeType(MimeArchiveCodec*, int32_t value) {
   Record("EncodeType(%d)", value);
   return 0;
 }
-int32_t Decode(MimeArchiveCodec*, const char* archive, size_t length, const char* folder) {
-  Record("Decode(%.*s|%s)", static_cast<int>(length), archive, folder);
+int32_t Decode(MimeArchiveCodec*, const char* archive, size_t length, int folder_fd) {
+  Record("Decode(%.*s|%s)", static_cast<int>(length), archive, folder_fd >= 0 ? "folder" : "none");
   return -1;  // the client must not look at it
 }
 int32_t Charset(MimeArchiveCodec*, const char* charset) {

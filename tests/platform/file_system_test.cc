@@ -43,11 +43,12 @@ TEST_F(FileSystemTest, WriteModesCreateTruncateOrRefuse) {
       {"dangling", WriteMode::kExclusive, false, ""},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(fs_.WriteFile(temp_ / row.name, "new", row.mode), row.written) << row.name;
+    EXPECT_EQ(fs_.WriteFile(temp_ / row.name, "new", row.mode).ok(), row.written) << row.name;
     EXPECT_EQ(ReadFile(temp_ / row.name), row.contents_after) << row.name;
   }
   EXPECT_FALSE(Exists(temp_ / "nowhere"));  // the link was not followed
-  EXPECT_FALSE(fs_.WriteFile(temp_ / "missing/f", "x", WriteMode::kTruncate));
+  EXPECT_EQ(fs_.WriteFile(temp_ / "missing/f", "x", WriteMode::kTruncate).ToString(),
+            temp_ / "missing/f" + ": No such file or directory");
 }
 
 TEST_F(FileSystemTest, FailedWriteRemovesThePartialFileButNeverADevice) {
@@ -58,31 +59,31 @@ TEST_F(FileSystemTest, FailedWriteRemovesThePartialFileButNeverADevice) {
   small.rlim_cur = 4;
   sighandler_t old_handler = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  bool written = fs_.WriteFile(temp_ / "big", "more than four bytes", WriteMode::kTruncate);
+  bool written = fs_.WriteFile(temp_ / "big", "more than four bytes", WriteMode::kTruncate).ok();
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, old_handler);
   EXPECT_FALSE(written);
   EXPECT_FALSE(Exists(temp_ / "big"));
 
-  EXPECT_FALSE(fs_.WriteFile("/dev/full", "x", WriteMode::kTruncate));
+  EXPECT_FALSE(fs_.WriteFile("/dev/full", "x", WriteMode::kTruncate).ok());
   EXPECT_TRUE(Exists("/dev/full"));
 }
 
 TEST_F(FileSystemTest, MoveAndCopyNeverOverwrite) {
   WriteFile(temp_ / "a", "A");
   WriteFile(temp_ / "b", "B");
-  EXPECT_FALSE(fs_.MoveFile(temp_ / "a", temp_ / "b"));
-  EXPECT_FALSE(fs_.CopyFile(temp_ / "a", temp_ / "b"));
+  EXPECT_FALSE(fs_.MoveFile(temp_ / "a", temp_ / "b").ok());
+  EXPECT_FALSE(fs_.CopyFile(temp_ / "a", temp_ / "b").ok());
   EXPECT_EQ(ReadFile(temp_ / "a"), "A");
   EXPECT_EQ(ReadFile(temp_ / "b"), "B");
 
-  EXPECT_TRUE(fs_.CopyFile(temp_ / "a", temp_ / "c"));
+  EXPECT_TRUE(fs_.CopyFile(temp_ / "a", temp_ / "c").ok());
   EXPECT_EQ(ReadFile(temp_ / "c"), "A");
-  EXPECT_TRUE(fs_.MoveFile(temp_ / "c", temp_ / "d"));
+  EXPECT_TRUE(fs_.MoveFile(temp_ / "c", temp_ / "d").ok());
   EXPECT_FALSE(Exists(temp_ / "c"));
   EXPECT_EQ(ReadFile(temp_ / "d"), "A");
-  EXPECT_FALSE(fs_.CopyFile(temp_ / "missing", temp_ / "e"));
-  EXPECT_FALSE(fs_.CopyFile(temp_.path(), temp_ / "e"));  // not a regular file
+  EXPECT_FALSE(fs_.CopyFile(temp_ / "missing", temp_ / "e").ok());
+  EXPECT_FALSE(fs_.CopyFile(temp_.path(), temp_ / "e").ok());  // not a regular file
   EXPECT_FALSE(Exists(temp_ / "e"));
 }
 
@@ -104,13 +105,13 @@ TEST_F(FileSystemTest, ReadWholeFileAndMapAcceptOnlyRegularFiles) {
   };
   for (const Row& row : rows) {
     std::string contents = "stale";
-    EXPECT_EQ(fs_.ReadWholeFile(row.path, contents), row.read) << row.path;
+    EXPECT_EQ(fs_.ReadWholeFile(row.path, contents).ok(), row.read) << row.path;
     EXPECT_EQ(contents, row.contents) << row.path;
     EXPECT_EQ(fs_.MapReadOnly(row.path) != nullptr, row.mapped) << row.path;
   }
   std::string contents;
-  EXPECT_FALSE(fs_.ReadWholeFile(temp_ / "f", contents, 2));
-  EXPECT_TRUE(fs_.ReadWholeFile(temp_ / "f", contents, 3));
+  EXPECT_EQ(fs_.ReadWholeFile(temp_ / "f", contents, 2).error_number(), EFBIG);
+  EXPECT_TRUE(fs_.ReadWholeFile(temp_ / "f", contents, 3).ok());
   std::unique_ptr<MappedFile> mapped = fs_.MapReadOnly(temp_ / "f");
   ASSERT_NE(mapped, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapped->data()), mapped->size()), kBytes);
@@ -153,15 +154,15 @@ TEST_F(FileSystemTest, StatusKeepsNanosecondsAndTellsLinksApart) {
 }
 
 TEST_F(FileSystemTest, MakeFolderAndListOneLevel) {
-  EXPECT_EQ(fs_.MakeFolder(temp_ / "d"), MakeFolderResult::kMade);
-  EXPECT_EQ(fs_.MakeFolder(temp_ / "d"), MakeFolderResult::kExists);
-  EXPECT_EQ(fs_.MakeFolder(temp_ / "missing/d"), MakeFolderResult::kFailed);
+  EXPECT_TRUE(fs_.MakeFolder(temp_ / "d").ok());
+  EXPECT_TRUE(fs_.MakeFolder(temp_ / "d").AlreadyExists());
+  EXPECT_EQ(fs_.MakeFolder(temp_ / "missing/d").error_number(), ENOENT);
   WriteFile(temp_ / "d/file", "x");
   ASSERT_EQ(mkdir((temp_ / "d/sub").c_str(), 0700), 0);
   WriteFile(temp_ / "d/sub/deeper", "x");
   ASSERT_EQ(symlink("sub", (temp_ / "d/link").c_str()), 0);
   std::vector<FolderEntry> entries;
-  ASSERT_TRUE(fs_.ListFolder(temp_ / "d", entries));
+  ASSERT_TRUE(fs_.ListFolder(temp_ / "d", entries).ok());
   std::sort(entries.begin(), entries.end(),
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   std::vector<std::pair<std::string, FileType>> listed;
@@ -169,7 +170,7 @@ TEST_F(FileSystemTest, MakeFolderAndListOneLevel) {
   EXPECT_EQ(listed, (std::vector<std::pair<std::string, FileType>>{
                         {"file", FileType::kRegular}, {"link", FileType::kLink},
                         {"sub", FileType::kFolder}}));
-  EXPECT_FALSE(fs_.ListFolder(temp_ / "d/file", entries));
+  EXPECT_EQ(fs_.ListFolder(temp_ / "d/file", entries).error_number(), ENOTDIR);
 }
 
 TEST_F(FileSystemTest, DeleteTreeRemovesLinksNotTheirTargets) {
@@ -184,7 +185,7 @@ TEST_F(FileSystemTest, DeleteTreeRemovesLinksNotTheirTargets) {
     reports.push_back(path.substr(temp_.path().size()) + (is_folder ? " folder " : " file ") +
                       (deleted ? "ok" : "failed"));
   };
-  EXPECT_TRUE(fs_.DeleteTree(temp_ / "tree", observer));
+  EXPECT_TRUE(fs_.DeleteTree(temp_ / "tree", observer).ok());
   std::sort(reports.begin(), reports.begin() + 2);  // listing order within sub
   EXPECT_EQ(reports, (std::vector<std::string>{"/tree/sub/f file ok", "/tree/sub/out file ok",
                                                "/tree/sub folder ok", "/tree folder ok"}));
@@ -192,9 +193,49 @@ TEST_F(FileSystemTest, DeleteTreeRemovesLinksNotTheirTargets) {
 
   reports.clear();
   ASSERT_EQ(symlink((temp_ / "outside").c_str(), (temp_ / "folder-link").c_str()), 0);
-  EXPECT_FALSE(fs_.DeleteFolderFiles(temp_ / "folder-link", observer));
+  EXPECT_FALSE(fs_.DeleteFolderFiles(temp_ / "folder-link", observer).ok());
   EXPECT_TRUE(reports.empty());
   EXPECT_TRUE(Exists(temp_ / "outside/keep"));
+}
+
+// A folder made and held: its name swapped for a link to another folder changes nothing for
+// calls on paths inside it. Each row is one call made after the swap.
+TEST_F(FileSystemTest, HeldFolderIsReachedThroughItsHandleAfterALinkSwap) {
+  ASSERT_EQ(mkdir((temp_ / "victim").c_str(), 0700), 0);
+  WriteFile(temp_ / "victim/secret", "key");
+  std::unique_ptr<HeldFolder> parent;
+  std::unique_ptr<HeldFolder> held;
+  ASSERT_TRUE(fs_.OpenFolder(temp_.path(), FollowLinks::kNo, parent).ok());
+  ASSERT_TRUE(fs_.MakeFolderIn(*parent, "req", FolderAccess::kShared, held).ok());
+  EXPECT_TRUE(fs_.MakeFolderIn(*parent, "req", FolderAccess::kShared, held).AlreadyExists());
+  const std::string req = held->Path();
+  ASSERT_EQ(req, temp_ / "req");
+  WriteFile(req + "/mine", "ours");
+  ASSERT_EQ(rename(req.c_str(), (temp_ / "moved").c_str()), 0);
+  ASSERT_EQ(symlink((temp_ / "victim").c_str(), req.c_str()), 0);
+
+  std::string contents;
+  EXPECT_EQ(fs_.ReadWholeFile(req + "/secret", contents).error_number(), ENOENT);
+  EXPECT_EQ(fs_.MapReadOnly(req + "/secret"), nullptr);
+  EXPECT_TRUE(fs_.ReadWholeFile(req + "//mine", contents).ok());
+  EXPECT_EQ(contents, "ours");
+  EXPECT_TRUE(fs_.WriteFile(req + "/part.desktop", "x", WriteMode::kExclusive).ok());
+  EXPECT_TRUE(fs_.MakeFolder(req + "/sub").ok());
+  EXPECT_EQ(fs_.Status(req, FollowLinks::kNo).type, FileType::kFolder);
+  EXPECT_EQ(fs_.ReadWholeFile(req + "/../victim/secret", contents).error_number(), EACCES);
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(fs_.ListFolder(req, entries).ok());
+  EXPECT_EQ(entries.size(), 3u);  // mine, part.desktop, sub
+  EXPECT_EQ(scratch::CountEntries(temp_ / "victim"), 1);
+  EXPECT_EQ(fs_.DeleteTree(req, [](const std::string&, bool, bool) {}).error_number(), ENOENT);
+  EXPECT_EQ(scratch::CountEntries(temp_ / "moved"), 0);  // emptied through the handle
+  EXPECT_EQ(ReadFile(temp_ / "victim/secret"), "key");
+
+  held.reset();  // let go: the path is an ordinary path again
+  EXPECT_TRUE(fs_.ReadWholeFile(req + "/secret", contents).ok());
+  std::unique_ptr<HeldFolder> link;
+  EXPECT_EQ(fs_.OpenFolder(req, FollowLinks::kNo, link).error_number(), ELOOP);
+  EXPECT_TRUE(fs_.OpenFolder(req, FollowLinks::kYes, link).ok());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
+#include "support/failing_file_system.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -136,16 +137,39 @@ TEST_F(SmallCommandsTest, HtmlFileErrorNumbers) {
   EXPECT_EQ(Leftovers(temp_ / "TAVU"), 0);
 }
 
-TEST_F(SmallCommandsTest, HtmlFileWithoutUsableRootLeavesTheTempFolderAlone) {
+// Without a request folder, or with a disk that refuses the file, the command answers 5 and
+// logs why, and leaves nothing behind.
+TEST_F(SmallCommandsTest, HtmlFileFailuresAreLoggedWithTheirReason) {
+  using scratch::FailingFileSystem;
   ScratchFolder out;
-  WriteFile(temp_ / "TAVU", "a file where the root should be");
-  WriteFile(temp_ / "unrelated.txt", "keep");
-  Run("{\"cmd\":\"cfp-0060\",\"pdu\":{\"html\":\"<p>\",\"filefullpath\":\"" + out / "a.html" +
-      "\"}}");
-  EXPECT_EQ(request_.error, 0);
-  EXPECT_EQ(ReadFile(out / "a.html"), "<p>");
-  EXPECT_EQ(ReadFile(temp_ / "unrelated.txt"), "keep");
-  EXPECT_EQ(log_, "doCMD [14]\n");
+  ScratchFolder file_root;
+  WriteFile(file_root / "TAVU", "a file where the root should be");
+  struct Row {
+    std::string temp;
+    FailingFileSystem::Call call;
+    int error;
+    std::string log;
+  } const rows[] = {
+      {file_root.path(), FailingFileSystem::Call::kMakeFolderIn, EACCES,  // not reached
+       "doCMD [14]\n\n Failed to make a request folder : [ " + file_root / "TAVU" +
+           ": Not a directory ]"},
+      {temp_.path(), FailingFileSystem::Call::kMakeFolderIn, EACCES,
+       "doCMD [14]\n\n Failed to make a request folder : [ " + temp_ / "TAVU/00000000" +
+           ": Permission denied ]"},
+      {temp_.path(), FailingFileSystem::Call::kWriteFile, ENOSPC,
+       "doCMD [14]\n\n Failed to write [" + out / "a.html" + ": No space left on device]\n" +
+           " RemoveDirectory : [ " + temp_ / "TAVU/00000000 ]"},
+  };
+  for (const Row& row : rows) {
+    scratch::TempDirOverride tmpdir(row.temp);
+    FailingFileSystem failing(row.call, row.error);
+    Run("{\"cmd\":\"cfp-0060\",\"pdu\":{\"html\":\"<p>\",\"filefullpath\":\"" + out / "a.html" +
+        "\"}}");
+    EXPECT_EQ(request_.error, 5) << row.log;
+    EXPECT_EQ(log_, row.log);
+  }
+  EXPECT_FALSE(scratch::Exists(out / "a.html"));
+  EXPECT_EQ(Leftovers(temp_ / "TAVU"), 0);
 }
 
 TEST_F(SmallCommandsTest, HtmlFileWrongTypesRaiseTheJsonErrorAndLeaveNoFolder) {

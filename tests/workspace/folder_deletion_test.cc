@@ -98,8 +98,12 @@ TEST(DeleteFolderOfTest, MissingPathsDeleteNothingAndSayNothing) {
 TEST(DeleteFolderOfTest, GoneRequestFolderLeavesTheSharedRootAlone) {
   ScratchFolder temp;
   scratch::TempDirOverride tmpdir(temp.path());
-  std::string first = NewTempFolder();
-  std::string second = NewTempFolder();
+  std::unique_ptr<HeldFolder> held_first;
+  std::unique_ptr<HeldFolder> held_second;
+  ASSERT_TRUE(NewTempFolder(held_first).ok());
+  ASSERT_TRUE(NewTempFolder(held_second).ok());
+  std::string first = held_first->Path();
+  std::string second = held_second->Path();
   WriteFile(second + "/other-request.png", "busy");
   WriteFile(temp / "TAVU/stray.txt", "stray");
   StdoutCapture capture;
@@ -115,10 +119,10 @@ TEST(DeleteFolderOfTest, RootThatIsAFileNeverEmptiesTheTempFolder) {
   scratch::TempDirOverride tmpdir(temp.path());
   WriteFile(temp / "TAVU", "a file where the root should be");
   WriteFile(temp / "someone-elses.txt", "keep");
-  std::string folder = NewTempFolder();
-  ASSERT_EQ(folder, temp / "TAVU");
+  std::unique_ptr<HeldFolder> held;
+  ASSERT_FALSE(NewTempFolder(held).ok());
   StdoutCapture capture;
-  EXPECT_FALSE(DeleteFolderOf(folder));
+  EXPECT_FALSE(DeleteFolderOf(temp / "TAVU"));
   EXPECT_FALSE(DeleteFolderOf(temp / "TAVU/"));
   EXPECT_EQ(capture.Text(), "");
   EXPECT_TRUE(Exists(temp / "someone-elses.txt"));

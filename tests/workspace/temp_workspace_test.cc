@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
@@ -27,46 +28,94 @@ class TempWorkspaceTest : public ::testing::Test {
   std::string Root() const { return temp_.path() + "/TAVU"; }
 };
 
-TEST_F(TempWorkspaceTest, SystemTempFolderFollowsTmpdirWithTrailingSlash) {
+// The path of a new request folder under base (the work root for ""), or the reason it failed.
+std::string NewFolderPath(const std::string& base = "") {
+  std::unique_ptr<HeldFolder> folder;
+  IoStatus made = base.empty() ? NewTempFolder(folder) : NewTempFolderUnder(base, folder);
+  return made.ok() ? folder->Path() : "failed: " + made.ToString();
+}
+
+TEST_F(TempWorkspaceTest, WorkRootIsTmpdirElseRuntimeFolderElsePerUserTmp) {
   EXPECT_EQ(SystemTempFolder(), temp_.path() + "/");
+  scratch::EnvOverride runtime("XDG_RUNTIME_DIR", "/run/user/1234");
   ::unsetenv("TMPDIR");
-  EXPECT_EQ(SystemTempFolder(), "/tmp/");
+  EXPECT_EQ(SystemTempFolder(), "/run/user/1234/");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(SystemTempFolder(), "/tmp/orvohttps-" + std::to_string(::getuid()) + "/");
 }
 
-TEST_F(TempWorkspaceTest, RequestFoldersAreNumberedFromZeroAndReuseFreedNumbers) {
-  EXPECT_EQ(NewTempFolder(), Root() + "/00000000");
-  EXPECT_EQ(NewTempFolder(), Root() + "/00000001");
-  EXPECT_EQ(NewTempFolder(), Root() + "/00000002");
+// A work root another user could write to, or one that is a link (to a folder made by someone
+// else, say), is never used: nothing is made in it.
+TEST_F(TempWorkspaceTest, WorkRootMustBeAPrivateFolderOfTheUser) {
+  ScratchFolder other;
+  ASSERT_EQ(::mkdir((other / "shared").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod((other / "shared").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir((other / "foreign").c_str(), 0700), 0);
+  ASSERT_EQ(::chown((other / "foreign").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::mkdir((other / "private").c_str(), 0700), 0);
+  ASSERT_EQ(::symlink((other / "private").c_str(), (other / "link").c_str()), 0);
+  struct Row {
+    const char* name;
+    bool used;
+  } rows[] = {{"shared", false}, {"foreign", false}, {"link", false}, {"fresh", true}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDirOverride tmpdir(other / row.name);
+    std::string made = NewFolderPath();
+    EXPECT_EQ(made, row.used ? other / row.name + "/TAVU/00000000"
+                             : "failed: " + other / row.name + ": " +
+                                   (row.name == std::string("shared") ? "Permission denied"
+                                    : row.name == std::string("foreign")
+                                        ? "Operation not permitted"
+                                        : "Too many levels of symbolic links"));
+    EXPECT_EQ(Exists(other / row.name + "/TAVU"), row.used);
+  }
+  struct stat info;
+  ASSERT_EQ(::stat((other / "fresh").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_FALSE(Exists(other / "private/TAVU"));
+}
+
+// Numbers go on from the last one handed out: a freed number is not probed for again, and a
+// root met for the first time starts past the highest number already there, so a new folder
+// takes one mkdir however many are left over.
+TEST_F(TempWorkspaceTest, RequestFolderNumbersGoOnFromTheLastOne) {
+  EXPECT_EQ(NewFolderPath(), Root() + "/00000000");
+  EXPECT_EQ(NewFolderPath(), Root() + "/00000001");
   ASSERT_EQ(::rmdir((Root() + "/00000001").c_str()), 0);
-  EXPECT_EQ(NewTempFolder(), Root() + "/00000001");
-  EXPECT_TRUE(IsFolder(Root() + "/00000001"));
+  EXPECT_EQ(NewFolderPath(), Root() + "/00000002");
+
+  ScratchFolder base;
+  ASSERT_EQ(::mkdir((base / "TAVU").c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((base / "TAVU/0000002a").c_str(), 0700), 0);
+  WriteFile(base / "TAVU/00000000", "leftover");
+  EXPECT_EQ(NewFolderPath(base.path()), base / "TAVU/0000002b");
+  EXPECT_EQ(scratch::ReadFile(base / "TAVU/00000000"), "leftover");
 }
 
-TEST_F(TempWorkspaceTest, FileWithAFolderNumberIsSkipped) {
-  ASSERT_EQ(::mkdir(Root().c_str(), 0700), 0);
-  WriteFile(Root() + "/00000000", "leftover");
-  EXPECT_EQ(NewTempFolder(), Root() + "/00000001");
-  EXPECT_EQ(scratch::ReadFile(Root() + "/00000000"), "leftover");
-}
-
-TEST_F(TempWorkspaceTest, RootThatIsAFileIsReturnedAsIs) {
+TEST_F(TempWorkspaceTest, RootThatIsAFileGivesNoFolder) {
   WriteFile(Root(), "not a folder");
-  EXPECT_EQ(NewTempFolder(), Root());
-  EXPECT_EQ(UniqueFilePath(NewTempFolder(), "png"), "");
+  EXPECT_EQ(NewFolderPath(), "failed: " + Root() + ": Not a directory");
 }
 
-TEST_F(TempWorkspaceTest, NewTempFolderUnderUsesTheBaseWithOrWithoutSlash) {
+// Under a base the page names: its TAVU must be the user's own folder, never a link.
+TEST_F(TempWorkspaceTest, NewTempFolderUnderUsesTheBaseElseTheWorkRoot) {
   ScratchFolder base;
-  EXPECT_EQ(NewTempFolderUnder(base.path()), base.path() + "/TAVU/00000000");
-  EXPECT_EQ(NewTempFolderUnder(base.path() + "/"), base.path() + "/TAVU/00000001");
-  EXPECT_EQ(NewTempFolderUnder(""), Root() + "/00000000");
-}
-
-TEST_F(TempWorkspaceTest, NewTempFolderUnderFallsBackToSystemTemp) {
-  ScratchFolder base;
-  WriteFile(base / "TAVU", "a file where the root should be");
-  EXPECT_EQ(NewTempFolderUnder(base.path()), Root() + "/00000000");
-  EXPECT_EQ(NewTempFolderUnder(base / "missing/deeper"), Root() + "/00000001");
+  EXPECT_EQ(NewFolderPath(base.path()), base.path() + "/TAVU/00000000");
+  EXPECT_EQ(NewFolderPath(base.path() + "/"), base.path() + "/TAVU/00000001");
+  ScratchFolder file_root;
+  WriteFile(file_root / "TAVU", "a file where the root should be");
+  ScratchFolder link_root;
+  ASSERT_EQ(::symlink(base.path().c_str(), (link_root / "TAVU").c_str()), 0);
+  ScratchFolder foreign_root;
+  ASSERT_EQ(::mkdir((foreign_root / "TAVU").c_str(), 0777), 0);
+  ASSERT_EQ(::chown((foreign_root / "TAVU").c_str(), 65534, 65534), 0);
+  int n = 0;
+  for (const std::string& fallback : {file_root.path(), link_root.path(), foreign_root.path(),
+                                      base / "missing/deeper"}) {
+    EXPECT_EQ(NewFolderPath(fallback), Root() + "/0000000" + std::to_string(n++)) << fallback;
+  }
+  EXPECT_EQ(scratch::CountEntries(base / "TAVU"), 2);
 }
 
 TEST_F(TempWorkspaceTest, ConcurrentRequestsNeverShareAFolder) {
@@ -76,7 +125,7 @@ TEST_F(TempWorkspaceTest, ConcurrentRequestsNeverShareAFolder) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&made, t] {
-      for (int i = 0; i < kPerThread; ++i) made[t].push_back(NewTempFolder());
+      for (int i = 0; i < kPerThread; ++i) made[t].push_back(NewFolderPath());
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -212,7 +261,7 @@ TEST_F(TempWorkspaceTest, PrepareForKeepsAGivenPathOrMakesAFolder) {
   EXPECT_EQ(given.ResourceFolder(), "/docs/eq.files");
 
   TempWorkspace fresh;
-  fresh.PrepareFor("", ".med");
+  ASSERT_TRUE(fresh.PrepareFor("", ".med").ok());
   EXPECT_EQ(fresh.Folder(), Root() + "/00000000");
   EXPECT_EQ(fresh.DocumentPath().substr(fresh.DocumentPath().size() - 4), ".med");
 }

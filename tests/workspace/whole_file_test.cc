@@ -77,7 +77,7 @@ TEST(WriteDataFileTest, WorkspaceFormWritesTheDocument) {
   ScratchFolder temp;
   scratch::TempDirOverride tmpdir(temp.path());
   TempWorkspace workspace;
-  workspace.PrepareUnder("", ".html");
+  ASSERT_TRUE(workspace.PrepareUnder("", ".html").ok());
   ASSERT_TRUE(WriteDataFile(workspace, "a\nb", DataEncoding::kText));
   EXPECT_EQ(ReadFile(workspace.DocumentPath()), "a\r\nb");
 }

@@ -13,7 +13,9 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 
+#include "platform/environment.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -586,8 +588,8 @@ class PosixFileSystem : public FileSystem {
 
   static std::string TempFolder() {
     for (const char* variable : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
-      std::string value = EnvironmentValue(variable);
-      if (!value.empty()) return WithoutTrailingSlashes(value);
+      std::optional<std::string> value = EnvironmentVariable(variable);
+      if (value && !value->empty()) return WithoutTrailingSlashes(*value);
     }
     return "/tmp/orvohttps-" + std::to_string(::getuid());
   }

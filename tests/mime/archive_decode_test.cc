@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "archive_decoder.h"
+#include "mime/decode_into.h"
 #include "gmime_setup.h"
 #include "support/scratch_folder.h"
 
@@ -222,7 +222,7 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
   for (const StyleRow& row : rows) {
     SCOPED_TRACE(row.name);
     ScratchFolder folder;
-    ASSERT_TRUE(mimecodec::DecodeArchive(row.archive, folder.path()));
+    ASSERT_TRUE(DecodeInto(row.archive, folder.path()));
     std::map<std::string, std::string> contents = FolderContents(folder.path());
     EXPECT_EQ(contents["noname.htm"], row.page);
     contents.erase("noname.htm");

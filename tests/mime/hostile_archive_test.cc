@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "archive_decoder.h"
+#include "mime/decode_into.h"
 #include "gmime_setup.h"
 #include "support/scratch_folder.h"
 
@@ -134,7 +134,7 @@ TEST(HostileArchive, ClearResultsAndNothingOutsideTheFolder) {
     ScratchFolder parent;
     std::string folder = parent / "request";
     std::filesystem::create_directory(folder);
-    EXPECT_EQ(mimecodec::DecodeArchive(row.archive, folder), row.page_written);
+    EXPECT_EQ(DecodeInto(row.archive, folder), row.page_written);
     Files files = FolderContents(folder);
     for (const auto& [name, content] : files) EXPECT_LE(name.size(), 200u) << name;
     row.check(files);
@@ -151,13 +151,13 @@ TEST(HostileArchive, NeverOverwritesNorWritesThroughALink) {
   ASSERT_EQ(::symlink((outside / "target").c_str(), (folder / "y.png").c_str()), 0);
   std::string archive =
       Related(kPage + Part(Location("x.png"), "QQ==") + Part(Location("y.png"), "Qg=="));
-  ASSERT_TRUE(mimecodec::DecodeArchive(archive, folder.path()));
+  ASSERT_TRUE(DecodeInto(archive, folder.path()));
   EXPECT_EQ(ReadFile(folder / "x.png"), "mine");
   EXPECT_EQ(ReadFile(outside / "target"), "theirs");
   EXPECT_EQ(ReadFile(folder / "x_1.png"), "A");
   EXPECT_EQ(ReadFile(folder / "y_1.png"), "B");
   // A page file already there is not replaced either: the decode reports failure instead.
-  EXPECT_FALSE(mimecodec::DecodeArchive(Related(kPage), folder.path()));
+  EXPECT_FALSE(DecodeInto(Related(kPage), folder.path()));
   EXPECT_EQ(ReadFile(folder / "noname.htm"), "<p>page</p>");
 }
 

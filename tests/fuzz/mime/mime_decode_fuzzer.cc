@@ -2,6 +2,7 @@
 // lands directly in that folder with a name of at most 200 bytes of valid UTF-8, and nothing
 // appears beside the folder.
 #include <dirent.h>
+#include <fcntl.h>
 #include <glib.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -52,8 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mimecodec::EnsureGMime();
   std::string folder = Parent() + "/request";
   if (mkdir(folder.c_str(), 0700) != 0) abort();
+  int folder_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool page = mimecodec::DecodeArchive(
-      std::string_view(reinterpret_cast<const char*>(data), size), folder);
+      std::string_view(reinterpret_cast<const char*>(data), size), folder_fd);
+  close(folder_fd);
   bool page_file = access((folder + "/noname.htm").c_str(), F_OK) == 0;
   if (page != page_file) abort();
   CheckAndEmpty(folder);

@@ -1,0 +1,21 @@
+#ifndef ORVO_TESTS_MIME_DECODE_INTO_H_
+#define ORVO_TESTS_MIME_DECODE_INTO_H_
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <string_view>
+
+#include "archive_decoder.h"
+
+// The component's decode into the folder at path, opened for the call as the service would
+// hand it over.
+inline bool DecodeInto(std::string_view archive, const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool written = mimecodec::DecodeArchive(archive, fd);
+  if (fd >= 0) ::close(fd);
+  return written;
+}
+
+#endif  // ORVO_TESTS_MIME_DECODE_INTO_H_

@@ -163,7 +163,7 @@ class FileSystem {
   virtual IoStatus MakeFolder(const std::string& path,
                               FolderAccess access = FolderAccess::kShared) = 0;
 
-  // Opens the folder at path; FollowLinks::kNo fails (ELOOP or ENOTDIR) when its last component
+  // Opens the folder at path; FollowLinks::kNo fails (ENOTDIR) when its last component
   // is a link.
   virtual IoStatus OpenFolder(const std::string& path, FollowLinks follow,
                               std::unique_ptr<HeldFolder>& folder) = 0;

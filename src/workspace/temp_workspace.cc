@@ -59,14 +59,20 @@ FolderNumbers& Numbers() {
 
 // Claims a free request folder number under root. The number is taken by the mkdir that creates
 // it: a number whose mkdir fails with EEXIST belongs to another request (or to a leftover file of
-// that name) and is skipped, so two concurrent requests never share a folder.
+// that name) and is skipped, so two concurrent requests never share a folder. A folder that was
+// made but replaced before it could be opened (by someone who may write to root) is skipped too,
+// a few times.
 IoStatus ClaimRequestFolder(const HeldFolder& root, std::unique_ptr<HeldFolder>& folder) {
+  constexpr int kSwapsTolerated = 16;
   char number[9];
   IoStatus made;
+  int swaps = 0;
   for (uint64_t tries = 0; tries <= UINT32_MAX; ++tries) {
     std::snprintf(number, sizeof number, "%08x", Numbers().Take(root.Path()));
     made = FileSystem::Default().MakeFolderIn(root, number, FolderAccess::kShared, folder);
-    if (!made.AlreadyExists()) return made;
+    if (made.AlreadyExists()) continue;
+    bool swapped = made.error_number() == ENOTDIR || made.error_number() == EPERM;
+    if (!swapped || ++swaps > kSwapsTolerated) return made;
   }
   return made;
 }

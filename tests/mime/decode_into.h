@@ -9,8 +9,7 @@
 
 #include "archive_decoder.h"
 
-// The component's decode into the folder at path, opened for the call as the service would
-// hand it over.
+// The component's decode into the folder at path, opened for the call.
 inline bool DecodeInto(std::string_view archive, const std::string& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   bool written = mimecodec::DecodeArchive(archive, fd);

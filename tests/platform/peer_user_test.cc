@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,60 +12,34 @@
 
 namespace {
 
-constexpr uint32_t kOtherUid = 65534;
-
-class PeerUserTest : public ::testing::TestWithParam<SocketTable> {
- protected:
-  void SetUp() override {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), length), 0);
-    ASSERT_EQ(::listen(listener_, 4), 0);
-    ASSERT_EQ(::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    port_ = ntohs(address.sin_port);
-  }
-  void TearDown() override { ::close(listener_); }
-
-  // Connects with a shell under the given setpriv prefix ("" for this user) that holds the
-  // connection for two seconds; returns the owner found for the accepted connection.
-  PeerUser OwnerOfClient(const std::string& setpriv) {
-    std::string command = setpriv + " bash -c 'exec 3<>/dev/tcp/127.0.0.1/" +
-                          std::to_string(port_) + "; sleep 2' &";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    PeerUser user = FindPeerUser(connection, GetParam());
-    ::close(connection);
-    return user;
-  }
-
-  int listener_ = -1;
-  uint16_t port_ = 0;
-};
+class PeerUserTest : public ::testing::TestWithParam<SocketTable> {};
 
 TEST_P(PeerUserTest, FindsTheUserOfTheClientsSocket) {
-  struct Row {
-    std::string setpriv;
-    uint32_t uid;
-  } const rows[] = {
-      {"", static_cast<uint32_t>(::geteuid())},
-      {"setpriv --reuid=" + std::to_string(kOtherUid) + " --regid=" + std::to_string(kOtherUid) +
-           " --clear-groups",
-       kOtherUid},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.setpriv);
-    PeerUser user = OwnerOfClient(row.setpriv);
-    EXPECT_TRUE(user.found);
-    EXPECT_EQ(user.uid, row.uid);
-    EXPECT_EQ(user.peer.rfind("127.0.0.1:", 0), 0u) << user.peer;
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  EXPECT_FALSE(FindPeerUser(listener, GetParam()).found);  // no peer at all
+  const uint32_t own = ::geteuid();
+  for (uint32_t uid : {own, 65534u}) {
+    SCOPED_TRACE(uid);
+    std::string user = std::to_string(uid);
+    std::string setpriv = uid == own ? "" : "setpriv --reuid=" + user + " --regid=" + user +
+                                                " --clear-groups ";
+    // The client holds its connection open while it is looked up.
+    std::string command = setpriv + "bash -c 'exec 3<>/dev/tcp/127.0.0.1/" +
+                          std::to_string(ntohs(address.sin_port)) + "; sleep 2' &";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    PeerUser peer = FindPeerUser(connection, GetParam());
+    ::close(connection);
+    EXPECT_TRUE(peer.found);
+    EXPECT_EQ(peer.uid, uid);
+    EXPECT_EQ(peer.peer.rfind("127.0.0.1:", 0), 0u) << peer.peer;
   }
-}
-
-TEST_P(PeerUserTest, ASocketWithoutPeerHasNoOwner) {
-  EXPECT_FALSE(FindPeerUser(listener_, GetParam()).found);
+  ::close(listener);
 }
 
 INSTANTIATE_TEST_SUITE_P(BothTables, PeerUserTest,

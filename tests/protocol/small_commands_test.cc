@@ -150,12 +150,9 @@ TEST_F(SmallCommandsTest, HtmlFileFailuresAreLoggedWithTheirReason) {
     int error;
     std::string log;
   } const rows[] = {
-      {file_root.path(), FailingFileSystem::Call::kMakeFolderIn, EACCES,  // not reached
+      {file_root.path(), FailingFileSystem::Call::kNone, 0,
        "doCMD [14]\n\n Failed to make a request folder : [ " + file_root / "TAVU" +
            ": Not a directory ]"},
-      {temp_.path(), FailingFileSystem::Call::kMakeFolderIn, EACCES,
-       "doCMD [14]\n\n Failed to make a request folder : [ " + temp_ / "TAVU/00000000" +
-           ": Permission denied ]"},
       {temp_.path(), FailingFileSystem::Call::kWriteFile, ENOSPC,
        "doCMD [14]\n\n Failed to write [" + out / "a.html" + ": No space left on device]\n" +
            " RemoveDirectory : [ " + temp_ / "TAVU/00000000 ]"},

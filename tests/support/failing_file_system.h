@@ -12,7 +12,7 @@ namespace scratch {
 
 class FailingFileSystem : public FileSystemWrapper {
  public:
-  enum class Call { kWriteFile, kMakeFolderIn };
+  enum class Call { kNone, kWriteFile };
 
   FailingFileSystem(Call call, int error)
       : FileSystemWrapper(FileSystem::Default()), call_(call), error_(error) {
@@ -23,11 +23,6 @@ class FailingFileSystem : public FileSystemWrapper {
   IoStatus WriteFile(const std::string& path, std::string_view data, WriteMode mode) override {
     if (call_ == Call::kWriteFile) return IoStatus::Error(error_, path);
     return FileSystemWrapper::WriteFile(path, data, mode);
-  }
-  IoStatus MakeFolderIn(const HeldFolder& parent, const std::string& name, FolderAccess access,
-                        std::unique_ptr<HeldFolder>& made) override {
-    if (call_ == Call::kMakeFolderIn) return IoStatus::Error(error_, parent.Path() + "/" + name);
-    return FileSystemWrapper::MakeFolderIn(parent, name, access, made);
   }
 
  private:

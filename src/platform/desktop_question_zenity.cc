@@ -1,15 +1,15 @@
-#include <cstdlib>
 #include <vector>
 
 #include "platform/desktop_question.h"
+#include "platform/environment.h"
 #include "platform/process.h"
 
 namespace {
 
 bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
+    std::optional<std::string> value = EnvironmentVariable(name);
+    if (value && !value->empty()) return true;
   }
   return false;
 }

@@ -388,7 +388,9 @@ class PosixFileSystem : public FileSystem {
       return IoStatus::Error(NotRegularError(info.st_mode), path);
     }
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | place.NoFollow() |
-                (mode == WriteMode::kExclusive ? O_EXCL : O_TRUNC);
+                (mode == WriteMode::kExclusive ? O_EXCL
+                 : mode == WriteMode::kAppend  ? O_APPEND
+                                               : O_TRUNC);
     UniqueFd fd(::openat(place.folder_fd, name, flags, kFileMode));
     if (fd.get() < 0) return ErrnoStatus(path);
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -397,7 +399,8 @@ class PosixFileSystem : public FileSystem {
     int error = WriteAll(fd.get(), data.data(), data.size()) ? 0 : (errno != 0 ? errno : EIO);
     if (::close(fd.Release()) != 0 && error == 0) error = errno;
     if (error == 0) return {};
-    ::unlinkat(place.folder_fd, name, 0);
+    // What was there before an append is never thrown away.
+    if (mode != WriteMode::kAppend) ::unlinkat(place.folder_fd, name, 0);
     return IoStatus::Error(error, path);
   }
 

@@ -119,11 +119,8 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
     const Json::Value& temp_path = pdu["temppath"];
     std::string base = temp_path.isNull() ? std::string() : temp_path.asCString();
     archive.asCString();  // raises the library's error for anything but a string
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    archive.getString(&begin, &end);
     folder = NewRequestFolderFromTempPath(base);
-    page = DecodeMimeArchive(MimeCodecClient(), folder, std::string_view(begin, end - begin), files,
+    page = DecodeMimeArchive(MimeCodecClient(), folder, request.TextOf(archive), files,
                              request.error);
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);

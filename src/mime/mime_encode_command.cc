@@ -60,7 +60,9 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
   std::string temp_path = pdu["temppath"].asCString();
   EncodeOptions options;
   ReadEncodeOptions(pdu, options);
-  std::string page = pdu["html"].asCString();
+  pdu["html"].asCString();  // raises the library's error for anything but a string
+  std::string_view text = request.TextOf(pdu["html"]);
+  std::string_view page = text.substr(0, text.find('\0'));  // as far as the library's C string
   options.workspace = NewRequestFolderFromTempPath(temp_path);
   std::string archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
   return request.BuildResponse({}, {}, Json::Value(), archive);

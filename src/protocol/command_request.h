@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/large_members.h"
+
 // One POST "/" request: the parsed envelope and the state its command leaves for the answer.
 // Made by the endpoint for one request, used by exactly one worker on the same thread, then
 // discarded. Not thread-safe; never shared between requests.
@@ -16,7 +18,14 @@ class CommandRequest {
   // Reads the whole body with JsonCpp's old reader (comments allowed, any root value) into
   // root. Returns whether the body was valid JSON; on failure root keeps whatever the reader
   // had stored before it stopped.
+  // The envelope's large members are unescaped once into buffers of their own
+  // (large_members.h); root then holds an empty string in their place, and TextOf gives
+  // their text.
   bool Parse(std::string_view body);
+
+  // The characters of a string value read from root or a copy of it, a large member's own
+  // text included. Empty for any other value. Valid while this request lives.
+  std::string_view TextOf(const Json::Value& value) const;
 
   // "cmd" and "session" as text by JsonCpp's string conversion (empty when absent). Throws the
   // JSON library's error when root is neither an object nor null, or when the member is an
@@ -45,6 +54,9 @@ class CommandRequest {
   int32_t type = 1;
   int32_t isOffice = 1;
   std::string uuid;
+
+ private:
+  std::vector<LargeMember> large_members_;  // in the order of their place in the envelope
 };
 
 #endif  // ORVO_PROTOCOL_COMMAND_REQUEST_H_

@@ -5,6 +5,7 @@
 #include "mime/encode_options.h"
 #include "mime/mime_codec_client.h"
 #include "mime/resource_registry.h"
+#include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "text/text_conversion.h"
@@ -70,6 +71,8 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
 
 Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
-  pdu["mimevalue"] = inputs.payload;
+  // The archive is written into the answer from where it lies, without a copy in the value.
+  pdu["mimevalue"] = inputs.files != nullptr ? inputs.files->ReferText(inputs.payload)
+                                             : Json::Value(inputs.payload);
   return pdu;
 }

@@ -58,8 +58,8 @@ std::string CommandRequest::BuildResponse(const std::vector<std::string>& paths_
   Json::Value answer(Json::objectValue);
   answer["cmd"] = Cmd();
   answer["session"] = Session();
-  PayloadInputs inputs{*this, paths_a, paths_b, extra, payload};
+  PayloadInputs inputs{*this, paths_a, paths_b, extra, payload, answer_files};
   answer["pdu"] = BuildPdu(CommandCode(), inputs);
   answer["error"] = error;
-  return WriteCompactJson(answer, AnswerFiles::Current());
+  return WriteCompactJson(answer, answer_files);
 }

@@ -13,6 +13,8 @@
 // One POST "/" request: the parsed envelope and the state its command leaves for the answer.
 // Made by the endpoint for one request, used by exactly one worker on the same thread, then
 // discarded. Not thread-safe; never shared between requests.
+class AnswerFiles;
+
 class CommandRequest {
  public:
   // Reads the whole body with JsonCpp's old reader (comments allowed, any root value) into
@@ -42,8 +44,7 @@ class CommandRequest {
   // Turns a worker's results into the whole answer text: {"cmd","error","pdu","session"}
   // written compactly with a closing line feed. The payload builder of this request's command
   // takes only the inputs it needs; pass empty lists, null or empty text for the rest. Files
-  // that records refer to through the thread's current AnswerFiles are read into the text
-  // here, once.
+  // and texts that stand-ins of answer_files refer to are written into the text here, once.
   std::string BuildResponse(const std::vector<std::string>& paths_a,
                             const std::vector<std::string>& paths_b, const Json::Value& extra,
                             const std::string& payload) const;
@@ -54,6 +55,9 @@ class CommandRequest {
   int32_t type = 1;
   int32_t isOffice = 1;
   std::string uuid;
+  // The files and texts of this request's answer (answer_files.h), while its command runs;
+  // null outside a command: records then carry their text itself.
+  AnswerFiles* answer_files = nullptr;
 
  private:
   std::vector<LargeMember> large_members_;  // in the order of their place in the envelope

@@ -140,7 +140,10 @@ bool SkipComment(const char*& p, const char* end) {
 class Scanner {
  public:
   Scanner(std::string_view body, std::string& envelope, std::vector<LargeMember>& members)
-      : p_(body.data()), end_(body.data() + body.size()), copied_(p_), envelope_(envelope),
+      : p_(body.data()),
+        end_(body.data() + body.size()),
+        copied_(p_),
+        envelope_(envelope),
         members_(members) {}
 
   void Run() {

@@ -24,7 +24,7 @@ Json::Value BuildCleanupPdu(const PayloadInputs& inputs) {
 std::string RunFilesCommand(CommandRequest& request) {
   Json::Value pdu = request.Pdu();
   Json::Value files = pdu["files"];
-  FillFileContents(files);
+  FillFileContents(files, request.answer_files);
   return request.BuildResponse({}, {}, files, std::string());
 }
 

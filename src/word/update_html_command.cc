@@ -87,7 +87,8 @@ Json::Value BuildUpdateHtmlPdu(const PayloadInputs& inputs) {
   pdu["updatedhtml"] = inputs.payload;
   if (inputs.request.isUpdate != 0 && !inputs.paths_a.empty()) {
     Json::Value files(Json::arrayValue);
-    if (AppendFileRecords(inputs.paths_a, files, RecordKey::kBase64String, AnyFile::kNo)) {
+    if (AppendFileRecords(inputs.paths_a, files, RecordKey::kBase64String, AnyFile::kNo,
+                          inputs.files)) {
       pdu["files"] = files;
     }
   }

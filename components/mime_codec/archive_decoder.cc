@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "gobject_ptr.h"
 #include "page_references.h"
 #include "page_text.h"
 #include "part_names.h"
@@ -18,14 +19,6 @@ namespace {
 
 // Gives up on a name after this many names in the folder turned out to be taken already.
 constexpr int kMaxCreateAttempts = 1000;
-
-struct GUnref {
-  void operator()(gpointer object) const {
-    if (object != nullptr) g_object_unref(object);
-  }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GUnref>;
 
 class FolderHandle {
  public:

@@ -54,6 +54,7 @@ CommandAnswer Run(CommandRequest& request, int command_code, bool may_stream) {
   request.answer_files = &files;
   answer.text = entry->worker(request);
   request.answer_files = nullptr;
+  FlushLog();  // the command's lines are in place before its answer goes out
   answer.stream = files.TakeStream(answer.text);
   if (answer.stream != nullptr) answer.text.clear();
   return answer;

@@ -73,6 +73,28 @@ char* WriteUtf8(unsigned code_point, char* out) {
   return out;
 }
 
+// The character of a one-letter escape; -1 for a letter the reader refuses.
+int OneLetterEscape(char letter) {
+  switch (letter) {
+    case '"':
+    case '/':
+    case '\\':
+      return letter;
+    case 'b':
+      return '\b';
+    case 'f':
+      return '\f';
+    case 'n':
+      return '\n';
+    case 'r':
+      return '\r';
+    case 't':
+      return '\t';
+    default:
+      return -1;
+  }
+}
+
 // Unescapes the characters [p, end) of a literal into out (room for end - p bytes: no escape
 // is shorter than what it stands for). Plain runs are copied whole. Returns the end of what
 // was written, or null for an escape the reader refuses.
@@ -85,36 +107,16 @@ char* Unescape(const char* p, const char* end, char* out) {
     if (slash == end) break;
     p = slash + 1;
     if (p == end) return nullptr;
-    switch (char escape = *p++) {
-      case '"':
-      case '/':
-      case '\\':
-        *out++ = escape;
-        break;
-      case 'b':
-        *out++ = '\b';
-        break;
-      case 'f':
-        *out++ = '\f';
-        break;
-      case 'n':
-        *out++ = '\n';
-        break;
-      case 'r':
-        *out++ = '\r';
-        break;
-      case 't':
-        *out++ = '\t';
-        break;
-      case 'u': {
-        unsigned code_point = 0;
-        if (!ReadCodePoint(p, end, code_point)) return nullptr;
-        out = WriteUtf8(code_point, out);
-        break;
-      }
-      default:
-        return nullptr;
+    char letter = *p++;
+    if (letter == 'u') {
+      unsigned code_point = 0;
+      if (!ReadCodePoint(p, end, code_point)) return nullptr;
+      out = WriteUtf8(code_point, out);
+      continue;
     }
+    int character = OneLetterEscape(letter);
+    if (character < 0) return nullptr;
+    *out++ = static_cast<char>(character);
   }
   return out;
 }

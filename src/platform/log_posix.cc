@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -117,7 +118,11 @@ class LogQueue {
 
 LogQueue& Queue() {
   // Never destroyed: the detached writer may still use it while the process exits.
-  static LogQueue* queue = new LogQueue;
+  static LogQueue* queue = [] {
+    // Lines logged just before the process exits are written before it goes.
+    std::atexit([] { FlushLog(); });
+    return new LogQueue;
+  }();
   return *queue;
 }
 

@@ -26,7 +26,7 @@
 //    the output is 7-bit or valid UTF-8. 8bit and quoted-printable carry the page as lines of
 //    text (RFC 2045), so a lone line feed in it comes back from Decode as CR LF; base64 keeps
 //    every byte.
-//  - Then one part per resource record, in list order: the record's media type (else
+//  - Then one part per resource, in the order given: the record's media type (else
 //    "application/octet-stream"), base64, "Content-ID: <cid>", and "Content-Location" set to
 //    the stored file name. A resource whose file cannot be read is left out, never written
 //    empty.
@@ -70,6 +70,15 @@ extern "C" {
 
 typedef struct MimeArchiveCodec MimeArchiveCodec;  // one instance; opaque
 
+// One resource Encode writes beside the page. Every member is a zero-terminated text the
+// caller owns for the duration of the call; null reads as "".
+typedef struct MimeArchiveResource {
+  const char* content_id;  // without "cid:" and without '<' '>'
+  const char* path;        // the file that holds the bytes
+  const char* name;        // the stored file name (the part's Content-Location)
+  const char* media_type;  // "image/png"; "application/octet-stream" when it has no '/'
+} MimeArchiveResource;
+
 enum {
   kMimeEncode8Bit = 1,
   kMimeEncodeQuotedPrintable = 2,
@@ -86,12 +95,13 @@ typedef struct MimeArchiveCodecInterface {
   int32_t (*Decode)(MimeArchiveCodec* codec, const char* archive, size_t length,
                     const char* folder);
   int32_t (*put_Charset)(MimeArchiveCodec* codec, const char* charset);
-  // Writes the archive of page (page_length bytes) and resources (records "%s|%s|%s|%s|" of
-  // Content-ID without "cid:", file path, stored file name, media type; "" for none). On
-  // success *archive receives the text (zero-terminated, owned by the caller, freed with
-  // free_text) and *archive_length its length; on failure both are left null and 0.
+  // Writes the archive of page (page_length bytes) and resource_count resources, in their
+  // order (resources may be null when the count is 0). On success *archive receives the text
+  // (zero-terminated, owned by the caller, freed with free_text) and *archive_length its
+  // length; on failure both are left null and 0.
   int32_t (*Encode)(MimeArchiveCodec* codec, const unsigned char* page, size_t page_length,
-                    const char* resources, char** archive, size_t* archive_length);
+                    const MimeArchiveResource* resources, size_t resource_count, char** archive,
+                    size_t* archive_length);
   int32_t (*put_IntegerOption)(MimeArchiveCodec* codec, int32_t value);
   // A VARIANT_BOOL: -1 true, 0 false.
   int32_t (*put_BooleanOption)(MimeArchiveCodec* codec, int16_t value);

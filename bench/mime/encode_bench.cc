@@ -159,8 +159,8 @@ void BM_CodecAlone(benchmark::State& state) {
   std::vector<ResourceEntry> resources;
   for (size_t k = 0; k < f.pictures.size(); ++k) {
     std::string n = std::to_string(k);
-    resources.push_back({"id" + n + "@x", f.pictures[k], f.pictures[k], "p" + n + ".png",
-                         "image/png", false});
+    resources.push_back(
+        {"id" + n + "@x", f.pictures[k], f.pictures[k], "p" + n + ".png", "image/png", false});
   }
   MimeCodecClient codec(DistFolder());
   MimeCodecClient::EncodeSettings settings;

@@ -53,8 +53,7 @@ std::string PercentDecoded(std::string_view text) {
   return result;
 }
 
-void RewriteAttributes(HtmlDocument& document, const PartReferences& parts,
-                       std::string_view base) {
+void RewriteAttributes(HtmlDocument& document, const PartReferences& parts, std::string_view base) {
   for (size_t element = 0; element < document.elements().size(); ++element) {
     int index = static_cast<int>(element);
     for (const char* attribute : kUrlAttributes) {
@@ -176,7 +175,8 @@ std::string RewriteSheetReferences(std::string sheet, const PartReferences& part
     edits.push_back({url.value_begin, url.value_end, std::move(text)});
   };
   CssUrl url;
-  for (size_t at = 0; at < sheet.size() && FindCssUrl(sheet, at, sheet.size(), &url); at = url.end) {
+  for (size_t at = 0; at < sheet.size() && FindCssUrl(sheet, at, sheet.size(), &url);
+       at = url.end) {
     note(url);
   }
   for (const CssImport& rule : FindCssImports(sheet)) {

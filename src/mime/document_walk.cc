@@ -282,8 +282,7 @@ void DocumentWalker::ActOnLink(HtmlDocument& doc, int element) {
   std::string href = doc.GetAttribute(element, "href");
   ResolvedReference ref = Resolve(href);
   if (!ref.is_url && options_.file_scope == FileScope::kUrlsOnly) return;
-  if (ref.is_url && options_.file_scope == FileScope::kLocalAndWeb &&
-      !PrefixMatch(ref.resolved)) {
+  if (ref.is_url && options_.file_scope == FileScope::kLocalAndWeb && !PrefixMatch(ref.resolved)) {
     return;
   }
   std::string result = Embed(ref);
@@ -294,8 +293,8 @@ void DocumentWalker::ActOnLink(HtmlDocument& doc, int element) {
 // the page's own value stays as it is otherwise (writing it back inside a new url() would wrap
 // it twice and break the style).
 void DocumentWalker::StylePicture(HtmlDocument& doc, int element, const char* property,
-                               bool drop_quotes,
-                               bool (DocumentWalker::*admit)(const ResolvedReference&) const) {
+                                  bool drop_quotes,
+                                  bool (DocumentWalker::*admit)(const ResolvedReference&) const) {
   std::string value = doc.GetStyleProperty(element, property);
   if (value.empty() || EqualsIgnoringAsciiCase(value, "none")) return;
   ResolvedReference ref = Resolve(value);

@@ -35,11 +35,11 @@ FileScope FileScopeOf(int32_t value);  // 0 and 2 as named; any other value is k
 // The settings of one encode, created with these defaults for every request.
 struct EncodeOptions {
   FileScope file_scope = FileScope::kLocalAndWeb;  // "mimeencodefilescope"
-  int32_t filter = kFilterImages;  // "mimeencodefilter"
-  std::string include_prefix;      // "mimeencodeincludeurl": web URLs starting with it are taken
+  int32_t filter = kFilterImages;                  // "mimeencodefilter"
+  std::string include_prefix;  // "mimeencodeincludeurl": web URLs starting with it are taken
   EncodeRange range = EncodeRange::kWholeDocument;  // "mimeencoderange"
-  int32_t encode_type = 3;         // "mimeencodetype", handed to the codec
-  int32_t integer_setting = 2;     // codec settings this service never changes
+  int32_t encode_type = 3;                          // "mimeencodetype", handed to the codec
+  int32_t integer_setting = 2;                      // codec settings this service never changes
   bool boolean_setting = true;
   std::string charset = "utf-8";  // the archive's charset
   std::string workspace;          // the request folder, ending in '/'

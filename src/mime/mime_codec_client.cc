@@ -78,14 +78,13 @@ bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEn
   std::vector<MimeArchiveResource> records;
   records.reserve(resources.size());
   for (const ResourceEntry& e : resources) {
-    records.push_back({e.content_id.c_str(), e.local_file.c_str(), e.file_name.c_str(),
-                       e.media_type.c_str()});
+    records.push_back(
+        {e.content_id.c_str(), e.local_file.c_str(), e.file_name.c_str(), e.media_type.c_str()});
   }
   char* text = nullptr;
   size_t length = 0;
-  int32_t result =
-      table.Encode(codec, reinterpret_cast<const unsigned char*>(page.data()), page.size(),
-                   records.data(), records.size(), &text, &length);
+  int32_t result = table.Encode(codec, reinterpret_cast<const unsigned char*>(page.data()),
+                                page.size(), records.data(), records.size(), &text, &length);
   if (result >= 0 && text != nullptr) archive.assign(text, length);
   table.free_text(text);
   return result >= 0 && text != nullptr;

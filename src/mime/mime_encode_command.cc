@@ -37,7 +37,8 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
   ResourceRegistry registry;
   CollectResources(document, registry, std::string(), options);
   // The archive's charset is always UTF-8, the text's own encoding: no conversion is needed.
-  std::string serialised = options.range == EncodeRange::kBodyOnly ? document.BodyInnerHtml() : document.OuterHtml();
+  std::string serialised =
+      options.range == EncodeRange::kBodyOnly ? document.BodyInnerHtml() : document.OuterHtml();
   if (!codec.IsAvailable()) {
     error = kMimeEncodeNoCodec;
     return {};

@@ -36,8 +36,8 @@ std::vector<SheetReference> ReferencesOf(const std::string& css) {
   std::vector<SheetReference> out;
   std::vector<CssImport> imports = FindCssImports(css);
   auto add = [&](const CssUrl& url, bool is_import) {
-    out.push_back({url.value_begin, url.value_end, url.value, is_import,
-                   QuoteBefore(css, url.value_begin)});
+    out.push_back(
+        {url.value_begin, url.value_end, url.value, is_import, QuoteBefore(css, url.value_begin)});
   };
   for (const CssImport& rule : imports) add(rule.url, true);
   CssUrl url;
@@ -111,7 +111,8 @@ void SheetEmbedder::Process(size_t index) {
                 EscapeCssUrl(results[k], reference.quote));
   }
   // The user's own file is never changed: the archive takes a copy from the workspace.
-  std::string copy = UniqueFilePath(target_.workspace.substr(0, target_.workspace.size() - 1), "css");
+  std::string copy =
+      UniqueFilePath(target_.workspace.substr(0, target_.workspace.size() - 1), "css");
   if (copy.empty() || !FileSystem::Default().WriteFile(copy, css, WriteMode::kExclusive)) return;
   target_.registry.ReplaceFile(index, copy);
 }

@@ -22,8 +22,8 @@
 // order: everything found here is registered after them.
 //
 // Sheets larger than kMaxRewrittenSheetBytes, sheets nothing of which could be embedded, and
-// every sheet after the first kMaxStyleSheets are archived as they stand. Runs on the request's thread; downloads block as EmbedResource
-// says.
+// every sheet after the first kMaxStyleSheets are archived as they stand. Runs on the request's
+// thread; downloads block as EmbedResource says.
 void EmbedStyleSheetReferences(EmbedTarget& target, const EncodeOptions& options);
 
 inline constexpr uint64_t kMaxRewrittenSheetBytes = 8u << 20;

@@ -11,7 +11,6 @@ namespace {
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
-
 // GLib owns the RFC 3986 resolution; a base it cannot parse leaves the reference as it is.
 std::string ResolveAgainstUrl(const std::string& base, const std::string& reference) {
   gchar* resolved =

@@ -138,8 +138,7 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
            "<img src=\"../img/p%7E1.png\"><img src=\"cid:q@x\">\r\n"
            "----B----\r\n",
        "<link rel=stylesheet href=\"a.css\"><iframe src=\"frame.html\"></iframe>",
-       {{"a.css",
-         "@import url(\"b.css\"); body { background: url('p~1.png') } /* url(x) */"},
+       {{"a.css", "@import url(\"b.css\"); body { background: url('p~1.png') } /* url(x) */"},
         {"b.css",
          "@import \"a.css\"; p { background: url(p~1.png) } q { background: url(q@x.png) } "
          "r { background: url(none.png) }"},

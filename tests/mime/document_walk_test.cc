@@ -284,8 +284,8 @@ TEST_F(DocumentWalkTest, EmbedsWhatSheetsNameToAnyDepthAfterThePagesOwnResources
   const auto& e = registry_.entries();
   ASSERT_EQ(e.size(), 6u);
   std::vector<std::string> locations = {folder_ / "css/a.css", server_.Url("/files/w.css"),
-                                        folder_ / "a.png", folder_ / "css/sub/b c.css",
-                                        folder_ / "b.png", server_.Url("/files/a.png")};
+                                        folder_ / "a.png",     folder_ / "css/sub/b c.css",
+                                        folder_ / "b.png",     server_.Url("/files/a.png")};
   for (size_t k = 0; k < e.size(); ++k) EXPECT_EQ(e[k].location, locations[k]) << k;
   EXPECT_EQ(ReadFile(e[0].local_file),
             "@import '" + Cid(3) + "'; body { background: url(" + Cid(4) + ") }");

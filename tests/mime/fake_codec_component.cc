@@ -66,8 +66,8 @@ int32_t Encode(MimeArchiveCodec*, const unsigned char* page, size_t length,
   std::string text(reinterpret_cast<const char*>(page), length);
   std::string listed;
   for (size_t i = 0; i < count; ++i) {
-    for (const char* field : {resources[i].content_id, resources[i].path, resources[i].name,
-                              resources[i].media_type}) {
+    for (const char* field :
+         {resources[i].content_id, resources[i].path, resources[i].name, resources[i].media_type}) {
       listed += std::string(field) + "|";
     }
   }

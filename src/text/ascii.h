@@ -10,14 +10,6 @@
 
 inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
-// The value of a hexadecimal digit ('0'-'9', 'a'-'f', 'A'-'F'); -1 for any other character.
-inline int AsciiHexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // text with every ASCII capital letter made small.
 std::string AsciiLowered(std::string_view text);
 

@@ -1,7 +1,5 @@
 #include "text/url_spelling.h"
 
-#include "text/ascii.h"
-
 namespace {
 
 bool IsUnreserved(unsigned char c) {
@@ -16,8 +14,8 @@ std::string NormalizeUrlEscapes(std::string_view url) {
   std::string out;
   out.reserve(url.size());
   for (size_t i = 0; i < url.size(); ++i) {
-    int high = i + 2 < url.size() && url[i] == '%' ? AsciiHexValue(url[i + 1]) : -1;
-    int low = high >= 0 ? AsciiHexValue(url[i + 2]) : -1;
+    int high = i + 2 < url.size() && url[i] == '%' ? HexDigitValue(url[i + 1]) : -1;
+    int low = high >= 0 ? HexDigitValue(url[i + 2]) : -1;
     if (low < 0) {
       out += url[i];
       continue;

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "text/ascii.h"
+#include "text/url_spelling.h"
 
 namespace {
 
@@ -85,8 +85,8 @@ std::string UnescapeUrl(std::string_view text) {
   out.reserve(text.size());
   for (size_t k = 0; k < text.size(); ++k) {
     if (text[k] == '%' && k + 2 < text.size()) {
-      int high = AsciiHexValue(text[k + 1]);
-      int low = AsciiHexValue(text[k + 2]);
+      int high = HexDigitValue(text[k + 1]);
+      int low = HexDigitValue(text[k + 2]);
       if (high >= 0 && low >= 0 && (high | low) != 0) {
         out += static_cast<char>(high * 16 + low);
         k += 2;

@@ -158,7 +158,7 @@ std::string DecodedBytes(GMimePart* part) {
   return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
 }
 
-std::string PageText(GMimePart* page, const PartReferences& refs, std::string_view base = {}) {
+std::string PageText(GMimePart* page, const PartReferences& refs) {
   GMimeContentEncoding encoding = g_mime_part_get_content_encoding(page);
   bool encoded = encoding == GMIME_CONTENT_ENCODING_BASE64 ||
                  encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
@@ -166,7 +166,7 @@ std::string PageText(GMimePart* page, const PartReferences& refs, std::string_vi
   const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(page), "charset");
   std::string text = PageTextForFile(DecodedBytes(page), OrEmpty(charset),
                                      encoded ? TransferKind::kEncoded : TransferKind::kAsText);
-  return RewritePageReferences(std::move(text), refs, base);
+  return RewritePageReferences(std::move(text), refs);
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -181,13 +181,15 @@ bool WriteAll(int fd, const std::string& text) {
 }
 
 // The sheets and frames with their references pointing at the files written beside them, as
-// the page's do; each resolves its relative references from its own location.
+// the page's do; each resolves its relative references from its own location. Their bytes are
+// kept otherwise: a frame is opened by a browser, which reads the charset its markup declares.
 void WriteReferringParts(const std::vector<ReferringPart>& referring, const PartReferences& refs) {
   for (const ReferringPart& item : referring) {
     std::string base(OrEmpty(g_mime_part_get_content_location(item.part)));
+    std::string bytes = DecodedBytes(item.part);
     std::string text = MediaTypeOf(item.part) == "text/css"
-                           ? RewriteSheetReferences(DecodedBytes(item.part), refs, base)
-                           : PageText(item.part, refs, base);
+                           ? RewriteSheetReferences(std::move(bytes), refs, base)
+                           : RewritePageReferences(std::move(bytes), refs, base);
     WriteAll(item.fd, text);
     ::close(item.fd);
   }

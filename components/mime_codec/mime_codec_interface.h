@@ -54,6 +54,14 @@
 //    part's file name, in place; all other bytes of the page stay as they were. Looked at: URL
 //    attributes, inline style images, and url() and @import in style blocks; not comments, so
 //    the VML inside an office suite's conditional comments keeps its references.
+//  - The same rewriting is done inside every other "text/html" part (a frame; relative
+//    references resolved against that part's own Content-Location) and, for url() and
+//    @import, inside every "text/css" part (against the sheet's own location), so a decoded
+//    sheet's pictures and imported sheets are the decoded files. Up to 64 such parts per
+//    archive; further ones are written as they stand. Their bytes are not converted.
+//  - Locations match however their percent escapes are spelt ("%7e" and "~" alike; "%2f" and
+//    "%2F" alike), and a "cid:" reference matches a Content-ID written plainly or
+//    percent-encoded. A part located by a "cid:" URL is named from its Content-ID.
 //  - Multipart nesting deeper than 64 levels is not descended into. Parts that are whole are
 //    kept when the closing boundary is missing; bad base64 or quoted-printable decodes what is
 //    valid. An archive without a "text/html" part writes nothing.

@@ -88,23 +88,6 @@ void ChooseBoundary(GMimeMultipart* multipart, std::string_view page) {
 
 }  // namespace
 
-std::vector<ResourceRecord> ParseResourceList(std::string_view list) {
-  std::vector<ResourceRecord> records;
-  std::string fields[4];
-  int field = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (list[i] != '|') continue;
-    fields[field++] = std::string(list.substr(start, i - start));
-    start = i + 1;
-    if (field == 4) {
-      records.push_back({fields[0], fields[1], fields[2], fields[3]});
-      field = 0;
-    }
-  }
-  return records;
-}
-
 bool EncodeArchive(std::string_view page, const std::vector<ResourceRecord>& resources,
                    const EncodeSettings& settings, char** archive, size_t* archive_length) {
   GPtr<GMimeMultipart> multipart(g_mime_multipart_new_with_subtype("related"));

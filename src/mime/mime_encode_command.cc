@@ -16,7 +16,7 @@ namespace {
 
 MimeCodecClient::EncodeSettings SettingsOf(const EncodeOptions& options) {
   MimeCodecClient::EncodeSettings settings;
-  settings.range = options.range;
+  settings.body_only = options.range == EncodeRange::kBodyOnly;
   settings.encode_type = options.encode_type;
   settings.integer_option = options.integer_setting;
   settings.boolean_option = options.boolean_setting ? -1 : 0;
@@ -38,14 +38,14 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
   ResourceRegistry registry;
   CollectResources(document, registry, std::string(), options);
   // The archive's charset is always UTF-8, the text's own encoding: no conversion is needed.
-  std::string serialised = options.range != 0 ? document.BodyInnerHtml() : document.OuterHtml();
-  std::string resources = registry.ResourceList();
+  std::string serialised =
+      options.range == EncodeRange::kBodyOnly ? document.BodyInnerHtml() : document.OuterHtml();
   if (!codec.IsAvailable()) {
     error = kMimeEncodeNoCodec;
     return {};
   }
   std::string archive;
-  if (!codec.Encode(serialised, resources, SettingsOf(options), archive)) {
+  if (!codec.Encode(serialised, registry.entries(), SettingsOf(options), archive)) {
     error = kMimeEncodeCodecFailed;
     return {};
   }

@@ -1,13 +1,31 @@
-// The service's process entry: find the certificates beside the executable, serve until
-// GET "/stop", exit 0.
+// The service's process entry: find the certificates (beside the executable, else in the user's
+// own folder), serve until GET "/stop", exit 0.
 #include <string>
 
 #include "imaging/image_utils.h"
 #include "platform/executable_path.h"
+#include "platform/file_system.h"
 #include "platform/log.h"
 #include "platform/network.h"
 #include "service/command_table.h"
 #include "service/endpoint.h"
+
+namespace {
+
+// Where localhost.pem and localhost-key.pem are read: beside the executable when a certificate
+// lies there (a build folder, a deployment that placed one), else {config}/orvohttps/, where the
+// installed service makes one for its user at first start: an installed package keeps no key in
+// its shared program folder, where other accounts could read it.
+std::string CertificateFolder(const std::string& executable_folder) {
+  FileSystem& fs = FileSystem::Default();
+  if (fs.Status(executable_folder + "localhost.pem", FollowLinks::kYes).Exists()) {
+    return executable_folder;
+  }
+  std::string config = fs.KnownFolderPath(KnownFolder::kConfig);
+  return config.empty() ? executable_folder : config + "/orvohttps/";
+}
+
+}  // namespace
 
 int main() {
   IgnoreBrokenPipes();
@@ -22,6 +40,8 @@ int main() {
 
   std::string folder = ExecutableFolder();
   if (folder.empty()) return 0;  // No path to look for the certificates under.
-  RunEndpoint(folder + "localhost.pem", folder + "localhost-key.pem", folder + "allowed-origins");
+  std::string certificates = CertificateFolder(folder);
+  RunEndpoint(certificates + "localhost.pem", certificates + "localhost-key.pem",
+              folder + "allowed-origins");
   return 0;
 }

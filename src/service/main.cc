@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "platform/log.h"
 #include "platform/network.h"
+#include "platform/process.h"
 #include "service/command_table.h"
 #include "service/endpoint.h"
 
@@ -22,7 +23,15 @@ std::string CertificateFolder(const std::string& executable_folder) {
     return executable_folder;
   }
   std::string config = fs.KnownFolderPath(KnownFolder::kConfig);
-  return config.empty() ? executable_folder : config + "/orvohttps/";
+  if (config.empty()) return executable_folder;
+  std::string folder = config + "/orvohttps/";
+  // Started directly rather than by its unit, which makes the certificate before the start.
+  std::string make_cert = executable_folder + "make-dev-cert";
+  if (!fs.Status(folder + "localhost.pem", FollowLinks::kYes).Exists() &&
+      fs.IsExecutableFile(make_cert)) {
+    RunAndWaitFor({make_cert, folder}, std::chrono::seconds(60));
+  }
+  return folder;
 }
 
 }  // namespace

@@ -74,11 +74,10 @@ if command -v desktop-file-validate >/dev/null; then
   out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 fi
 
-# The unpacked service runs with the certificate its unit makes in the user's folder
-# (ExecStartPre, run here as the unit would), none lying beside the executable.
+# The unpacked service, no certificate lying beside it, makes its user one in the user's folder
+# (as its unit does before it starts: ExecStartPre) and serves with it.
+grep -qx 'ExecStartPre=/opt/orvohttps/make-dev-cert %E/orvohttps' "$unit" || fail "ExecStartPre"
 config=$work/config
-pre=$(sed -n 's/^ExecStartPre=//p' "$work/units/orvohttps.service" | sed "s#%E#$config#")
-$pre >/dev/null || fail "ExecStartPre: $pre"
 ca=$config/orvohttps/localhost.pem
 XDG_CONFIG_HOME=$config "$app/orvohttps" >"$work/service.log" &
 service=$!
@@ -91,6 +90,7 @@ answer=$(curl -s --cacert "$ca" -H 'Content-Type: text/plain' \
 [[ "$answer" == '{"cmd":"cfp-1000","error":-1,"pdu":{"version":"'*'"},"session":"p"}' ]] ||
   fail "version answer of the unpacked service: $answer"
 curl -s --cacert "$ca" https://localhost:38951/stop >/dev/null
+[[ $(stat -c %a "$config/orvohttps/localhost-key.pem" 2>&1) == 600 ]] || fail "the user's key is not 0600"
 wait "$service" || fail "service exit code $?"
 
 if ((failures > 0)); then

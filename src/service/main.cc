@@ -1,5 +1,6 @@
 // The service's process entry: find the certificates (beside the executable, else in the user's
-// own folder), serve until GET "/stop", exit 0.
+// own folder), serve until GET "/stop" (or SIGTERM, SIGINT), exit 0.
+#include <memory>
 #include <string>
 
 #include "imaging/image_utils.h"
@@ -8,8 +9,10 @@
 #include "platform/log.h"
 #include "platform/network.h"
 #include "platform/process.h"
+#include "platform/stop_signals.h"
 #include "service/command_table.h"
 #include "service/endpoint.h"
+#include "service/origin_consent.h"
 
 namespace {
 
@@ -37,6 +40,7 @@ std::string CertificateFolder(const std::string& executable_folder) {
 }  // namespace
 
 int main() {
+  BlockStopSignals();
   IgnoreBrokenPipes();
   InstallServiceCommandTable();
 
@@ -50,7 +54,7 @@ int main() {
   std::string folder = ExecutableFolder();
   if (folder.empty()) return 0;  // No path to look for the certificates under.
   std::string certificates = CertificateFolder(folder);
-  RunEndpoint(certificates + "localhost.pem", certificates + "localhost-key.pem",
-              folder + "allowed-origins");
+  std::unique_ptr<OriginConsent> consent = OriginConsent::ForService(folder + "allowed-origins");
+  RunEndpoint(certificates + "localhost.pem", certificates + "localhost-key.pem", *consent);
   return 0;
 }

@@ -2,12 +2,11 @@
 
 #include "platform/clipboard.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <mutex>
 
 #include "platform/clipboard_backends.h"
+#include "platform/environment.h"
 #include "platform/log.h"
 
 namespace {
@@ -24,10 +23,8 @@ class EmptySnapshot : public ClipboardSnapshot {
   std::vector<std::string> targets_;
 };
 
-bool IsSet(const char* name) {
-  const char* value = getenv(name);
-  return value != nullptr && *value != '\0';
-}
+// The variable's value; empty when it is unset or set to nothing.
+std::string Variable(const char* name) { return EnvironmentVariable(name).value_or(""); }
 
 }  // namespace
 
@@ -45,12 +42,14 @@ ClipboardBackend ChooseClipboardBackend(std::chrono::milliseconds wait_limit) {
   static ClipboardBackend chosen = ClipboardBackend::kNone;
   std::call_once(once, [wait_limit] {
     const char* protocol = nullptr;
-    if (IsSet("WAYLAND_DISPLAY") && WaylandOffersDataControl(wait_limit, &protocol)) {
+    const std::string wayland = Variable("WAYLAND_DISPLAY");
+    const std::string display = Variable("DISPLAY");
+    if (!wayland.empty() && WaylandOffersDataControl(wait_limit, &protocol)) {
       chosen = ClipboardBackend::kWayland;
-      Log("clipboard: Wayland (%s on %s)\n", protocol, getenv("WAYLAND_DISPLAY"));
-    } else if (IsSet("DISPLAY")) {
+      Log("clipboard: Wayland (%s on %s)\n", protocol, wayland.c_str());
+    } else if (!display.empty()) {
       chosen = ClipboardBackend::kX11;
-      Log("clipboard: X11 (%s)\n", getenv("DISPLAY"));
+      Log("clipboard: X11 (%s)\n", display.c_str());
     } else {
       Log("clipboard: none (neither a Wayland compositor with data-control nor DISPLAY)\n");
     }

@@ -47,10 +47,12 @@ class ClipboardSnapshot {
 // The longest a snapshot waits for one answer of the clipboard's owner.
 inline constexpr std::chrono::milliseconds kClipboardWaitLimit{2000};
 
-// The most a read keeps of one target: an owner that sends more gets its read failed.
-inline constexpr size_t kClipboardTargetLimit = size_t{256} << 20;  // 256 MiB
-// The most one snapshot spends waiting, over all its reads, however often each owner answers
-// within kClipboardWaitLimit: later reads fail at once.
+// The most bytes one target may bring: an owner that sends more (or pieces without end) makes
+// the read fail once past it, so one owner cannot fill the service's memory.
+inline constexpr size_t kClipboardTargetLimit = size_t{256} << 20;
+
+// The longest a whole snapshot may take, from taking it to its last read: an owner that
+// answers just inside each wait but never finishes still releases the request by then.
 inline constexpr std::chrono::seconds kClipboardSnapshotTimeLimit{30};
 
 enum class ClipboardBackend { kNone, kX11, kWayland };

@@ -13,7 +13,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -28,6 +27,7 @@
 #include "ext-data-control-v1-client-protocol.h"
 #include "platform/clipboard.h"
 #include "platform/clipboard_backends.h"
+#include "platform/environment.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 namespace {
@@ -44,13 +44,12 @@ int MillisecondsLeft(Clock::time_point deadline) {
 // $XDG_RUNTIME_DIR, as libwayland finds it. Connected without blocking: a compositor whose
 // backlog is full fails at once instead of holding the caller.
 int ConnectToCompositor() {
-  const char* name = getenv("WAYLAND_DISPLAY");
-  if (name == nullptr || *name == '\0') return -1;
-  std::string path = name;
+  std::string path = EnvironmentVariable("WAYLAND_DISPLAY").value_or("");
+  if (path.empty()) return -1;
   if (path[0] != '/') {
-    const char* runtime = getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime == '\0') return -1;
-    path = std::string(runtime) + "/" + path;
+    const std::string runtime = EnvironmentVariable("XDG_RUNTIME_DIR").value_or("");
+    if (runtime.empty()) return -1;
+    path = runtime + "/" + path;
   }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

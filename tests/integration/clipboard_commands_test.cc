@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -341,17 +342,32 @@ TEST_F(WaylandClipboardCommandsTest, HungOwnersAndAStoppedCompositorDoNotStopOth
   compositor_.Resume();
 }
 
-// Neither a compositor nor DISPLAY: the clipboard is empty, and the start-up line says so.
-TEST(WaylandClipboardChoiceTest, NoCompositorAndNoDisplayIsAnEmptyClipboard) {
-  scratch::EnvOverride no_display{"DISPLAY"};
-  scratch::EnvOverride gone{"WAYLAND_DISPLAY", "/nonexistent/wayland-0"};
-  service_test::ServiceProcess service;
-  ASSERT_TRUE(service.Start());
-  EXPECT_EQ(PostCommand(service, "cfp-0010"), kEmptyText);
-  EXPECT_EQ(PostCommand(service, "cfp-0011"), kEmptyHtml);
-  EXPECT_NE(service.Output().find("clipboard: none"), std::string::npos) << service.Output();
-  service.Client()->Get("/stop");
-  EXPECT_EQ(service.WaitForExit(10000), 0);
+// The back end is chosen at start-up and said in the log: Wayland wherever the compositor
+// offers data-control, even with DISPLAY set; else X11 when DISPLAY is set; else none, and
+// the clipboard is empty.
+TEST(ClipboardChoiceTest, WaylandFirstThenX11ThenNone) {
+  const struct {
+    bool compositor;
+    const char* display;
+    const char* said;
+  } rows[] = {{true, ":4242", "clipboard: Wayland (zwlr_data_control_manager_v1 on /tmp/"},
+              {false, ":4242", "clipboard: X11 (:4242)"},
+              {false, nullptr, "clipboard: none"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    std::optional<wltest::Compositor> compositor;
+    if (row.compositor) compositor.emplace();
+    scratch::EnvOverride wayland{"WAYLAND_DISPLAY",
+                                 row.compositor ? getenv("WAYLAND_DISPLAY") : "/none/wayland-0"};
+    scratch::EnvOverride display = row.display ? scratch::EnvOverride{"DISPLAY", row.display}
+                                               : scratch::EnvOverride{"DISPLAY"};
+    service_test::ServiceProcess service;
+    ASSERT_TRUE(service.Start());
+    EXPECT_EQ(PostCommand(service, "cfp-0010"), kEmptyText);
+    EXPECT_NE(service.Output().find(row.said), std::string::npos) << service.Output();
+    service.Client()->Get("/stop");
+    EXPECT_EQ(service.WaitForExit(10000), 0);
+  }
 }
 
 }  // namespace

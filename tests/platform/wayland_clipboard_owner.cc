@@ -81,20 +81,17 @@ void Global(void*, wl_registry* registry, uint32_t name, const char* interface, 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   signal(SIGTERM, [](int) { _exit(0); });
+  const std::map<std::string, Mode> flags = {
+      {"--hang", Mode::kHang}, {"--refuse", Mode::kRefuse}, {"--stall", Mode::kStall}};
   std::vector<std::string> types;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--hang") {
-      mode = Mode::kHang;
-    } else if (arg == "--refuse") {
-      mode = Mode::kRefuse;
-    } else if (arg == "--stall") {
-      mode = Mode::kStall;
+    if (flags.count(argv[i]) != 0) {
+      mode = flags.at(argv[i]);
     } else if (i + 1 < argc) {
       std::ostringstream bytes;
-      bytes << std::ifstream(argv[++i], std::ios::binary).rdbuf();
-      offers[arg] = bytes.str();
-      types.push_back(arg);
+      bytes << std::ifstream(argv[i + 1], std::ios::binary).rdbuf();
+      offers[argv[i]] = bytes.str();
+      types.push_back(argv[i++]);
     }
   }
   wl_display* display = wl_display_connect(nullptr);

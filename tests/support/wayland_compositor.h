@@ -19,7 +19,9 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,23 +41,13 @@ class Compositor {
     const bool root = geteuid() == 0;
     if (root && chown(folder_.c_str(), kNobody, kNobody) != 0) return;
     std::ofstream(folder_ + "/config") << "xwayland disable\n";
-    std::vector<std::string> args;
-    if (root) {
-      args = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-    }
-    const std::vector<std::string> rest = {"env",
-                                           "-i",
-                                           "PATH=/usr/local/bin:/usr/bin:/bin",
-                                           "HOME=" + folder_,
-                                           "XDG_RUNTIME_DIR=" + folder_,
-                                           "WLR_BACKENDS=headless",
-                                           "WLR_RENDERER=pixman",
-                                           "WLR_LIBINPUT_NO_DEVICES=1",
-                                           "sway",
-                                           "-c",
-                                           folder_ + "/config"};
-    args.insert(args.end(), rest.begin(), rest.end());
-    pid_ = Spawn(args);
+    // The folder's name has no blanks: the command is split at them.
+    std::string command = "env -i HOME=" + folder_ + " XDG_RUNTIME_DIR=" + folder_ +
+                          " PATH=/usr/bin:/bin WLR_BACKENDS=headless WLR_RENDERER=pixman"
+                          " WLR_LIBINPUT_NO_DEVICES=1 sway -c " +
+                          folder_ + "/config";
+    if (root) command = "setpriv --reuid=65534 --regid=65534 --clear-groups " + command;
+    pid_ = Spawn(command);
     socket_ = WaitForSocket();
     if (socket_.empty()) {
       Stop();
@@ -73,8 +65,6 @@ class Compositor {
   Compositor& operator=(const Compositor&) = delete;
 
   bool ok() const { return pid_ > 0 && !socket_.empty(); }
-  const std::string& socket() const { return socket_; }
-  const std::string& runtime_folder() const { return folder_; }
 
   // Stops and continues the compositor's process: stopped, it still takes connections (the
   // kernel queues them) but never answers.
@@ -94,17 +84,18 @@ class Compositor {
   static constexpr uid_t kNobody = 65534;
 
   // Starts args with standard output and error on /dev/null (sway logs a lot).
-  static pid_t Spawn(const std::vector<std::string>& args) {
+  static pid_t Spawn(const std::string& command) {
+    std::istringstream words(command);
+    std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
     std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    for (int fd : {1, 2}) posix_spawn_file_actions_addopen(&quiet, fd, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    if (posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&quiet);
     return pid;
   }
 

@@ -350,7 +350,7 @@ TEST(ClipboardChoiceTest, WaylandFirstThenX11ThenNone) {
     bool compositor;
     const char* display;
     const char* said;
-  } rows[] = {{true, ":4242", "clipboard: Wayland (zwlr_data_control_manager_v1 on /tmp/"},
+  } rows[] = {{true, ":4242", "clipboard: Wayland ("},
               {false, ":4242", "clipboard: X11 (:4242)"},
               {false, nullptr, "clipboard: none"}};
   for (const auto& row : rows) {

@@ -15,6 +15,10 @@
 #include <sstream>
 #include <string>
 
+// The log's writer thread (platform/log.h) writes on its own time; where it is linked, Text()
+// waits for the lines logged before it.
+void FlushLog() __attribute__((weak));
+
 namespace scratch {
 
 // A new empty folder under the system temp folder; removed with everything in it (links are
@@ -140,6 +144,7 @@ class StdoutCapture {
  private:
   void Restore() {
     if (saved_ < 0) return;
+    if (FlushLog != nullptr) FlushLog();
     std::fflush(stdout);
     ::dup2(saved_, STDOUT_FILENO);
     ::close(saved_);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "imaging/image_utils.h"
+#include "platform/clipboard.h"
 #include "platform/executable_path.h"
 #include "platform/file_system.h"
 #include "platform/log.h"
@@ -50,6 +51,9 @@ int main() {
     Log("GDI+ 라이브러리를 초기화할 수 없습니다.\n");
     return 0;
   }
+
+  // Asking the compositor can take a wait limit: once here, not in the first clipboard request.
+  ChooseClipboardBackend();
 
   std::string folder = ExecutableFolder();
   if (folder.empty()) return 0;  // No path to look for the certificates under.

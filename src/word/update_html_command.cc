@@ -75,11 +75,13 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
     request.error = 0;
     answer = request.BuildResponse({}, {}, Json::Value(), std::string());
   } else {
+    EndWordProcessorOf(profile);
     if (CaptureDocument(ws.DocumentPath()) != before) request.isUpdate = 1;
     std::vector<std::string> pictures;
     std::string text = ReadBack(ws, pictures);
     answer = request.BuildResponse(pictures, {}, Json::Value(), text);
   }
+  DeleteWordProcessorProfile(profile);
   DeleteTree(ws.Folder());
   return answer;
 }

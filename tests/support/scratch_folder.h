@@ -45,8 +45,8 @@ class ScratchFolder {
   std::string path_;
 };
 
-// Sets an environment variable for the lifetime of the object, then restores it (or removes it
-// when it was not set).
+// Sets (or removes) an environment variable for the lifetime of the object, then restores it (or
+// removes it when it was not set).
 class EnvOverride {
  public:
   EnvOverride(const char* name, const std::string& value) : name_(name) {
@@ -55,6 +55,8 @@ class EnvOverride {
     if (had_old_) old_ = old;
     ::setenv(name, value.c_str(), 1);
   }
+  // Removes the variable for the lifetime of the object.
+  explicit EnvOverride(const char* name) : EnvOverride(name, "") { ::unsetenv(name); }
   ~EnvOverride() {
     if (had_old_) {
       ::setenv(name_.c_str(), old_.c_str(), 1);

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "platform/file_system.h"
+#include "platform/write_all.h"
 
 namespace {
 
@@ -32,17 +33,6 @@ FileStatus StatusOf(const struct stat& info) {
   status.modified_seconds = info.st_mtim.tv_sec;
   status.modified_nanoseconds = static_cast<int32_t>(info.st_mtim.tv_nsec);
   return status;
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // Reads until size bytes or the end of the file; returns how many were read.
@@ -224,7 +214,7 @@ class PosixFileSystem : public FileSystem {
       ::close(fd);
       return false;
     }
-    bool written = WriteAll(fd, data.data(), data.size());
+    bool written = WriteAll(fd, data);
     written = ::close(fd) == 0 && written;
     if (!written) ::unlink(path.c_str());
     return written;
@@ -299,7 +289,7 @@ class PosixFileSystem : public FileSystem {
       ssize_t got = ::read(in, buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got == 0) break;
-      copied = got > 0 && WriteAll(out, buffer, static_cast<size_t>(got));
+      copied = got > 0 && WriteAll(out, std::string_view(buffer, static_cast<size_t>(got)));
     }
     ::close(in);
     copied = ::close(out) == 0 && copied;

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cassert>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "platform/log.h"
+#include "platform/write_all.h"
 
 namespace {
 
@@ -19,18 +21,6 @@ constexpr size_t kMaxQueuedLines = 4096;
 constexpr size_t kMaxQueuedBytes = 4 << 20;
 // How long Log waits for its own line before it treats the output as stalled.
 constexpr std::chrono::milliseconds kWriteWait{100};
-
-void WriteAll(const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(STDOUT_FILENO, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;  // Nowhere to report a broken output; the service keeps working.
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-}
 
 // Lines waiting for the one writer thread. Invariant: every queued line has a sequence number
 // below or equal to queued_, and written_ counts the lines the writer has finished.
@@ -66,11 +56,14 @@ class LogQueue {
       queued_cv_.wait(lock, [&] { return !lines_.empty(); });
       std::string line = std::move(lines_.front());
       lines_.pop_front();
+      assert(bytes_ >= line.size());
       bytes_ -= line.size();
       lock.unlock();
-      WriteAll(line.data(), line.size());
+      // Nowhere to report a broken output; the service keeps working.
+      WriteAll(STDOUT_FILENO, line);
       lock.lock();
       ++written_;
+      assert(written_ <= queued_);
       stalled_ = false;
       done_.notify_all();
       if (lines_.empty() && dropped_ > 0) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/environment.h"
 #include "platform/process.h"
 #include "workspace/temp_workspace.h"
 
@@ -31,8 +32,8 @@ void PrepareProfile(const std::string& profile_folder) {
 // request would wait for ever.
 bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
+    std::optional<std::string> value = EnvironmentVariable(name);
+    if (value && !value->empty()) return true;
   }
   return false;
 }

@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include "workspace/path_macros.h"
+
 namespace {
 
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -46,10 +48,7 @@ std::string CombineUrl(std::string_view base, std::string_view reference) {
   if (base.empty() || IsUrl(reference)) return std::string(reference);
   if (IsUrl(base)) return ResolveAgainstUrl(std::string(base), std::string(reference));
   if (!IsRelativePath(reference)) return std::string(reference);
-  size_t slash = base.rfind('/');
-  std::string folder(slash == std::string_view::npos ? std::string_view()
-                                                     : base.substr(0, slash + 1));
-  return folder + std::string(reference);
+  return FolderPart(base) + std::string(reference);
 }
 
 std::string UnescapeUrl(std::string_view text) {

@@ -5,6 +5,7 @@
 #include "mime/mime_codec_client.h"
 #include "platform/file_system.h"
 #include "platform/log.h"
+#include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
@@ -155,12 +156,9 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
     const Json::Value& temp_path = pdu["temppath"];
     std::string base = temp_path.isNull() ? std::string() : temp_path.asCString();
     archive.asCString();  // raises the library's error for anything but a string
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    archive.getString(&begin, &end);
     folder = NewRequestFolderFromTempPath(base);
-    page = DecodeMimeArchive(MimeCodecClient(), folder, std::string_view(begin, end - begin), files,
-                             request.error);
+    page =
+        DecodeMimeArchive(MimeCodecClient(), folder, request.TextOf(archive), files, request.error);
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);
   if (folder.size() >= 2) DeleteTree(folder.substr(0, folder.size() - 1));
@@ -169,9 +167,12 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
 
 Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
-  pdu["html"] = inputs.payload;
+  // The page is written into the answer from where it lies, without a copy in the value.
+  pdu["html"] = inputs.files != nullptr ? inputs.files->ReferText(inputs.payload)
+                                        : Json::Value(inputs.payload);
   Json::Value records(Json::arrayValue);
-  if (AppendFileRecords(inputs.paths_a, records, RecordKey::kBase64String, AnyFile::kYes)) {
+  if (AppendFileRecords(inputs.paths_a, records, RecordKey::kBase64String, AnyFile::kYes,
+                        inputs.files)) {
     pdu["files"].swap(records);
   }
   return pdu;

@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "platform/clipboard.h"
+#include "platform/clipboard_backends.h"
 #include "platform/x11_connection.h"
 
 namespace {
@@ -34,18 +35,6 @@ bool IsProtocolTarget(std::string_view name) {
       "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY"};
   return std::find(std::begin(kProtocol), std::end(kProtocol), name) != std::end(kProtocol);
 }
-
-class EmptySnapshot : public ClipboardSnapshot {
- public:
-  const std::vector<std::string>& Targets() const override { return targets_; }
-  bool Read(std::string_view, std::string* data) override {
-    data->clear();
-    return false;
-  }
-
- private:
-  std::vector<std::string> targets_;
-};
 
 // What one owner may cost a snapshot.
 struct SnapshotLimits {
@@ -271,14 +260,9 @@ bool X11Snapshot::ReadIncrementally(std::string* data) {
 
 }  // namespace
 
-bool ClipboardSnapshot::Offers(std::string_view target) const {
-  const std::vector<std::string>& targets = Targets();
-  return std::find(targets.begin(), targets.end(), target) != targets.end();
-}
-
-std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(std::chrono::milliseconds wait_limit) {
+std::unique_ptr<ClipboardSnapshot> TakeX11ClipboardSnapshot(std::chrono::milliseconds wait_limit) {
   auto snapshot = std::make_unique<X11Snapshot>(
       SnapshotLimits{wait_limit, kClipboardTargetLimit, kClipboardSnapshotTimeLimit});
   if (snapshot->Take()) return snapshot;
-  return std::make_unique<EmptySnapshot>();
+  return MakeEmptyClipboardSnapshot();
 }

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/write_all.h"
+
 namespace orvohttp8 {
 namespace {
 
@@ -55,18 +57,7 @@ class TempFile {
 
   bool is_open() const { return fd_ >= 0; }
 
-  bool Write(const char* data, size_t size) {
-    while (size > 0) {
-      ssize_t written = ::write(fd_, data, size);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += written;
-      size -= static_cast<size_t>(written);
-    }
-    return true;
-  }
+  bool Write(const char* data, size_t size) { return WriteAll(fd_, std::string_view(data, size)); }
 
   // Closes the file (a late write error shows here) and renames it to destination.
   bool CommitAs(const std::string& destination) {

@@ -17,6 +17,7 @@
 
 #include "platform/environment.h"
 #include "platform/file_system.h"
+#include "platform/write_all.h"
 
 namespace {
 
@@ -39,17 +40,6 @@ FileStatus StatusOf(const struct stat& info) {
   status.modified_seconds = info.st_mtim.tv_sec;
   status.modified_nanoseconds = static_cast<int32_t>(info.st_mtim.tv_nsec);
   return status;
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // Reads until size bytes or the end of the file; returns how many were read.
@@ -396,7 +386,7 @@ class PosixFileSystem : public FileSystem {
     if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
       return IoStatus::Error(NotRegularError(info.st_mode), path);
     }
-    int error = WriteAll(fd.get(), data.data(), data.size()) ? 0 : (errno != 0 ? errno : EIO);
+    int error = WriteAll(fd.get(), data) ? 0 : (errno != 0 ? errno : EIO);
     if (::close(fd.Release()) != 0 && error == 0) error = errno;
     if (error == 0) return {};
     // What was there before an append is never thrown away.
@@ -585,7 +575,9 @@ class PosixFileSystem : public FileSystem {
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) return errno;
       if (got == 0) return 0;
-      if (!WriteAll(out, buffer, static_cast<size_t>(got))) return errno != 0 ? errno : EIO;
+      if (!WriteAll(out, std::string_view(buffer, static_cast<size_t>(got)))) {
+        return errno != 0 ? errno : EIO;
+      }
     }
   }
 

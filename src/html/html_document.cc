@@ -17,8 +17,8 @@
 namespace {
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
-constexpr size_t kBaseBudget = size_t{256} << 20;
-constexpr size_t kBudgetPerByte = 32;
+constexpr size_t kBaseBudget = size_t{64} << 20;
+constexpr size_t kBudgetPerByte = 4;
 
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
@@ -447,7 +447,8 @@ HtmlDocument::~HtmlDocument() = default;
 
 bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
   impl_->Clear();
-  if (text.empty() || text.size() > std::numeric_limits<unsigned int>::max()) return false;
+  if (text.empty() || text.size() > limits.max_bytes) return false;
+  if (text.size() > std::numeric_limits<unsigned int>::max()) return false;
   impl_->text = std::move(text);
   const std::string& source = impl_->text;
   // The parser reads a copy only when over-deep tags must be blanked; offsets stay the same.

@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include "protocol/command_request.h"
 #include "text/text_conversion.h"
 
 void ReadEncodeOptions(const Json::Value& pdu, EncodeOptions& options) {
@@ -20,4 +21,12 @@ void ReadEncodeOptions(const Json::Value& pdu, EncodeOptions& options) {
   options.filter = copy["mimeencodefilter"].asInt();
   options.range = copy["mimeencoderange"].asInt();
   options.encode_type = copy["mimeencodetype"].asInt();
+}
+
+const Json::Value& PduToRead(const CommandRequest& request, Json::Value& copy) {
+  const Json::Value* pdu = request.root.isObject() ? request.root.find("pdu", "pdu" + 3) : nullptr;
+  if (pdu != nullptr && pdu->isObject()) return *pdu;
+  copy = request.Pdu();
+  copy["temppath"];  // the lookup a worker's copy makes first
+  return copy;
 }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "mime/encode_options.h"
 #include "mime/mime_codec_client.h"
 #include "platform/file_system.h"
+#include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
@@ -39,17 +41,6 @@ std::string_view ArchiveText(std::string_view archive, std::string& sanitised) {
   if (IsValidUtf8(archive)) return archive;
   sanitised = Utf8ToWide(archive);
   return sanitised;
-}
-
-// The pdu to read from: the request's own when it is an object (the archive may be tens of
-// megabytes and is only read, so it is not copied), else a copy, whose lookups raise the JSON
-// library's error as any worker's copy does.
-const Json::Value& PduToRead(const CommandRequest& request, Json::Value& copy) {
-  const Json::Value* pdu = request.root.isObject() ? request.root.find("pdu", "pdu" + 3) : nullptr;
-  if (pdu != nullptr && pdu->isObject()) return *pdu;
-  copy = request.Pdu();
-  copy["temppath"];  // the lookup a worker's copy makes first
-  return copy;
 }
 
 }  // namespace
@@ -104,12 +95,32 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const std::string& f
   return text;
 }
 
+namespace {
+
+// Removes the request folder however the command ends: a decode that raised an error must not
+// leave a hundred thousand files behind.
+class FolderRemoval {
+ public:
+  FolderRemoval() = default;
+  ~FolderRemoval() {
+    if (folder_.size() >= 2) DeleteTree(folder_.substr(0, folder_.size() - 1));
+  }
+  FolderRemoval(const FolderRemoval&) = delete;
+  FolderRemoval& operator=(const FolderRemoval&) = delete;
+  void Set(std::string folder) { folder_ = std::move(folder); }
+
+ private:
+  std::string folder_;
+};
+
+}  // namespace
+
 std::string RunMimeDecodeCommand(CommandRequest& request) {
   Json::Value copy;
   const Json::Value& pdu = PduToRead(request, copy);
   std::string page;
   std::vector<std::string> files;
-  std::string folder;
+  FolderRemoval removal;
   const Json::Value& archive = pdu["mimevalue"];
   if (archive.isNull()) {
     request.error = kMimeDecodeMissingArchive;
@@ -122,12 +133,19 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
     const char* begin = nullptr;
     const char* end = nullptr;
     archive.getString(&begin, &end);
-    folder = NewRequestFolderFromTempPath(base);
+    std::string folder = NewRequestFolderFromTempPath(base);
+    removal.Set(folder);
     page = DecodeMimeArchive(MimeCodecClient(), folder, std::string_view(begin, end - begin), files,
                              request.error);
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);
-  if (folder.size() >= 2) DeleteTree(folder.substr(0, folder.size() - 1));
+  AnswerFiles* held = AnswerFiles::Current();
+  if (held != nullptr && !held->complete()) {
+    // Never a page with parts missing: the page would show broken pictures and the editor
+    // could save it so.
+    request.error = kMimeDecodeFailed;
+    answer = request.BuildResponse({}, {}, Json::Value(), std::string());
+  }
   return answer;
 }
 

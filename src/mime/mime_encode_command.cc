@@ -29,8 +29,12 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
                               std::string_view page, int32_t& error) {
   error = kMimeEncoded;
   HtmlDocument document;
-  std::string text = Utf8ToWide(page);
-  if (text.empty() || !document.Load(std::move(text))) {
+  // A page over the engine's limit is refused before it is copied; valid UTF-8 is copied as it
+  // is, the rest sanitised.
+  const HtmlLoadLimits limits;
+  std::string text;
+  if (page.size() <= limits.max_bytes) text = IsValidUtf8(page) ? std::string(page) : Utf8ToWide(page);
+  if (text.empty() || !document.Load(std::move(text), limits)) {
     error = kMimeEncodeBadPage;
     return {};
   }
@@ -55,12 +59,20 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
 }
 
 std::string RunMimeEncodeCommand(CommandRequest& request) {
-  Json::Value pdu = request.Pdu();
-  if (pdu["temppath"].isNull()) pdu["temppath"] = "";
-  std::string temp_path = pdu["temppath"].asCString();
+  Json::Value copy;
+  const Json::Value& pdu = PduToRead(request, copy);
+  const Json::Value& temp_path_value = pdu["temppath"];
+  std::string temp_path = temp_path_value.isNull() ? std::string() : temp_path_value.asCString();
   EncodeOptions options;
   ReadEncodeOptions(pdu, options);
-  std::string page = pdu["html"].asCString();
+  const Json::Value& html = pdu["html"];
+  html.asCString();  // raises the library's error for anything but a string
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  html.getString(&begin, &end);
+  // The page ends at its first NUL, as the C text the engine is handed does.
+  std::string_view page(begin, end - begin);
+  page = page.substr(0, page.find('\0'));
   options.workspace = NewRequestFolderFromTempPath(temp_path);
   std::string archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
   return request.BuildResponse({}, {}, Json::Value(), archive);

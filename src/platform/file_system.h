@@ -32,6 +32,9 @@ struct FileStatus {
   // still differ.
   int64_t modified_seconds = 0;
   int32_t modified_nanoseconds = 0;
+  // Which file it is: two names with the same device and inode name one file.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 
   bool Exists() const { return type != FileType::kNone; }
   bool SameModification(const FileStatus& other) const {

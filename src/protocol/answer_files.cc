@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "protocol/file_records.h"
 
 namespace {
@@ -45,6 +46,11 @@ Json::Value AnswerFiles::Refer(std::unique_ptr<MappedFile> file) {
   entries_.push_back(std::move(entry));
   // A static string is stored, and copied, as the pointer itself.
   return Json::Value(Json::StaticString(stand_in));
+}
+
+void AnswerFiles::NoteUnreadFile(const std::string& path) {
+  // The first one says why; a hundred thousand lines would say no more.
+  if (unread_files_++ == 0) Log("\n file could not be read for the answer [%s]", path.c_str());
 }
 
 const AnswerFiles::Entry* AnswerFiles::Find(const char* string_begin) const {

@@ -40,6 +40,13 @@ class AnswerFiles {
   // of its base64 text.
   Json::Value Refer(std::unique_ptr<MappedFile> file);
 
+  // A file that should have gone into the answer could not be read (the process ran out of
+  // memory or mappings, or the file went away): the answer is incomplete. Logged here.
+  void NoteUnreadFile(const std::string& path);
+  // Whether every file the answer should carry is in it. A command whose files are its whole
+  // result (an archive's parts) answers an error instead of a partial list when this is false.
+  bool complete() const { return unread_files_ == 0; }
+
   // Lets the answer be streamed: when the files referred to add up to kStreamFrom characters of
   // text or more, WriteCompactJson writes the answer without the files' texts (see
   // StartSkeleton) and the caller takes it with TakeStream. Without this call answers are
@@ -82,6 +89,7 @@ class AnswerFiles {
   std::vector<std::unique_ptr<Entry>> entries_;
   std::unordered_map<const char*, const Entry*> by_stand_in_;
   bool streaming_allowed_ = false;
+  size_t unread_files_ = 0;
   size_t text_size_ = 0;  // of every file referred to
   struct Place {
     size_t at;  // in the skeleton

@@ -207,3 +207,38 @@ TEST_F(DownloadUrlTest, DownloadsOnManyThreadsAtOnce) {
 }
 
 }  // namespace
+
+TEST(DownloadWithin, StopsFetchingOnceTheRequestsBytesOrTimeAreSpent) {
+  TestHttpServer server;
+  TempFolder folder;
+  server.AddFile("k.css", std::string(1000, 'k'));
+  const struct {
+    const char* name;
+    int64_t bytes;
+    std::chrono::milliseconds time;
+    const char* first;  // fetched whole, then a second file is asked for
+    DownloadOutcome second;
+    size_t requests;  // the second is not sent once the budget is spent
+  } rows[] = {
+      {"room for two", 2000, std::chrono::milliseconds(5000), "/files/k.css",
+       DownloadOutcome::kDone, 2},
+      {"bytes run out in the second", 1500, std::chrono::milliseconds(5000), "/files/k.css",
+       DownloadOutcome::kTooLarge, 2},
+      {"bytes spent by the first", 1000, std::chrono::milliseconds(5000), "/files/k.css",
+       DownloadOutcome::kTooLarge, 1},
+      {"time runs out in the first", 1 << 20, std::chrono::milliseconds(300), "/slow/2000",
+       DownloadOutcome::kTimedOut, 1},
+  };
+  for (const auto& row : rows) {
+    size_t before = server.requests().size();
+    DownloadBudget budget(row.bytes, row.time);
+    DownloadWithin(server.Url(row.first), folder.path() + "1", budget, kLibraryFolder);
+    DownloadReport second =
+        DownloadWithin(server.Url("/files/k.css"), folder.path() + "2", budget, kLibraryFolder);
+    EXPECT_EQ(second.outcome, row.second) << row.name;
+    EXPECT_EQ(server.requests().size() - before, row.requests) << row.name;
+    EXPECT_EQ(folder.Names().count("2"), second.ok() ? 1u : 0u) << row.name;
+    std::remove((folder.path() + "1").c_str());
+    std::remove((folder.path() + "2").c_str());
+  }
+}

@@ -2,6 +2,7 @@
 #define ORVO_PLATFORM_CLIPBOARD_H_
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,6 +43,14 @@ class ClipboardSnapshot {
 
 // The longest a snapshot waits for one answer of the clipboard's owner.
 inline constexpr std::chrono::milliseconds kClipboardWaitLimit{2000};
+
+// The most bytes one target may bring: an owner that sends more (or pieces without end) makes
+// the read fail once past it, so one owner cannot fill the service's memory.
+inline constexpr size_t kClipboardTargetLimit = size_t{256} << 20;
+
+// The longest a whole snapshot may take, from taking it to its last read: an owner that
+// answers just inside each wait but never finishes still releases the request by then.
+inline constexpr std::chrono::seconds kClipboardSnapshotTimeLimit{30};
 
 // Takes a snapshot of the system clipboard. Never null: an empty snapshot when there is no
 // display or no owner. Thread-safe.

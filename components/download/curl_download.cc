@@ -165,10 +165,7 @@ DownloadResult DownloadToFile(const std::string& url, const std::string& destina
   rules.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings.timeout_ms);
   result.transfer = PerformUnderRules(easy.get(), WireUrl(url), rules, RewindFile, &file);
   result.bytes = file.written();
-  curl_off_t announced = -1;
-  curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-  result.too_large = file.too_large() || (result.transfer == TransferResult::kStopped &&
-                                          announced > settings.max_bytes);
+  result.too_large = file.too_large() || result.transfer == TransferResult::kTooLarge;
   const char* content_type = nullptr;
   curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_TYPE, &content_type);
   if (content_type != nullptr) result.content_type = content_type;

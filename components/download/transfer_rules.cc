@@ -94,8 +94,9 @@ TransferResult ResultOf(CURLcode code, const SocketGate& gate) {
     case CURLE_OPERATION_TIMEDOUT:
       return TransferResult::kTimedOut;
     case CURLE_WRITE_ERROR:
-    case CURLE_FILESIZE_EXCEEDED:
       return TransferResult::kStopped;
+    case CURLE_FILESIZE_EXCEEDED:
+      return TransferResult::kTooLarge;
     default:
       return TransferResult::kFailed;
   }

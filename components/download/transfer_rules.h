@@ -52,6 +52,7 @@ enum class TransferResult {
   kTooManyRedirects,
   kTimedOut,
   kStopped,          // the write callback refused the data (a full disk, a size limit)
+  kTooLarge,         // the answer announced a body over CURLOPT_MAXFILESIZE_LARGE
 };
 
 struct TransferRules {

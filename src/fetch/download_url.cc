@@ -81,14 +81,16 @@ int DownloadBudget::TimeLeftMs(int at_most) const {
 void DownloadBudget::Spend(const DownloadReport& report, bool time_was_the_budgets) {
   bytes_left_ -= std::min(report.bytes, bytes_left_);
   if (report.outcome == DownloadOutcome::kTooLarge) exhausted_ = true;
-  if (report.outcome == DownloadOutcome::kTimedOut && time_was_the_budgets) exhausted_ = true;
+  if (report.outcome == DownloadOutcome::kTimedOut && time_was_the_budgets) {
+    exhausted_ = true;
+    out_of_time_ = true;
+  }
 }
 
 DownloadReport DownloadWithin(const std::string& url, const std::string& destination,
                               DownloadBudget& budget, const std::string& library_folder) {
   if (budget.Exhausted()) {
-    bool out_of_time = budget.TimeLeftMs(1) == 0;
-    return DownloadReport{out_of_time ? DownloadOutcome::kTimedOut : DownloadOutcome::kTooLarge, 0,
+    return DownloadReport{budget.OutOfTime() ? DownloadOutcome::kTimedOut : DownloadOutcome::kTooLarge, 0,
                           {}};
   }
   HttpDownloadLimits limits{budget.bytes_left(), budget.TimeLeftMs(kDownloadTimeoutMs)};

@@ -60,6 +60,8 @@ class DownloadBudget {
   // True once the bytes or the time are used up: nothing more is fetched.
   bool Exhausted() const;
   int64_t bytes_left() const { return bytes_left_; }
+  // Whether it was the time that ran out (rather than the bytes).
+  bool OutOfTime() const { return out_of_time_ || TimeLeftMs(1) == 0; }
   // The time left in milliseconds, but at most at_most; 0 when none is left.
   int TimeLeftMs(int at_most) const;
   // Takes what a download received. A download stopped by the budget's own byte or time limit
@@ -70,6 +72,7 @@ class DownloadBudget {
   int64_t bytes_left_;
   std::chrono::steady_clock::time_point deadline_;
   bool exhausted_ = false;
+  bool out_of_time_ = false;
 };
 
 // Fetches url into destination as DownloadUrl does (the same library, URL and rules), within

@@ -68,8 +68,8 @@ struct SocketGate {
 curl_socket_t OpenGatedSocket(void* context, curlsocktype, curl_sockaddr* address) {
   auto* gate = static_cast<SocketGate*>(context);
   AddressClass kind = gate->classify(&address->addr);
-  bool allowed = kind == AddressClass::kPublic ||
-                 (gate->inside_allowed && kind != AddressClass::kLinkLocal);
+  bool allowed =
+      kind == AddressClass::kPublic || (gate->inside_allowed && kind != AddressClass::kLinkLocal);
   if (!allowed) {
     gate->refused = true;
     return CURL_SOCKET_BAD;

@@ -46,13 +46,13 @@ using AddressClassifier = AddressClass (*)(const sockaddr* address);
 inline constexpr int kMaxRedirects = 5;
 
 enum class TransferResult {
-  kDone,             // the final answer is a 2xx one
-  kFailed,           // no connection, an HTTP error status, a cut-off body, a bad redirect
-  kRefusedAddress,   // the rules above forbade the address a hop led to
+  kDone,            // the final answer is a 2xx one
+  kFailed,          // no connection, an HTTP error status, a cut-off body, a bad redirect
+  kRefusedAddress,  // the rules above forbade the address a hop led to
   kTooManyRedirects,
   kTimedOut,
-  kStopped,          // the write callback refused the data (a full disk, a size limit)
-  kTooLarge,         // the answer announced a body over CURLOPT_MAXFILESIZE_LARGE
+  kStopped,   // the write callback refused the data (a full disk, a size limit)
+  kTooLarge,  // the answer announced a body over CURLOPT_MAXFILESIZE_LARGE
 };
 
 struct TransferRules {

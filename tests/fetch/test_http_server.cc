@@ -59,15 +59,6 @@ int BindLoopback() {
   return fd;
 }
 
-std::string TypeByName(const std::string& name) {
-  auto ends_with = [&name](const std::string& end) {
-    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
-  };
-  if (ends_with(".css")) return "text/css";
-  if (ends_with(".html")) return "text/html";
-  return "application/octet-stream";
-}
-
 }  // namespace
 
 TestHttpServer::TestHttpServer(std::string address)
@@ -99,7 +90,8 @@ std::string TestHttpServer::Url(const std::string& target) const {
 void TestHttpServer::AddFile(const std::string& name, std::string content,
                              std::string content_type) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (content_type.empty()) content_type = TypeByName(name);
+  bool css = name.size() > 4 && name.compare(name.size() - 4, 4, ".css") == 0;
+  if (content_type.empty()) content_type = css ? "text/css" : "application/octet-stream";
   files_[name] = {std::make_shared<const std::string>(std::move(content)), content_type};
 }
 

@@ -37,8 +37,7 @@ class TestHttpServer {
   // "http://ADDRESS:PORT" + target.
   std::string Url(const std::string& target) const;
 
-  // content_type empty: text/css for ".css", text/html for ".html", else
-  // application/octet-stream.
+  // content_type empty: text/css for ".css", else application/octet-stream.
   void AddFile(const std::string& name, std::string content, std::string content_type = "");
 
   struct Seen {

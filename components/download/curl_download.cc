@@ -162,7 +162,8 @@ DownloadResult DownloadToFile(const std::string& url, const std::string& destina
   Configure(easy.get(), settings, &file);
   TransferRules rules;
   rules.classify = settings.classify;
-  rules.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings.timeout_ms);
+  rules.deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(settings.timeout_ms);
   result.transfer = PerformUnderRules(easy.get(), WireUrl(url), rules, RewindFile, &file);
   result.bytes = file.written();
   result.too_large = file.too_large() || result.transfer == TransferResult::kTooLarge;

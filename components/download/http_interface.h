@@ -47,8 +47,8 @@ typedef struct HttpDownloadLimits {
 
 enum {
   kHttpDownloadDone = 1,
-  kHttpDownloadFailed = 2,           // no connection, an HTTP error, a cut-off body, ...
-  kHttpDownloadRefusedAddress = 3,   // a link-local address, or a public hop into the intranet
+  kHttpDownloadFailed = 2,          // no connection, an HTTP error, a cut-off body, ...
+  kHttpDownloadRefusedAddress = 3,  // a link-local address, or a public hop into the intranet
   kHttpDownloadTooManyRedirects = 4,
   kHttpDownloadTimedOut = 5,
   kHttpDownloadTooLarge = 6,
@@ -56,9 +56,9 @@ enum {
 
 // What a checked download did.
 typedef struct HttpDownloadReport {
-  int32_t outcome;        // one of kHttpDownload...
-  int64_t bytes;          // body bytes received, of a failed download too
-  char content_type[256]; // the final answer's Content-Type, zero-terminated; empty when none
+  int32_t outcome;         // one of kHttpDownload...
+  int64_t bytes;           // body bytes received, of a failed download too
+  char content_type[256];  // the final answer's Content-Type, zero-terminated; empty when none
 } HttpDownloadReport;
 
 // Fetches url as HttpDownloadFunction does, within *limits, and fills *report. Returns non-zero

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "download/http_interface.h"
-
 #include "fetch/curl_global.h"
 #include "fetch/encode_url.h"
 #include "fetch/xhttp.h"
@@ -48,7 +47,8 @@ DownloadOutcome OutcomeOf(int32_t outcome) {
 }
 
 DownloadReport DownloadCheckedWith(XHttp& http, const std::string& url,
-                                   const std::string& destination, const HttpDownloadLimits& limits) {
+                                   const std::string& destination,
+                                   const HttpDownloadLimits& limits) {
   DownloadReport report;
   EnsureCurlGlobal();
   if (url.empty() || destination.empty() || !http.Load()) return report;
@@ -57,7 +57,8 @@ DownloadReport DownloadCheckedWith(XHttp& http, const std::string& url,
   int32_t done = http.DownloadChecked(RequestUrl(url), destination, limits, &raw);
   raw.content_type[sizeof raw.content_type - 1] = '\0';
   report.outcome = done != 0 ? DownloadOutcome::kDone : OutcomeOf(raw.outcome);
-  if (done == 0 && report.outcome == DownloadOutcome::kDone) report.outcome = DownloadOutcome::kFailed;
+  if (done == 0 && report.outcome == DownloadOutcome::kDone)
+    report.outcome = DownloadOutcome::kFailed;
   report.bytes = raw.bytes;
   report.content_type = raw.content_type;
   return report;
@@ -90,8 +91,8 @@ void DownloadBudget::Spend(const DownloadReport& report, bool time_was_the_budge
 DownloadReport DownloadWithin(const std::string& url, const std::string& destination,
                               DownloadBudget& budget, const std::string& library_folder) {
   if (budget.Exhausted()) {
-    return DownloadReport{budget.OutOfTime() ? DownloadOutcome::kTimedOut : DownloadOutcome::kTooLarge, 0,
-                          {}};
+    return DownloadReport{
+        budget.OutOfTime() ? DownloadOutcome::kTimedOut : DownloadOutcome::kTooLarge, 0, {}};
   }
   HttpDownloadLimits limits{budget.bytes_left(), budget.TimeLeftMs(kDownloadTimeoutMs)};
   XHttp http = library_folder.empty() ? XHttp() : XHttp(library_folder);

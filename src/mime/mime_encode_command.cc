@@ -33,7 +33,8 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
   // is, the rest sanitised.
   const HtmlLoadLimits limits;
   std::string text;
-  if (page.size() <= limits.max_bytes) text = IsValidUtf8(page) ? std::string(page) : Utf8ToWide(page);
+  if (page.size() <= limits.max_bytes)
+    text = IsValidUtf8(page) ? std::string(page) : Utf8ToWide(page);
   if (text.empty() || !document.Load(std::move(text), limits)) {
     error = kMimeEncodeBadPage;
     return {};

@@ -205,10 +205,10 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
   if (reference.is_url) {
     // A length of 0 means there is nothing to fetch; -1 (unknown) is still tried.
     DownloadBudget& budget = target.downloads;
-    copied = !budget.Exhausted() &&
-             GetUrlContentLength(reference.resolved,
-                                 budget.TimeLeftMs(kContentLengthTimeoutMs)) != 0 &&
-             (report = DownloadWithin(reference.resolved, local, budget)).ok();
+    copied =
+        !budget.Exhausted() &&
+        GetUrlContentLength(reference.resolved, budget.TimeLeftMs(kContentLengthTimeoutMs)) != 0 &&
+        (report = DownloadWithin(reference.resolved, local, budget)).ok();
   } else {
     copied = IsRegularFile(reference.resolved) &&
              FileSystem::Default().CopyFile(reference.resolved, local);

@@ -16,7 +16,8 @@ const ResourceEntry* ResourceRegistry::FindFile(uint64_t device, uint64_t inode)
 }
 
 void ResourceRegistry::Add(ResourceEntry entry) {
-  if (entry.device != 0 || entry.inode != 0) files_.emplace(std::pair(entry.device, entry.inode), entries_.size());
+  if (entry.device != 0 || entry.inode != 0)
+    files_.emplace(std::pair(entry.device, entry.inode), entries_.size());
   exact_[entry.location] = entries_.size();
   folded_[AsciiLowered(entry.location)] = entries_.size();
   entries_.push_back(std::move(entry));

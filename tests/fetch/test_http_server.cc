@@ -30,14 +30,13 @@ void ServeWithLength(std::shared_ptr<const std::string> content, const std::stri
 
 void ServeChunked(std::shared_ptr<const std::string> content, const std::string& type,
                   httplib::Response& res) {
-  res.set_chunked_content_provider(
-      type, [content](size_t offset, httplib::DataSink& sink) {
-        if (offset >= content->size()) {
-          sink.done();
-          return true;
-        }
-        return sink.write(content->data() + offset, std::min(content->size() - offset, kPieceSize));
-      });
+  res.set_chunked_content_provider(type, [content](size_t offset, httplib::DataSink& sink) {
+    if (offset >= content->size()) {
+      sink.done();
+      return true;
+    }
+    return sink.write(content->data() + offset, std::min(content->size() - offset, kPieceSize));
+  });
 }
 
 int BoundPort(int fd) {
@@ -119,7 +118,8 @@ void TestHttpServer::AddRoutes() {
   server_->Get(R"(/hops/(\d+)/(.+))", [](const httplib::Request& req, httplib::Response& res) {
     int left = std::stoi(req.matches[1]);
     std::string name = req.matches[2];
-    res.set_redirect(left > 1 ? "/hops/" + std::to_string(left - 1) + "/" + name : "/files/" + name);
+    res.set_redirect(left > 1 ? "/hops/" + std::to_string(left - 1) + "/" + name
+                              : "/files/" + name);
   });
   server_->Get("/away", [](const httplib::Request& req, httplib::Response& res) {
     res.set_redirect(req.get_param_value("to"));

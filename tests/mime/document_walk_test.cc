@@ -293,9 +293,9 @@ TEST_F(DocumentWalkTest, EmbedsADownloadOnlyWhenItsBodyFitsItsKind) {
     std::string url;
     bool embedded;
   } rows[] = {
-      {server_.Url("/files/admin#.css"), false},  {server_.Url("/files/page.css"), false},
-      {server_.Url("/files/api.css"), false},     {server_.Url("/files/plain.css"), true},
-      {server_.Url("/files/s.css"), true},        {server_.Url("/files/shown.png"), true},
+      {server_.Url("/files/admin#.css"), false}, {server_.Url("/files/page.css"), false},
+      {server_.Url("/files/api.css"), false},    {server_.Url("/files/plain.css"), true},
+      {server_.Url("/files/s.css"), true},       {server_.Url("/files/shown.png"), true},
       {server_.Url("/files/riff.png"), false},
   };
   for (const auto& row : rows) {

@@ -56,9 +56,11 @@ DownloadReport DownloadCheckedWith(XHttp& http, const std::string& url,
   HttpDownloadReport raw{kHttpDownloadFailed, 0, {}};
   int32_t done = http.DownloadChecked(RequestUrl(url), destination, limits, &raw);
   raw.content_type[sizeof raw.content_type - 1] = '\0';
-  report.outcome = done != 0 ? DownloadOutcome::kDone : OutcomeOf(raw.outcome);
-  if (done == 0 && report.outcome == DownloadOutcome::kDone)
-    report.outcome = DownloadOutcome::kFailed;
+  // A library that failed without a report (an older one, lacking the entry) failed.
+  DownloadOutcome failed = OutcomeOf(raw.outcome);
+  report.outcome = done != 0 ? DownloadOutcome::kDone
+                   : failed == DownloadOutcome::kDone ? DownloadOutcome::kFailed
+                                                      : failed;
   report.bytes = raw.bytes;
   report.content_type = raw.content_type;
   return report;

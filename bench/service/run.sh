@@ -15,6 +15,7 @@ work=$(mktemp -d)
 trap 'curl -sk https://localhost:38951/stop >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 cp "$dist/orvohttps" "$work/"
 "$root/scripts/make-dev-cert" "$work" >/dev/null
+echo "*" >"$work/allowed-origins"  # the benchmark's Origin is served without a question
 "$work/orvohttps" >/dev/null &
 for _ in $(seq 100); do
   curl -sk https://localhost:38951/hi >/dev/null 2>&1 && break

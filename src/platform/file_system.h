@@ -60,6 +60,7 @@ class MappedFile {
 enum class WriteMode {
   kTruncate,   // create, or cut an existing file to nothing first
   kExclusive,  // create; fail when anything of that name exists (links included)
+  kAppend,     // create, or add at the end; a failed append may leave part of data written
 };
 
 enum class MakeFolderResult { kMade, kExists, kFailed };
@@ -102,10 +103,11 @@ class FileSystem {
   virtual bool ReadWholeFile(const std::string& path, std::string& contents,
                              uint64_t max_size = UINT64_MAX) = 0;
 
-  // Writes data as the whole file at path (permissions 0666 narrowed by the umask). True only
+  // Writes data as the whole file at path, or after its end with WriteMode::kAppend
+  // (permissions 0666 narrowed by the umask). True only
   // when every byte was written and the file closed without error: a failed close (a full disk
   // on a network folder) is a failed write. A regular file that was opened but not wholly
-  // written is removed, so that no caller ever names a partial file; a path that could not be
+  // written is removed (unless appended to), so that no caller ever names a partial file; a path that could not be
   // opened is left as it was. Anything but a regular file (links followed) is refused without
   // being written or waited on: a pipe, a device, a folder.
   virtual bool WriteFile(const std::string& path, std::string_view data, WriteMode mode) = 0;

@@ -219,7 +219,9 @@ class PosixFileSystem : public FileSystem {
     struct stat info;
     if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return false;
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY |
-                (mode == WriteMode::kExclusive ? O_EXCL : O_TRUNC);
+                (mode == WriteMode::kExclusive ? O_EXCL
+                 : mode == WriteMode::kAppend  ? O_APPEND
+                                               : O_TRUNC);
     int fd = ::open(path.c_str(), flags, kFileMode);
     if (fd < 0) return false;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -228,7 +230,8 @@ class PosixFileSystem : public FileSystem {
     }
     bool written = WriteAll(fd, data.data(), data.size());
     written = ::close(fd) == 0 && written;
-    if (!written) ::unlink(path.c_str());
+    // What was there before an append is never thrown away.
+    if (!written && mode != WriteMode::kAppend) ::unlink(path.c_str());
     return written;
   }
 

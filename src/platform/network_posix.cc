@@ -1,7 +1,12 @@
 #include <netdb.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include "platform/network.h"
 
@@ -34,3 +39,43 @@ void SetAddressReuseOnly(int socket) {
 }
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
+void SetConnectionTimeouts(int socket, std::chrono::seconds limit) {
+  timeval tv{};
+  tv.tv_sec = static_cast<time_t>(limit.count());
+  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+bool WaitForReadable(int socket, std::chrono::milliseconds limit) {
+  pollfd entry{socket, POLLIN, 0};
+  int result;
+  do {
+    result = poll(&entry, 1, static_cast<int>(limit.count()));
+  } while (result < 0 && errno == EINTR);
+  return result > 0;
+}
+
+bool ConnectionAddress(int socket, ConnectionEnd end, std::string& ip, int& port) {
+  ip.clear();
+  port = -1;
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  auto* generic = reinterpret_cast<sockaddr*>(&address);
+  int result = end == ConnectionEnd::kLocal ? getsockname(socket, generic, &length)
+                                            : getpeername(socket, generic, &length);
+  char host[NI_MAXHOST];
+  char service[NI_MAXSERV];
+  if (result != 0 || getnameinfo(generic, length, host, sizeof host, service, sizeof service,
+                                 NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    return false;
+  }
+  ip = host;
+  port = std::atoi(service);
+  return true;
+}
+
+void CloseConnection(int socket) {
+  shutdown(socket, SHUT_RDWR);
+  close(socket);
+}

@@ -3,16 +3,20 @@
 #include <httplib.h>
 #include <openssl/ssl.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/log.h"
 #include "platform/network.h"
+#include "platform/stop_signals.h"
 #include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "service/answer_body.h"
-#include "service/origin_allowlist.h"
+#include "service/origin_consent.h"
 #include "service/request_guard.h"
+#include "service/tls_server.h"
 #include "word/run_and_wait.h"
 
 namespace {
@@ -55,7 +59,14 @@ void HandleCommand(const httplib::Request& req, httplib::Response& res) {
   }
 }
 
-void RegisterRoutes(httplib::Server& server, const OriginAllowlist& origins) {
+// Requests waiting for a program the user still has open would hold the stop for as long as the
+// user works; they give up instead and leave the program running.
+void Stop(TlsServer& server) {
+  AbandonProgramWaits();
+  server.stop();
+}
+
+void RegisterRoutes(TlsServer& server, OriginConsent& consent) {
   auto hello = [](const httplib::Request&, httplib::Response& res) {
     res.set_content("Hello World!", "text/plain");
   };
@@ -76,31 +87,34 @@ void RegisterRoutes(httplib::Server& server, const OriginAllowlist& origins) {
          SetCrossOriginHeaders(req, res);
          res.set_content("", kAnswerType);
        }},
-      {"GET", "/stop",
-       [&server](const httplib::Request&, httplib::Response&) {
-         // Requests waiting for a program the user still has open would hold the stop for as
-         // long as the user works; they give up instead and leave the program running.
-         AbandonProgramWaits();
-         server.stop();
-       }},
+      {"GET", "/stop", [&server](const httplib::Request&, httplib::Response&) { Stop(server); }},
   };
-  RegisterGuardedRoutes(server, routes, origins);
+  RegisterGuardedRoutes(server, routes, consent);
 }
 
 }  // namespace
 
 void RunEndpoint(const std::string& cert_path, const std::string& key_path,
-                 const std::string& allowlist_path) {
-  OriginAllowlist origins = OriginAllowlist::Load(allowlist_path);
-  if (!origins.restricted()) Log("allowed-origins not found: every origin is allowed\n");
-  httplib::SSLServer server([&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
+                 OriginConsent& consent) {
+  Log("%s\n", consent.Description().c_str());
+  TlsServer server([&](SSL_CTX& ctx) { return SetUpTls(ctx, cert_path, key_path); });
   // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would let a second
   // instance bind the same port and take half of the connections.
   server.set_socket_options(SetAddressReuseOnly);
   // Without it every answer waits for the peer's delayed acknowledgement (about 40 ms).
   server.set_tcp_nodelay(true);
-  RegisterRoutes(server, origins);
+  RegisterRoutes(server, consent);
   Log("listen port [%d]\n", kServicePort);
-  if (!server.is_valid()) return;
-  server.listen(FirstUsableAddress(kHostName).c_str(), kServicePort, 0);
+  if (!server.is_valid() || !server.bind_to_port(FirstUsableAddress(kHostName), kServicePort)) {
+    return;
+  }
+  // Watched from the moment there is a socket to close: a signal that came earlier has waited.
+  // The library stops only a server whose accept loop has begun, a moment after binding.
+  StopSignals signals([&server] {
+    for (int tries = 0; tries < 100 && !server.is_running(); ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Stop(server);
+  });
+  server.listen_after_bind();
 }

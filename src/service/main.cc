@@ -1,15 +1,19 @@
 // The service's process entry: find the certificates beside the executable, serve until
-// GET "/stop", exit 0.
+// GET "/stop" (or SIGTERM, SIGINT), exit 0.
+#include <memory>
 #include <string>
 
 #include "imaging/image_utils.h"
 #include "platform/executable_path.h"
 #include "platform/log.h"
 #include "platform/network.h"
+#include "platform/stop_signals.h"
 #include "service/command_table.h"
 #include "service/endpoint.h"
+#include "service/origin_consent.h"
 
 int main() {
+  BlockStopSignals();
   IgnoreBrokenPipes();
   InstallServiceCommandTable();
 
@@ -22,6 +26,7 @@ int main() {
 
   std::string folder = ExecutableFolder();
   if (folder.empty()) return 0;  // No path to look for the certificates under.
-  RunEndpoint(folder + "localhost.pem", folder + "localhost-key.pem", folder + "allowed-origins");
+  std::unique_ptr<OriginConsent> consent = OriginConsent::ForService(folder + "allowed-origins");
+  RunEndpoint(folder + "localhost.pem", folder + "localhost-key.pem", *consent);
   return 0;
 }

@@ -1,13 +1,14 @@
 #include "service/origin_allowlist.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "platform/file_system.h"
 #include "text/ascii.h"
 
 namespace {
+
+// A hand-written list is a few lines; a larger file is not one.
+constexpr uint64_t kLargestList = 1 << 20;
 
 std::string_view Trim(std::string_view text) {
   const char* kBlanks = " \t\r\n";
@@ -22,9 +23,9 @@ bool EndsWith(const std::string& text, std::string_view tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// Browsers serialise an origin in lower case, without a path and without the scheme's default
-// port; a hand-written list may not.
-std::string Normalise(std::string_view origin) {
+}  // namespace
+
+std::string NormaliseOrigin(std::string_view origin) {
   std::string text = AsciiLowered(Trim(origin));
   if (!text.empty() && text.back() == '/') text.pop_back();
   if (text.rfind("https://", 0) == 0 && EndsWith(text, ":443")) text.resize(text.size() - 4);
@@ -32,36 +33,41 @@ std::string Normalise(std::string_view origin) {
   return text;
 }
 
-}  // namespace
+bool IsCrossSiteFetch(std::string_view fetch_site) {
+  return EqualsIgnoringAsciiCase(Trim(fetch_site), "cross-site");
+}
 
 OriginAllowlist OriginAllowlist::FromText(std::string_view text) {
   OriginAllowlist list;
-  list.restricted_ = true;
   while (!text.empty()) {
     size_t end = text.find('\n');
     std::string_view line = Trim(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.empty() || line.front() == '#') continue;
-    list.origins_.push_back(Normalise(line));
+    if (line == "*") list.every_origin_ = true;
+    list.origins_.push_back(NormaliseOrigin(line));
   }
   return list;
 }
 
-OriginAllowlist OriginAllowlist::Load(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::exists(path, error) && !error) return OriginAllowlist();
+std::optional<OriginAllowlist> OriginAllowlist::Load(const std::string& path) {
+  FileSystem& files = FileSystem::Default();
+  if (!files.Status(path, FollowLinks::kYes).Exists()) return std::nullopt;
+  std::string text;
   // Present but unreadable (permissions, a folder of that name): allow nothing.
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  return FromText(text.str());
+  if (!files.ReadWholeFile(path, text, kLargestList)) return OriginAllowlist();
+  return FromText(text);
 }
 
 bool OriginAllowlist::Allows(bool has_origin, std::string_view origin,
                              std::string_view fetch_site) const {
-  if (!restricted_) return true;
-  if (!has_origin) return !EqualsIgnoringAsciiCase(fetch_site, "cross-site");
-  std::string wanted = Normalise(origin);
-  if (wanted.empty()) return false;
-  return std::find(origins_.begin(), origins_.end(), wanted) != origins_.end();
+  if (every_origin_) return true;
+  if (!has_origin) return !IsCrossSiteFetch(fetch_site);
+  return Names(NormaliseOrigin(origin));
+}
+
+bool OriginAllowlist::Names(const std::string& normalised_origin) const {
+  if (every_origin_) return true;
+  if (normalised_origin.empty()) return false;
+  return std::find(origins_.begin(), origins_.end(), normalised_origin) != origins_.end();
 }

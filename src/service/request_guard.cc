@@ -2,26 +2,24 @@
 
 #include <httplib.h>
 
-#include <memory>
-#include <regex>
+#include <exception>
 
-#include "service/origin_allowlist.h"
+#include "service/origin_consent.h"
+#include "service/tls_server.h"
 #include "text/ascii.h"
 
 namespace {
 
-// What the pre-routing step found about the request its thread is serving. The library runs
-// pre-routing, body reading and the handler of one request on one thread, one after another.
-struct RequestNotes {
-  bool origin_refused = false;
-  bool encoded_body = false;
-  std::string rerouted_method;  // the method the request came with, when it was rewritten
-};
-thread_local RequestNotes notes;
+// What the set-up step found, written into the request as headers, the way the library itself
+// hands the peer's address to routes (REMOTE_ADDR). A client's own copies are dropped first.
+constexpr char kArrivedAsHeader[] = "Orvo-Arrived-As";  // the method, when it was changed
+constexpr char kEncodedBodyHeader[] = "Orvo-Encoded-Body";
 
-// The method a request is rewritten to so that the library reads its body; no route uses it.
-// (Not DELETE: the library reads a chunked DELETE body as empty.)
-constexpr char kBodyReadingMethod[] = "PUT";
+// The methods a request is changed to so that the library reads its body; each route is also
+// registered under the one for its own method. (Not DELETE: the library reads a chunked DELETE
+// body as empty.)
+constexpr char kBodyReadingGet[] = "PUT";
+constexpr char kBodyReadingOptions[] = "PATCH";
 
 bool LibraryReadsBody(const std::string& method) {
   return method == "POST" || method == "PUT" || method == "PATCH" || method == "DELETE" ||
@@ -46,85 +44,94 @@ bool HasContentEncoding(const httplib::Request& req) {
   return false;
 }
 
-struct CompiledRoute {
-  std::string method;
-  std::regex pattern;
-  Route::Handler handler;
-};
-
-struct Guard {
-  OriginAllowlist origins;
-  std::vector<CompiledRoute> routes;
-
-  // The library hands pre-routing a const view of a request object it owns and whose body it
-  // has not read yet. Changing the method and the encoding header here is the one way to have
-  // it read every body, and read an encoded one as it is instead of inflating it.
-  void Inspect(const httplib::Request& req) {
-    notes = RequestNotes();
-    notes.origin_refused = !origins.Allows(req.has_header("Origin"), req.get_header_value("Origin"),
-                                           req.get_header_value("Sec-Fetch-Site"));
-    auto& request = const_cast<httplib::Request&>(req);
-    if (HasContentEncoding(req)) {
-      notes.encoded_body = true;
-      request.headers.erase("Content-Encoding");
-    }
-    if (!LibraryReadsBody(req.method) && HasBody(req)) {
-      notes.rerouted_method = req.method;
-      request.method = kBodyReadingMethod;
-    }
+void SetUpRequest(httplib::Request& req) {
+  req.headers.erase(kArrivedAsHeader);
+  req.headers.erase(kEncodedBodyHeader);
+  if (HasContentEncoding(req)) {
+    req.headers.erase("Content-Encoding");  // read as it is, never inflated
+    req.set_header(kEncodedBodyHeader, "1");
   }
+  if (!LibraryReadsBody(req.method) && HasBody(req)) {
+    req.set_header(kArrivedAsHeader, req.method);
+    req.method = req.method == "OPTIONS" ? kBodyReadingOptions : kBodyReadingGet;
+  }
+}
 
-  void Run(const Route::Handler& handler, const httplib::Request& req, httplib::Response& res) {
-    if (notes.origin_refused) {
-      res.status = 403;
-    } else if (notes.encoded_body) {
-      res.status = 415;
+// The method the client sent.
+std::string ArrivedAs(const httplib::Request& req) {
+  std::string changed = req.get_header_value(kArrivedAsHeader);
+  return changed.empty() ? req.method : changed;
+}
+
+// Keeps the library's answer for a request no route takes: an unknown path is 404, a method it
+// does not route (TRACE, CONNECT) is 400.
+int NoRouteStatus(const std::string& arrived_as) {
+  return arrived_as == "TRACE" || arrived_as == "CONNECT" ? 400 : 404;
+}
+
+std::string EscapedLineBreaks(const char* text) {
+  std::string escaped;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '\r') {
+      escaped += "\\r";
+    } else if (*c == '\n') {
+      escaped += "\\n";
     } else {
-      handler(req, res);
+      escaped += *c;
     }
   }
+  return escaped;
+}
 
-  // A rewritten request, its body read: back to its own method and route.
-  void Reroute(const httplib::Request& req, httplib::Response& res) {
-    if (notes.rerouted_method.empty()) {  // a request that came as PUT: no such route
-      res.status = 404;
-      return;
-    }
-    auto& request = const_cast<httplib::Request&>(req);
-    request.method = notes.rerouted_method;  // a HEAD answer then carries no body
-    const std::string& method = req.method == "HEAD" ? "GET" : req.method;
-    for (const CompiledRoute& route : routes) {
-      if (route.method == method && std::regex_match(req.path, request.matches, route.pattern)) {
-        Run(route.handler, req, res);
-        return;
-      }
-    }
-    // As the library answers: no route is 404, a method it does not route is 400.
-    res.status = method == "GET" || method == "OPTIONS" ? 404 : 400;
+void AnswerException(httplib::Response& res, const std::string& what) {
+  res = httplib::Response();
+  res.status = 500;
+  res.set_header("EXCEPTION_WHAT", what);
+}
+
+void RunHandler(const Route::Handler& handler, const httplib::Request& req,
+                httplib::Response& res) {
+  try {
+    handler(req, res);
+  } catch (const std::exception& error) {
+    AnswerException(res, EscapedLineBreaks(error.what()));
+  } catch (...) {
+    AnswerException(res, "UNKNOWN");
   }
-};
+}
+
+void Guard(const Route& route, OriginConsent& consent, const httplib::Request& req,
+           httplib::Response& res) {
+  std::string arrived_as = ArrivedAs(req);
+  std::string routed_as = arrived_as == "HEAD" ? "GET" : arrived_as;
+  if (req.has_header(kEncodedBodyHeader)) {
+    res.status = 415;
+  } else if (routed_as != route.method) {
+    res.status = NoRouteStatus(arrived_as);
+  } else if (!consent.Allows(req.has_header("Origin"), req.get_header_value("Origin"),
+                             req.get_header_value("Sec-Fetch-Site"))) {
+    res.status = 403;
+  } else {
+    RunHandler(route.handler, req, res);
+    // A HEAD that came with a body is answered as the method it was changed to, whose answer
+    // the library sends with its body.
+    if (arrived_as == "HEAD" && req.method != "HEAD") res.body.clear();
+  }
+}
 
 }  // namespace
 
-void RegisterGuardedRoutes(httplib::Server& server, const std::vector<Route>& routes,
-                           const OriginAllowlist& origins) {
-  auto guard = std::make_shared<Guard>();
-  guard->origins = origins;
-  server.set_pre_routing_handler([guard](const httplib::Request& req, httplib::Response&) {
-    guard->Inspect(req);
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+void RegisterGuardedRoutes(TlsServer& server, const std::vector<Route>& routes,
+                           OriginConsent& consent) {
+  server.set_request_setup(SetUpRequest);
   for (const Route& route : routes) {
-    guard->routes.push_back({route.method, std::regex(route.pattern), route.handler});
-    auto run = [guard, handler = route.handler](const httplib::Request& req,
-                                                httplib::Response& res) {
-      guard->Run(handler, req, res);
+    auto guarded = [route, &consent](const httplib::Request& req, httplib::Response& res) {
+      Guard(route, consent, req, res);
     };
-    if (route.method == "GET") server.Get(route.pattern, run);
-    if (route.method == "POST") server.Post(route.pattern, run);
-    if (route.method == "OPTIONS") server.Options(route.pattern, run);
+    if (route.method == "GET") server.Get(route.pattern, guarded).Put(route.pattern, guarded);
+    if (route.method == "POST") server.Post(route.pattern, guarded);
+    if (route.method == "OPTIONS") {
+      server.Options(route.pattern, guarded).Patch(route.pattern, guarded);
+    }
   }
-  server.Put(".*", [guard](const httplib::Request& req, httplib::Response& res) {
-    guard->Reroute(req, res);
-  });
 }

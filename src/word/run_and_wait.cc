@@ -13,6 +13,29 @@ namespace {
 
 std::atomic<bool> abandon_waits{false};
 
+// Each wait holds a connection for as long as the user keeps the program open: past this many
+// at once, a request is answered as if its program could not be started, and connections stay
+// free for everyone else.
+constexpr int kProgramWaitLimit = 4;
+std::atomic<int> program_waits{0};
+
+// One of the kProgramWaitLimit places, held while a program is waited for.
+class WaitPlace {
+ public:
+  WaitPlace() : taken_(program_waits.fetch_add(1) < kProgramWaitLimit) {
+    if (!taken_) program_waits.fetch_sub(1);
+  }
+  ~WaitPlace() {
+    if (taken_) program_waits.fetch_sub(1);
+  }
+  WaitPlace(const WaitPlace&) = delete;
+  WaitPlace& operator=(const WaitPlace&) = delete;
+  bool taken() const { return taken_; }
+
+ private:
+  const bool taken_;
+};
+
 // Focus passes end at once when the document window has been brought forward.
 constexpr int kNoMorePasses = 31;
 
@@ -84,6 +107,11 @@ EditorPlacement PlaceEditor(int work_area_width, int work_area_height) {
 
 ProgramRun RunAndWait(const std::vector<std::string>& argv, const std::string& document_path,
                       const WaitTiming& timing) {
+  WaitPlace place;
+  if (!place.taken()) {
+    Log("program not started: %d programs are waited for already\n", kProgramWaitLimit);
+    return ProgramRun::kNotStarted;
+  }
   std::unique_ptr<Process> process = Process::Start(argv, ChildOutput::kDiscard);
   if (!process) return ProgramRun::kNotStarted;
   std::unique_ptr<WindowSystem> windows = WindowSystem::Connect();

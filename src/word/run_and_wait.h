@@ -48,7 +48,8 @@ enum class ProgramRun {
 //  - polls the process every timing.poll_pause.
 // Without a display there is no window work; the wait happens all the same. The process is
 // never killed, and is reaped when it ends. No overall time limit. Thread-safe: each call waits
-// for its own process.
+// for its own process. At most four calls wait at once: a further one starts nothing, logs
+// why and returns kNotStarted at once.
 ProgramRun RunAndWait(const std::vector<std::string>& argv, const std::string& document_path,
                       const WaitTiming& timing = WaitTiming());
 

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/ssl.h>
+#include <signal.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,8 +28,8 @@ constexpr char kVersionAnswer[] =
     "{\"cmd\":\"cfp-1000\",\"error\":-1,\"pdu\":{\"version\":\"" ORVO_PROJECT_VERSION
     "\",\"version_daemon\":\"0.0.0.0\"},\"session\":\"s1\"}\n";
 
-// Without an "allowed-origins" file beside it, the service says so once at start-up.
-constexpr char kEveryOriginLine[] = "allowed-origins not found: every origin is allowed\n";
+// With "*" in the "allowed-origins" beside it, the service says so once at start-up.
+constexpr char kEveryOriginLine[] = "allowed-origins: every origin is allowed\n";
 
 std::string Post(const std::string& body, const std::string& origin = "https://editor.test") {
   std::string request = "POST / HTTP/1.1\r\nHost: localhost\r\n";
@@ -336,6 +338,50 @@ TEST_F(EndpointTest, StopEndsTheProcessWithExitCodeZero) {
   EXPECT_EQ(service_.WaitForExit(10000), 0);
   EXPECT_FALSE(PortAcceptsConnections());
   EXPECT_FALSE(service_.Client()->Get("/stop"));
+}
+
+// Two requests sent in one write: the second is already decrypted when the first is answered.
+TEST_F(EndpointTest, PipelinedRequestsAreAnsweredInOrder) {
+  RawTlsConnection connection;
+  ASSERT_TRUE(connection.Connect());
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(
+      connection.Send("GET /numbers/1 HTTP/1.1\r\nHost: localhost\r\n\r\n"
+                      "GET /numbers/2 HTTP/1.1\r\nHost: localhost\r\n\r\n"));
+  EXPECT_EQ(SplitResponse(connection.ReadResponse()).body, "1");
+  EXPECT_EQ(SplitResponse(connection.ReadResponse()).body, "2");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// Connections that each hold a thread (opened, no request sent yet) leave room for the version
+// command and for "/stop", which also lets the held connections go at once.
+TEST_F(EndpointTest, HeldConnectionsLeaveRoomForShortRequests) {
+  auto start = std::chrono::steady_clock::now();
+  std::vector<std::unique_ptr<RawTlsConnection>> held;
+  for (int i = 0; i < 12; ++i) {
+    held.push_back(std::make_unique<RawTlsConnection>());
+    ASSERT_TRUE(held.back()->Connect()) << i;
+  }
+  EXPECT_EQ(SplitResponse(Exchange(Post("{\"cmd\":\"cfp-1000\",\"session\":\"s1\"}"))).body,
+            kVersionAnswer);
+  EXPECT_EQ(SplitResponse(Exchange("GET /stop HTTP/1.1\r\nHost: localhost\r\n\r\n")).status, 200);
+  EXPECT_EQ(service_.WaitForExit(2000), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+}
+
+// As GET "/stop" does: exit code 0, and the port is free for the next start at once.
+TEST(ServiceStop, TermAndInterruptSignalsStopTheService) {
+  for (int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    ServiceProcess service;
+    ASSERT_TRUE(service.Start());
+    ::kill(service.pid(), signal);
+    EXPECT_EQ(service.WaitForExit(5000), 0);
+    ServiceProcess next;
+    ASSERT_TRUE(next.Start()) << next.Output();
+    next.Client()->Get("/stop");
+    EXPECT_EQ(next.WaitForExit(10000), 0);
+  }
 }
 
 TEST(ServiceStartUp, SecondInstanceCannotBindAndExitsZero) {

@@ -13,6 +13,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "integration/service_fixture.h"
 #include "support/scratch_folder.h"
@@ -253,6 +254,36 @@ TEST_F(MathObjectTest, AnswersWhatTheEditorSaved) {
     EXPECT_EQ(args[3], "-new");
     EXPECT_EQ(RequestFoldersLeft(), 0) << label;
   }
+}
+
+// Six editors kept open: four requests wait for theirs, the other two are answered at once as
+// if their editor could not start; the version command and "/stop" answer meanwhile.
+TEST_F(MathObjectTest, AtMostFourProgramWaitsAndShortRequestsStillAnswer) {
+  std::string six_seconds = "sleep";
+  for (int i = 1; i < 20; ++i) six_seconds += ",sleep";
+  Steps(six_seconds);
+  std::vector<std::future<std::string>> waits;
+  for (int i = 0; i < 6; ++i) {
+    waits.push_back(std::async(std::launch::async, [this] {
+      auto res =
+          service_.Client()->Post("/", Envelope("cfp-0050", "{\"uuid\":\"u\"}"), "text/plain");
+      return res ? res->body : std::string();
+    }));
+  }
+  auto start = std::chrono::steady_clock::now();
+  int not_started = 0;
+  for (auto& wait : waits) {
+    if (wait.wait_until(start + std::chrono::seconds(3)) != std::future_status::ready) continue;
+    EXPECT_NE(wait.get().find("\"error\":0,"), std::string::npos);
+    ++not_started;
+  }
+  EXPECT_EQ(not_started, 2);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Post("cfp-1000", "{}")["error"], -1);
+  EXPECT_TRUE(service_.Client()->Get("/stop"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_NE(service_.Output().find("program not started: 4 programs are waited for already"),
+            std::string::npos);
 }
 
 TEST(MathEditorBesideTheService, IsFoundInAFolderWithBlanks) {

@@ -6,7 +6,10 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <filesystem>
+#include <future>
 #include <string>
+#include <vector>
 
 #include "integration/service_fixture.h"
 #include "support/scratch_folder.h"
@@ -168,6 +171,100 @@ TEST(OriginAllowlistService, OnlyListedOriginsRunCommands) {
   auto stop = service.Client()->Get("/stop");
   ASSERT_TRUE(stop);
   EXPECT_EQ(service.WaitForExit(10000), 0);
+}
+
+// Without a deployer's list the desktop user is asked, through a stand-in "zenity" first on
+// PATH that counts its questions and answers with the exit status the test sets.
+class OriginConsentTest : public ::testing::Test {
+ protected:
+  OriginConsentTest() {
+    scratch::WriteFile(bin_ / "zenity", "#!/bin/sh\necho \"$@\" >>'" + bin_ / "questions" +
+                                            "'\nsleep 0.3\nexit \"$(cat '" + bin_ / "answer" +
+                                            "')\"\n");
+    std::filesystem::permissions(bin_ / "zenity", std::filesystem::perms::owner_all);
+    std::filesystem::remove(service_.folder() + "allowed-origins");
+  }
+  int Status(const std::string& request) {
+    RawTlsConnection connection;
+    return connection.Connect() ? Exchange(connection, request).status : 0;
+  }
+  int Questions() const {
+    std::string text = scratch::ReadFile(bin_ / "questions");
+    int count = 0;
+    for (size_t at = text.find("--question"); at != std::string::npos;
+         at = text.find("--question", at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+  void Restart() {
+    service_.Client()->Get("/stop");
+    ASSERT_EQ(service_.WaitForExit(10000), 0);
+    ASSERT_TRUE(service_.Start()) << service_.Output();
+  }
+
+  scratch::ScratchFolder bin_;
+  scratch::EnvOverride path_{"PATH", bin_.path() + ":" + getenv("PATH")};
+  scratch::EnvOverride display_{"DISPLAY", ":77"};
+  ServiceProcess service_;
+};
+
+TEST_F(OriginConsentTest, EachOriginIsAskedOnceAndAllowedOnesAreKept) {
+  auto post = [](const std::string& origin) {
+    return Request("POST /", origin.empty() ? "" : "Origin: " + origin + "\r\n", kVersionEnvelope);
+  };
+  struct Row {
+    std::string request;
+    const char* dialog_exit;
+    int status;
+    int questions;  // asked so far
+  } const rows[] = {
+      {post("https://a.example"), "0", 200, 1},
+      {post("HTTPS://A.example:443/"), "1", 200, 1},  // kept: not asked again
+      {post("https://b.example"), "1", 403, 2},
+      {Request("GET /hi", "Origin: https://b.example\r\n", ""), "0", 403, 2},    // declined stays
+      {Request("OPTIONS /", "Origin: https://c.example\r\n", ""), "5", 403, 3},  // zenity timed out
+      {post(""), "1", 200, 3},
+      {Request("GET /stop", "Sec-Fetch-Site: cross-site\r\n", ""), "0", 403, 3},
+      {post("null"), "0", 403, 3},
+  };
+  ASSERT_TRUE(service_.Start()) << service_.Output();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.request);
+    scratch::WriteFile(bin_ / "answer", row.dialog_exit);
+    EXPECT_EQ(Status(row.request), row.status);
+    EXPECT_EQ(Questions(), row.questions);
+  }
+  EXPECT_NE(scratch::ReadFile(bin_ / "questions").find("\n    https://a.example\n"),
+            std::string::npos);
+  EXPECT_EQ(scratch::ReadFile(service_.config_folder() + "/orvohttps/allowed-origins"),
+            "https://a.example\n");
+
+  // Concurrent first requests of one origin wait for one question.
+  scratch::WriteFile(bin_ / "answer", "0");
+  std::vector<std::future<int>> first;
+  for (int i = 0; i < 4; ++i) {
+    first.push_back(
+        std::async(std::launch::async, [&] { return Status(post("https://d.example")); }));
+  }
+  for (auto& status : first) EXPECT_EQ(status.get(), 200);
+  EXPECT_EQ(Questions(), 4);
+
+  // After a restart: allowed origins still are, a declined one is asked again.
+  Restart();
+  scratch::WriteFile(bin_ / "answer", "1");
+  EXPECT_EQ(Status(post("https://a.example")), 200);
+  EXPECT_EQ(Status(post("https://b.example")), 403);
+  EXPECT_EQ(Questions(), 5);
+
+  // No display to ask on: refused at once, and the log says how to allow it.
+  scratch::EnvOverride no_display("DISPLAY", "");
+  scratch::EnvOverride no_wayland("WAYLAND_DISPLAY", "");
+  Restart();
+  EXPECT_EQ(Status(post("https://e.example")), 403);
+  EXPECT_EQ(Questions(), 5);
+  EXPECT_NE(service_.Output().find("add the line \"https://e.example\""), std::string::npos);
+  service_.Client()->Get("/stop");
 }
 
 // Standard output is a pipe that is full and that nobody reads: the service still starts,

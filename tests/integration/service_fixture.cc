@@ -67,6 +67,7 @@ ServiceProcess::ServiceProcess(Certificate certificate, const std::string& subfo
       CopyFile(entry.path(), folder_ + name);
     }
   }
+  std::ofstream(folder_ + "allowed-origins") << "*\n";
   const std::string& certs = CertificateCache();
   if (certificate != Certificate::kMissingCertificate) {
     CopyFile(certs + "/localhost.pem", folder_ + "localhost.pem");
@@ -101,7 +102,14 @@ bool ServiceProcess::Start(bool wait_for_listener) {
   }
   std::string executable = folder_ + "orvohttps";
   char* argv[] = {executable.data(), nullptr};
-  int rc = posix_spawn(&pid_, executable.c_str(), &actions, nullptr, argv, environ);
+  std::vector<std::string> variables = {"XDG_CONFIG_HOME=" + config_folder()};
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (std::string(*variable).rfind("XDG_CONFIG_HOME=", 0) != 0) variables.push_back(*variable);
+  }
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+  int rc = posix_spawn(&pid_, executable.c_str(), &actions, nullptr, argv, envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     pid_ = -1;

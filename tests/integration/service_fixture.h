@@ -22,8 +22,10 @@ namespace service_test {
 inline constexpr int kPort = 38951;
 
 // One copy of the built service (with every component that lies beside it) in a fresh
-// temporary folder, plus a certificate for localhost. The folder is removed on destruction,
-// after the process has been stopped.
+// temporary folder, plus a certificate for localhost and an "allowed-origins" of "*" (every page
+// served; tests of the user's consent remove it). The service's XDG_CONFIG_HOME is a folder of
+// its own (config_folder()). The folder is removed on destruction, after the process has been
+// stopped.
 class ServiceProcess {
  public:
   enum class Certificate { kValid, kMissingKey, kMissingCertificate, kMismatchedKey };
@@ -38,6 +40,7 @@ class ServiceProcess {
   // The folder of the copied executable, with a trailing '/'.
   const std::string& folder() const { return folder_; }
   std::string certificate_path() const { return folder_ + "localhost.pem"; }
+  std::string config_folder() const { return root_ + "/config"; }
 
   // Starts the service with its standard output going to a file. With wait_for_listener,
   // returns once the port accepts connections (true) or the process has exited (false).

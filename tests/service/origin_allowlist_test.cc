@@ -37,7 +37,6 @@ TEST(OriginAllowlist, MatchesListedOriginsOnly) {
       {false, "", true, "none"},  // typed into the address bar
       {true, "https://editor.example", true, "cross-site"},
   };
-  EXPECT_TRUE(list.restricted());
   EXPECT_EQ(list.size(), 3u);
   for (const Row& row : rows) {
     EXPECT_EQ(list.Allows(row.has_origin, row.origin, row.fetch_site), row.allowed)
@@ -45,21 +44,27 @@ TEST(OriginAllowlist, MatchesListedOriginsOnly) {
   }
 }
 
-TEST(OriginAllowlist, MissingFileAllowsAllAndUnreadableFileAllowsNone) {
+TEST(OriginAllowlist, StarAllowsEveryOriginAndRequest) {
+  const OriginAllowlist list = OriginAllowlist::FromText("https://editor.example\n*\n");
+  EXPECT_TRUE(list.Allows(true, "https://anything.example"));
+  EXPECT_TRUE(list.Allows(true, "null"));
+  EXPECT_TRUE(list.Allows(false, "", "cross-site"));
+}
+
+TEST(OriginAllowlist, MissingFileIsNoListAndUnreadableFileAllowsNone) {
   scratch::ScratchFolder folder;
-  OriginAllowlist missing = OriginAllowlist::Load(folder / "allowed-origins");
-  EXPECT_FALSE(missing.restricted());
-  EXPECT_TRUE(missing.Allows(true, "https://anything.example"));
+  EXPECT_FALSE(OriginAllowlist::Load(folder / "allowed-origins"));
 
   scratch::WriteFile(folder / "allowed-origins", "https://editor.example\n");
-  OriginAllowlist listed = OriginAllowlist::Load(folder / "allowed-origins");
-  EXPECT_TRUE(listed.Allows(true, "https://editor.example"));
-  EXPECT_FALSE(listed.Allows(true, "https://anything.example"));
+  std::optional<OriginAllowlist> listed = OriginAllowlist::Load(folder / "allowed-origins");
+  ASSERT_TRUE(listed);
+  EXPECT_TRUE(listed->Allows(true, "https://editor.example"));
+  EXPECT_FALSE(listed->Allows(true, "https://anything.example"));
 
   std::filesystem::create_directory(folder / "folder");
-  OriginAllowlist broken = OriginAllowlist::Load(folder / "folder");
-  EXPECT_TRUE(broken.restricted());
-  EXPECT_FALSE(broken.Allows(true, "https://editor.example"));
+  std::optional<OriginAllowlist> broken = OriginAllowlist::Load(folder / "folder");
+  ASSERT_TRUE(broken);
+  EXPECT_FALSE(broken->Allows(true, "https://editor.example"));
 }
 
 }  // namespace

@@ -217,8 +217,8 @@ TEST(DownloadWithin, StopsFetchingOnceTheRequestsBytesOrTimeAreSpent) {
     const char* name;
     int64_t bytes;
     std::chrono::milliseconds time;
-    const char* first;   // then second, then tiny.css
-    const char* second;  // chunked: the size is found out while it is received
+    const char* first;  // then then_route, then tiny.css
+    const char* then_route;  // chunked: the size is found out while it is received
     DownloadOutcome second;
     DownloadOutcome third;  // never fetched once the budget is spent
     size_t requests;
@@ -239,7 +239,7 @@ TEST(DownloadWithin, StopsFetchingOnceTheRequestsBytesOrTimeAreSpent) {
     DownloadBudget budget(row.bytes, row.time);
     DownloadWithin(server.Url(row.first), folder.path() + "1", budget, kLibraryFolder);
     DownloadReport second =
-        DownloadWithin(server.Url(row.second), folder.path() + "2", budget, kLibraryFolder);
+        DownloadWithin(server.Url(row.then_route), folder.path() + "2", budget, kLibraryFolder);
     DownloadReport third =
         DownloadWithin(server.Url("/files/tiny.css"), folder.path() + "3", budget, kLibraryFolder);
     EXPECT_EQ(second.outcome, row.second) << row.name;

@@ -17,8 +17,8 @@
 namespace {
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
-constexpr size_t kBaseBudget = size_t{64} << 20;
-constexpr size_t kBudgetPerByte = 4;
+constexpr size_t kBaseBudget = size_t{256} << 20;
+constexpr size_t kBudgetPerByte = 32;
 
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 

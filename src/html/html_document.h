@@ -60,7 +60,7 @@ struct HtmlLoadLimits {
   int max_errors = 100;    // parse errors recorded (they are not reported; this bounds memory)
   size_t max_depth = 512;  // deeper start tags are read as text; their bytes are kept
   size_t max_bytes = size_t{64} << 20;  // a longer text is refused unparsed
-  size_t memory_budget = 0;             // parser memory; 0: 64 MiB plus 4 bytes per byte of text
+  size_t memory_budget = 0;             // parser memory; 0: 256 MiB plus 32 bytes per byte of text
 };
 
 class HtmlDocument {

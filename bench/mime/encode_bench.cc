@@ -156,10 +156,11 @@ void BM_ImageTestAlone(benchmark::State& state) {
 
 void BM_CodecAlone(benchmark::State& state) {
   Fixture& f = Shared();
-  std::string resources;
+  std::vector<ResourceEntry> resources;
   for (size_t k = 0; k < f.pictures.size(); ++k) {
-    resources += "id" + std::to_string(k) + "@x|" + f.pictures[k] + "|p" + std::to_string(k) +
-                 ".png|image/png|";
+    std::string n = std::to_string(k);
+    resources.push_back(
+        {"id" + n + "@x", f.pictures[k], f.pictures[k], "p" + n + ".png", "image/png", false});
   }
   MimeCodecClient codec(DistFolder());
   MimeCodecClient::EncodeSettings settings;

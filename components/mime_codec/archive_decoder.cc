@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "gobject_ptr.h"
 #include "page_references.h"
 #include "page_text.h"
 #include "part_names.h"
@@ -18,14 +19,9 @@ namespace {
 
 // Gives up on a name after this many names in the folder turned out to be taken already.
 constexpr int kMaxCreateAttempts = 1000;
-
-struct GUnref {
-  void operator()(gpointer object) const {
-    if (object != nullptr) g_object_unref(object);
-  }
-};
-template <typename T>
-using GPtr = std::unique_ptr<T, GUnref>;
+// Style sheets and frames whose files stay open until every part has its name; further ones
+// are written as they stand, so that an archive of many sheets cannot use up the descriptors.
+constexpr size_t kMaxReferringParts = 64;
 
 class FolderHandle {
  public:
@@ -114,8 +110,21 @@ bool WriteContent(GMimePart* part, GMimeStream* out) {
   return g_mime_stream_flush(out) == 0 && ok;
 }
 
-// Writes one resource part; records its name for the page's references.
-void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartReferences& refs) {
+// A part whose own references are rewritten once every part has its name: a style sheet, or
+// an HTML part (a frame of the page).
+struct ReferringPart {
+  GMimePart* part;
+  int fd;  // the part's file, created and still empty
+};
+
+bool RefersToParts(const std::string& media_type) {
+  return media_type == "text/css" || media_type == "text/html";
+}
+
+// Writes one resource part; records its name for the page's references. A part that refers to
+// others gets its file but no content yet: it is added to referring instead.
+void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartReferences& refs,
+                   std::vector<ReferringPart>& referring) {
   std::string media_type = MediaTypeOf(part);
   const char* content_id = g_mime_object_get_content_id(GMIME_OBJECT(part));
   const char* location = g_mime_part_get_content_location(part);
@@ -124,11 +133,15 @@ void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartRefe
   std::string name;
   int fd = CreateUniquelyNamed(folder_fd, DesiredPartName(naming), names, name);
   if (fd < 0) return;
+  refs.Add(OrEmpty(content_id), OrEmpty(location), name);
+  if (RefersToParts(media_type) && referring.size() < kMaxReferringParts) {
+    referring.push_back({part, fd});
+    return;
+  }
   // A pipe stream writes with write(2) as a file stream does, but its flush does not fsync:
   // a file stream would sync every part to disk (seconds for a thousand parts).
   GPtr<GMimeStream> out(g_mime_stream_pipe_new(fd));
   WriteContent(part, out.get());
-  refs.Add(OrEmpty(content_id), OrEmpty(location), name);
 }
 
 std::string DecodedBytes(GMimePart* part) {
@@ -158,6 +171,21 @@ bool WriteAll(int fd, const std::string& text) {
     done += static_cast<size_t>(written);
   }
   return true;
+}
+
+// The sheets and frames with their references pointing at the files written beside them, as
+// the page's do; each resolves its relative references from its own location. Their bytes are
+// kept otherwise: a frame is opened by a browser, which reads the charset its markup declares.
+void WriteReferringParts(const std::vector<ReferringPart>& referring, const PartReferences& refs) {
+  for (const ReferringPart& item : referring) {
+    std::string base(OrEmpty(g_mime_part_get_content_location(item.part)));
+    std::string bytes = DecodedBytes(item.part);
+    std::string text = MediaTypeOf(item.part) == "text/css"
+                           ? RewriteSheetReferences(std::move(bytes), refs, base)
+                           : RewritePageReferences(std::move(bytes), refs, base);
+    WriteAll(item.fd, text);
+    ::close(item.fd);
+  }
 }
 
 bool WritePage(int folder_fd, const std::string& text) {
@@ -191,9 +219,11 @@ bool DecodeArchive(std::string_view archive, const std::string& folder) {
   if (page == nullptr) return false;
   NameRegistry names;
   PartReferences refs(std::string(OrEmpty(g_mime_part_get_content_location(page))));
+  std::vector<ReferringPart> referring;
   for (GMimePart* leaf : leaves) {
-    if (leaf != page) WriteResource(handle.fd(), leaf, names, refs);
+    if (leaf != page) WriteResource(handle.fd(), leaf, names, refs, referring);
   }
+  WriteReferringParts(referring, refs);
   return WritePage(handle.fd(), PageText(page, refs));
 }
 

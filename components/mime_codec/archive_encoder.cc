@@ -7,20 +7,10 @@
 
 #include <cstring>
 
+#include "gobject_ptr.h"
+
 namespace mimecodec {
 namespace {
-
-// Releases a GObject reference at the end of a scope.
-template <typename T>
-struct GRef {
-  explicit GRef(T* object) : object(object) {}
-  ~GRef() {
-    if (object != nullptr) g_object_unref(object);
-  }
-  GRef(const GRef&) = delete;
-  GRef& operator=(const GRef&) = delete;
-  T* object;
-};
 
 GMimeContentEncoding PageEncoding(int encode_type, std::string_view page) {
   switch (encode_type) {
@@ -39,9 +29,9 @@ GMimeContentEncoding PageEncoding(int encode_type, std::string_view page) {
 }
 
 void SetContent(GMimePart* part, GMimeStream* stream, GMimeContentEncoding encoding) {
-  GRef<GMimeDataWrapper> wrapper(
+  GPtr<GMimeDataWrapper> wrapper(
       g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT));
-  g_mime_part_set_content(part, wrapper.object);
+  g_mime_part_set_content(part, wrapper.get());
   g_mime_part_set_content_encoding(part, encoding);
 }
 
@@ -49,8 +39,8 @@ GMimePart* PagePart(std::string_view page, const EncodeSettings& settings) {
   GMimePart* part = g_mime_part_new_with_type("text", "html");
   std::string charset = settings.charset.empty() ? "utf-8" : settings.charset;
   g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
-  GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(page.data(), page.size()));
-  SetContent(part, stream.object, PageEncoding(settings.encode_type, page));
+  GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(page.data(), page.size()));
+  SetContent(part, stream.get(), PageEncoding(settings.encode_type, page));
   return part;
 }
 
@@ -68,14 +58,14 @@ GMimeStream* OpenResource(const std::string& path) {
 }
 
 GMimePart* ResourcePart(const ResourceRecord& record) {
-  GRef<GMimeStream> stream(OpenResource(record.path));
-  if (stream.object == nullptr) return nullptr;
+  GPtr<GMimeStream> stream(OpenResource(record.path));
+  if (stream.get() == nullptr) return nullptr;
   std::string media_type = record.media_type;
   if (media_type.find('/') == std::string::npos) media_type = "application/octet-stream";
   std::string type = media_type.substr(0, media_type.find('/'));
   std::string subtype = media_type.substr(media_type.find('/') + 1);
   GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-  SetContent(part, stream.object, GMIME_CONTENT_ENCODING_BASE64);
+  SetContent(part, stream.get(), GMIME_CONTENT_ENCODING_BASE64);
   // Written by name rather than through g_mime_part_set_content_id, which spells it
   // "Content-Id"; readers match either, but the archive says what it means as RFC 2392 spells it.
   if (!record.content_id.empty()) {
@@ -98,46 +88,29 @@ void ChooseBoundary(GMimeMultipart* multipart, std::string_view page) {
 
 }  // namespace
 
-std::vector<ResourceRecord> ParseResourceList(std::string_view list) {
-  std::vector<ResourceRecord> records;
-  std::string fields[4];
-  int field = 0;
-  size_t start = 0;
-  for (size_t i = 0; i < list.size(); ++i) {
-    if (list[i] != '|') continue;
-    fields[field++] = std::string(list.substr(start, i - start));
-    start = i + 1;
-    if (field == 4) {
-      records.push_back({fields[0], fields[1], fields[2], fields[3]});
-      field = 0;
-    }
-  }
-  return records;
-}
-
 bool EncodeArchive(std::string_view page, const std::vector<ResourceRecord>& resources,
                    const EncodeSettings& settings, char** archive, size_t* archive_length) {
-  GRef<GMimeMultipart> multipart(g_mime_multipart_new_with_subtype("related"));
-  GMimeObject* root = GMIME_OBJECT(multipart.object);
+  GPtr<GMimeMultipart> multipart(g_mime_multipart_new_with_subtype("related"));
+  GMimeObject* root = GMIME_OBJECT(multipart.get());
   g_mime_object_set_content_type_parameter(root, "type", "text/html");
   g_mime_object_prepend_header(root, "MIME-Version", "1.0", nullptr);
-  GRef<GMimePart> page_part(PagePart(page, settings));
-  g_mime_multipart_add(multipart.object, GMIME_OBJECT(page_part.object));
+  GPtr<GMimePart> page_part(PagePart(page, settings));
+  g_mime_multipart_add(multipart.get(), GMIME_OBJECT(page_part.get()));
   for (const ResourceRecord& record : resources) {
-    GRef<GMimePart> part(ResourcePart(record));
-    if (part.object != nullptr) g_mime_multipart_add(multipart.object, GMIME_OBJECT(part.object));
+    GPtr<GMimePart> part(ResourcePart(record));
+    if (part.get() != nullptr) g_mime_multipart_add(multipart.get(), GMIME_OBJECT(part.get()));
   }
-  ChooseBoundary(multipart.object, page);
+  ChooseBoundary(multipart.get(), page);
 
   GMimeFormatOptions* options = g_mime_format_options_new();
   g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
-  GRef<GMimeStream> output(g_mime_stream_mem_new());
-  ssize_t written = g_mime_object_write_to_stream(root, options, output.object);
+  GPtr<GMimeStream> output(g_mime_stream_mem_new());
+  ssize_t written = g_mime_object_write_to_stream(root, options, output.get());
   g_mime_format_options_free(options);
   if (written < 0) return false;
 
   // The text leaves the stream's own buffer without a copy: the stream gives up ownership.
-  GMimeStreamMem* memory = GMIME_STREAM_MEM(output.object);
+  GMimeStreamMem* memory = GMIME_STREAM_MEM(output.get());
   GByteArray* bytes = g_mime_stream_mem_get_byte_array(memory);
   g_mime_stream_mem_set_owner(memory, FALSE);
   *archive_length = bytes->len;

@@ -13,16 +13,13 @@ struct EncodeSettings {
   std::string charset = "utf-8";
 };
 
-// One record of the resource list: "cid|path|stored name|media type|".
+// One resource written beside the page (MimeArchiveResource, owned).
 struct ResourceRecord {
   std::string content_id;
   std::string path;
   std::string name;
   std::string media_type;
 };
-
-// Splits the list into records; a trailing piece of fewer than four fields is ignored.
-std::vector<ResourceRecord> ParseResourceList(std::string_view list);
 
 // Writes the archive of page and resources (format in mime_codec_interface.h). On success
 // *archive is a zero-terminated text allocated with g_malloc (free with g_free) of

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive_decoder.h"
 #include "archive_encoder.h"
@@ -54,16 +55,24 @@ int32_t PutCharset(MimeArchiveCodec* codec, const char* charset) {
   return kOk;
 }
 
+std::string TextOf(const char* text) { return text == nullptr ? std::string() : text; }
+
 int32_t Encode(MimeArchiveCodec* codec, const unsigned char* page, size_t page_length,
-               const char* resources, char** archive, size_t* archive_length) {
+               const MimeArchiveResource* resources, size_t resource_count, char** archive,
+               size_t* archive_length) {
   if (archive != nullptr) *archive = nullptr;
   if (archive_length != nullptr) *archive_length = 0;
   if (codec == nullptr || (page == nullptr && page_length > 0) || archive == nullptr ||
-      archive_length == nullptr) {
+      archive_length == nullptr || (resources == nullptr && resource_count > 0)) {
     return kBadArgument;
   }
   std::string_view page_bytes(reinterpret_cast<const char*>(page), page_length);
-  auto records = mimecodec::ParseResourceList(resources == nullptr ? "" : resources);
+  std::vector<mimecodec::ResourceRecord> records;
+  records.reserve(resource_count);
+  for (size_t i = 0; i < resource_count; ++i) {
+    const MimeArchiveResource& r = resources[i];
+    records.push_back({TextOf(r.content_id), TextOf(r.path), TextOf(r.name), TextOf(r.media_type)});
+  }
   return mimecodec::EncodeArchive(page_bytes, records, codec->settings, archive, archive_length)
              ? kOk
              : kFailed;

@@ -26,7 +26,7 @@
 //    the output is 7-bit or valid UTF-8. 8bit and quoted-printable carry the page as lines of
 //    text (RFC 2045), so a lone line feed in it comes back from Decode as CR LF; base64 keeps
 //    every byte.
-//  - Then one part per resource record, in list order: the record's media type (else
+//  - Then one part per resource, in the order given: the record's media type (else
 //    "application/octet-stream"), base64, "Content-ID: <cid>", and "Content-Location" set to
 //    the stored file name. A resource whose file cannot be read is left out, never written
 //    empty.
@@ -54,6 +54,14 @@
 //    part's file name, in place; all other bytes of the page stay as they were. Looked at: URL
 //    attributes, inline style images, and url() and @import in style blocks; not comments, so
 //    the VML inside an office suite's conditional comments keeps its references.
+//  - The same rewriting is done inside every other "text/html" part (a frame; relative
+//    references resolved against that part's own Content-Location) and, for url() and
+//    @import, inside every "text/css" part (against the sheet's own location), so a decoded
+//    sheet's pictures and imported sheets are the decoded files. Up to 64 such parts per
+//    archive; further ones are written as they stand. Their bytes are not converted.
+//  - Locations match however their percent escapes are spelt ("%7e" and "~" alike; "%2f" and
+//    "%2F" alike), and a "cid:" reference matches a Content-ID written plainly or
+//    percent-encoded. A part located by a "cid:" URL is named from its Content-ID.
 //  - Multipart nesting deeper than 64 levels is not descended into. Parts that are whole are
 //    kept when the closing boundary is missing; bad base64 or quoted-printable decodes what is
 //    valid. An archive without a "text/html" part writes nothing.
@@ -69,6 +77,15 @@ extern "C" {
 #endif
 
 typedef struct MimeArchiveCodec MimeArchiveCodec;  // one instance; opaque
+
+// One resource Encode writes beside the page. Every member is a zero-terminated text the
+// caller owns for the duration of the call; null reads as "".
+typedef struct MimeArchiveResource {
+  const char* content_id;  // without "cid:" and without '<' '>'
+  const char* path;        // the file that holds the bytes
+  const char* name;        // the stored file name (the part's Content-Location)
+  const char* media_type;  // "image/png"; "application/octet-stream" when it has no '/'
+} MimeArchiveResource;
 
 enum {
   kMimeEncode8Bit = 1,
@@ -86,12 +103,13 @@ typedef struct MimeArchiveCodecInterface {
   int32_t (*Decode)(MimeArchiveCodec* codec, const char* archive, size_t length,
                     const char* folder);
   int32_t (*put_Charset)(MimeArchiveCodec* codec, const char* charset);
-  // Writes the archive of page (page_length bytes) and resources (records "%s|%s|%s|%s|" of
-  // Content-ID without "cid:", file path, stored file name, media type; "" for none). On
-  // success *archive receives the text (zero-terminated, owned by the caller, freed with
-  // free_text) and *archive_length its length; on failure both are left null and 0.
+  // Writes the archive of page (page_length bytes) and resource_count resources, in their
+  // order (resources may be null when the count is 0). On success *archive receives the text
+  // (zero-terminated, owned by the caller, freed with free_text) and *archive_length its
+  // length; on failure both are left null and 0.
   int32_t (*Encode)(MimeArchiveCodec* codec, const unsigned char* page, size_t page_length,
-                    const char* resources, char** archive, size_t* archive_length);
+                    const MimeArchiveResource* resources, size_t resource_count, char** archive,
+                    size_t* archive_length);
   int32_t (*put_IntegerOption)(MimeArchiveCodec* codec, int32_t value);
   // A VARIANT_BOOL: -1 true, 0 false.
   int32_t (*put_BooleanOption)(MimeArchiveCodec* codec, int16_t value);

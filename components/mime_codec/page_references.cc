@@ -2,9 +2,13 @@
 
 #include <glib.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "html/css_scan.h"
 #include "html/html_document.h"
 #include "html/office_comments.h"
+#include "text/url_spelling.h"
 
 namespace mimecodec {
 namespace {
@@ -30,64 +34,10 @@ std::string_view UrlInside(std::string_view value) {
   return Trimmed(value.substr(4, value.size() - 5));
 }
 
-void RewriteAttributes(HtmlDocument& document, const PartReferences& parts) {
-  for (size_t element = 0; element < document.elements().size(); ++element) {
-    int index = static_cast<int>(element);
-    for (const char* attribute : kUrlAttributes) {
-      if (!document.HasAttribute(index, attribute)) continue;
-      const std::string* file = parts.Find(document.GetAttribute(index, attribute));
-      if (file != nullptr) document.SetAttribute(index, attribute, *file);
-    }
-    if (!document.HasAttribute(index, "style")) continue;
-    for (const char* property : kStyleImages) {
-      std::string value = document.GetStyleProperty(index, property);
-      const std::string* file = parts.Find(UrlInside(value));
-      if (file != nullptr) document.SetStyleProperty(index, property, "url(" + *file + ")");
-    }
-  }
-}
-
-// url() references anywhere in a style block (rules and url() imports alike), and imports
-// written as a bare string.
-void RewriteStyleBlocks(HtmlDocument& document, const PartReferences& parts) {
-  const auto& blocks = document.style_blocks();
-  for (size_t block = 0; block < blocks.size(); ++block) {
-    const std::string& text = blocks[block].text;
-    CssUrl url;
-    for (size_t at = 0; at < text.size() && FindCssUrl(text, at, text.size(), &url); at = url.end) {
-      const std::string* file = parts.Find(url.value);
-      if (file == nullptr) continue;
-      char before = url.value_begin > 0 ? text[url.value_begin - 1] : 0;
-      char quote = before == '"' || before == '\'' ? before : 0;
-      document.ReplaceStyleText(block, url.value_begin, url.value_end - url.value_begin,
-                                EscapeCssUrl(*file, quote));
-    }
-    for (size_t import = 0; import < blocks[block].imports.size(); ++import) {
-      const HtmlStyleImport& rule = blocks[block].imports[import];
-      if (g_ascii_strncasecmp(rule.prelude.c_str(), "url(", 4) == 0) continue;
-      const std::string* file = parts.Find(rule.url);
-      if (file != nullptr) document.ReplaceImportUrl(block, import, *file);
-    }
-  }
-}
-
-// The VML copy of each picture an office suite writes, inside conditional comments the engine
-// reads as comment text: its element attributes name the same parts as the page's own.
-void RewriteVmlComments(HtmlDocument& document, const PartReferences& parts) {
-  for (const HtmlComment& comment : document.comments()) {
-    EditVmlComment(document, comment,
-                   [&parts](HtmlDocument& markup) { RewriteAttributes(markup, parts); });
-  }
-}
-
-}  // namespace
-
-PartReferences::PartReferences(std::string page_location)
-    : page_location_(std::move(page_location)) {}
-
-std::string PartReferences::Resolve(std::string_view reference) const {
-  if (page_location_.empty() || reference.empty()) return {};
-  char* resolved = g_uri_resolve_relative(page_location_.c_str(), std::string(reference).c_str(),
+// reference resolved against base; "" when either is empty or they do not combine.
+std::string ResolveAgainst(std::string_view base, std::string_view reference) {
+  if (base.empty() || reference.empty()) return {};
+  char* resolved = g_uri_resolve_relative(std::string(base).c_str(), std::string(reference).c_str(),
                                           G_URI_FLAGS_NONE, nullptr);
   if (resolved == nullptr) return {};
   std::string result(resolved);
@@ -95,40 +45,148 @@ std::string PartReferences::Resolve(std::string_view reference) const {
   return result;
 }
 
+std::string PercentDecoded(std::string_view text) {
+  char* decoded = g_uri_unescape_string(std::string(text).c_str(), nullptr);
+  if (decoded == nullptr) return {};
+  std::string result(decoded);
+  g_free(decoded);
+  return result;
+}
+
+void RewriteAttributes(HtmlDocument& document, const PartReferences& parts, std::string_view base) {
+  for (size_t element = 0; element < document.elements().size(); ++element) {
+    int index = static_cast<int>(element);
+    for (const char* attribute : kUrlAttributes) {
+      if (!document.HasAttribute(index, attribute)) continue;
+      const std::string* file = parts.Find(document.GetAttribute(index, attribute), base);
+      if (file != nullptr) document.SetAttribute(index, attribute, *file);
+    }
+    if (!document.HasAttribute(index, "style")) continue;
+    for (const char* property : kStyleImages) {
+      std::string value = document.GetStyleProperty(index, property);
+      const std::string* file = parts.Find(UrlInside(value), base);
+      if (file != nullptr) document.SetStyleProperty(index, property, "url(" + *file + ")");
+    }
+  }
+}
+
+// The quote a URL's value stands in ('"', '\'' or 0 for a bare url()).
+char QuoteBefore(std::string_view css, size_t value_begin) {
+  char before = value_begin > 0 ? css[value_begin - 1] : 0;
+  return before == '"' || before == '\'' ? before : 0;
+}
+
+// url() references anywhere in a style block (rules and url() imports alike), and imports
+// written as a bare string.
+void RewriteStyleBlocks(HtmlDocument& document, const PartReferences& parts,
+                        std::string_view base) {
+  const auto& blocks = document.style_blocks();
+  for (size_t block = 0; block < blocks.size(); ++block) {
+    const std::string& text = blocks[block].text;
+    CssUrl url;
+    for (size_t at = 0; at < text.size() && FindCssUrl(text, at, text.size(), &url); at = url.end) {
+      const std::string* file = parts.Find(url.value, base);
+      if (file == nullptr) continue;
+      document.ReplaceStyleText(block, url.value_begin, url.value_end - url.value_begin,
+                                EscapeCssUrl(*file, QuoteBefore(text, url.value_begin)));
+    }
+    for (size_t import = 0; import < blocks[block].imports.size(); ++import) {
+      const HtmlStyleImport& rule = blocks[block].imports[import];
+      if (g_ascii_strncasecmp(rule.prelude.c_str(), "url(", 4) == 0) continue;
+      const std::string* file = parts.Find(rule.url, base);
+      if (file != nullptr) document.ReplaceImportUrl(block, import, *file);
+    }
+  }
+}
+
+// The VML copy of each picture an office suite writes, inside conditional comments the engine
+// reads as comment text: its element attributes name the same parts as the page's own.
+void RewriteVmlComments(HtmlDocument& document, const PartReferences& parts,
+                        std::string_view base) {
+  for (const HtmlComment& comment : document.comments()) {
+    EditVmlComment(document, comment, [&parts, base](HtmlDocument& markup) {
+      RewriteAttributes(markup, parts, base);
+    });
+  }
+}
+
+struct SheetEdit {
+  size_t begin;
+  size_t end;
+  std::string text;
+};
+
+}  // namespace
+
+PartReferences::PartReferences(std::string page_location)
+    : page_location_(std::move(page_location)) {}
+
 void PartReferences::Add(std::string_view content_id, std::string_view location,
                          const std::string& file_name) {
   content_id = WithoutAngles(Trimmed(content_id));
   location = Trimmed(location);
   if (!content_id.empty()) by_id_.emplace(std::string(content_id), file_name);
   if (location.empty()) return;
-  by_location_.emplace(std::string(location), file_name);
-  std::string resolved = Resolve(location);
-  if (!resolved.empty()) by_location_.emplace(std::move(resolved), file_name);
+  by_location_.emplace(NormalizeUrlEscapes(location), file_name);
+  std::string resolved = ResolveAgainst(page_location_, location);
+  if (!resolved.empty()) by_location_.emplace(NormalizeUrlEscapes(resolved), file_name);
 }
 
-const std::string* PartReferences::Find(std::string_view reference) const {
-  reference = Trimmed(reference);
-  if (reference.empty()) return nullptr;
-  if (reference.size() > 4 && g_ascii_strncasecmp(reference.data(), "cid:", 4) == 0) {
-    auto found = by_id_.find(std::string(WithoutAngles(reference.substr(4))));
-    return found == by_id_.end() ? nullptr : &found->second;
-  }
-  auto found = by_location_.find(std::string(reference));
-  if (found != by_location_.end()) return &found->second;
-  std::string resolved = Resolve(reference);
-  if (resolved.empty()) return nullptr;
-  found = by_location_.find(resolved);
+const std::string* PartReferences::FindLocation(const std::string& location) const {
+  auto found = by_location_.find(NormalizeUrlEscapes(location));
   return found == by_location_.end() ? nullptr : &found->second;
 }
 
-std::string RewritePageReferences(std::string page, const PartReferences& parts) {
+const std::string* PartReferences::Find(std::string_view reference, std::string_view base) const {
+  reference = Trimmed(reference);
+  if (reference.empty()) return nullptr;
+  if (reference.size() > 4 && g_ascii_strncasecmp(reference.data(), "cid:", 4) == 0) {
+    // A "cid:" URL carries the ID percent-encoded; some writers leave it as the header has it.
+    std::string_view id = WithoutAngles(reference.substr(4));
+    for (const std::string& key : {std::string(id), PercentDecoded(id)}) {
+      auto found = by_id_.find(key);
+      if (found != by_id_.end()) return &found->second;
+    }
+  }
+  // A part may be located by a "cid:" URL of its own, with no Content-ID header to match.
+  if (const std::string* file = FindLocation(std::string(reference))) return file;
+  std::string resolved = ResolveAgainst(base.empty() ? page_location_ : base, reference);
+  return resolved.empty() ? nullptr : FindLocation(resolved);
+}
+
+std::string RewritePageReferences(std::string page, const PartReferences& parts,
+                                  std::string_view base) {
   if (parts.empty()) return page;
   HtmlDocument document;
   if (!document.Load(page)) return page;
-  RewriteAttributes(document, parts);
-  RewriteStyleBlocks(document, parts);
-  RewriteVmlComments(document, parts);
+  RewriteAttributes(document, parts, base);
+  RewriteStyleBlocks(document, parts, base);
+  RewriteVmlComments(document, parts, base);
   return document.SourceWithEdits();
+}
+
+std::string RewriteSheetReferences(std::string sheet, const PartReferences& parts,
+                                   std::string_view base) {
+  std::vector<SheetEdit> edits;
+  auto note = [&](const CssUrl& url) {
+    const std::string* file = parts.Find(url.value, base);
+    if (file == nullptr) return;
+    std::string text = EscapeCssUrl(*file, QuoteBefore(sheet, url.value_begin));
+    edits.push_back({url.value_begin, url.value_end, std::move(text)});
+  };
+  CssUrl url;
+  for (size_t at = 0; at < sheet.size() && FindCssUrl(sheet, at, sheet.size(), &url);
+       at = url.end) {
+    note(url);
+  }
+  for (const CssImport& rule : FindCssImports(sheet)) {
+    if (!rule.url.is_function) note(rule.url);
+  }
+  // From the last, so that the offsets of the edits before stay valid.
+  std::sort(edits.begin(), edits.end(),
+            [](const SheetEdit& a, const SheetEdit& b) { return a.begin > b.begin; });
+  for (const SheetEdit& edit : edits) sheet.replace(edit.begin, edit.end - edit.begin, edit.text);
+  return sheet;
 }
 
 }  // namespace mimecodec

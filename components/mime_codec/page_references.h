@@ -18,15 +18,16 @@ class PartReferences {
   // be empty). The first part to claim a key keeps it.
   void Add(std::string_view content_id, std::string_view location, const std::string& file_name);
 
-  // The file name a reference from the page points to: "cid:" + a Content-ID (the scheme
-  // without regard to case), a part's location as written, or the reference resolved against
-  // the page's location. Null when it names no part.
-  const std::string* Find(std::string_view reference) const;
+  // The file name a reference points to: "cid:" + a Content-ID (the scheme without regard to
+  // case, the ID percent-decoded or as written), a part's location as written, or the
+  // reference resolved against base (the referring part's location; the page's when empty).
+  // Locations match however their percent escapes are spelt. Null when it names no part.
+  const std::string* Find(std::string_view reference, std::string_view base = {}) const;
 
   bool empty() const { return by_id_.empty() && by_location_.empty(); }
 
  private:
-  std::string Resolve(std::string_view reference) const;
+  const std::string* FindLocation(const std::string& location) const;
 
   std::string page_location_;
   std::unordered_map<std::string, std::string> by_id_;
@@ -38,8 +39,17 @@ class PartReferences {
 // and list-style images of inline styles, every url() and @import of style blocks, and the same
 // attributes of the VML markup inside Office conditional comments ("<!--[if gte vml 1]>...",
 // such as v:imagedata's src). Edits are spliced into the page's own bytes, so everything else
-// stays as it was. A page the HTML engine cannot load is returned unchanged.
-std::string RewritePageReferences(std::string page, const PartReferences& parts);
+// stays as it was. A page the HTML engine cannot load is returned unchanged. Relative
+// references are resolved against base, the location of the part the page came from (the
+// page's own when empty): a frame's part refers to its neighbours from where it stood.
+std::string RewritePageReferences(std::string page, const PartReferences& parts,
+                                  std::string_view base = {});
+
+// A style sheet part with every url() and every @import that names a part rewritten to the
+// part's file name, relative references resolved against base (the sheet's own location).
+// Everything else stays byte for byte.
+std::string RewriteSheetReferences(std::string sheet, const PartReferences& parts,
+                                   std::string_view base);
 
 }  // namespace mimecodec
 

@@ -30,6 +30,9 @@ std::string PercentDecoded(std::string_view text) {
 }
 
 std::string NameFromLocation(std::string_view location) {
+  // A "cid:" location (browsers give frames and inline sheets one) names no file: the part's
+  // Content-ID and media type make a better name ("frame-1@mhtml.blink.htm").
+  if (location.size() >= 4 && g_ascii_strncasecmp(location.data(), "cid:", 4) == 0) return {};
   location = location.substr(0, location.find_first_of("?#"));
   return SafeLeafName(PercentDecoded(LastSegment(location)));
 }

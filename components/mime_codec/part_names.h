@@ -22,10 +22,10 @@ struct PartNaming {
 };
 
 // The plain leaf name a part asks for: the last segment of its Content-Location (query and
-// fragment cut off, percent escapes decoded), else its file name parameter's last segment,
-// else its Content-ID (with the media type's extension unless it ends in it already: its dots
-// are a domain's), else "part"; made safe by SafeLeafName, with the media type's extension
-// added when it has none. Never empty; not yet unique.
+// fragment cut off, percent escapes decoded; a "cid:" location gives none), else its file name
+// parameter's last segment, else its Content-ID (with the media type's extension unless it ends in
+// it already: its dots are a domain's), else "part"; made safe by SafeLeafName, with the media
+// type's extension added when it has none. Never empty; not yet unique.
 std::string DesiredPartName(const PartNaming& naming);
 
 // A name that can only be a file directly inside a folder: '/', '\', control characters and

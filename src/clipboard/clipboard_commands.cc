@@ -21,9 +21,11 @@ std::unique_ptr<ClipboardReader> MakeReader(const CommandRequest& request) {
 }
 
 // "files" from paths, images only, when at least one record is made.
-void AddFileRecords(const std::vector<std::string>& paths, Json::Value* pdu) {
+void AddFileRecords(const PayloadInputs& inputs, Json::Value* pdu) {
+  const std::vector<std::string>& paths = inputs.paths_a;
   Json::Value files(Json::arrayValue);
-  if (!paths.empty() && AppendFileRecords(paths, files, RecordKey::kBase64String, AnyFile::kNo)) {
+  if (!paths.empty() &&
+      AppendFileRecords(paths, files, RecordKey::kBase64String, AnyFile::kNo, inputs.files)) {
     (*pdu)["files"] = files;
   }
 }
@@ -54,7 +56,7 @@ Json::Value BuildClipboardPdu(const PayloadInputs& inputs) {
   pdu["clipboarddata"] = inputs.payload;
   pdu["type"] = inputs.request.type;
   pdu["isoffice"] = inputs.request.isOffice;
-  AddFileRecords(inputs.paths_a, &pdu);
+  AddFileRecords(inputs, &pdu);
   return pdu;
 }
 
@@ -87,9 +89,9 @@ Json::Value BuildClipboardWithImagesPdu(const PayloadInputs& inputs) {
   pdu["clipboardhtml"] = inputs.payload;
   pdu["type"] = inputs.request.type;
   pdu["isoffice"] = inputs.request.isOffice;
-  AddFileRecords(inputs.paths_a, &pdu);
+  AddFileRecords(inputs, &pdu);
   Json::Value image;
-  if (!inputs.paths_b.empty() && MakeImageRecord(inputs.paths_b, image)) {
+  if (!inputs.paths_b.empty() && MakeImageRecord(inputs.paths_b, image, inputs.files)) {
     format.append("image");
     pdu["clipboardimage"] = image;
   }

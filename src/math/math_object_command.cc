@@ -15,10 +15,11 @@ namespace {
 // Tells the editor that it was started for a page's math object.
 constexpr char kEditorMarker[] = "__ZORVANE__QUORIN__";
 
-bool RecordsOf(const std::vector<std::string>& paths, RecordKey key, Json::Value& out) {
+bool RecordsOf(const std::vector<std::string>& paths, RecordKey key, AnswerFiles* answer,
+               Json::Value& out) {
   if (paths.empty()) return false;
   Json::Value array(Json::arrayValue);
-  if (!AppendFileRecords(paths, array, key, AnyFile::kNo)) return false;
+  if (!AppendFileRecords(paths, array, key, AnyFile::kNo, answer)) return false;
   out = array;
   return true;
 }
@@ -80,8 +81,10 @@ Json::Value BuildMathObjectPdu(const PayloadInputs& inputs) {
   pdu["key"] = Json::Value();
   if (inputs.request.isUpdate != 0) {
     Json::Value records;
-    if (RecordsOf(inputs.paths_a, RecordKey::kMedFile, records)) pdu["mathobject"] = records;
-    if (RecordsOf(inputs.paths_b, RecordKey::kBase64String, records)) pdu["files"] = records;
+    if (RecordsOf(inputs.paths_a, RecordKey::kMedFile, inputs.files, records))
+      pdu["mathobject"] = records;
+    if (RecordsOf(inputs.paths_b, RecordKey::kBase64String, inputs.files, records))
+      pdu["files"] = records;
   }
   DeleteFoldersOf(inputs.paths_a);
   DeleteFoldersOf(inputs.paths_b);

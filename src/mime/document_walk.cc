@@ -7,9 +7,11 @@
 #include "html/css_scan.h"
 #include "html/html_document.h"
 #include "html/office_comments.h"
+#include "html/srcset.h"
 #include "mime/encode_options.h"
 #include "mime/reference_resolution.h"
 #include "mime/resource_embedding.h"
+#include "mime/sheet_references.h"
 #include "text/ascii.h"
 #include "workspace/temp_workspace.h"
 #include "workspace/url_path.h"
@@ -106,35 +108,6 @@ std::string PrimaryRaw(const HtmlDocument& doc, int element, TagId kind) {
   }
 }
 
-// The candidates of a srcset: each URL with where it stands in the value.
-struct SrcsetCandidate {
-  size_t begin;
-  size_t end;
-};
-
-std::vector<SrcsetCandidate> SrcsetCandidates(std::string_view value) {
-  std::vector<SrcsetCandidate> out;
-  size_t k = 0;
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
-  while (k < value.size()) {
-    while (k < value.size() && (blank(value[k]) || value[k] == ',')) ++k;
-    size_t begin = k;
-    while (k < value.size() && !blank(value[k])) ++k;
-    size_t end = k;
-    // A URL's own trailing commas separate candidates; a comma inside it (data:) does not.
-    while (end > begin && value[end - 1] == ',') --end;
-    if (end > begin) out.push_back(SrcsetCandidate{begin, end});
-    // The descriptor runs to the next comma outside parentheses.
-    int depth = 0;
-    while (k < value.size() && (depth > 0 || value[k] != ',')) {
-      if (value[k] == '(') ++depth;
-      if (value[k] == ')' && depth > 0) --depth;
-      ++k;
-    }
-  }
-  return out;
-}
-
 class DocumentWalker {
  public:
   DocumentWalker(HtmlDocument& page, ResourceRegistry& registry, const std::string& base,
@@ -149,6 +122,10 @@ class DocumentWalker {
 
  private:
   bool Takes(int32_t bit) const { return (options_.filter & bit) != 0; }
+  // Whether the range reaches a node: the part of the page that is written is the part walked.
+  bool InRange(bool in_body) const {
+    return options_.range == EncodeRange::kWholeDocument || in_body;
+  }
   bool PrefixMatch(const std::string& text) const {
     return PrefixMatches(options_.include_prefix, text);
   }
@@ -166,20 +143,21 @@ class DocumentWalker {
   void ProcessElement(HtmlDocument& doc, int element, bool extras = true);
   void Act(HtmlDocument& doc, int element, TagId kind, const ResolvedReference& ref);
   void ActOnLink(HtmlDocument& doc, int element);
-  void StyleRule(HtmlDocument& doc, int element, const char* property, bool drop_quotes,
-                 bool (DocumentWalker::*admit)(const ResolvedReference&) const);
-  bool AdmitB(const ResolvedReference& ref) const {
-    return PrefixMatch(ref.resolved) || options_.file_scope == 1;
+  void StylePicture(HtmlDocument& doc, int element, const char* property, bool drop_quotes,
+                    bool (DocumentWalker::*admit)(const ResolvedReference&) const);
+  // The admissions of inline style pictures.
+  bool UnderPrefixOrAnyScheme(const ResolvedReference& ref) const {
+    return PrefixMatch(ref.resolved) || options_.file_scope == FileScope::kAll;
   }
-  bool AdmitI(const ResolvedReference& ref) const { return !PrefixMatch(ref.resolved); }
-  bool AdmitP(const ResolvedReference& ref) const { return PrefixMatch(ref.resolved); }
-  void LowResolutionRule(HtmlDocument& doc, int element);
+  bool OutsidePrefix(const ResolvedReference& ref) const { return !PrefixMatch(ref.resolved); }
+  bool UnderPrefix(const ResolvedReference& ref) const { return PrefixMatch(ref.resolved); }
+  void LowResolutionSource(HtmlDocument& doc, int element);
 
   void OfficeVmlPass();
   void ProcessVml(const HtmlComment& comment);
 
   std::string EmbedLoose(const std::string& raw);
-  void SrcsetRule(HtmlDocument& doc, int element);
+  void SrcsetCandidatesOf(HtmlDocument& doc, int element);
   void InlineStyleUrls(HtmlDocument& doc, int element, TagId kind);
   void StyleBlockUrls();
 
@@ -196,13 +174,14 @@ void DocumentWalker::Run() {
   std::vector<int> listed;
   const std::vector<HtmlElement>& elements = page_.elements();
   for (size_t k = 0; k < elements.size(); ++k) {
-    if (options_.range != 1 || elements[k].in_body) listed.push_back(static_cast<int>(k));
+    if (InRange(elements[k].in_body)) listed.push_back(static_cast<int>(k));
   }
   for (int element : listed) ProcessElement(page_, element);
   if (Takes(kFilterImages)) {
     OfficeVmlPass();
     StyleBlockUrls();
   }
+  EmbedStyleSheetReferences(target_, options_);
 }
 
 void DocumentWalker::UnescapeAsWritten(ResolvedReference& ref) const {
@@ -211,7 +190,7 @@ void DocumentWalker::UnescapeAsWritten(ResolvedReference& ref) const {
   }
 }
 
-// Steps 4 to 8 of one element: resolve, retry against the base element, unescape, admit.
+// An element's own reference: resolve, retry against the base element, unescape, admit.
 bool DocumentWalker::ResolvePrimary(const HtmlDocument& doc, const std::string& raw,
                                     ResolvedReference* ref) {
   *ref = Resolve(raw);
@@ -223,7 +202,8 @@ bool DocumentWalker::ResolvePrimary(const HtmlDocument& doc, const std::string& 
   }
   UnescapeAsWritten(*ref);
   if (ref->resolved.empty()) return false;
-  return ref->is_relative || options_.file_scope != 0 || !ref->is_url || PrefixMatch(ref->resolved);
+  return ref->is_relative || options_.file_scope != FileScope::kLocalAndWeb || !ref->is_url ||
+         PrefixMatch(ref->resolved);
 }
 
 void DocumentWalker::Write(HtmlDocument& doc, int element, const char* name,
@@ -239,7 +219,7 @@ void DocumentWalker::ProcessElement(HtmlDocument& doc, int element, bool extras)
   TagId kind = doc.elements()[element].tag_id;
   int32_t bit = FilterBitOf(kind);
   if (extras && Takes(kFilterImages)) {
-    SrcsetRule(doc, element);
+    SrcsetCandidatesOf(doc, element);
     InlineStyleUrls(doc, element, kind);
   }
   if (bit == 0 || (bit > 0 && !Takes(bit))) return;
@@ -275,11 +255,11 @@ void DocumentWalker::Act(HtmlDocument& doc, int element, TagId kind, const Resol
     case TagId::kImg:
     case TagId::kInput:
       Write(doc, element, "src", embed_or_raw());
-      return LowResolutionRule(doc, element);
+      return LowResolutionSource(doc, element);
     case TagId::kLi:
       Write(doc, element, "background", embed_or_raw());
-      StyleRule(doc, element, "liststyleimage", false, &DocumentWalker::AdmitP);
-      return StyleRule(doc, element, "backgroundimage", false, &DocumentWalker::AdmitI);
+      StylePicture(doc, element, "liststyleimage", false, &DocumentWalker::UnderPrefix);
+      return StylePicture(doc, element, "backgroundimage", false, &DocumentWalker::OutsidePrefix);
     case TagId::kLink:
       return ActOnLink(doc, element);
     case TagId::kScript: {
@@ -292,7 +272,8 @@ void DocumentWalker::Act(HtmlDocument& doc, int element, TagId kind, const Resol
       if (!doc.GetAttribute(element, "background").empty()) {
         Write(doc, element, "background", result);
       }
-      return StyleRule(doc, element, "backgroundimage", true, &DocumentWalker::AdmitB);
+      return StylePicture(doc, element, "backgroundimage", true,
+                          &DocumentWalker::UnderPrefixOrAnyScheme);
     }
   }
 }
@@ -300,21 +281,20 @@ void DocumentWalker::Act(HtmlDocument& doc, int element, TagId kind, const Resol
 void DocumentWalker::ActOnLink(HtmlDocument& doc, int element) {
   std::string href = doc.GetAttribute(element, "href");
   ResolvedReference ref = Resolve(href);
-  if (!ref.is_url && options_.file_scope == static_cast<int>(FileScope::kUrlsOnly)) return;
-  if (ref.is_url && options_.file_scope == static_cast<int>(FileScope::kLocalAndWeb) &&
-      !PrefixMatch(ref.resolved)) {
+  if (!ref.is_url && options_.file_scope == FileScope::kUrlsOnly) return;
+  if (ref.is_url && options_.file_scope == FileScope::kLocalAndWeb && !PrefixMatch(ref.resolved)) {
     return;
   }
   std::string result = Embed(ref);
   Write(doc, element, "href", result.empty() ? href : result);
 }
 
-// Rules B, I and P: a picture of the inline style. Only an embedded picture is written: the
-// page's own value stays as it is otherwise (writing it back inside a new url() would wrap it
-// twice and break the style).
-void DocumentWalker::StyleRule(HtmlDocument& doc, int element, const char* property,
-                               bool drop_quotes,
-                               bool (DocumentWalker::*admit)(const ResolvedReference&) const) {
+// A picture of the inline style, admitted as admit says. Only an embedded picture is written:
+// the page's own value stays as it is otherwise (writing it back inside a new url() would wrap
+// it twice and break the style).
+void DocumentWalker::StylePicture(HtmlDocument& doc, int element, const char* property,
+                                  bool drop_quotes,
+                                  bool (DocumentWalker::*admit)(const ResolvedReference&) const) {
   std::string value = doc.GetStyleProperty(element, property);
   if (value.empty() || EqualsIgnoringAsciiCase(value, "none")) return;
   ResolvedReference ref = Resolve(value);
@@ -325,16 +305,16 @@ void DocumentWalker::StyleRule(HtmlDocument& doc, int element, const char* prope
   if (!result.empty()) doc.SetStyleProperty(element, property, "url(" + result + ")");
 }
 
-// Rule L: the low-resolution picture of img and input.
-void DocumentWalker::LowResolutionRule(HtmlDocument& doc, int element) {
+// The low-resolution picture of img and input; at scope kLocalAndWeb an empty one is removed.
+void DocumentWalker::LowResolutionSource(HtmlDocument& doc, int element) {
   ResolvedReference ref = Resolve(doc.GetAttribute(element, "lowsrc"));
   UnescapeAsWritten(ref);
-  bool scope_zero = options_.file_scope == static_cast<int>(FileScope::kLocalAndWeb);
+  bool local_and_web = options_.file_scope == FileScope::kLocalAndWeb;
   if (ref.resolved.empty()) {
-    if (scope_zero) Write(doc, element, "lowsrc", "");
+    if (local_and_web) Write(doc, element, "lowsrc", "");
     return;
   }
-  if (!PrefixMatch(ref.resolved) && !scope_zero) return;
+  if (!PrefixMatch(ref.resolved) && !local_and_web) return;
   std::string result = Embed(ref);
   Write(doc, element, "lowsrc", result.empty() ? ref.raw : result);
 }
@@ -342,7 +322,7 @@ void DocumentWalker::LowResolutionRule(HtmlDocument& doc, int element) {
 void DocumentWalker::ImportPass() {
   const std::vector<HtmlStyleBlock>& blocks = page_.style_blocks();
   for (size_t b = 0; b < blocks.size(); ++b) {
-    if (options_.range != 0 && !blocks[b].in_body) continue;
+    if (!InRange(blocks[b].in_body)) continue;
     for (size_t i = 0; i < blocks[b].imports.size(); ++i) {
       const HtmlStyleImport& import = blocks[b].imports[i];
       if (!import.terminated) break;  // a rule without ';' ends the scan
@@ -357,7 +337,7 @@ void DocumentWalker::ImportPass() {
 // The VML copy of each picture Office writes (see html/office_comments.h).
 void DocumentWalker::OfficeVmlPass() {
   for (const HtmlComment& comment : page_.comments()) {
-    if (options_.range != 1 || comment.in_body) ProcessVml(comment);
+    if (InRange(comment.in_body)) ProcessVml(comment);
   }
 }
 
@@ -379,7 +359,7 @@ std::string DocumentWalker::EmbedLoose(const std::string& raw) {
   return Embed(ref);
 }
 
-void DocumentWalker::SrcsetRule(HtmlDocument& doc, int element) {
+void DocumentWalker::SrcsetCandidatesOf(HtmlDocument& doc, int element) {
   const std::string& name = doc.elements()[element].name;
   if (name != "img" && name != "source") return;
   std::string value = doc.GetAttribute(element, "srcset");
@@ -392,7 +372,7 @@ void DocumentWalker::SrcsetRule(HtmlDocument& doc, int element) {
   if (!candidates.empty()) Write(doc, element, "srcset", value);
 }
 
-// Declarations whose picture the element's own rules (B, I, P) decide.
+// Declarations whose picture the element's own rules (StylePicture) decide.
 bool ReadByElementRules(TagId kind, const std::string& declaration) {
   bool background = declaration == "background" || declaration == "background-image";
   bool list_style = declaration == "list-style" || declaration == "list-style-image";
@@ -433,7 +413,7 @@ void DocumentWalker::InlineStyleUrls(HtmlDocument& doc, int element, TagId kind)
 void DocumentWalker::StyleBlockUrls() {
   const std::vector<HtmlStyleBlock>& blocks = page_.style_blocks();
   for (size_t b = 0; b < blocks.size(); ++b) {
-    if (options_.range != 0 && !blocks[b].in_body) continue;
+    if (!InRange(blocks[b].in_body)) continue;
     const std::string& text = blocks[b].text;
     std::vector<CssImport> imports = FindCssImports(text);
     size_t at = imports.empty() ? 0 : imports.back().end;

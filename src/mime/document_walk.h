@@ -22,6 +22,9 @@ struct EncodeOptions;
 //    references in style blocks and in inline style properties the element's own rules do not
 //    read, so a current page keeps all of its pictures.
 //
+// Then the style sheets it embedded have their own references embedded too (see
+// sheet_references.h), after the page's own resources.
+//
 // A page without a body (a frameset page) is left as it is. References that cannot be resolved,
 // admitted or embedded stay as the page wrote them. Returns whether a loaded document was given.
 // Runs on the request's thread; downloads block as EmbedResource says.

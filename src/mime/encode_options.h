@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "mime/reference_resolution.h"
+
 class CommandRequest;
+
 namespace Json {
 class Value;
 }
@@ -19,14 +22,26 @@ enum EncodeFilter : int32_t {
   kFilterSounds = 0x20,
 };
 
+// What an encode walks and archives ("mimeencoderange"). One rule for every non-zero value:
+// the body is both what is walked and what is written, so no resource of the head is embedded
+// for a page that no longer names it.
+enum class EncodeRange {
+  kWholeDocument,  // 0: the html element and everything in it
+  kBodyOnly,       // any other value: the body's content
+};
+
+// The range and file scope a request's number stands for.
+EncodeRange EncodeRangeOf(int32_t value);
+FileScope FileScopeOf(int32_t value);  // 0 and 2 as named; any other value is kAll
+
 // The settings of one encode, created with these defaults for every request.
 struct EncodeOptions {
-  int32_t file_scope = 0;          // "mimeencodefilescope" (see FileScope)
-  int32_t filter = kFilterImages;  // "mimeencodefilter"
-  std::string include_prefix;      // "mimeencodeincludeurl": web URLs starting with it are taken
-  int32_t range = 0;               // "mimeencoderange": 1 walks and archives the body only
-  int32_t encode_type = 3;         // "mimeencodetype", handed to the codec
-  int32_t integer_setting = 2;     // codec settings this service never changes
+  FileScope file_scope = FileScope::kLocalAndWeb;  // "mimeencodefilescope"
+  int32_t filter = kFilterImages;                  // "mimeencodefilter"
+  std::string include_prefix;  // "mimeencodeincludeurl": web URLs starting with it are taken
+  EncodeRange range = EncodeRange::kWholeDocument;  // "mimeencoderange"
+  int32_t encode_type = 3;                          // "mimeencodetype", handed to the codec
+  int32_t integer_setting = 2;                      // codec settings this service never changes
   bool boolean_setting = true;
   std::string charset = "utf-8";  // the archive's charset
   std::string workspace;          // the request folder, ending in '/'

@@ -62,7 +62,7 @@ bool MimeCodecClient::IsAvailable() const {
   return CodecInstance::Create(component_folder_) != nullptr;
 }
 
-bool MimeCodecClient::Encode(std::string_view page, const std::string& resources,
+bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEntry>& resources,
                              const EncodeSettings& settings, std::string& archive) const {
   archive.clear();
   auto instance = CodecInstance::Create(component_folder_);
@@ -73,12 +73,18 @@ bool MimeCodecClient::Encode(std::string_view page, const std::string& resources
   table.put_IntegerOption(codec, settings.integer_option);
   table.put_BooleanOption(codec, settings.boolean_option);
   if (!settings.charset.empty()) table.put_Charset(codec, settings.charset.c_str());
-  if (settings.range == 1) table.put_EncodeRange(codec, 1);
+  if (settings.body_only) table.put_EncodeRange(codec, 1);
   table.put_EncodeType(codec, settings.encode_type);
+  std::vector<MimeArchiveResource> records;
+  records.reserve(resources.size());
+  for (const ResourceEntry& e : resources) {
+    records.push_back(
+        {e.content_id.c_str(), e.local_file.c_str(), e.file_name.c_str(), e.media_type.c_str()});
+  }
   char* text = nullptr;
   size_t length = 0;
   int32_t result = table.Encode(codec, reinterpret_cast<const unsigned char*>(page.data()),
-                                page.size(), resources.c_str(), &text, &length);
+                                page.size(), records.data(), records.size(), &text, &length);
   if (result >= 0 && text != nullptr) archive.assign(text, length);
   table.free_text(text);
   return result >= 0 && text != nullptr;

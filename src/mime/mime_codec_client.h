@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "mime/resource_registry.h"
 
 // The service's side of the MIME archive codec component "mimearchivecodec.so"
 // (components/mime_codec/mime_codec_interface.h). The component is loaded from its folder at
@@ -15,7 +18,7 @@ class MimeCodecClient {
  public:
   // The settings the encode sequence hands the component.
   struct EncodeSettings {
-    int32_t range = 0;        // put_EncodeRange(1) is called only when this is 1
+    bool body_only = false;   // put_EncodeRange(1) is called only for a body-only encode
     int32_t encode_type = 3;  // put_EncodeType
     int32_t integer_option = 2;
     int16_t boolean_option = -1;    // VARIANT_BOOL true
@@ -32,12 +35,13 @@ class MimeCodecClient {
   bool IsAvailable() const;
 
   // The encode sequence on a fresh instance: put_IntegerOption, put_BooleanOption,
-  // put_Charset (unless empty), put_EncodeRange (only for range 1), put_EncodeType, Encode with
-  // page (up to its first 0 byte) and resources. True when Encode succeeded (non-negative);
+  // put_Charset (unless empty), put_EncodeRange (only body-only), put_EncodeType, Encode with
+  // page (up to its first 0 byte) and resources (content ID, local file, file name and media
+  // type of each, in order). True when Encode succeeded (non-negative);
   // archive then holds a copy of its text and the component's text is freed. On failure
   // archive is emptied and nothing of the component's output is used.
-  bool Encode(std::string_view page, const std::string& resources, const EncodeSettings& settings,
-              std::string& archive) const;
+  bool Encode(std::string_view page, const std::vector<ResourceEntry>& resources,
+              const EncodeSettings& settings, std::string& archive) const;
 
   // The decode sequence: a fresh instance, Decode(archive, folder), release. The component's
   // result is not looked at: success shows only as the files found in folder afterwards.

@@ -130,16 +130,13 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
     const Json::Value& temp_path = pdu["temppath"];
     std::string base = temp_path.isNull() ? std::string() : temp_path.asCString();
     archive.asCString();  // raises the library's error for anything but a string
-    const char* begin = nullptr;
-    const char* end = nullptr;
-    archive.getString(&begin, &end);
     std::string folder = NewRequestFolderFromTempPath(base);
     removal.Set(folder);
-    page = DecodeMimeArchive(MimeCodecClient(), folder, std::string_view(begin, end - begin), files,
-                             request.error);
+    page =
+        DecodeMimeArchive(MimeCodecClient(), folder, request.TextOf(archive), files, request.error);
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);
-  AnswerFiles* held = AnswerFiles::Current();
+  const AnswerFiles* held = request.answer_files;
   if (held != nullptr && !held->complete()) {
     // Never a page with parts missing: the page would show broken pictures and the editor
     // could save it so.
@@ -151,9 +148,12 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
 
 Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
-  pdu["html"] = inputs.payload;
+  // The page is written into the answer from where it lies, without a copy in the value.
+  pdu["html"] = inputs.files != nullptr ? inputs.files->ReferText(inputs.payload)
+                                        : Json::Value(inputs.payload);
   Json::Value records(Json::arrayValue);
-  if (AppendFileRecords(inputs.paths_a, records, RecordKey::kBase64String, AnyFile::kYes)) {
+  if (AppendFileRecords(inputs.paths_a, records, RecordKey::kBase64String, AnyFile::kYes,
+                        inputs.files)) {
     pdu["files"].swap(records);
   }
   return pdu;

@@ -5,6 +5,7 @@
 #include "mime/encode_options.h"
 #include "mime/mime_codec_client.h"
 #include "mime/resource_registry.h"
+#include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "text/text_conversion.h"
@@ -15,7 +16,7 @@ namespace {
 
 MimeCodecClient::EncodeSettings SettingsOf(const EncodeOptions& options) {
   MimeCodecClient::EncodeSettings settings;
-  settings.range = options.range;
+  settings.body_only = options.range == EncodeRange::kBodyOnly;
   settings.encode_type = options.encode_type;
   settings.integer_option = options.integer_setting;
   settings.boolean_option = options.boolean_setting ? -1 : 0;
@@ -42,14 +43,14 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
   ResourceRegistry registry;
   CollectResources(document, registry, std::string(), options);
   // The archive's charset is always UTF-8, the text's own encoding: no conversion is needed.
-  std::string serialised = options.range != 0 ? document.BodyInnerHtml() : document.OuterHtml();
-  std::string resources = registry.ResourceList();
+  std::string serialised =
+      options.range == EncodeRange::kBodyOnly ? document.BodyInnerHtml() : document.OuterHtml();
   if (!codec.IsAvailable()) {
     error = kMimeEncodeNoCodec;
     return {};
   }
   std::string archive;
-  if (!codec.Encode(serialised, resources, SettingsOf(options), archive)) {
+  if (!codec.Encode(serialised, registry.entries(), SettingsOf(options), archive)) {
     error = kMimeEncodeCodecFailed;
     return {};
   }
@@ -68,12 +69,8 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
   ReadEncodeOptions(pdu, options);
   const Json::Value& html = pdu["html"];
   html.asCString();  // raises the library's error for anything but a string
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  html.getString(&begin, &end);
-  // The page ends at its first NUL, as the C text the engine is handed does.
-  std::string_view page(begin, end - begin);
-  page = page.substr(0, page.find('\0'));
+  std::string_view text = request.TextOf(html);
+  std::string_view page = text.substr(0, text.find('\0'));  // as far as the library's C string
   options.workspace = NewRequestFolderFromTempPath(temp_path);
   std::string archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
   return request.BuildResponse({}, {}, Json::Value(), archive);
@@ -81,6 +78,8 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
 
 Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
-  pdu["mimevalue"] = inputs.payload;
+  // The archive is written into the answer from where it lies, without a copy in the value.
+  pdu["mimevalue"] = inputs.files != nullptr ? inputs.files->ReferText(inputs.payload)
+                                             : Json::Value(inputs.payload);
   return pdu;
 }

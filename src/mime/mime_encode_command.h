@@ -30,8 +30,8 @@ std::string RunMimeEncodeCommand(CommandRequest& request);
 Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs);
 
 // Sets error to 0, then parses page (UTF-8; invalid sequences become U+FFFD), collects its
-// resources into options.workspace, serialises it (the body's inner HTML when options.range is
-// not 0, else the whole document) and has codec write the archive. Returns the archive text
+// resources into options.workspace, serialises it (the body's inner HTML for a body-only
+// range, else the whole document) and has codec write the archive. Returns the archive text
 // (UTF-8) and deletes the workspace; on failure returns "" with error 1, 2 or 3 as above and
 // leaves the workspace.
 std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,

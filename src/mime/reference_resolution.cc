@@ -49,7 +49,8 @@ bool PrefixMatches(std::string_view prefix, std::string_view text) {
   return !prefix.empty() && StartsWithIgnoringAsciiCase(text, prefix);
 }
 
-ResolvedReference ResolveReference(std::string_view raw, std::string_view base, int file_scope) {
+ResolvedReference ResolveReference(std::string_view raw, std::string_view base,
+                                   FileScope file_scope) {
   ResolvedReference out;
   out.raw.assign(raw);
   if (raw.empty()) return out;
@@ -65,10 +66,10 @@ ResolvedReference ResolveReference(std::string_view raw, std::string_view base, 
     return out;
   }
   if (!IsUrl(copy)) {
-    if (file_scope != static_cast<int>(FileScope::kUrlsOnly)) out.resolved = copy;
+    if (file_scope != FileScope::kUrlsOnly) out.resolved = copy;
     return out;
   }
-  if (file_scope == static_cast<int>(FileScope::kLocalAndWeb) && !IsWebScheme(copy)) return out;
+  if (file_scope == FileScope::kLocalAndWeb && !IsWebScheme(copy)) return out;
   std::string trimmed = TrimLeft(copy);
   if (trimmed.size() > 5 && StartsWithIgnoringAsciiCase(trimmed, "data:")) return out;
   out.resolved = trimmed;

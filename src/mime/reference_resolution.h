@@ -22,18 +22,18 @@ struct ResolvedReference {
   bool is_url = false;       // resolved names a URL rather than a local path
 };
 
-// Resolves raw against base for the file scope (an int, as the page sends it; values other than
-// 0 and 2 act as 1):
+// Resolves raw against base for the file scope:
 //  - "url(x)" is read as x; every '|' becomes ':' (a drive-letter URL) and '"' is dropped;
 //  - a relative path is combined with base (an empty base leaves it as it is);
 //  - a leading "file:" and the slashes after it are dropped, keeping one leading '/', so that
 //    "file:///home/a.png" gives the absolute path "/home/a.png" (a "file:" later in the text,
 //    as in a query, is part of that URL);
 //  - a result equal to base (letter case ignored) is not followed;
-//  - scope 0 follows local paths and http, https and file URLs; scope 2 follows URLs of any
-//    scheme and no local paths; other scopes follow both;
+//  - kLocalAndWeb follows local paths and http, https and file URLs; kUrlsOnly follows URLs of
+//    any scheme and no local paths; kAll follows both;
 //  - "data:" URLs are never followed.
-ResolvedReference ResolveReference(std::string_view raw, std::string_view base, int file_scope);
+ResolvedReference ResolveReference(std::string_view raw, std::string_view base,
+                                   FileScope file_scope);
 
 // Whether a web URL falls under the page's include prefix: prefix is not empty, not longer than
 // text, and equals its beginning without regard to letter case.

@@ -2,10 +2,18 @@
 
 #include "mime/reference_resolution.h"
 #include "text/ascii.h"
+#include "text/url_spelling.h"
+
+namespace {
+
+// One key for every spelling of a URL: escapes normalised, letter case ignored.
+std::string UrlKey(std::string_view url) { return AsciiLowered(NormalizeUrlEscapes(url)); }
+
+}  // namespace
 
 const ResourceEntry* ResourceRegistry::Find(std::string_view location, bool is_url) const {
   const auto& index = is_url ? folded_ : exact_;
-  auto it = index.find(is_url ? AsciiLowered(location) : std::string(location));
+  auto it = index.find(is_url ? UrlKey(location) : std::string(location));
   return it == index.end() ? nullptr : &entries_[it->second];
 }
 
@@ -19,23 +27,10 @@ void ResourceRegistry::Add(ResourceEntry entry) {
   if (entry.device != 0 || entry.inode != 0)
     files_.emplace(std::pair(entry.device, entry.inode), entries_.size());
   exact_[entry.location] = entries_.size();
-  folded_[AsciiLowered(entry.location)] = entries_.size();
+  folded_[UrlKey(entry.location)] = entries_.size();
   entries_.push_back(std::move(entry));
 }
 
-std::string ResourceRegistry::ResourceList() const {
-  size_t size = 0;
-  for (const ResourceEntry& e : entries_) {
-    size +=
-        e.content_id.size() + e.local_file.size() + e.file_name.size() + e.media_type.size() + 4;
-  }
-  std::string list;
-  list.reserve(size);
-  for (const ResourceEntry& e : entries_) {
-    for (const std::string* field : {&e.content_id, &e.local_file, &e.file_name, &e.media_type}) {
-      list += *field;
-      list += '|';
-    }
-  }
-  return list;
+void ResourceRegistry::ReplaceFile(size_t index, std::string local_file) {
+  if (index < entries_.size()) entries_[index].local_file = std::move(local_file);
 }

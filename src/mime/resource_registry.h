@@ -26,8 +26,9 @@ struct ResourceEntry {
 class ResourceRegistry {
  public:
   // The newest entry embedded from location, or null. URLs are compared without regard to
-  // letter case (the same resource may be written both ways in one page); local paths are
-  // compared exactly, as two names that differ in case are two files here.
+  // letter case and to how their escapes are spelt (the same resource may be written either
+  // way in one page); local paths are compared exactly, as two names that differ in case are
+  // two files here.
   const ResourceEntry* Find(std::string_view location, bool is_url) const;
 
   // The entry of the local file with that identity, whatever name it was reached by; null
@@ -35,12 +36,11 @@ class ResourceRegistry {
   const ResourceEntry* FindFile(uint64_t device, uint64_t inode) const;
 
   void Add(ResourceEntry entry);
+  // Points the entry at index to another file with the same content's new spelling (a style
+  // sheet whose references were rewritten); its location and Content-ID stay.
+  void ReplaceFile(size_t index, std::string local_file);
   const std::vector<ResourceEntry>& entries() const { return entries_; }
   bool empty() const { return entries_.empty(); }
-
-  // The codec's resource list: "content-id|local file|file name|media type|" for every entry,
-  // in order, joined without separator; empty text for no entries.
-  std::string ResourceList() const;
 
  private:
   std::vector<ResourceEntry> entries_;

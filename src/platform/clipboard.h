@@ -21,8 +21,11 @@
 // Without a display (no DISPLAY, or the server is gone) a snapshot is empty; nothing crashes or
 // blocks.
 //
-// A snapshot holds its own connection and its own requestor window, so concurrent requests
-// never share a window or a property. One snapshot is used by one thread.
+// The clipboard is read on X11 or, where the compositor offers a data-control protocol, on
+// Wayland; the back end is chosen once per process (ChooseClipboardBackend).
+//
+// A snapshot holds its own connection (on X11 also its own requestor window), so concurrent
+// requests never share a window, a property or a pipe. One snapshot is used by one thread.
 class ClipboardSnapshot {
  public:
   virtual ~ClipboardSnapshot() = default;
@@ -52,10 +55,24 @@ inline constexpr size_t kClipboardTargetLimit = size_t{256} << 20;
 // answers just inside each wait but never finishes still releases the request by then.
 inline constexpr std::chrono::seconds kClipboardSnapshotTimeLimit{30};
 
-// Takes a snapshot of the system clipboard. Never null: an empty snapshot when there is no
-// display or no owner. Thread-safe.
+enum class ClipboardBackend { kNone, kX11, kWayland };
+
+// Chooses where this process reads the clipboard, once: Wayland when WAYLAND_DISPLAY names a
+// compositor that offers a data-control protocol (whether or not DISPLAY is set too, as on
+// desktops with XWayland), else X11 when DISPLAY is set, else none (an empty clipboard). Asking
+// the compositor waits at most wait_limit. Logs one line with the choice. Later calls return the
+// first choice at once. Thread-safe.
+ClipboardBackend ChooseClipboardBackend(std::chrono::milliseconds wait_limit = kClipboardWaitLimit);
+
+// Takes a snapshot of the system clipboard through the chosen back end (choosing it first when
+// nothing has chosen yet). Never null: an empty snapshot when there is no display or no owner.
+// Thread-safe.
 std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(
     std::chrono::milliseconds wait_limit = kClipboardWaitLimit);
+
+// The same through the given back end, whatever was chosen.
+std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(
+    ClipboardBackend backend, std::chrono::milliseconds wait_limit = kClipboardWaitLimit);
 
 // The size of the screen in pixels and in millimetres.
 struct ScreenMetrics {

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "platform/clipboard.h"
+#include "platform/clipboard_backends.h"
 #include "platform/x11_connection.h"
 
 namespace {
@@ -41,18 +42,6 @@ bool IsProtocolTarget(std::string_view name) {
       "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY"};
   return std::find(std::begin(kProtocol), std::end(kProtocol), name) != std::end(kProtocol);
 }
-
-class EmptySnapshot : public ClipboardSnapshot {
- public:
-  const std::vector<std::string>& Targets() const override { return targets_; }
-  bool Read(std::string_view, std::string* data) override {
-    data->clear();
-    return false;
-  }
-
- private:
-  std::vector<std::string> targets_;
-};
 
 using XEvent = XReply<xcb_generic_event_t>;
 
@@ -266,15 +255,10 @@ bool X11Snapshot::ReadIncrementally(std::string* data) {
 
 }  // namespace
 
-bool ClipboardSnapshot::Offers(std::string_view target) const {
-  const std::vector<std::string>& targets = Targets();
-  return std::find(targets.begin(), targets.end(), target) != targets.end();
-}
-
-std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(std::chrono::milliseconds wait_limit) {
+std::unique_ptr<ClipboardSnapshot> TakeX11ClipboardSnapshot(std::chrono::milliseconds wait_limit) {
   auto snapshot = std::make_unique<X11Snapshot>(wait_limit);
   if (snapshot->Take()) return snapshot;
-  return std::make_unique<EmptySnapshot>();
+  return MakeEmptyClipboardSnapshot();
 }
 
 ScreenMetrics GetScreenMetrics() {

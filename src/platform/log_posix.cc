@@ -6,10 +6,12 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/log.h"
 
@@ -32,8 +34,9 @@ void WriteAll(const char* data, size_t size) {
   }
 }
 
-// Lines waiting for the one writer thread. Invariant: every queued line has a sequence number
-// below or equal to queued_, and written_ counts the lines the writer has finished.
+// Lines waiting for the one writer thread, which takes every queued line at once and writes
+// them with one write, in order. Invariant: queued_ counts every line ever queued and written_
+// those the writer has finished; a line is never split between writes of different batches.
 class LogQueue {
  public:
   void Push(std::string line) {
@@ -43,34 +46,53 @@ class LogQueue {
       std::thread([this] { Drain(); }).detach();
       started_ = true;
     }
-    if (lines_.size() >= kMaxQueuedLines || bytes_ + line.size() > kMaxQueuedBytes) {
+    // Only a full queue makes the caller wait, and only while the output keeps up.
+    auto fits = [&] {
+      return lines_.size() < kMaxQueuedLines && bytes_ + line.size() <= kMaxQueuedBytes;
+    };
+    if (!fits() && (stalled_ || !room_.wait_for(lock, kWriteWait, fits))) {
+      stalled_ = true;
       ++dropped_;
       return;
     }
-    uint64_t mine = Enqueue(std::move(line));
-    if (stalled_) return;
+    Enqueue(std::move(line));
+  }
+
+  // Waits until the lines queued so far are written, unless the output has stalled.
+  void Flush() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    uint64_t mine = queued_;
+    if (stalled_ || written_ >= mine) return;
     if (!done_.wait_for(lock, kWriteWait, [&] { return written_ >= mine; })) stalled_ = true;
   }
 
  private:
-  uint64_t Enqueue(std::string line) {
+  void Enqueue(std::string line) {
     bytes_ += line.size();
     lines_.push_back(std::move(line));
-    queued_cv_.notify_one();
-    return ++queued_;
+    ++queued_;
+    // A writer that is busy takes this line with its next batch: no hand-off per line.
+    if (writer_waiting_) queued_cv_.notify_one();
   }
 
   void Drain() {
     std::unique_lock<std::mutex> lock(mutex_);
+    std::vector<std::string> batch;
+    std::string text;
     for (;;) {
+      writer_waiting_ = true;
       queued_cv_.wait(lock, [&] { return !lines_.empty(); });
-      std::string line = std::move(lines_.front());
-      lines_.pop_front();
-      bytes_ -= line.size();
+      writer_waiting_ = false;
+      batch.assign(std::make_move_iterator(lines_.begin()), std::make_move_iterator(lines_.end()));
+      lines_.clear();
+      bytes_ = 0;
+      room_.notify_all();
       lock.unlock();
-      WriteAll(line.data(), line.size());
+      text.clear();
+      for (const std::string& line : batch) text += line;
+      WriteAll(text.data(), text.size());
       lock.lock();
-      ++written_;
+      written_ += batch.size();
       stalled_ = false;
       done_.notify_all();
       if (lines_.empty() && dropped_ > 0) {
@@ -82,6 +104,7 @@ class LogQueue {
 
   std::mutex mutex_;
   std::condition_variable queued_cv_;
+  std::condition_variable room_;
   std::condition_variable done_;
   std::deque<std::string> lines_;
   size_t bytes_ = 0;
@@ -90,11 +113,16 @@ class LogQueue {
   uint64_t dropped_ = 0;
   bool stalled_ = false;
   bool started_ = false;
+  bool writer_waiting_ = false;
 };
 
 LogQueue& Queue() {
   // Never destroyed: the detached writer may still use it while the process exits.
-  static LogQueue* queue = new LogQueue;
+  static LogQueue* queue = [] {
+    // Lines logged just before the process exits are written before it goes.
+    std::atexit([] { FlushLog(); });
+    return new LogQueue;
+  }();
   return *queue;
 }
 
@@ -123,3 +151,5 @@ void Log(const char* format, ...) {
   va_end(again);
   Queue().Push(std::move(text));
 }
+
+void FlushLog() { Queue().Flush(); }

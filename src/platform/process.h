@@ -69,6 +69,10 @@ class Process {
 // first. Only pid when the process table cannot be read.
 std::vector<int> ProcessAndDescendants(int pid);
 
+// Ends every process of this user whose argument list holds argument as one whole argument:
+// SIGTERM, then SIGKILL for those still running after grace. Returns how many there were.
+int EndProcessesWithArgument(const std::string& argument, std::chrono::milliseconds grace);
+
 // The full path of the executable file name would start as argv[0]: name itself when it holds a
 // '/', else the first match in the folders of $PATH. Empty when there is none.
 std::string FindProgram(const std::string& name);

@@ -1,7 +1,9 @@
 #include "protocol/answer_files.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <random>
 #include <stdexcept>
 
 #include "platform/file_system.h"
@@ -9,8 +11,6 @@
 #include "protocol/file_records.h"
 
 namespace {
-
-thread_local AnswerFiles* t_current = nullptr;
 
 // Files are encoded in blocks of whole base64 lines into a small buffer that stays in the cache,
 // then appended; a block's text is independent of where the file is cut into blocks.
@@ -25,27 +25,32 @@ constexpr size_t kLineText = 80;
 
 }  // namespace
 
+// A file's base64 text, or a text (when file is null).
 struct AnswerFile {
   std::unique_ptr<MappedFile> file;
-  char stand_in[1] = {'\0'};    // its address names the entry
+  std::string_view text;
   mutable size_t released = 0;  // the pages before this offset were given back
 };
 
-AnswerFiles::AnswerFiles() : previous_(t_current) { t_current = this; }
+AnswerFiles::AnswerFiles() {
+  // 0xF8 never occurs in UTF-8; the random number keeps any text from matching by chance.
+  std::random_device random;
+  uint64_t number = (uint64_t{random()} << 32) ^ random();
+  key_prefix_ = "\xF8" + std::to_string(number) + ":";
+}
 
-AnswerFiles::~AnswerFiles() { t_current = previous_; }
+AnswerFiles::~AnswerFiles() = default;
 
-AnswerFiles* AnswerFiles::Current() { return t_current; }
+Json::Value AnswerFiles::StandIn(std::unique_ptr<Entry> entry) {
+  entries_.push_back(std::move(entry));
+  return Json::Value(key_prefix_ + std::to_string(entries_.size() - 1));
+}
 
 Json::Value AnswerFiles::Refer(std::unique_ptr<MappedFile> file) {
   auto entry = std::make_unique<Entry>();
   entry->file = std::move(file);
-  const char* stand_in = entry->stand_in;
-  by_stand_in_[stand_in] = entry.get();
   text_size_ += Base64EscapedSize(entry->file->size());
-  entries_.push_back(std::move(entry));
-  // A static string is stored, and copied, as the pointer itself.
-  return Json::Value(Json::StaticString(stand_in));
+  return StandIn(std::move(entry));
 }
 
 void AnswerFiles::NoteUnreadFile(const std::string& path) {
@@ -53,19 +58,39 @@ void AnswerFiles::NoteUnreadFile(const std::string& path) {
   if (unread_files_++ == 0) Log("\n file could not be read for the answer [%s]", path.c_str());
 }
 
-const AnswerFiles::Entry* AnswerFiles::Find(const char* string_begin) const {
-  auto found = by_stand_in_.find(string_begin);
-  return found == by_stand_in_.end() ? nullptr : found->second;
+Json::Value AnswerFiles::ReferText(std::string_view text) {
+  auto entry = std::make_unique<Entry>();
+  entry->text = text;
+  return StandIn(std::move(entry));
 }
 
-size_t AnswerFiles::WrittenSize(const char* string_begin) const {
-  const Entry* entry = Find(string_begin);
-  return entry == nullptr ? 0 : Base64EscapedSize(entry->file->size()) + 2;
+const AnswerFiles::Entry* AnswerFiles::Find(std::string_view string) const {
+  if (string.size() <= key_prefix_.size() ||
+      string.compare(0, key_prefix_.size(), key_prefix_) != 0)
+    return nullptr;
+  const char* digits = string.data() + key_prefix_.size();
+  const char* end = string.data() + string.size();
+  size_t index = 0;
+  auto [stop, error] = std::from_chars(digits, end, index);
+  if (error != std::errc() || stop != end || index >= entries_.size()) return nullptr;
+  return entries_[index].get();
 }
 
-AnswerFiles::Written AnswerFiles::AppendText(const char* string_begin, std::string& out) const {
-  const Entry* entry = Find(string_begin);
-  if (entry == nullptr) return Written::kNotAStandIn;
+std::optional<std::string_view> AnswerFiles::TextOf(std::string_view string) const {
+  const Entry* entry = Find(string);
+  if (entry == nullptr || entry->file != nullptr) return std::nullopt;
+  return entry->text;
+}
+
+size_t AnswerFiles::WrittenSize(std::string_view string) const {
+  const Entry* entry = Find(string);
+  return entry == nullptr || entry->file == nullptr ? 0
+                                                    : Base64EscapedSize(entry->file->size()) + 2;
+}
+
+AnswerFiles::Written AnswerFiles::AppendText(std::string_view string, std::string& out) const {
+  const Entry* entry = Find(string);
+  if (entry == nullptr || entry->file == nullptr) return Written::kNotAStandIn;
   const MappedFile& file = *entry->file;
   char block[kBlockLines * 80];
   out.push_back('"');
@@ -93,9 +118,9 @@ void AnswerFiles::StartSkeleton() {
   skeleton_written_ = false;
 }
 
-bool AnswerFiles::PlaceText(const char* string_begin, std::string& out) {
-  const Entry* entry = Find(string_begin);
-  if (entry == nullptr) return false;
+bool AnswerFiles::PlaceText(std::string_view string, std::string& out) {
+  const Entry* entry = Find(string);
+  if (entry == nullptr || entry->file == nullptr) return false;
   out.push_back('"');
   places_.push_back({out.size(), entry});
   out.push_back('"');
@@ -125,7 +150,6 @@ std::unique_ptr<StreamedAnswer> AnswerFiles::TakeStream(const std::string& text)
   stream->skeleton_ = std::move(skeleton_);
   stream->files_ = std::move(entries_);
   entries_.clear();
-  by_stand_in_.clear();
   places_.clear();
   skeleton_written_ = false;
   return stream;

@@ -5,36 +5,34 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 class MappedFile;
 class StreamedAnswer;
 struct AnswerFile;
 
-// The files whose base64 text goes into one answer. Their text is written by the answer's JSON
-// writer straight from each mapped file into the answer text: a large file's text is then made
-// once, in its place, instead of being encoded into a buffer, copied into a JSON value and
-// copied again into the answer.
+// The files and long texts that go into one answer. A file's base64 text is written by the
+// answer's JSON writer straight from its mapping into the answer text, and a long text (an
+// archive, a page) is escaped straight from where it lies: neither is first copied into a JSON
+// value and then again into the answer.
 //
-// An AnswerFiles object is the current one of the thread that made it, from construction to
-// destruction (doCMD makes one around each command, so workers and payload builders share it).
-// While one is current, the file-record functions (file_records.h) put into their records a
-// stand-in: a JSON string value whose identity (kept by every copy of the value) names a file
-// held here; its own text is empty. WriteCompactJson given this object writes the file's text
-// in its place, or, for an answer allowed to stream, leaves the place for a StreamedAnswer to
-// fill as the answer goes out. Stand-ins must be written while their object lives. Objects nest:
-// the previous one is current again after. Used only by the thread that made it.
+// The dispatcher makes one around each command and hands it to the worker and the payload
+// builders (CommandRequest::answer_files, PayloadInputs::files), which put stand-ins into the
+// answer's JSON values in place of the texts: a stand-in is a JSON string value whose text is a
+// key of this object, which no request, file name or file can hold by chance (it starts with a
+// byte that never occurs in UTF-8 and carries a random number of this object). WriteCompactJson
+// handed this object writes the text in its place, or, for an answer allowed to stream, leaves a
+// file's place for a StreamedAnswer to fill as the answer goes out. Stand-ins must be written
+// while their object lives. Used only by the thread that made it.
 class AnswerFiles {
  public:
   AnswerFiles();
   ~AnswerFiles();
   AnswerFiles(const AnswerFiles&) = delete;
   AnswerFiles& operator=(const AnswerFiles&) = delete;
-
-  // The current object of the calling thread, or null.
-  static AnswerFiles* Current();
 
   // Keeps file until this object goes (or its stream, see TakeStream) and returns the stand-in
   // of its base64 text.
@@ -47,6 +45,12 @@ class AnswerFiles {
   // result (an archive's parts) answers an error instead of a partial list when this is false.
   bool complete() const { return unread_files_ == 0; }
 
+  // The stand-in of text, which must stay unchanged where it is until the answer is written.
+  Json::Value ReferText(std::string_view text);
+
+  // The text a string value stands for when it is a text's stand-in of this object.
+  std::optional<std::string_view> TextOf(std::string_view string) const;
+
   // Lets the answer be streamed: when the files referred to add up to kStreamFrom characters of
   // text or more, WriteCompactJson writes the answer without the files' texts (see
   // StartSkeleton) and the caller takes it with TakeStream. Without this call answers are
@@ -57,11 +61,11 @@ class AnswerFiles {
 
   // For the answer's writer while StreamsAnswer: a new skeleton text begins (places noted for an
   // earlier one are forgotten); then, for each string value, PlaceText either notes that the
-  // stand-in's text goes at the end of out, between the two quotes it appends, and returns
+  // file's text goes at the end of out, between the two quotes it appends, and returns
   // true, or returns false for a value that is no stand-in; EndSkeleton takes note of the
   // finished text.
   void StartSkeleton();
-  bool PlaceText(const char* string_begin, std::string& out);
+  bool PlaceText(std::string_view string, std::string& out);
   void EndSkeleton(const std::string& skeleton);
 
   // When text is the last skeleton written, the whole answer as a stream: it takes over every
@@ -70,24 +74,24 @@ class AnswerFiles {
   // must return the text it was given unchanged).
   std::unique_ptr<StreamedAnswer> TakeStream(const std::string& text);
 
-  // For the characters of a JSON string value (from Value::getString): the size of the written
-  // JSON string that stands there, quotes included; 0 when it is not a stand-in of this object.
-  size_t WrittenSize(const char* string_begin) const;
+  // For the characters of a JSON string value: the size of the written JSON string of the file
+  // that stands there, quotes included; 0 when it is not a file's stand-in of this object.
+  size_t WrittenSize(std::string_view string) const;
 
   enum class Written { kNotAStandIn, kWritten, kFileShortened };
-  // Appends to out the JSON string that stands for string_begin: the file's base64 text in
+  // Appends to out the JSON string that stands for string: the file's base64 text in
   // quotes, each line end written as the escapes \r\n. kFileShortened when another process cut
   // the file short since it was referred to; out then holds part of the text and the caller
   // removes it.
-  Written AppendText(const char* string_begin, std::string& out) const;
+  Written AppendText(std::string_view string, std::string& out) const;
 
  private:
   using Entry = AnswerFile;
-  const Entry* Find(const char* string_begin) const;
+  const Entry* Find(std::string_view string) const;
+  Json::Value StandIn(std::unique_ptr<Entry> entry);
 
-  AnswerFiles* previous_;
+  std::string key_prefix_;  // of every stand-in of this object; its number follows
   std::vector<std::unique_ptr<Entry>> entries_;
-  std::unordered_map<const char*, const Entry*> by_stand_in_;
   bool streaming_allowed_ = false;
   size_t unread_files_ = 0;
   size_t text_size_ = 0;  // of every file referred to

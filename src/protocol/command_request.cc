@@ -2,6 +2,7 @@
 
 #include <json/reader.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "protocol/answer_files.h"
@@ -10,14 +11,31 @@
 
 bool CommandRequest::Parse(std::string_view body) {
   // The old reader with every feature: comments are allowed and any value may be the root.
+  std::string envelope;
+  std::string_view text = TakeLargeMembers(body, envelope, large_members_) ? envelope : body;
   Json::Reader reader(Json::Features::all());
   try {
-    return reader.parse(body.data(), body.data() + body.size(), root, /*collectComments=*/false);
+    return reader.parse(text.data(), text.data() + text.size(), root, /*collectComments=*/false);
   } catch (const std::exception&) {
     // The reader refuses nesting deeper than its stack limit by throwing. That is a body it
     // cannot read, like any other: root keeps what was stored before it stopped.
     return false;
   }
+}
+
+std::string_view CommandRequest::TextOf(const Json::Value& value) const {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (!value.isString() || !value.getString(&begin, &end)) return {};
+  if (begin == end) {
+    // The reader keeps where each value stood in the text it read, and copies keep it too.
+    auto at = static_cast<size_t>(value.getOffsetStart());
+    auto found = std::lower_bound(
+        large_members_.begin(), large_members_.end(), at,
+        [](const LargeMember& member, size_t offset) { return member.at < offset; });
+    if (found != large_members_.end() && found->at == at) return found->view();
+  }
+  return std::string_view(begin, end - begin);
 }
 
 // Value::get looks the key up with find(), which raises the library's own
@@ -40,8 +58,8 @@ std::string CommandRequest::BuildResponse(const std::vector<std::string>& paths_
   Json::Value answer(Json::objectValue);
   answer["cmd"] = Cmd();
   answer["session"] = Session();
-  PayloadInputs inputs{*this, paths_a, paths_b, extra, payload};
+  PayloadInputs inputs{*this, paths_a, paths_b, extra, payload, answer_files};
   answer["pdu"] = BuildPdu(CommandCode(), inputs);
   answer["error"] = error;
-  return WriteCompactJson(answer, AnswerFiles::Current());
+  return WriteCompactJson(answer, answer_files);
 }

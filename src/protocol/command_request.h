@@ -8,15 +8,26 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/large_members.h"
+
 // One POST "/" request: the parsed envelope and the state its command leaves for the answer.
 // Made by the endpoint for one request, used by exactly one worker on the same thread, then
 // discarded. Not thread-safe; never shared between requests.
+class AnswerFiles;
+
 class CommandRequest {
  public:
   // Reads the whole body with JsonCpp's old reader (comments allowed, any root value) into
   // root. Returns whether the body was valid JSON; on failure root keeps whatever the reader
   // had stored before it stopped.
+  // The envelope's large members are unescaped once into buffers of their own
+  // (large_members.h); root then holds an empty string in their place, and TextOf gives
+  // their text.
   bool Parse(std::string_view body);
+
+  // The characters of a string value read from root or a copy of it, a large member's own
+  // text included. Empty for any other value. Valid while this request lives.
+  std::string_view TextOf(const Json::Value& value) const;
 
   // "cmd" and "session" as text by JsonCpp's string conversion (empty when absent). Throws the
   // JSON library's error when root is neither an object nor null, or when the member is an
@@ -33,8 +44,7 @@ class CommandRequest {
   // Turns a worker's results into the whole answer text: {"cmd","error","pdu","session"}
   // written compactly with a closing line feed. The payload builder of this request's command
   // takes only the inputs it needs; pass empty lists, null or empty text for the rest. Files
-  // that records refer to through the thread's current AnswerFiles are read into the text
-  // here, once.
+  // and texts that stand-ins of answer_files refer to are written into the text here, once.
   std::string BuildResponse(const std::vector<std::string>& paths_a,
                             const std::vector<std::string>& paths_b, const Json::Value& extra,
                             const std::string& payload) const;
@@ -45,6 +55,12 @@ class CommandRequest {
   int32_t type = 1;
   int32_t isOffice = 1;
   std::string uuid;
+  // The files and texts of this request's answer (answer_files.h), while its command runs;
+  // null outside a command: records then carry their text itself.
+  AnswerFiles* answer_files = nullptr;
+
+ private:
+  std::vector<LargeMember> large_members_;  // in the order of their place in the envelope
 };
 
 #endif  // ORVO_PROTOCOL_COMMAND_REQUEST_H_

@@ -51,7 +51,10 @@ CommandAnswer Run(CommandRequest& request, int command_code, bool may_stream) {
   if (entry == nullptr || entry->worker == nullptr) return answer;
   AnswerFiles files;  // the files the worker's records refer to, until its answer is written
   if (may_stream) files.AllowStreaming();
+  request.answer_files = &files;
   answer.text = entry->worker(request);
+  request.answer_files = nullptr;
+  FlushLog();  // the command's lines are in place before its answer goes out
   answer.stream = files.TakeStream(answer.text);
   if (answer.stream != nullptr) answer.text.clear();
   return answer;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+class AnswerFiles;
 class CommandRequest;
 class StreamedAnswer;
 
@@ -19,6 +20,7 @@ struct PayloadInputs {
   const std::vector<std::string>& paths_b;
   const Json::Value& extra;
   const std::string& payload;
+  AnswerFiles* files;  // for stand-ins of files and long texts; null outside a command
 };
 
 using CommandWorker = std::string (*)(CommandRequest& request);
@@ -43,8 +45,8 @@ void InstallCommandTable(const CommandEntry* entries, size_t count);
 int CommandCodeOf(std::string_view cmd);
 
 // Prints "doCMD [%d]\n", runs the worker of the number and returns its answer text. The worker
-// runs with an AnswerFiles of its own current, so file records are written into the answer
-// straight from their files. A number
+// runs with an AnswerFiles of its own as request.answer_files, so file records are written
+// into the answer straight from their files. A number
 // without a worker (0, or a command this build does not offer) runs nothing and answers
 // empty text, exactly like an unknown code.
 std::string doCMD(CommandRequest& request, int command_code);

@@ -323,11 +323,11 @@ bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile
 
 namespace {
 
-// The content member of a record for the file at path: the stand-in of the current answer's
-// files when there is one (the answer's writer reads the file then), else the text itself.
-// False when the file is not usable for a record.
-bool RecordContent(const std::string& path, ImageOnly image_only, Json::Value* content) {
-  AnswerFiles* answer = AnswerFiles::Current();
+// The content member of a record for the file at path: the stand-in of the answer's files when
+// there are some (the answer's writer reads the file then), else the text itself. False when
+// the file is not usable for a record.
+bool RecordContent(const std::string& path, ImageOnly image_only, AnswerFiles* answer,
+                   Json::Value* content) {
   if (answer == nullptr) {
     EncodedFile encoded;
     if (!EncodeFileBase64(path, image_only, encoded) || encoded.size == 0) return false;
@@ -345,7 +345,7 @@ bool RecordContent(const std::string& path, ImageOnly image_only, Json::Value* c
 }  // namespace
 
 bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array, RecordKey key,
-                       AnyFile any_file) {
+                       AnyFile any_file, AnswerFiles* answer) {
   ImageOnly image_only = key == RecordKey::kBase64String && any_file == AnyFile::kNo
                              ? ImageOnly::kYes
                              : ImageOnly::kNo;
@@ -354,7 +354,7 @@ bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array
   for (const std::string& given : paths) {
     std::string path = RemoveFileUrl(given);
     Json::Value content;
-    if (!RecordContent(path, image_only, &content)) continue;
+    if (!RecordContent(path, image_only, answer, &content)) continue;
     Json::Value record(Json::objectValue);
     record["filename"] = WideToUtf8(FileNamePart(path));
     record["filepath"] = WideToUtf8(path);
@@ -365,12 +365,13 @@ bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array
   return appended;
 }
 
-bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value) {
+bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value,
+                     AnswerFiles* answer) {
   bool made = false;
   for (const std::string& given : paths) {
     std::string path = RemoveFileUrl(given);
     Json::Value content;
-    if (!RecordContent(path, ImageOnly::kYes, &content)) continue;
+    if (!RecordContent(path, ImageOnly::kYes, answer, &content)) continue;
     std::string name = FileNamePart(path);
     Log("\nadd base64 [%s]", name.c_str());
     Json::Value record(Json::objectValue);
@@ -382,7 +383,7 @@ bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value) 
   return made;
 }
 
-void FillFileContents(Json::Value& value) {
+void FillFileContents(Json::Value& value, AnswerFiles* answer) {
   if (!value.isArray()) return;
   Json::Value filled(Json::arrayValue);
   for (Json::ArrayIndex i = 0; i < value.size(); ++i) {
@@ -391,7 +392,7 @@ void FillFileContents(Json::Value& value) {
     // "requires objectValue" error for an element that is not an object.
     std::string path = Utf8ToWide(element["filepath"].asString());
     Json::Value content;
-    if (RecordContent(path, ImageOnly::kYes, &content))
+    if (RecordContent(path, ImageOnly::kYes, answer, &content))
       element["base64string"] = std::move(content);
     filled.append(std::move(element));
   }

@@ -64,10 +64,12 @@ struct EncodedFile {
 // "\n file too large for a record [%s]" instead of being cut short.
 bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile& encoded);
 
-// The record functions below put the file's text into a record's content member. While an
-// AnswerFiles object is current on the calling thread (during every command), that member is
-// instead the answer's stand-in for the file (answer_files.h): the answer's writer puts the
-// text in its place, read straight from the file, and the value itself reads as "".
+// The record functions below put the file's text into a record's content member; given the
+// answer's AnswerFiles (during every command), that member is instead the answer's stand-in for
+// the file (answer_files.h): the answer's writer puts the text in its place, read straight from
+// the file.
+
+class AnswerFiles;
 
 enum class RecordKey { kBase64String, kMedFile };
 enum class AnyFile { kNo, kYes };
@@ -77,17 +79,18 @@ enum class AnyFile { kNo, kYes };
 // or any_file is kYes; the content goes under "medfile" for kMedFile, else "base64string".
 // Returns whether at least one record was appended.
 bool AppendFileRecords(const std::vector<std::string>& paths, Json::Value& array, RecordKey key,
-                       AnyFile any_file);
+                       AnyFile any_file, AnswerFiles* answer);
 
 // Stores in value the record {"filename", "base64string"} of the last path that is a usable
 // image, printing "\nadd base64 [%s]" with its name for each one taken. Returns whether a
 // record was made; value is untouched otherwise.
-bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value);
+bool MakeImageRecord(const std::vector<std::string>& paths, Json::Value& value,
+                     AnswerFiles* answer);
 
 // For a JSON array of objects naming files by "filepath": adds "base64string" to each element
 // whose file is a usable image, keeping every other member and the order. Paths are used as
 // given. A value that is not an array stays unchanged. An element that is not an object (nor
 // null) raises the JSON library's error.
-void FillFileContents(Json::Value& value);
+void FillFileContents(Json::Value& value, AnswerFiles* answer);
 
 #endif  // ORVO_PROTOCOL_FILE_RECORDS_H_

@@ -2,7 +2,9 @@
 
 #include <json/writer.h>
 
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "protocol/answer_files.h"
@@ -11,59 +13,93 @@ namespace {
 
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
-void AppendEscapedString(const char* begin, const char* end, std::string& out) {
-  out.push_back('"');
-  const char* run = begin;
-  for (const char* p = begin; p != end; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    if (!NeedsEscape(c)) continue;
-    out.append(run, p);
-    run = p + 1;
-    switch (c) {
-      case '"':
-        out.append("\\\"");
-        break;
-      case '\\':
-        out.append("\\\\");
-        break;
-      case '\b':
-        out.append("\\b");
-        break;
-      case '\f':
-        out.append("\\f");
-        break;
-      case '\n':
-        out.append("\\n");
-        break;
-      case '\r':
-        out.append("\\r");
-        break;
-      case '\t':
-        out.append("\\t");
-        break;
-      default: {
-        static const char kHex[] = "0123456789ABCDEF";
-        char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-        out.append(escape, sizeof escape);
-      }
+// The first byte at or after p that must be escaped, or end. Eight bytes are tested at a time:
+// in each mask the lowest flagged byte is a true match (a borrow only runs upwards from one).
+const char* NextToEscape(const char* p, const char* end) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHigh = 0x8080808080808080u;
+  for (; end - p >= 8; p += 8) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    uint64_t quote = v ^ (kOnes * '"');
+    uint64_t slash = v ^ (kOnes * '\\');
+    uint64_t found = ((v - kOnes * 0x20) | (quote - kOnes) | (slash - kOnes)) & ~v & kHigh;
+    // ~v also clears bytes of 0x80 and above, which never need escaping.
+    if (found != 0) return p + (__builtin_ctzll(found) >> 3);
+  }
+  while (p != end && !NeedsEscape(static_cast<unsigned char>(*p))) ++p;
+  return p;
+}
+
+void AppendEscape(unsigned char c, std::string& out) {
+  switch (c) {
+    case '"':
+      out.append("\\\"");
+      break;
+    case '\\':
+      out.append("\\\\");
+      break;
+    case '\b':
+      out.append("\\b");
+      break;
+    case '\f':
+      out.append("\\f");
+      break;
+    case '\n':
+      out.append("\\n");
+      break;
+    case '\r':
+      out.append("\\r");
+      break;
+    case '\t':
+      out.append("\\t");
+      break;
+    default: {
+      static const char kHex[] = "0123456789ABCDEF";
+      char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+      out.append(escape, sizeof escape);
     }
   }
-  out.append(run, end);
+}
+
+// Plain runs are copied whole; only the bytes between them are looked at one by one.
+void AppendEscapedString(std::string_view text, std::string& out) {
+  out.push_back('"');
+  const char* p = text.data();
+  const char* end = p + text.size();
+  for (;;) {
+    const char* special = NextToEscape(p, end);
+    out.append(p, special);
+    if (special == end) break;
+    AppendEscape(static_cast<unsigned char>(*special), out);
+    p = special + 1;
+  }
   out.push_back('"');
 }
 
-// The written size of a string with its quotes. Base64 file records escape a CR LF every 76
-// characters, so the escapes must be counted for the output to be allocated only once.
-size_t WrittenStringSize(const char* begin, const char* end) {
-  size_t size = static_cast<size_t>(end - begin) + 2;
-  for (const char* p = begin; p != end; ++p) {
+// The written size of a string with its quotes.
+size_t WrittenStringSize(std::string_view text) {
+  size_t size = text.size() + 2;
+  const char* end = text.data() + text.size();
+  for (const char* p = NextToEscape(text.data(), end); p != end; p = NextToEscape(p + 1, end)) {
     unsigned char c = static_cast<unsigned char>(*p);
-    if (c >= 0x20 && c != '"' && c != '\\') continue;
     bool short_form =
         c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t';
     size += short_form ? 1 : 5;
   }
   return size;
+}
+
+// Room for a long text's written string: the text is not read twice to size the answer, so this
+// is a guess that holds an archive's line ends and a page's quotes; a text with more escapes
+// makes the answer grow once more.
+size_t LongTextRoom(std::string_view text) { return text.size() + text.size() / 8 + 2; }
+
+std::string_view StringOf(const Json::Value& value) {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  value.getString(&begin, &end);
+  return std::string_view(begin, end - begin);
 }
 
 // Writes one value into out, stand-ins of files as their text.
@@ -83,10 +119,14 @@ class CompactWriter {
   bool Append(const Json::Value& value);
 
  private:
-  size_t StandInSize(const char* begin) const {
-    if (files_ == nullptr) return 0;
-    size_t size = files_->WrittenSize(begin);
-    return skeleton_of_ != nullptr && size > 0 ? 2 : size;
+  // The room a string value takes in the answer.
+  size_t StringSize(std::string_view string) const {
+    if (files_ != nullptr) {
+      if (size_t file = files_->WrittenSize(string); file > 0)
+        return skeleton_of_ != nullptr ? 2 : file;
+      if (auto text = files_->TextOf(string)) return LongTextRoom(*text);
+    }
+    return WrittenStringSize(string);
   }
   bool AppendString(const Json::Value& value);
   void AppendArray(const Json::Value& value);
@@ -99,13 +139,8 @@ class CompactWriter {
 
 size_t CompactWriter::Estimate(const Json::Value& value) const {
   switch (value.type()) {
-    case Json::stringValue: {
-      const char* begin = nullptr;
-      const char* end = nullptr;
-      value.getString(&begin, &end);
-      size_t stand_in = StandInSize(begin);
-      return stand_in > 0 ? stand_in : WrittenStringSize(begin, end);
-    }
+    case Json::stringValue:
+      return StringSize(StringOf(value));
     case Json::arrayValue:
     case Json::objectValue: {
       size_t total = 2;
@@ -114,7 +149,7 @@ size_t CompactWriter::Estimate(const Json::Value& value) const {
         if (value.isObject()) {
           const char* name_end = nullptr;
           const char* name = it.memberName(&name_end);
-          total += WrittenStringSize(name, name_end) + 1;
+          total += WrittenStringSize(std::string_view(name, name_end - name)) + 1;
         }
       }
       return total;
@@ -154,14 +189,15 @@ bool CompactWriter::Append(const Json::Value& value) {
 }
 
 bool CompactWriter::AppendString(const Json::Value& value) {
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  value.getString(&begin, &end);
+  std::string_view string = StringOf(value);
+  if (files_ != nullptr) {
+    if (auto text = files_->TextOf(string)) string = *text;
+  }
   if (skeleton_of_ != nullptr) {
-    if (skeleton_of_->PlaceText(begin, out_)) return true;
+    if (skeleton_of_->PlaceText(string, out_)) return true;
   } else if (files_ != nullptr) {
     size_t mark = out_.size();
-    switch (files_->AppendText(begin, out_)) {
+    switch (files_->AppendText(string, out_)) {
       case AnswerFiles::Written::kWritten:
         return true;
       case AnswerFiles::Written::kFileShortened:
@@ -171,7 +207,7 @@ bool CompactWriter::AppendString(const Json::Value& value) {
         break;
     }
   }
-  AppendEscapedString(begin, end, out_);
+  AppendEscapedString(string, out_);
   return true;
 }
 
@@ -193,7 +229,7 @@ void CompactWriter::AppendObject(const Json::Value& value) {
     if (!first) out_.push_back(',');
     const char* name_end = nullptr;
     const char* name = it.memberName(&name_end);
-    AppendEscapedString(name, name_end, out_);
+    AppendEscapedString(std::string_view(name, name_end - name), out_);
     out_.push_back(':');
     if (!Append(*it)) {
       // A file that could not be read after all is left out, as if it had never been read.

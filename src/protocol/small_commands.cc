@@ -24,7 +24,7 @@ Json::Value BuildCleanupPdu(const PayloadInputs& inputs) {
 std::string RunFilesCommand(CommandRequest& request) {
   Json::Value pdu = request.Pdu();
   Json::Value files = pdu["files"];
-  FillFileContents(files);
+  FillFileContents(files, request.answer_files);
   return request.BuildResponse({}, {}, files, std::string());
 }
 
@@ -42,7 +42,9 @@ std::string RunHtmlFileCommand(CommandRequest& request) {
     // Every member is read before the working folder exists, so a member of the wrong type
     // (the JSON library's error) leaves no folder behind.
     std::string temp_path = pdu["temppath"].asCString();
-    std::string html = pdu["html"].asCString();
+    pdu["html"].asCString();  // raises the library's error for anything but a string
+    std::string_view text = request.TextOf(pdu["html"]);
+    std::string html(text.substr(0, text.find('\0')));  // as far as the library's C string
     std::string given_path = pdu["filefullpath"].asCString();
     std::string path = Utf8ToWide(given_path);
     folder = NewRequestFolderFromTempPath(temp_path);

@@ -41,7 +41,9 @@ void SetCrossOriginHeaders(const httplib::Request& req, httplib::Response& res) 
   std::string origin = req.get_header_value("origin");
   res.set_header("Access-Control-Allow-Methods", "GET,POST,OPTIONS");
   res.set_header("Access-Control-Allow-Private-Network", "true");
-  res.set_header("Access-Control-Allow-Origin", origin);
+  // Without an Origin the caller is no page (curl, a script): an empty allowed origin would
+  // only be a malformed header.
+  if (!origin.empty()) res.set_header("Access-Control-Allow-Origin", origin);
 }
 
 void HandleCommand(const httplib::Request& req, httplib::Response& res) {

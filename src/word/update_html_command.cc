@@ -55,7 +55,7 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
   Json::Value pdu = request.Pdu();
   if (pdu["temppath"].isNull()) pdu["temppath"] = "";
   const Json::Value& html_value = pdu["html"];
-  std::string html = html_value.isString() ? Utf8ToWide(html_value.asString()) : std::string();
+  std::string html = html_value.isString() ? Utf8ToWide(request.TextOf(html_value)) : std::string();
   std::string base = ExpandPathMacros(Utf8ToWide(pdu["temppath"].asString()));
 
   TempWorkspace ws;
@@ -72,11 +72,13 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
     request.error = 0;
     answer = request.BuildResponse({}, {}, Json::Value(), std::string());
   } else {
+    EndWordProcessorOf(profile);
     if (CaptureDocument(ws.DocumentPath()) != before) request.isUpdate = 1;
     std::vector<std::string> pictures;
     std::string text = ReadBack(ws, pictures);
     answer = request.BuildResponse(pictures, {}, Json::Value(), text);
   }
+  DeleteWordProcessorProfile(profile);
   DeleteTree(ws.Folder());
   return answer;
 }
@@ -87,7 +89,8 @@ Json::Value BuildUpdateHtmlPdu(const PayloadInputs& inputs) {
   pdu["updatedhtml"] = inputs.payload;
   if (inputs.request.isUpdate != 0 && !inputs.paths_a.empty()) {
     Json::Value files(Json::arrayValue);
-    if (AppendFileRecords(inputs.paths_a, files, RecordKey::kBase64String, AnyFile::kNo)) {
+    if (AppendFileRecords(inputs.paths_a, files, RecordKey::kBase64String, AnyFile::kNo,
+                          inputs.files)) {
       pdu["files"] = files;
     }
   }

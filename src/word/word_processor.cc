@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/file_system.h"
+#include "platform/log.h"
 #include "platform/process.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
 
 // Settings a first start would otherwise ask about or show: the start-up tip, the first-run
-// state.
+// state, the release notes of a version seen for the first time. And saving: the document is an
+// HTML page and is saved as one, without the "Keep current format?" question on every save.
 constexpr char kProfileSettings[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
     "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
@@ -19,6 +22,10 @@ constexpr char kProfileSettings[] =
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
     "<item oor:path=\"/org.openoffice.Office.Common/Misc\"><prop oor:name=\"ShowTipOfTheDay\" "
     "oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Office.Common/Save/Document\"><prop "
+    "oor:name=\"WarnAlienFormat\" oor:op=\"fuse\"><value>false</value></prop></item>\n"
+    "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+    "oor:op=\"fuse\"><value>999.0</value></prop></item>\n"
     "</oor:items>\n";
 
 void PrepareProfile(const std::string& profile_folder) {
@@ -35,6 +42,10 @@ bool HasDisplay() {
     if (value != nullptr && *value != '\0') return true;
   }
   return false;
+}
+
+std::string ProfileArgument(const std::string& profile_folder) {
+  return "-env:UserInstallation=" + FileUrl(profile_folder);
 }
 
 std::vector<std::string> WithDocument(std::vector<std::string> argv, const std::string& path) {
@@ -74,8 +85,28 @@ std::vector<std::string> WordProcessorCommand(const std::string& document_path,
     return word;
   }
   PrepareProfile(profile_folder);
-  writer.insert(writer.begin() + 1, "-env:UserInstallation=" + FileUrl(profile_folder));
+  writer.insert(writer.begin() + 1, ProfileArgument(profile_folder));
   writer.push_back("--norestore");
   writer.push_back("--nologo");
   return WithDocument(writer, document_path);
+}
+
+void EndWordProcessorOf(const std::string& profile_folder) {
+  if (!profile_folder.empty()) {
+    EndProcessesWithArgument(ProfileArgument(profile_folder), std::chrono::seconds(5));
+  }
+}
+
+void DeleteWordProcessorProfile(const std::string& profile_folder) {
+  FileSystem& fs = FileSystem::Default();
+  if (profile_folder.empty() ||
+      fs.Status(profile_folder, FollowLinks::kNo).type != FileType::kFolder) {
+    return;
+  }
+  bool deleted_all = true;
+  fs.DeleteTree(profile_folder, [&deleted_all](const std::string&, bool, bool deleted) {
+    deleted_all = deleted_all && deleted;
+  });
+  Log(deleted_all ? "\n RemoveDirectory : [ %s ]" : "\n Failed to RemoveDirectory : [ %s ]",
+      profile_folder.c_str());
 }

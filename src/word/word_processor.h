@@ -18,6 +18,15 @@
 std::vector<std::string> WordProcessorCommand(const std::string& document_path,
                                               const std::string& profile_folder);
 
+// Ends what is left running of the word processor started with profile_folder once its launcher
+// has ended: Writer's own process may outlive the launcher (a failed start, a crash of the
+// launcher) and would keep the profile and the document open.
+void EndWordProcessorOf(const std::string& profile_folder);
+
+// Deletes the private profile WordProcessorCommand made (a few hundred files) with one log line
+// for the whole folder, not one per file. Nothing when there is no such folder.
+void DeleteWordProcessorProfile(const std::string& profile_folder);
+
 // A local path as a file URL ("file:///a%20b/c"): every byte but the unreserved characters and
 // '/' percent-encoded.
 std::string FileUrl(const std::string& path);

@@ -2,17 +2,14 @@
 
 #include <glib.h>
 
+#include <vector>
+
+#include "text/url_spelling.h"
+
 namespace {
 
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexValue(char c) {
-  if (IsAsciiDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // GLib owns the RFC 3986 resolution; a base it cannot parse leaves the reference as it is.
 std::string ResolveAgainstUrl(const std::string& base, const std::string& reference) {
@@ -21,6 +18,37 @@ std::string ResolveAgainstUrl(const std::string& base, const std::string& refere
   if (resolved == nullptr) return reference;
   std::string out(resolved);
   g_free(resolved);
+  return out;
+}
+
+// path with its "." and ".." segments resolved as a file: URL's are: "/a/b/../c" is "/a/c"; a
+// ".." above the root stays at the root.
+std::string WithoutDotSegments(const std::string& path) {
+  std::vector<std::string_view> kept;
+  std::string_view rest(path);
+  bool absolute = !rest.empty() && rest[0] == '/';
+  bool ends_in_folder = false;
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string_view segment = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    ends_in_folder = segment == "." || segment == ".." || (segment.empty() && rest.empty());
+    if (segment == "..") {
+      if (!kept.empty() && kept.back() != "..") {
+        kept.pop_back();
+      } else if (!absolute) {
+        kept.push_back(segment);
+      }
+    } else if (!segment.empty() && segment != ".") {
+      kept.push_back(segment);
+    }
+  }
+  std::string out = absolute ? "/" : "";
+  for (size_t k = 0; k < kept.size(); ++k) {
+    if (k > 0) out += '/';
+    out += kept[k];
+  }
+  if (ends_in_folder && !kept.empty()) out += '/';
   return out;
 }
 
@@ -49,7 +77,7 @@ std::string CombineUrl(std::string_view base, std::string_view reference) {
   size_t slash = base.rfind('/');
   std::string folder(slash == std::string_view::npos ? std::string_view()
                                                      : base.substr(0, slash + 1));
-  return folder + std::string(reference);
+  return WithoutDotSegments(folder + std::string(reference));
 }
 
 std::string UnescapeUrl(std::string_view text) {
@@ -57,8 +85,8 @@ std::string UnescapeUrl(std::string_view text) {
   out.reserve(text.size());
   for (size_t k = 0; k < text.size(); ++k) {
     if (text[k] == '%' && k + 2 < text.size()) {
-      int high = HexValue(text[k + 1]);
-      int low = HexValue(text[k + 2]);
+      int high = HexDigitValue(text[k + 1]);
+      int low = HexDigitValue(text[k + 2]);
       if (high >= 0 && low >= 0 && (high | low) != 0) {
         out += static_cast<char>(high * 16 + low);
         k += 2;

@@ -24,7 +24,8 @@ bool IsRelativePath(std::string_view path);
 
 // Resolves reference against base. With a URL base, by the rules of RFC 3986 (dot segments
 // removed; an absolute reference stays as it is); with a local path base, a relative reference
-// is joined to the base's folder (its text up to the last '/'). An empty base gives reference;
+// is joined to the base's folder (its text up to the last '/') and its "." and ".." segments
+// resolved, so that one file has one spelling. An empty base gives reference;
 // an empty reference gives empty text.
 std::string CombineUrl(std::string_view base, std::string_view reference);
 

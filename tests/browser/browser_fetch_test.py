@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
-"""A real browser calls the service: Debian's Chromium, headless, loads a page from a local HTTP
-server on 127.0.0.1 and calls the service with the README's fetch(): the version command, the
-files command on a local image, and the HTML-file command. Every answer the page reads must equal
-what curl gets for the same envelope.
+"""Real browsers call the service: Debian's Chromium and Firefox ESR, headless, load a page from a
+local HTTP server on 127.0.0.1 and call the service with the README's fetch(): the version
+command, the files command on a local image, and the HTML-file command. Every answer the page
+reads must equal what curl gets for the same envelope.
 
 What it shows integrators:
 - The envelope goes as text/plain (a simple request). With application/json the browser first
   sends a preflight; the service's preflight answer allows no request headers, so the POST is
   never sent (the page sees a failed fetch, and the command does not run).
-- The certificate is trusted the way scripts/trust-cert makes it trusted (mkcert's authority in
-  the NSS store Chromium reads); no certificate error is ignored.
+- The certificate is trusted the way scripts/trust-cert makes it trusted (its authority in the
+  NSS store Chromium reads, and in the Firefox profile that existed when it ran, in Firefox ESR's
+  own profile folder ~/.config/mozilla/firefox); no certificate error is ignored.
 - The page here comes from 127.0.0.1, a local address like the service's, so no permission is
   asked. A page served from a public address needs the user's local-network-access permission
   before the browser lets it reach localhost.
@@ -20,6 +21,7 @@ import http.server
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -102,6 +104,29 @@ def wait_for_service(ca):
     return False
 
 
+def run_browser(argv, env, pages, log_path):
+    """Runs the browser (a process group of its own) until the page reports; its results."""
+    pages.results = None
+    pages.got_results.clear()
+    with open(log_path, "wb") as log:
+        browser = subprocess.Popen(argv, env=env, stdout=subprocess.DEVNULL, stderr=log,
+                                   start_new_session=True)
+    try:
+        if pages.got_results.wait(90):
+            return pages.results
+        with open(log_path, "rb") as f:
+            sys.stdout.write(f.read()[-3000:].decode("utf-8", "replace"))
+        return None
+    finally:
+        # SIGTERM first: Firefox then leaves its profile unlocked.
+        os.killpg(browser.pid, signal.SIGTERM)
+        try:
+            browser.wait(15)
+        except subprocess.TimeoutExpired:
+            os.killpg(browser.pid, signal.SIGKILL)
+            browser.wait()
+
+
 def curl_answer(ca, envelope):
     out = subprocess.run(["curl", "-s", "--cacert", ca, "-H", "Content-Type: text/plain",
                           "--data-binary", json.dumps(envelope), SERVICE],
@@ -118,7 +143,7 @@ def main():
             failures.append(message)
 
     work = tempfile.mkdtemp(prefix="orvo-browser-")
-    service = chromium = None
+    service = None
     try:
         home, files, temp = (os.path.join(work, n) for n in ("home", "files", "tmp"))
         for folder in (home, files, temp):
@@ -126,6 +151,10 @@ def main():
         env = dict(os.environ, HOME=home, TMPDIR=temp, CAROOT=os.path.join(work, "ca"),
                    TRUST_STORES="nss")
         folder = start_service(dist, os.path.join(work, "service"), env)
+        # A Firefox profile made before trust-cert runs, where Firefox ESR makes new ones.
+        subprocess.run(["firefox-esr", "--headless", "-CreateProfile", "before"], env=env,
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
         subprocess.run([os.path.join(source, "scripts", "trust-cert"), folder], env=env,
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         ca = os.path.join(folder, "localhost.pem")
@@ -155,38 +184,42 @@ def main():
         threading.Thread(target=pages.serve_forever, daemon=True).start()
         url = "http://127.0.0.1:%d/page.html" % pages.server_address[1]
 
-        chromium = subprocess.Popen(
-            ["chromium"] + CHROMIUM_FLAGS + ["--user-data-dir=" + os.path.join(work, "profile"), url],
-            env=env, stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "chromium.log"), "wb"))
-        if not pages.got_results.wait(90):
-            print("FAILED: the page sent no results")
-            with open(os.path.join(work, "chromium.log"), "rb") as f:
-                sys.stdout.write(f.read()[-3000:].decode("utf-8", "replace"))
-            return 1
-        results = pages.results
-
-        for name in ("version", "files", "save"):
-            got = results.get(name, {})
-            check("answer" in got, "%s: the page's fetch failed: %s" % (name, got.get("error")))
-        page_saved = open(from_page, encoding="utf-8").read() if os.path.exists(from_page) else None
-        check(page_saved == html, "save: the page's file holds %r" % page_saved)
-        check("base64string" in results.get("files", {}).get("answer", ""),
-              "files: the image came back without its content")
+        browsers = {
+            "chromium": ["chromium"] + CHROMIUM_FLAGS +
+                        ["--user-data-dir=" + os.path.join(work, "profile"), url],
+            "firefox": ["firefox-esr", "--headless", "-P", "before", url],
+        }
+        by_browser = {}
+        for browser, argv in browsers.items():
+            if os.path.exists(from_page):
+                os.remove(from_page)
+            results = run_browser(argv, env, pages, os.path.join(work, browser + ".log"))
+            if results is None:
+                failures.append("%s: the page sent no results" % browser)
+                continue
+            by_browser[browser] = results
+            for name in ("version", "files", "save"):
+                got = results.get(name, {})
+                check("answer" in got,
+                      "%s: %s: the page's fetch failed: %s" % (browser, name, got.get("error")))
+            saved = open(from_page, encoding="utf-8").read() if os.path.exists(from_page) else None
+            check(saved == html, "%s: save: the page's file holds %r" % (browser, saved))
+            check("base64string" in results.get("files", {}).get("answer", ""),
+                  "%s: files: the image came back without its content" % browser)
+            check("error" in results.get("as_json", {}),
+                  "%s: application/json: the page was answered: %r" %
+                  (browser, results.get("as_json")))
+            check(not os.path.exists(json_target), "%s: application/json: the command ran" % browser)
 
         # The same envelopes from curl (the save to its own file) give the same answers.
         envelopes["save"]["pdu"]["filefullpath"] = os.path.join(files, "from-curl.html")
         for name, envelope in envelopes.items():
-            page_answer = results.get(name, {}).get("answer")
             curl = curl_answer(ca, envelope)
-            check(page_answer == curl, "%s: page read %r, curl %r" % (name, page_answer, curl))
-
-        check("error" in results.get("as_json", {}),
-              "application/json: the page was answered: %r" % results.get("as_json"))
-        check(not os.path.exists(json_target), "application/json: the command ran")
+            for browser, results in by_browser.items():
+                page_answer = results.get(name, {}).get("answer")
+                check(page_answer == curl,
+                      "%s: %s: page read %r, curl %r" % (browser, name, page_answer, curl))
     finally:
-        if chromium is not None:
-            chromium.kill()
-            chromium.wait()
         if service is not None:
             try:
                 ctx_ca = os.path.join(work, "service", "localhost.pem")
@@ -201,7 +234,8 @@ def main():
         print("FAILED: " + failure)
     if failures:
         return 1
-    print("the page's answers equal curl's; application/json is blocked before the POST")
+    print("in Chromium and Firefox the page's answers equal curl's; application/json is blocked "
+          "before the POST")
     return 0
 
 

@@ -6,6 +6,7 @@
 #include "html/css_scan.h"
 #include "html/nesting_guard.h"
 #include "html/source_edits.h"
+#include "html/srcset.h"
 #include "html/start_tag_scan.h"
 
 namespace {
@@ -32,6 +33,28 @@ TEST(NestingGuard, FindsStartTagsBeyondTheDepth) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(FindOverDeepStartTags(row.html, row.max_depth), row.expected) << row.html;
+  }
+}
+
+TEST(Srcset, FindsEachCandidateUrl) {
+  struct Row {
+    std::string value;
+    std::vector<std::string> urls;
+  } rows[] = {
+      {"a.png 1x, b.png 2x", {"a.png", "b.png"}},
+      {" a.png ,b.png,, c.png", {"a.png", "b.png", "c.png"}},
+      {"a.png,b.png 2x", {"a.png,b.png"}},  // a comma inside a URL is part of it
+      {"data:image/png;base64,AAA= 1x, b.png", {"data:image/png;base64,AAA=", "b.png"}},
+      {"a.png (max-width: 1px, x) 1x, b.png", {"a.png", "b.png"}},
+      {"a.png, ", {"a.png"}},
+      {"", {}},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> urls;
+    for (const SrcsetCandidate& c : SrcsetCandidates(row.value)) {
+      urls.push_back(row.value.substr(c.begin, c.end - c.begin));
+    }
+    EXPECT_EQ(urls, row.urls) << row.value;
   }
 }
 

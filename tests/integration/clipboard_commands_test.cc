@@ -1,5 +1,5 @@
 // The clipboard commands against the real service over TLS, with the clipboard owned by our
-// test owner on a private X server.
+// test owner on a private X server, or on a private Wayland compositor with no X11 at all.
 
 #include <Magick++.h>
 #include <gtest/gtest.h>
@@ -8,11 +8,13 @@
 
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "integration/service_fixture.h"
 #include "support/scratch_folder.h"
+#include "support/wayland_compositor.h"
 #include "support/x_display.h"
 
 namespace {
@@ -72,6 +74,16 @@ std::pair<size_t, size_t> RecordImageSize(const Json::Value& record) {
   return {image.columns(), image.rows()};
 }
 
+// The answer's body; a 200 answer is expected.
+std::string PostCommand(const service_test::ServiceProcess& service, const std::string& cmd,
+                        const std::string& pdu = "{}") {
+  auto res = service.Client()->Post("/", Envelope(cmd, pdu), "text/plain");
+  EXPECT_TRUE(res);
+  if (!res) return {};
+  EXPECT_EQ(res->status, 200) << res->body;
+  return res->body;
+}
+
 class ClipboardCommandsTest : public service_test::RunningServiceTest {
  protected:
   void SetUp() override {
@@ -87,11 +99,7 @@ class ClipboardCommandsTest : public service_test::RunningServiceTest {
   }
 
   std::string Post(const std::string& cmd, const std::string& pdu = "{}") {
-    auto res = service_.Client()->Post("/", Envelope(cmd, pdu), "text/plain");
-    EXPECT_TRUE(res);
-    if (!res) return {};
-    EXPECT_EQ(res->status, 200) << res->body;
-    return res->body;
+    return PostCommand(service_, cmd, pdu);
   }
 
   int WorkFoldersLeft() const { return scratch::CountEntries(temp_ / "TAVU"); }
@@ -262,6 +270,104 @@ class SilentDisplayTest : public service_test::RunningServiceTest {
 TEST_F(SilentDisplayTest, AServerThatNeverAnswersIsAnEmptyClipboardAndOthersAreServed) {
   ASSERT_TRUE(display_.ok());
   ExpectEmptyClipboardWhileOthersAreServed(service_, std::chrono::milliseconds(3000));
+}
+
+// The service started on a Wayland desktop without X11: WAYLAND_DISPLAY names a private
+// headless compositor and DISPLAY is unset; the clipboard is owned by the Wayland test owner.
+class WaylandClipboardCommandsTest : public service_test::RunningServiceTest {
+ protected:
+  void SetUp() override {
+    Magick::InitializeMagick(nullptr);
+    ASSERT_TRUE(compositor_.ok());
+    RunningServiceTest::SetUp();
+  }
+
+  void Offer(const xtest::Offers& offers, std::vector<std::string> flags = {}) {
+    owner_.reset();
+    owner_ = xtest::OfferOnClipboard(offers_.path(), offers, flags, ORVO_WAYLAND_CLIPBOARD_OWNER);
+    ASSERT_TRUE(owner_->ok());
+  }
+
+  std::string Post(const std::string& cmd, const std::string& pdu = "{}") {
+    return PostCommand(service_, cmd, pdu);
+  }
+
+  // Both set before the service starts.
+  wltest::Compositor compositor_;
+  scratch::EnvOverride no_display_{"DISPLAY"};
+  ScratchFolder temp_;
+  scratch::TempDirOverride tmpdir_{temp_.path()};
+  ScratchFolder offers_;
+  ScratchFolder files_;
+  std::unique_ptr<xtest::ClipboardOwner> owner_;
+};
+
+TEST_F(WaylandClipboardCommandsTest, TextHtmlAndPicturesComeFromTheCompositor) {
+  EXPECT_NE(service_.Output().find("clipboard: Wayland"), std::string::npos) << service_.Output();
+  const std::string text = "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 \xF0\x9F\x98\x80";
+  Offer({{"text/plain;charset=utf-8", text}});
+  EXPECT_EQ(Post("cfp-0010"),
+            Answer("cfp-0010", "{\"clipboarddata\":\"" + text + "\",\"isoffice\":1,\"type\":2}"));
+
+  scratch::WriteFile(files_ / "picture.png", scratch::TinyPng());
+  const std::string html =
+      "<html><body><img src=\"file://" + files_.path() + "/picture.png\"></body></html>";
+  Offer({{"text/html", html}, {"image/png", ScreenshotPng(30, 20)}});
+  Json::Value pdu = ParsePdu(Post("cfp-0011"));
+  EXPECT_EQ(pdu["clipboardformat"], HtmlAndImage());
+  EXPECT_EQ(pdu["clipboardhtml"], html);
+  ASSERT_EQ(pdu["files"].size(), 1u);
+  EXPECT_EQ(pdu["files"][0]["base64string"], kTinyPngBase64);
+  EXPECT_EQ(RecordImageSize(pdu["clipboardimage"]), std::make_pair(size_t{30}, size_t{20}));
+
+  Offer({{"image/png", ScreenshotPng(64, 48)}});
+  pdu = ParsePdu(Post("cfp-0010"));
+  EXPECT_EQ(pdu["clipboarddata"], "");
+  ASSERT_EQ(pdu["files"].size(), 1u);
+  EXPECT_EQ(RecordImageSize(pdu["files"][0]), std::make_pair(size_t{64}, size_t{48}));
+  EXPECT_EQ(scratch::CountEntries(temp_ / "TAVU"), 0);
+}
+
+// An owner that never writes or stops midway, and a compositor that stops answering, cost the
+// clipboard request one wait limit; a version request is answered meanwhile.
+TEST_F(WaylandClipboardCommandsTest, HungOwnersAndAStoppedCompositorDoNotStopOtherRequests) {
+  for (const char* flag : {"--hang", "--stall"}) {
+    SCOPED_TRACE(flag);
+    Offer({{"text/html", std::string(300000, 'x')}}, {flag});
+    ExpectEmptyClipboardWhileOthersAreServed(service_, std::chrono::milliseconds(3500));
+  }
+  Offer({{"text/html", "<b>x</b>"}});
+  compositor_.Pause();
+  ExpectEmptyClipboardWhileOthersAreServed(service_, std::chrono::milliseconds(3500));
+  compositor_.Resume();
+}
+
+// The back end is chosen at start-up and said in the log: Wayland wherever the compositor
+// offers data-control, even with DISPLAY set; else X11 when DISPLAY is set; else none, and
+// the clipboard is empty.
+TEST(ClipboardChoiceTest, WaylandFirstThenX11ThenNone) {
+  const struct {
+    bool compositor;
+    const char* display;
+    const char* said;
+  } rows[] = {{true, ":4242", "clipboard: Wayland ("},
+              {false, ":4242", "clipboard: X11 (:4242)"},
+              {false, nullptr, "clipboard: none"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.said);
+    std::optional<wltest::Compositor> compositor;
+    if (row.compositor) compositor.emplace();
+    scratch::EnvOverride wayland{"WAYLAND_DISPLAY",
+                                 row.compositor ? getenv("WAYLAND_DISPLAY") : "/none/wayland-0"};
+    scratch::EnvOverride display = row.display ? scratch::EnvOverride{"DISPLAY", row.display}
+                                               : scratch::EnvOverride{"DISPLAY"};
+    service_test::ServiceProcess service;
+    ASSERT_TRUE(service.Start());
+    EXPECT_EQ(PostCommand(service, "cfp-0010"), kEmptyText);
+    EXPECT_NE(service.Output().find(row.said), std::string::npos) << service.Output();
+    service.Client()->Get("/stop");
+    EXPECT_EQ(service.WaitForExit(10000), 0);
+  }
 }
 
 }  // namespace

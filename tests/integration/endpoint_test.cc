@@ -31,6 +31,14 @@ constexpr char kVersionAnswer[] =
 // With "*" in the "allowed-origins" beside it, the service says so once at start-up.
 constexpr char kEveryOriginLine[] = "allowed-origins: every origin is allowed\n";
 
+// The log after the start-up line naming the clipboard back end, which depends on the desktop
+// the tests run on (the clipboard tests check that line).
+std::string LogAfterClipboardLine(const ServiceProcess& service) {
+  std::string log = service.Output();
+  if (log.rfind("clipboard: ", 0) == 0) log.erase(0, log.find('\n') + 1);
+  return log;
+}
+
 std::string Post(const std::string& body, const std::string& origin = "https://editor.test") {
   std::string request = "POST / HTTP/1.1\r\nHost: localhost\r\n";
   if (!origin.empty()) request += "Origin: " + origin + "\r\n";
@@ -110,11 +118,10 @@ TEST_F(EndpointTest, CommandCaseAndSessionTypesAreKept) {
   EXPECT_EQ(res->body.substr(res->body.size() - 15), "\"session\":\"7\"}\n");
 }
 
-TEST_F(EndpointTest, MissingOriginIsEchoedEmpty) {
+TEST_F(EndpointTest, MissingOriginGetsNoAllowOriginHeader) {
   RawResponse response = SplitResponse(Exchange(Post("{\"cmd\":\"cfp-1000\"}", "")));
   EXPECT_EQ(response.status, 200);
-  EXPECT_NE(response.head.find("\r\nAccess-Control-Allow-Origin: \r\n"), std::string::npos)
-      << response.head;
+  EXPECT_EQ(response.head.find("Access-Control-Allow-Origin"), std::string::npos) << response.head;
 }
 
 TEST_F(EndpointTest, UnknownEmptyAndUnparsableBodiesAnswerEmpty) {
@@ -281,8 +288,9 @@ TEST_F(EndpointTest, LogsEachCommandOnItsOwnLine) {
   client->Post("/", "{\"cmd\":\"cfp-1000\"}", "text/plain");
   client->Post("/", "{\"cmd\":\"nothing\"}", "text/plain");
   client->Post("/", "", "text/plain");
-  EXPECT_EQ(service_.Output(), std::string(kEveryOriginLine) +
-                                   "listen port [38951]\ndoCMD [15]\ndoCMD [0]\ndoCMD [0]\n");
+  EXPECT_EQ(
+      LogAfterClipboardLine(service_),
+      std::string(kEveryOriginLine) + "listen port [38951]\ndoCMD [15]\ndoCMD [0]\ndoCMD [0]\n");
 }
 
 TEST_F(EndpointTest, ConcurrentRequestsAllGetTheirOwnAnswers) {
@@ -390,7 +398,7 @@ TEST(ServiceStartUp, SecondInstanceCannotBindAndExitsZero) {
   ServiceProcess second;
   ASSERT_TRUE(second.Start(/*wait_for_listener=*/false));
   EXPECT_EQ(second.WaitForExit(10000), 0);
-  EXPECT_EQ(second.Output(), std::string(kEveryOriginLine) + "listen port [38951]\n");
+  EXPECT_EQ(LogAfterClipboardLine(second), std::string(kEveryOriginLine) + "listen port [38951]\n");
   auto res = first.Client()->Get("/hi");
   ASSERT_TRUE(res);
   EXPECT_EQ(res->body, "Hello World!");
@@ -405,7 +413,8 @@ TEST(ServiceStartUp, UnusableCertificateFilesMeanNoListenerAndExitZero) {
     ServiceProcess service(certificate);
     ASSERT_TRUE(service.Start(/*wait_for_listener=*/false));
     EXPECT_EQ(service.WaitForExit(10000), 0);
-    EXPECT_EQ(service.Output(), std::string(kEveryOriginLine) + "listen port [38951]\n");
+    EXPECT_EQ(LogAfterClipboardLine(service),
+              std::string(kEveryOriginLine) + "listen port [38951]\n");
     EXPECT_FALSE(PortAcceptsConnections());
   }
 }

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -34,6 +36,18 @@ std::string FindDocument(const std::string& temp) {
     }
   }
   return {};
+}
+
+// Processes whose arguments name a profile under folder (Writer's launcher and Writer itself).
+int ProcessesNaming(const std::string& folder) {
+  int count = 0;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+    std::string arguments((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (arguments.find("-env:UserInstallation=file://" + folder) != std::string::npos) ++count;
+  }
+  return count;
 }
 
 // Asks the window manager to close window, as a pager or task bar would.
@@ -115,8 +129,15 @@ TEST(LibreOfficeRoundTrip, EditedDocumentComesBackAfterTheWindowCloses) {
   // forward, it said so once.
   const std::string log = service.Output();
   EXPECT_EQ(log.find("\nMSWord Focus"), log.rfind("\nMSWord Focus"));
-  // The request folder, the private profile in it included, is gone.
+  // The request folder, the private profile in it included, is gone; the profile with one log
+  // line, not one per file. No Writer process of the request is left.
   EXPECT_EQ(scratch::CountEntries(temp / "TAVU"), 0);
+  EXPECT_EQ(log.find("/profile/"), std::string::npos) << "a log line per profile file";
+  EXPECT_NE(log.find("RemoveDirectory : [ " + fs::path(document).parent_path().string() +
+                     "/profile ]"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(ProcessesNaming(temp.path()), 0);
   service.Client()->Get("/stop");
   EXPECT_EQ(service.WaitForExit(10000), 0);
 }

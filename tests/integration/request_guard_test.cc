@@ -141,7 +141,8 @@ TEST(OriginAllowlistService, OnlyListedOriginsRunCommands) {
   } const rows[] = {
       {Request("POST /", "Origin: https://editor.example\r\n", kVersionEnvelope), 200, true},
       {Request("POST /", "Origin: http://127.0.0.1:8080\r\n", kVersionEnvelope), 200, true},
-      {Request("POST /", "", kVersionEnvelope), 200, true},
+      // Served, with no allowed origin to name.
+      {Request("POST /", "", kVersionEnvelope), 200, false},
       {Request("POST /", "Origin: https://evil.example\r\n", save), 403, false},
       {Request("OPTIONS /",
                "Origin: https://evil.example\r\nAccess-Control-Request-Method: POST\r\n", ""),

@@ -94,6 +94,56 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
         {"bg.png", png},
         {"main.css", "b{}"},
         {"frame-2@mhtml.test.htm", "<p>frame</p>"}}},
+      {"browser MHTML: sheets that import each other, a frame, escapes spelt two ways",
+       "From: <Saved by a browser>\r\n"
+       "MIME-Version: 1.0\r\n"
+       "Content-Type: multipart/related; type=\"text/html\"; boundary=\"--B--\"\r\n"
+       "\r\n"
+       "----B--\r\n"
+       "Content-Type: text/html\r\n"
+       "Content-ID: <frame-A@mhtml.blink>\r\n"
+       "Content-Transfer-Encoding: quoted-printable\r\n"
+       "\r\n"
+       "<link rel=3Dstylesheet href=3D\"https://e.test/d/css/a%2Ecss\"><iframe src=3D\"cid:frame-B@mhtml.blink\">=\r\n"
+       "</iframe>\r\n"
+       "----B--\r\n"
+       "Content-Type: text/css\r\n"
+       "Content-Location: https://e.test/d/css/a.css\r\n"
+       "\r\n"
+       "@import url(\"sub/b.css\"); body { background: url('../img/p%7e1.png') } /* url(x) */\r\n"
+       "----B--\r\n"
+       "Content-Type: text/css\r\n"
+       "Content-Location: https://e.test/d/css/sub/b.css\r\n"
+       "\r\n"
+       "@import \"../a.css\"; p { background: url(https://e.test/d/img/p~1.png) } "
+       "q { background: url(cid:q%40x) } r { background: url(none.png) }\r\n"
+       "----B--\r\n"
+       "Content-Type: image/png\r\n"
+       "Content-Transfer-Encoding: base64\r\n"
+       "Content-Location: https://e.test/d/img/p~1.png\r\n"
+       "\r\n" +
+           std::string(kPngBase64) +
+           "----B--\r\n"
+           "Content-Type: image/png\r\n"
+           "Content-ID: <q@x>\r\n"
+           "Content-Transfer-Encoding: base64\r\n"
+           "\r\n" +
+           kPngBase64 +
+           "----B--\r\n"
+           "Content-Type: text/html\r\n"
+           "Content-ID: <frame-B@mhtml.blink>\r\n"
+           "Content-Location: https://e.test/d/f/frame.html\r\n"
+           "\r\n"
+           "<img src=\"../img/p%7E1.png\"><img src=\"cid:q@x\">\r\n"
+           "----B----\r\n",
+       "<link rel=stylesheet href=\"a.css\"><iframe src=\"frame.html\"></iframe>",
+       {{"a.css", "@import url(\"b.css\"); body { background: url('p~1.png') } /* url(x) */"},
+        {"b.css",
+         "@import \"a.css\"; p { background: url(p~1.png) } q { background: url(q@x.png) } "
+         "r { background: url(none.png) }"},
+        {"p~1.png", png},
+        {"q@x.png", png},
+        {"frame.html", "<img src=\"p~1.png\"><img src=\"q@x.png\">"}}},
       {"office .mht: Korean page, file:/// locations, header charset wins over the meta",
        "MIME-Version: 1.0\r\n"
        "Content-Type: multipart/related; boundary=\"----=_NextPart_01D9\"\r\n"

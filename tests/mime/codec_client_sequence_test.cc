@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "mime/mime_codec_client.h"
 
@@ -30,36 +31,37 @@ class CodecClientSequence : public testing::Test {
 
 TEST_F(CodecClientSequence, EncodeCallsInTheContractsOrder) {
   struct Row {
-    int32_t range;
+    bool body_only;
     int32_t type;
     std::string charset;
     std::string page;
     bool ok;
     std::string calls;
   } const rows[] = {
-      {0, 3, "utf-8", "<p>", true,
+      {false, 3, "utf-8", "<p>", true,
        "create;IntegerOption(2);BooleanOption(-1);Charset(utf-8);EncodeType(3);"
-       "Encode(<p>|c1|/x/a.png|a.png|image/png|);free_text(text);release;"},
-      {1, 2, "", "<p>", true,
+       "Encode(<p>|c1|/x/a.png|a.png|image/png|c2|/x/b.css|b.css||);free_text(text);release;"},
+      {true, 2, "", "<p>", true,
        "create;IntegerOption(2);BooleanOption(-1);EncodeRange(1);EncodeType(2);"
-       "Encode(<p>|c1|/x/a.png|a.png|image/png|);free_text(text);release;"},
-      {5, 1, "utf-8", std::string("ab\0cd", 5), true,
+       "Encode(<p>|c1|/x/a.png|a.png|image/png|c2|/x/b.css|b.css||);free_text(text);release;"},
+      {false, 1, "utf-8", std::string("ab\0cd", 5), true,
        "create;IntegerOption(2);BooleanOption(-1);Charset(utf-8);EncodeType(1);"
-       "Encode(ab|c1|/x/a.png|a.png|image/png|);free_text(text);release;"},
-      {0, 3, "utf-8", "fail", false,
+       "Encode(ab|c1|/x/a.png|a.png|image/png|c2|/x/b.css|b.css||);free_text(text);release;"},
+      {false, 3, "utf-8", "fail", false,
        "create;IntegerOption(2);BooleanOption(-1);Charset(utf-8);EncodeType(3);"
-       "Encode(fail|c1|/x/a.png|a.png|image/png|);free_text(null);release;"},
+       "Encode(fail|c1|/x/a.png|a.png|image/png|c2|/x/b.css|b.css||);free_text(null);release;"},
   };
   for (const Row& row : rows) {
     reset_();
     MimeCodecClient::EncodeSettings settings;
-    settings.range = row.range;
+    settings.body_only = row.body_only;
     settings.encode_type = row.type;
     settings.charset = row.charset;
     std::string archive = "stale";
-    EXPECT_EQ(MimeCodecClient(folder_).Encode(row.page, "c1|/x/a.png|a.png|image/png|", settings,
-                                              archive),
-              row.ok);
+    std::vector<ResourceEntry> entries = {
+        {"c1", "http://h/a.png", "/x/a.png", "a.png", "image/png", true},
+        {"c2", "/x/b.css", "/x/b.css", "b.css", "", false}};
+    EXPECT_EQ(MimeCodecClient(folder_).Encode(row.page, entries, settings, archive), row.ok);
     EXPECT_EQ(archive, row.ok ? "archive of " + row.page.substr(0, row.page.find('\0')) : "");
     EXPECT_EQ(log_(), row.calls);
   }
@@ -78,7 +80,7 @@ TEST(CodecClientBrokenComponents, AreNotAvailableAndDoNothing) {
     MimeCodecClient client(kFakes + variant + "/");
     std::string archive;
     EXPECT_FALSE(client.IsAvailable()) << variant;
-    EXPECT_FALSE(client.Encode("<p>", "", {}, archive)) << variant;
+    EXPECT_FALSE(client.Encode("<p>", {}, {}, archive)) << variant;
     EXPECT_FALSE(client.Decode("MIME", "/w/0/")) << variant;
   }
 }

@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "mime/mime_codec_client.h"
 #include "support/exported_symbols.h"
@@ -17,6 +18,10 @@ using scratch::ScratchFolder;
 using scratch::WriteFile;
 
 const char kDist[] = MIME_TEST_DIST_DIR;
+
+ResourceEntry Resource(std::string id, std::string path, std::string name, std::string type) {
+  return ResourceEntry{std::move(id), path, path, std::move(name), std::move(type), false};
+}
 
 TEST(MimeCodecComponentFile, ExportsOnlyItsFactory) {
   // GMime's, GLib's, libstdc++'s and our own HTML engine's symbols stay inside the component.
@@ -38,12 +43,13 @@ TEST(MimeCodecClient, RoundTripKeepsPageAndResourceBytesForEveryEncodeType) {
   std::string png = scratch::TinyPng();
   std::string binary("\x00\x01\xFF\r\n--\r\n=3D", 10);
   WriteFile(folder / "a.png", png);
-  WriteFile(folder / "b.dat", binary);
+  WriteFile(folder / "b|c.dat", binary);  // a name holding what once separated the list
   const std::string page =
       "<html><body>\xED\x95\x9C <img src=\"cid:A1@orvo\"><a href=\"cid:B2@orvo\">x</a>\n"
       "=== --boundary-like line\r\n</body></html>";
-  std::string resources = "A1@orvo|" + folder.Path("a.png") + "|a.png|image/png|" + "B2@orvo|" +
-                          folder.Path("b.dat") + "|b.dat||";
+  std::vector<ResourceEntry> resources = {
+      Resource("A1@orvo", folder.Path("a.png"), "a.png", "image/png"),
+      Resource("B2@orvo", folder.Path("b|c.dat"), "b|c.dat", "")};
   for (int type : {1, 2, 3, 7}) {
     SCOPED_TRACE(type);
     MimeCodecClient::EncodeSettings settings;
@@ -58,10 +64,10 @@ TEST(MimeCodecClient, RoundTripKeepsPageAndResourceBytesForEveryEncodeType) {
     ScratchFolder out;
     ASSERT_TRUE(MimeCodecClient(kDist).Decode(archive, out.path() + "/"));
     EXPECT_EQ(ReadFile(out / "a.png"), png);
-    EXPECT_EQ(ReadFile(out / "b.dat"), binary);
+    EXPECT_EQ(ReadFile(out / "b_c.dat"), binary);
     std::string expected = page;
     expected.replace(expected.find("cid:A1@orvo"), 11, "a.png");
-    expected.replace(expected.find("cid:B2@orvo"), 11, "b.dat");
+    expected.replace(expected.find("cid:B2@orvo"), 11, "b_c.dat");
     if (type == 1 || type == 2) {  // text encodings carry lines: a lone LF comes back CR LF
       expected.replace(expected.find("</a>\n"), 5, "</a>\r\n");
     }
@@ -74,11 +80,11 @@ TEST(MimeCodecClient, UnreadableResourcesAreLeftOutNeverWrittenEmpty) {
   WriteFile(folder / "good.png", scratch::TinyPng());
   WriteFile(folder / "empty.png", "");
   ASSERT_EQ(::mkfifo((folder / "fifo.png").c_str(), 0600), 0);  // would block a plain open
-  std::string resources;
+  std::vector<ResourceEntry> resources;
   for (const char* name : {"missing.png", "empty.png", "fifo.png", "good.png"}) {
-    resources += std::string("id-") + name + "|" + folder.Path(name) + "|" + name + "|image/png|";
+    resources.push_back(Resource(std::string("id-") + name, folder.Path(name), name, "image/png"));
   }
-  resources += "id-folder|" + folder.path() + "|folder.png|image/png|";
+  resources.push_back(Resource("id-folder", folder.path(), "folder.png", "image/png"));
   std::string archive;
   ASSERT_TRUE(MimeCodecClient(kDist).Encode("<p>", resources, {}, archive));
   EXPECT_EQ(archive.find("Content-ID"), archive.rfind("Content-ID"));

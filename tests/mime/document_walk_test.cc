@@ -47,16 +47,16 @@ class DocumentWalkTest : public ::testing::Test {
     EXPECT_TRUE(doc.Load(html));
     registry_ = ResourceRegistry();
     EXPECT_TRUE(CollectResources(doc, registry_, "", options));
-    return options.range != 0 ? doc.BodyInnerHtml() : doc.OuterHtml();
+    return options.range == EncodeRange::kBodyOnly ? doc.BodyInnerHtml() : doc.OuterHtml();
   }
 
   static EncodeOptions Options(int scope, const std::string& prefix, int filter = kFilterImages,
                                int range = 0) {
     EncodeOptions options;
-    options.file_scope = scope;
+    options.file_scope = FileScopeOf(scope);
     options.include_prefix = prefix;
     options.filter = filter;
-    options.range = range;
+    options.range = EncodeRangeOf(range);
     return options;
   }
 
@@ -225,6 +225,8 @@ TEST_F(DocumentWalkTest, RewritesEachKindOfReferenceOnlyWhenAdmittedAndEmbedded)
       {"linked style sheet with the prefix", link, Options(0, host, kFilterStyleSheets), -1, "",
        Texts("href=\"CID\""), Texts(), "body { color: red }"},
       {"range 1 walks the body only", whole, Options(1, host, 0x3F, 1), 1, "<img src=\"CID\">"},
+      {"range 2 walks the body it writes", whole, Options(1, host, 0x3F, 2), 1,
+       "<img src=\"CID\">"},
       {"range 0 walks the whole page", whole, Options(1, host, 0x3F), 3},
       {"srcset candidates and other style urls", styles, EncodeOptions(), 1, "",
        Texts("url('CID')", "srcset=\"CID 1x, " + none + " 2x\"", "border-image: url(CID)")},
@@ -263,6 +265,41 @@ TEST_F(DocumentWalkTest, EmbedsVmlPicturesInsideOfficeConditionalComments) {
   expected.replace(expected.find(local), local.size(), Cid(1));
   expected.replace(expected.find(folder_ / "b.png"), (folder_ / "b.png").size(), Cid(0));
   EXPECT_EQ(page, "<html><head></head>" + expected + "</html>");
+}
+
+TEST_F(DocumentWalkTest, EmbedsWhatSheetsNameToAnyDepthAfterThePagesOwnResources) {
+  // a.css imports "b c.css", which imports a.css back; a web sheet names a picture beside it.
+  const std::string a_css = "@import 'sub/b%20c.css'; body { background: url(../b.png) }";
+  const std::string b_css = "@import url(\"../a.css\"); p { background: url(" +
+                            server_.Url("/files/a.png") + ") } q { background: url(none.png) }";
+  std::filesystem::create_directories(folder_ / "css/sub");
+  WriteFile(folder_ / "css/a.css", a_css);
+  WriteFile(folder_ / "css/sub/b c.css", b_css);
+  WriteFile(folder_ / "b.png", TinyPng() + "b");
+  server_.AddFile("w.css", "p { background: url('a.png') }");
+  std::string html = "<link rel=stylesheet href=\"" + (folder_ / "css/a.css") +
+                     "\"><link rel=stylesheet href=\"" + server_.Url("/files/w.css") +
+                     "\"><img src=\"" + (folder_ / "a.png") + "\">";
+  Walk(html, Options(1, "", kFilterImages | kFilterStyleSheets));
+  const auto& e = registry_.entries();
+  ASSERT_EQ(e.size(), 6u);
+  std::vector<std::string> locations = {folder_ / "css/a.css", server_.Url("/files/w.css"),
+                                        folder_ / "a.png",     folder_ / "css/sub/b c.css",
+                                        folder_ / "b.png",     server_.Url("/files/a.png")};
+  for (size_t k = 0; k < e.size(); ++k) EXPECT_EQ(e[k].location, locations[k]) << k;
+  EXPECT_EQ(ReadFile(e[0].local_file),
+            "@import '" + Cid(3) + "'; body { background: url(" + Cid(4) + ") }");
+  EXPECT_EQ(ReadFile(e[1].local_file), "p { background: url('" + Cid(5) + "') }");
+  EXPECT_EQ(ReadFile(e[3].local_file), "@import url(\"" + Cid(0) + "\"); p { background: url(" +
+                                           Cid(5) + ") } q { background: url(none.png) }");
+  EXPECT_EQ(ReadFile(folder_ / "css/a.css"), a_css);  // the user's own sheets stay as they are
+  EXPECT_EQ(ReadFile(folder_ / "css/sub/b c.css"), b_css);
+
+  // Without the image filter a sheet's pictures stay outside; its imports are still followed.
+  Walk(html, Options(1, "", kFilterStyleSheets));
+  ASSERT_EQ(registry_.entries().size(), 3u);
+  EXPECT_EQ(ReadFile(registry_.entries()[0].local_file),
+            "@import '" + Cid(2) + "'; body { background: url(../b.png) }");
 }
 
 TEST_F(DocumentWalkTest, ScriptsAreCopiedByNameAndKeepTheirSourceUnlessEmbedded) {

@@ -68,7 +68,7 @@ TEST_F(EncodeArchiveTest, RoundTripKeepsEveryResourceByteForByte) {
     page += "<img src=\"" + path + "\">";
   }
   page += "<img src=\"" + server.Url("/files/w.png") + "\">\xED\x95\x9C</body></html>";
-  options_.file_scope = 1;
+  options_.file_scope = FileScope::kAll;
   options_.filter = kFilterImages | kFilterStyleSheets;
   int32_t error = -1;
   std::string archive = EncodeMimeArchive(MimeCodecClient(kDist), options_, page, error);
@@ -95,7 +95,7 @@ TEST_F(EncodeArchiveTest, SerialisesTheBodyForAnyNonZeroRange) {
     std::string page;
   } rows[] = {{0, page}, {1, "<p>x</p>"}, {2, "<p>x</p>"}};
   for (const Row& row : rows) {
-    options_.range = row.range;
+    options_.range = EncodeRangeOf(row.range);
     ::mkdir(options_.workspace.c_str(), 0755);
     int32_t error = -1;
     std::string archive = EncodeMimeArchive(MimeCodecClient(kDist), options_, page, error);
@@ -122,7 +122,7 @@ TEST_F(EncodeArchiveTest, FailuresGiveTheirNumberAndKeepTheWorkspace) {
       {page, no_codec.path() + "/", 1},
       {"<body>fail</body>", kFailingCodec, 3},
   };
-  options_.range = 1;  // the stand-in sees the body's inner HTML
+  options_.range = EncodeRange::kBodyOnly;  // the stand-in sees the body's inner HTML
   for (const Row& row : rows) {
     int32_t error = -1;
     WriteFile(options_.workspace + "kept", "x");

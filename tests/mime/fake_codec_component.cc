@@ -60,10 +60,18 @@ int32_t Charset(MimeArchiveCodec*, const char* charset) {
   return 0;
 }
 // Answers "archive of <page>"; a page "fail" fails, as a real encode error would.
-int32_t Encode(MimeArchiveCodec*, const unsigned char* page, size_t length, const char* resources,
-               char** archive, size_t* archive_length) {
+int32_t Encode(MimeArchiveCodec*, const unsigned char* page, size_t length,
+               const MimeArchiveResource* resources, size_t count, char** archive,
+               size_t* archive_length) {
   std::string text(reinterpret_cast<const char*>(page), length);
-  Record("Encode(%s|%s)", text.c_str(), resources);
+  std::string listed;
+  for (size_t i = 0; i < count; ++i) {
+    for (const char* field :
+         {resources[i].content_id, resources[i].path, resources[i].name, resources[i].media_type}) {
+      listed += std::string(field) + "|";
+    }
+  }
+  Record("Encode(%s|%s)", text.c_str(), listed.c_str());
   if (text == "fail") return -2147467259;
   std::string answer = "archive of " + text;
   *archive = static_cast<char*>(std::malloc(answer.size() + 1));

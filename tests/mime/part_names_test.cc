@@ -25,6 +25,8 @@ TEST(PartNames, DesiredNameComesFromTheFirstSourceThatGivesOne) {
       {{"file:///C:/k/Doc.files/filelist.xml", "", "", "text/xml"}, "filelist.xml"},
       {{"name. . .", "", "", "image/png"}, "name.png"},
       {{"bad\xFF\xFEutf8.png", "", "", "image/png"}, "bad__utf8.png"},
+      {{"cid:frame-7@mhtml.blink", "", "frame-7@mhtml.blink", "text/html"},
+       "frame-7@mhtml.blink.htm"},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(DesiredPartName(row.naming), row.expected) << row.naming.location;

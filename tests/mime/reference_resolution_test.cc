@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "mime/encode_options.h"
 #include "mime/resource_embedding.h"
 #include "mime/resource_registry.h"
 
@@ -39,7 +40,7 @@ TEST(ResolveReference, FollowsReferencesByFileScope) {
       {"file:///", 0, "/", false, false},
   };
   for (const Row& row : rows) {
-    ResolvedReference ref = ResolveReference(row.raw, "", row.scope);
+    ResolvedReference ref = ResolveReference(row.raw, "", FileScopeOf(row.scope));
     EXPECT_EQ(ref.resolved, row.resolved) << row.raw << " scope " << row.scope;
     EXPECT_EQ(ref.is_url, row.is_url) << row.raw << " scope " << row.scope;
     EXPECT_EQ(ref.is_relative, row.is_relative) << row.raw << " scope " << row.scope;
@@ -48,9 +49,9 @@ TEST(ResolveReference, FollowsReferencesByFileScope) {
 }
 
 TEST(ResolveReference, CombinesRelativePathsWithTheBaseAndDropsTheBaseItself) {
-  EXPECT_EQ(ResolveReference("a.png", "http://h/d/", 1).resolved, "http://h/d/a.png");
-  EXPECT_TRUE(ResolveReference("a.png", "http://h/d/", 1).is_relative);
-  EXPECT_EQ(ResolveReference("HTTP://H/D/", "http://h/d/", 1).resolved, "");
+  EXPECT_EQ(ResolveReference("a.png", "http://h/d/", FileScope::kAll).resolved, "http://h/d/a.png");
+  EXPECT_TRUE(ResolveReference("a.png", "http://h/d/", FileScope::kAll).is_relative);
+  EXPECT_EQ(ResolveReference("HTTP://H/D/", "http://h/d/", FileScope::kAll).resolved, "");
 }
 
 TEST(PrefixMatches, ComparesTheBeginningWithoutCase) {
@@ -112,14 +113,10 @@ TEST(ResourceRegistry, ReusesUrlsWithoutCaseAndLocalPathsExactly) {
   EXPECT_EQ(registry.Find("/home/u/Pic.png", false)->content_id, "B");
   EXPECT_EQ(registry.Find("/home/u/pic.png", false), nullptr);
   EXPECT_EQ(registry.Find("", false), nullptr);
-}
-
-TEST(ResourceRegistry, ListsEveryEntryAsFourFieldsInOrder) {
-  ResourceRegistry registry;
-  EXPECT_EQ(registry.ResourceList(), "");
-  registry.Add(Entry("A", "http://h/a.png", true));
-  registry.Add(Entry("B", "/home/u/b.png", false));
-  EXPECT_EQ(registry.ResourceList(), "A|/w/A|A||B|/w/B|B|image/png|");
+  registry.Add(Entry("D", "http://h/%7Eu/a%2fb.png", true));
+  ASSERT_NE(registry.Find("http://h/~u/a%2Fb.png", true), nullptr);
+  EXPECT_EQ(registry.Find("http://h/~u/a%2Fb.png", true)->content_id, "D");
+  EXPECT_EQ(registry.Find("http://h/~u/a/b.png", true), nullptr);  // %2F is no '/'
 }
 
 }  // namespace

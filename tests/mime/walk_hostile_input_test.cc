@@ -61,7 +61,7 @@ TEST_F(WalkHostileInputTest, NothingIsWrittenOutsideTheWorkspace) {
   TestHttpServer server;
   server.AddFile("..", "dots");
   server.AddFile("x.js", "var x;");
-  options_.file_scope = 1;
+  options_.file_scope = FileScope::kAll;
   options_.filter = 0x3F;
   std::string refs[] = {folder_.Path("sub/../s.js"),
                         "file://" + folder_.Path("sub/../a.png"),
@@ -92,7 +92,7 @@ TEST_F(WalkHostileInputTest, ABaseElementRedirectsRelativeReferencesOnly) {
 
 TEST_F(WalkHostileInputTest, AServerThatNeverAnswersCostsOneTimeLimit) {
   SilentServer silent;
-  options_.file_scope = 1;
+  options_.file_scope = FileScope::kAll;
   std::string img = "<img src=\"" + silent.Url("/a.png") + "\">";
   auto start = std::chrono::steady_clock::now();
   std::string page = Walk(img + img + img);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <json/reader.h>
+
 #include <stdexcept>
 #include <string>
 
@@ -77,6 +79,59 @@ TEST(CommandRequest, NestingBeyondTheReaderLimitIsAnUnreadableBody) {
   EXPECT_EQ(request.Session(), "s");
   CommandRequest bare;
   EXPECT_FALSE(bare.Parse(deep));
+}
+
+// The text of pdu.html as the request gives it, or "(none)" when it is not a string.
+std::string HtmlOf(const CommandRequest& request, const Json::Value& root) {
+  if (!root.isObject() || !root["pdu"].isObject() || !root["pdu"]["html"].isString())
+    return "(none)";
+  return std::string(request.TextOf(root["pdu"]["html"]));
+}
+
+// What the reader accepts and what pdu.html reads as, in the large-member path and around it;
+// each row is also read by the JSON library alone, which must agree.
+TEST(CommandRequest, AcceptanceTableOfTheReader) {
+  struct Row {
+    std::string body;
+    bool accepted;
+    std::string html;
+  } rows[] = {
+      {R"({"pdu":{"html":"x\"y\\z\/\b\f\n\r\t\u00e9\ud83d\ude00"}})", true,
+       "x\"y\\z/\b\f\n\r\t\xC3\xA9\xF0\x9F\x98\x80"},
+      {R"({"pdu":{"html":"\udc00|\uD83D\u0041"}})", true, "\xED\xB0\x80|\xF0\x9F\x91\x81"},
+      {std::string("{\"pdu\":{\"html\":\"\x01\t\xFF\xFE\\u0000z\"}}"), true,
+       std::string("\x01\t\xFF\xFE\0z", 6)},
+      {R"({"pdu":{"html":"a\\"}})", true, "a\\"},
+      {R"({"pdu":{"html":/*"no"*/// "no"
+        /**/"v"}} "trailing)", true, "v"},
+      {R"({"pdu":{"ht\u006dl":"v","html":"w","html":"z"}})", true, "z"},
+      {R"({"html":"v","pdu":{"x":{"html":"y"}}})", true, "(none)"},
+      {R"([{"pdu":{"html":"v"}}])", true, "(none)"},
+      {R"({"pdu":{"html":7}})", true, "(none)"},
+      {R"({"pdu":{"html":"\ud83dxxxxxx"}})", false, "(none)"},
+      {R"({"pdu":{"html":"\ud83d"}})", false, "(none)"},
+      {R"({"pdu":{"html":"\ud83d\uZZZZ"}})", false, "(none)"},
+      {R"({"pdu":{"html":"\x"}})", false, "(none)"},
+      {R"({"pdu":{"html":"\u12"}})", false, "(none)"},
+      {R"({"pdu":{"html":"abc)", false, "(none)"},
+      {R"({"pdu":{"html":/* "v"}})", false, "(none)"},
+      {R"({"cmd":"cfp-1000","pdu":{"mimevalue":"a","html":"b\q"}})", false, "(none)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.body);
+    CommandRequest request;
+    EXPECT_EQ(request.Parse(row.body), row.accepted);
+    EXPECT_EQ(HtmlOf(request, request.root), row.html);
+    Json::Value copy = request.root;  // workers read copies
+    EXPECT_EQ(HtmlOf(request, copy), row.html);
+    Json::Value alone;
+    EXPECT_EQ(Json::Reader(Json::Features::all()).parse(row.body, alone, false), row.accepted);
+    EXPECT_EQ(HtmlOf(CommandRequest(), alone), row.html);
+  }
+  CommandRequest cut;  // members read before the reader stopped stay readable
+  cut.Parse(rows[std::size(rows) - 1].body);
+  EXPECT_EQ(cut.Cmd(), "cfp-1000");
+  EXPECT_EQ(cut.TextOf(cut.root["pdu"]["mimevalue"]), "a");
 }
 
 TEST(CommandRequest, NonObjectRootRaisesTheLibraryError) {

@@ -204,7 +204,7 @@ TEST_F(FileRecordsTest, AppendFileRecordsKeepsOrderAndExistingRecords) {
   array.append("already there");
   EXPECT_TRUE(AppendFileRecords(
       {"file://" + temp_ / "a.png", temp_ / "notes.txt", temp_ / "empty.png", temp_ / "b.png"},
-      array, RecordKey::kBase64String, AnyFile::kNo));
+      array, RecordKey::kBase64String, AnyFile::kNo, nullptr));
   ASSERT_EQ(array.size(), 3u);
   EXPECT_EQ(array[0].asString(), "already there");
   EXPECT_EQ(array[1]["filename"].asString(), "a.png");
@@ -217,33 +217,35 @@ TEST_F(FileRecordsTest, AppendFileRecordsKeepsOrderAndExistingRecords) {
 TEST_F(FileRecordsTest, AppendFileRecordsFlags) {
   Json::Value any(Json::arrayValue);
   EXPECT_TRUE(AppendFileRecords({temp_ / "notes.txt", temp_ / "empty.png"}, any,
-                                RecordKey::kBase64String, AnyFile::kYes));
+                                RecordKey::kBase64String, AnyFile::kYes, nullptr));
   ASSERT_EQ(any.size(), 1u);
   EXPECT_EQ(any[0]["base64string"].asString(), "cGxhaW4gdGV4dA==\r\n");
 
   Json::Value med(Json::arrayValue);
-  EXPECT_TRUE(AppendFileRecords({temp_ / "notes.txt"}, med, RecordKey::kMedFile, AnyFile::kNo));
+  EXPECT_TRUE(
+      AppendFileRecords({temp_ / "notes.txt"}, med, RecordKey::kMedFile, AnyFile::kNo, nullptr));
   ASSERT_EQ(med.size(), 1u);
   EXPECT_EQ(med[0]["medfile"].asString(), "cGxhaW4gdGV4dA==\r\n");
   EXPECT_FALSE(med[0].isMember("base64string"));
 
   Json::Value none(Json::arrayValue);
-  EXPECT_FALSE(
-      AppendFileRecords({temp_ / "notes.txt"}, none, RecordKey::kBase64String, AnyFile::kNo));
+  EXPECT_FALSE(AppendFileRecords({temp_ / "notes.txt"}, none, RecordKey::kBase64String,
+                                 AnyFile::kNo, nullptr));
   EXPECT_EQ(none.size(), 0u);
 }
 
 TEST_F(FileRecordsTest, MakeImageRecordKeepsTheLastImage) {
   Json::Value value = "old";
   StdoutCapture capture;
-  EXPECT_TRUE(MakeImageRecord({temp_ / "a.png", temp_ / "notes.txt", temp_ / "b.png"}, value));
+  EXPECT_TRUE(
+      MakeImageRecord({temp_ / "a.png", temp_ / "notes.txt", temp_ / "b.png"}, value, nullptr));
   EXPECT_EQ(capture.Text(), "\nadd base64 [a.png]\nadd base64 [b.png]");
   EXPECT_EQ(value["filename"].asString(), "b.png");
   EXPECT_EQ(value["base64string"].asString(), Base64Encode(TinyPng() + "trailer"));
   EXPECT_EQ(value.size(), 2u);
 
   Json::Value untouched = "old";
-  EXPECT_FALSE(MakeImageRecord({temp_ / "notes.txt"}, untouched));
+  EXPECT_FALSE(MakeImageRecord({temp_ / "notes.txt"}, untouched, nullptr));
   EXPECT_EQ(untouched.asString(), "old");
 }
 
@@ -254,7 +256,7 @@ TEST_F(FileRecordsTest, FillFileContentsAddsContentToImagesOnly) {
   files[1]["filepath"] = temp_ / "notes.txt";
   files[2]["other"] = true;
   files[3]["filepath"] = "file://" + temp_ / "a.png";  // used as given: not read
-  FillFileContents(files);
+  FillFileContents(files, nullptr);
   ASSERT_EQ(files.size(), 4u);
   EXPECT_EQ(files[0]["base64string"].asString(), Base64Encode(TinyPng()));
   EXPECT_EQ(files[0]["id"].asInt(), 7);
@@ -266,13 +268,13 @@ TEST_F(FileRecordsTest, FillFileContentsAddsContentToImagesOnly) {
 TEST_F(FileRecordsTest, FillFileContentsLeavesNonArraysAndRejectsNonObjects) {
   Json::Value object(Json::objectValue);
   object["filepath"] = temp_ / "a.png";
-  FillFileContents(object);
+  FillFileContents(object, nullptr);
   EXPECT_FALSE(object.isMember("base64string"));
 
   Json::Value strings(Json::arrayValue);
   strings.append("a.png");
   try {
-    FillFileContents(strings);
+    FillFileContents(strings, nullptr);
     FAIL() << "no error raised";
   } catch (const Json::LogicError& error) {
     EXPECT_STREQ(error.what(), "in Json::Value::resolveReference(key, end): requires objectValue");
@@ -281,8 +283,8 @@ TEST_F(FileRecordsTest, FillFileContentsLeavesNonArraysAndRejectsNonObjects) {
 
 TEST_F(FileRecordsTest, SerialisedLineEndsAreJsonEscapes) {
   Json::Value array(Json::arrayValue);
-  ASSERT_TRUE(
-      AppendFileRecords({temp_ / "notes.txt"}, array, RecordKey::kBase64String, AnyFile::kYes));
+  ASSERT_TRUE(AppendFileRecords({temp_ / "notes.txt"}, array, RecordKey::kBase64String,
+                                AnyFile::kYes, nullptr));
   std::string json = WriteCompactJson(array);
   EXPECT_NE(json.find("\"base64string\":\"cGxhaW4gdGV4dA==\\r\\n\""), std::string::npos) << json;
 }
@@ -298,13 +300,13 @@ TEST_F(FileRecordsTest, StandInsSerialiseLikeCopiedTexts) {
   copied[1]["filepath"] = temp_ / "notes.txt";
   copied[2]["filepath"] = temp_ / "b.png";
   Json::Value referred = copied;
-  FillFileContents(copied);
+  FillFileContents(copied, nullptr);
   Json::Value records(Json::arrayValue);
   AnswerFiles files;
-  FillFileContents(referred);
+  FillFileContents(referred, &files);
   ASSERT_TRUE(AppendFileRecords({temp_ / "notes.txt", temp_ / "b.png"}, records,
-                                RecordKey::kMedFile, AnyFile::kNo));
-  EXPECT_EQ(referred[0]["base64string"].asString(), "");  // a stand-in, not the text
+                                RecordKey::kMedFile, AnyFile::kNo, &files));
+  EXPECT_NE(referred[0]["base64string"], copied[0]["base64string"]);  // a stand-in
   Json::Value envelope(Json::objectValue);
   envelope["files"] = referred;  // copies on the way into the answer, as the builders make
   envelope["records"] = records;
@@ -327,7 +329,7 @@ TEST_F(FileRecordsTest, FileShortenedBeforeTheAnswerIsLeftOut) {
   AnswerFiles files;
   Json::Value records(Json::arrayValue);
   ASSERT_TRUE(AppendFileRecords({temp_ / "notes.txt", big}, records, RecordKey::kBase64String,
-                                AnyFile::kYes));
+                                AnyFile::kYes, &files));
   ASSERT_EQ(::truncate(big.c_str(), 4096), 0);
   std::string json = WriteCompactJson(records, &files);
   EXPECT_EQ(json,
@@ -342,11 +344,11 @@ TEST_F(FileRecordsTest, FileShortenedBeforeTheAnswerIsLeftOut) {
 namespace {
 
 // The envelope of the streaming tests: records of paths with some escaped text around them.
-Json::Value RecordsEnvelope(const std::vector<std::string>& paths) {
+Json::Value RecordsEnvelope(const std::vector<std::string>& paths, AnswerFiles* files) {
   Json::Value envelope(Json::objectValue);
   envelope["records"] = Json::Value(Json::arrayValue);
-  EXPECT_TRUE(
-      AppendFileRecords(paths, envelope["records"], RecordKey::kBase64String, AnyFile::kYes));
+  EXPECT_TRUE(AppendFileRecords(paths, envelope["records"], RecordKey::kBase64String, AnyFile::kYes,
+                                files));
   envelope["tail"] = "quote \" and \x01";
   return envelope;
 }
@@ -376,12 +378,12 @@ TEST_F(FileRecordsTest, StreamedAnswerIsTheWholeTextInAnyPieces) {
   std::string whole;
   {
     AnswerFiles files;
-    whole = WriteCompactJson(RecordsEnvelope(paths), &files);
+    whole = WriteCompactJson(RecordsEnvelope(paths, &files), &files);
     EXPECT_EQ(files.TakeStream(whole), nullptr);  // not allowed to stream: the text is whole
   }
   AnswerFiles files;
   files.AllowStreaming();
-  std::string skeleton = WriteCompactJson(RecordsEnvelope(paths), &files);
+  std::string skeleton = WriteCompactJson(RecordsEnvelope(paths, &files), &files);
   std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
   ASSERT_NE(stream, nullptr);
   EXPECT_LT(skeleton.size(), 1000u);
@@ -413,7 +415,7 @@ TEST_F(FileRecordsTest, StreamedAnswerFailsWhenItsFileIsCutShort) {
   WriteFile(big, Bytes(3 << 20));
   AnswerFiles files;
   files.AllowStreaming();
-  std::string skeleton = WriteCompactJson(RecordsEnvelope({big}), &files);
+  std::string skeleton = WriteCompactJson(RecordsEnvelope({big}, &files), &files);
   std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
   ASSERT_NE(stream, nullptr);
   ASSERT_EQ(::truncate(big.c_str(), 4096), 0);

@@ -195,7 +195,7 @@ TEST(CleanupPduTest, BuilderWrapsThePayloadText) {
   std::vector<std::string> none;
   Json::Value extra;
   std::string payload = "<p>";
-  PayloadInputs inputs{request, none, none, extra, payload};
+  PayloadInputs inputs{request, none, none, extra, payload, nullptr};
   Json::Value pdu = BuildPdu(8, inputs);
   EXPECT_EQ(pdu["cleanuphtml"].asString(), "<p>");
   EXPECT_TRUE(BuildPdu(14, inputs).isNull());

@@ -15,6 +15,10 @@
 #include <sstream>
 #include <string>
 
+// The log's writer thread (platform/log.h) writes on its own time; where it is linked, Text()
+// waits for the lines logged before it.
+void FlushLog() __attribute__((weak));
+
 namespace scratch {
 
 // A new empty folder under the system temp folder; removed with everything in it (links are
@@ -41,8 +45,8 @@ class ScratchFolder {
   std::string path_;
 };
 
-// Sets an environment variable for the lifetime of the object, then restores it (or removes it
-// when it was not set).
+// Sets (or removes) an environment variable for the lifetime of the object, then restores it (or
+// removes it when it was not set).
 class EnvOverride {
  public:
   EnvOverride(const char* name, const std::string& value) : name_(name) {
@@ -51,6 +55,8 @@ class EnvOverride {
     if (had_old_) old_ = old;
     ::setenv(name, value.c_str(), 1);
   }
+  // Removes the variable for the lifetime of the object.
+  explicit EnvOverride(const char* name) : EnvOverride(name, "") { ::unsetenv(name); }
   ~EnvOverride() {
     if (had_old_) {
       ::setenv(name_.c_str(), old_.c_str(), 1);
@@ -138,6 +144,7 @@ class StdoutCapture {
  private:
   void Restore() {
     if (saved_ < 0) return;
+    if (FlushLog != nullptr) FlushLog();
     std::fflush(stdout);
     ::dup2(saved_, STDOUT_FILENO);
     ::close(saved_);

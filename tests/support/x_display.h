@@ -176,11 +176,13 @@ class SilentXServer {
 // its path); the private X server serves other tests as well.
 #ifdef ORVO_CLIPBOARD_OWNER
 
-// The test clipboard owner, started with the given arguments; ok() once it owns the selection.
+// A test clipboard owner (by default the X11 one), started with the given arguments; ok() once
+// it owns the selection.
 class ClipboardOwner {
  public:
-  explicit ClipboardOwner(const std::vector<std::string>& arguments) {
-    std::vector<std::string> args{ORVO_CLIPBOARD_OWNER};
+  explicit ClipboardOwner(const std::vector<std::string>& arguments,
+                          const std::string& program = ORVO_CLIPBOARD_OWNER) {
+    std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     int fd = -1;
     pid_ = SpawnWithPipe(args, &fd);
@@ -203,9 +205,9 @@ using Offers = std::vector<std::pair<std::string, std::string>>;
 
 // Writes each offer's bytes to a file in folder (an existing folder) and starts the owner
 // offering them, with flags ("--chunk", "N", "--hang" ...) first.
-inline std::unique_ptr<ClipboardOwner> OfferOnClipboard(const std::string& folder,
-                                                        const Offers& offers,
-                                                        std::vector<std::string> flags = {}) {
+inline std::unique_ptr<ClipboardOwner> OfferOnClipboard(
+    const std::string& folder, const Offers& offers, std::vector<std::string> flags = {},
+    const std::string& program = ORVO_CLIPBOARD_OWNER) {
   static int serial = 0;
   for (const auto& [target, bytes] : offers) {
     const std::string file = folder + "/offer" + std::to_string(serial++);
@@ -213,7 +215,7 @@ inline std::unique_ptr<ClipboardOwner> OfferOnClipboard(const std::string& folde
     flags.push_back(target);
     flags.push_back(file);
   }
-  return std::make_unique<ClipboardOwner>(flags);
+  return std::make_unique<ClipboardOwner>(flags, program);
 }
 
 #endif  // ORVO_CLIPBOARD_OWNER

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "text/url_spelling.h"
+
 namespace {
 
 constexpr char kFffd[] = "\xEF\xBF\xBD";
@@ -56,6 +58,21 @@ TEST(TextConversion, FindsBadBytesAtEveryPlaceOfALongAsciiRun) {
     std::string good = std::string(at, 'a') + "\xED\x95\x9C" + std::string(19 - at, 'b');
     EXPECT_TRUE(IsValidUtf8(good)) << at;
   }
+}
+
+TEST(UrlSpelling, DecodesUnreservedEscapesAndUppersTheRest) {
+  struct Row {
+    const char* url;
+    const char* normal;
+  } rows[] = {
+      {"http://h/%7Eu/%61%2D%2e%5F.png", "http://h/~u/a-._.png"},
+      {"http://h/a%2fb%3a%c3%a9", "http://h/a%2Fb%3A%C3%A9"},
+      {"a%20b%25", "a%20b%25"},
+      {"%zz%4%", "%zz%4%"},  // no escapes: kept
+      {"%41%", "A%"},
+      {"", ""},
+  };
+  for (const Row& row : rows) EXPECT_EQ(NormalizeUrlEscapes(row.url), row.normal) << row.url;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "html/html_document.h"
 #include "imaging/image_utils.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ TEST(HtmlImageDocumentList, ListsDistinctSourcesOnceWithLogLines) {
   std::vector<std::string> list = {"pre.gif"};
   testing::internal::CaptureStdout();
   EXPECT_TRUE(doc.GetResourceList(list, "img"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ((FlushLog(), testing::internal::GetCapturedStdout()),
             "\nstart GetResourceList\nimage count [5]\nimg src= [a.png]\nimg src= [b&c.png]");
   EXPECT_EQ(list, (std::vector<std::string>{"pre.gif", "a.png", "b&c.png"}));
 }
@@ -79,7 +80,8 @@ TEST(HtmlImageDocumentList, NoImagesPrintsCountZeroAndFails) {
   std::vector<std::string> list;
   testing::internal::CaptureStdout();
   EXPECT_FALSE(doc.GetResourceList(list, "img"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nstart GetResourceList\nimage count [0]");
+  EXPECT_EQ((FlushLog(), testing::internal::GetCapturedStdout()),
+            "\nstart GetResourceList\nimage count [0]");
   EXPECT_TRUE(list.empty());
 }
 
@@ -88,7 +90,7 @@ TEST(HtmlImageDocumentList, WithoutAPageOnlyTheFirstLine) {
   std::vector<std::string> list;
   testing::internal::CaptureStdout();
   EXPECT_FALSE(doc.GetResourceList(list, "img"));
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nstart GetResourceList");
+  EXPECT_EQ((FlushLog(), testing::internal::GetCapturedStdout()), "\nstart GetResourceList");
 }
 
 TEST(HtmlImageDocumentOuterHtml, RestoresEveryAmpersand) {
@@ -147,7 +149,7 @@ TEST_F(HtmlImageDocumentTest, SameDataTwiceGivesTwoFiles) {
   std::vector<std::string> list;
   testing::internal::CaptureStdout();
   ASSERT_TRUE(doc.GetResourceList(list, "img"));
-  testing::internal::GetCapturedStdout();
+  (FlushLog(), testing::internal::GetCapturedStdout());
   ASSERT_EQ(list.size(), 2u);
   EXPECT_NE(list[0], list[1]);
   EXPECT_EQ(ReadBytes(list[0]), "GIF89a");

@@ -52,6 +52,9 @@ TEST(UrlPath, CombinesWithUrlAndPathBases) {
       {"http://h/dir/", "https://o/a.png", "https://o/a.png"},
       {"/home/u/page.html", "img/a.png", "/home/u/img/a.png"},
       {"/home/u/page.html", "/srv/a.png", "/srv/a.png"},
+      {"/home/u/css/a.css", "./../img/x/../a.png", "/home/u/img/a.png"},
+      {"/home/a.css", "../../../a%20b.png", "/a%20b.png"},
+      {"/home/u/a.css", "sub/..", "/home/u/"},
       {"", "a.png", "a.png"},
       {"http://h/", "", ""},
   };

@@ -50,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool imaging = InitializeImaging();
   if (size < 2 || !imaging) return 0;
   EncodeOptions options;
-  options.file_scope = data[0] % 3;
-  options.range = (data[0] >> 2) % 3;
+  options.file_scope = FileScopeOf(data[0] % 3);
+  options.range = EncodeRangeOf((data[0] >> 2) % 3);
   options.filter = data[1] & 0x37;  // every kind but scripts
   options.include_prefix = (data[0] & 0x80) ? "http" : "";
   ScratchWorkspace workspace;

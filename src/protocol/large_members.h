@@ -1,0 +1,35 @@
+#ifndef ORVO_PROTOCOL_LARGE_MEMBERS_H_
+#define ORVO_PROTOCOL_LARGE_MEMBERS_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The envelope's large members, "pdu"."mimevalue" (an archive) and "pdu"."html" (a page), are
+// tens of megabytes that the JSON library would decode character by character and then copy
+// into its document. They are taken out of the text instead: each is unescaped once into a
+// buffer of its own, and the text the JSON library reads has an empty string in its place.
+//
+// What the JSON library accepts stays exactly what it accepted: only a string that its reader
+// would decode without error is taken out, with the characters that reader would make (its
+// escapes, its surrogate-pair rule, raw control characters and any other bytes passed on as
+// they stand), and only where its reader would take it for that member's value: outside
+// comments, after the member's name and its colon, directly in the root object's "pdu" object.
+// A member whose name is written with escapes is left in place (then read the slow way).
+struct LargeMember {
+  size_t at = 0;  // where its empty string starts in the envelope text
+  std::unique_ptr<char[]> text;
+  size_t size = 0;
+
+  std::string_view view() const { return {text.get(), size}; }
+};
+
+// Takes the large members out of body. Returns false when there is none: body is then read as
+// it stands and envelope is left empty. Else envelope is body with each member written as "".
+// members come in the order of their place.
+bool TakeLargeMembers(std::string_view body, std::string& envelope,
+                      std::vector<LargeMember>& members);
+
+#endif  // ORVO_PROTOCOL_LARGE_MEMBERS_H_

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/write_all.h"
+
 namespace orvohttp8 {
 namespace {
 
@@ -63,16 +65,7 @@ class TempFile {
       return false;
     }
     written_ += static_cast<int64_t>(size);
-    while (size > 0) {
-      ssize_t written = ::write(fd_, data, size);
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      data += written;
-      size -= static_cast<size_t>(written);
-    }
-    return true;
+    return WriteAll(fd_, std::string_view(data, size));
   }
 
   // Drops what was written (the body of a redirect answer); the count of bytes stays, as the

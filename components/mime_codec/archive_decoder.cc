@@ -13,6 +13,7 @@
 #include "page_references.h"
 #include "page_text.h"
 #include "part_names.h"
+#include "platform/write_all.h"
 
 namespace mimecodec {
 namespace {
@@ -160,17 +161,6 @@ std::string PageText(GMimePart* page, const PartReferences& refs) {
   std::string text = PageTextForFile(DecodedBytes(page), OrEmpty(charset),
                                      encoded ? TransferKind::kEncoded : TransferKind::kAsText);
   return RewritePageReferences(std::move(text), refs);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t written = ::write(fd, text.data() + done, text.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // The sheets and frames with their references pointing at the files written beside them, as

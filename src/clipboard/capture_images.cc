@@ -1,5 +1,4 @@
-// ClipboardReader's picture capture: bitmaps, metafiles, TIFF blocks and copied image files
-// become image files in fresh work folders.
+#include "clipboard/capture_images.h"
 
 #include "clipboard/clipboard_formats.h"
 #include "clipboard/clipboard_reader.h"
@@ -7,7 +6,7 @@
 #include "imaging/image_decoder.h"
 #include "imaging/image_utils.h"
 #include "imaging/metafile.h"
-#include "platform/clipboard.h"
+#include "platform/window_system.h"
 #include "platform/file_system.h"
 #include "platform/global_memory.h"
 #include "text/ascii.h"

@@ -28,6 +28,23 @@ size_t FindHtmlStartTag(std::string_view html) {
   return std::string_view::npos;
 }
 
+// The names a format is offered under on this platform, the preferred first (Chromium's
+// ClipboardFormatType keeps the same mapping in one place).
+struct PlatformNames {
+  ClipboardFormat format;
+  std::initializer_list<std::string_view> targets;
+};
+
+const PlatformNames kPlatformNames[] = {
+    {ClipboardFormat::kHtml, {"text/html"}},
+    {ClipboardFormat::kUnicodeText, {"UTF8_STRING", "text/plain;charset=utf-8"}},
+    {ClipboardFormat::kText, {"STRING"}},
+    {ClipboardFormat::kDib, {"image/png", "image/bmp"}},
+    {ClipboardFormat::kTiff, {"image/tiff"}},
+    {ClipboardFormat::kEnhMetafile, {"image/emf", "image/x-emf"}},
+    {ClipboardFormat::kHdrop, {"text/uri-list", "x-special/gnome-copied-files"}},
+};
+
 std::string Offset(size_t value) {
   char digits[16];
   snprintf(digits, sizeof digits, "%010zu", value);
@@ -114,32 +131,19 @@ ClipboardFormats::ClipboardFormats(std::unique_ptr<ClipboardSnapshot> snapshot)
 
 ClipboardFormats::~ClipboardFormats() = default;
 
-std::string ClipboardFormats::FirstOffered(std::initializer_list<std::string_view> targets) const {
-  for (std::string_view target : targets) {
-    if (snapshot_ != nullptr && snapshot_->Offers(target)) return std::string(target);
+std::string ClipboardFormats::OfferedTarget(ClipboardFormat format) const {
+  if (snapshot_ == nullptr) return {};
+  for (const PlatformNames& names : kPlatformNames) {
+    if (names.format != format) continue;
+    for (std::string_view target : names.targets) {
+      if (snapshot_->Offers(target)) return std::string(target);
+    }
   }
   return {};
 }
 
 bool ClipboardFormats::IsFormatAvailable(ClipboardFormat format) const {
-  switch (format) {
-    case ClipboardFormat::kHtml:
-      return !FirstOffered({"text/html"}).empty();
-    case ClipboardFormat::kUnicodeText:
-      return !FirstOffered({"UTF8_STRING", "text/plain;charset=utf-8"}).empty();
-    case ClipboardFormat::kText:
-      return !FirstOffered({"STRING"}).empty();
-    case ClipboardFormat::kDib:
-      return !FirstOffered({"image/png", "image/bmp"}).empty();
-    case ClipboardFormat::kTiff:
-      return !FirstOffered({"image/tiff"}).empty();
-    case ClipboardFormat::kEnhMetafile:
-      return !FirstOffered({"image/emf", "image/x-emf"}).empty();
-    case ClipboardFormat::kHdrop:
-      return !FirstOffered({"text/uri-list", "x-special/gnome-copied-files"}).empty();
-    default:
-      return false;
-  }
+  return !OfferedTarget(format).empty();
 }
 
 ClipboardFormat ClipboardFormats::GetPriorityFormat(
@@ -167,36 +171,27 @@ bool ClipboardFormats::GetData(ClipboardFormat format, std::string* data) {
 }
 
 bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
+  const std::string target = OfferedTarget(format);
+  // The PNG offer is read once for the bitmap and for GetOfferedPng.
+  if (target == "image/png") return PackedDibFromImage(OfferedPngBytes(), data);
   std::string raw;
+  if (!snapshot_->Read(target, &raw)) return false;
   switch (format) {
     case ClipboardFormat::kHtml:
-      if (!snapshot_->Read("text/html", &raw)) return false;
       *data = MakeCfHtml(HtmlOfferToUtf8(raw));
       return true;
-    case ClipboardFormat::kUnicodeText:
-      return snapshot_->Read(FirstOffered({"UTF8_STRING", "text/plain;charset=utf-8"}), data);
     case ClipboardFormat::kText:
       // STRING is ISO-8859-1 by the X11 rules, whatever the locale.
-      return snapshot_->Read("STRING", &raw) && DecodeCodePage(raw, 28591, *data);
+      return DecodeCodePage(raw, 28591, *data);
     case ClipboardFormat::kDib:
-      // Decoded by its bytes: an "image/png" offer may hold another allow-listed format.
-      if (FirstOffered({"image/png", "image/bmp"}) == "image/png") {
-        return PackedDibFromImage(OfferedPngBytes(), data);
-      }
-      return snapshot_->Read("image/bmp", &raw) && PackedDibFromImage(raw, data);
-    case ClipboardFormat::kTiff:
-      return snapshot_->Read("image/tiff", data);
-    case ClipboardFormat::kEnhMetafile:
-      return snapshot_->Read(FirstOffered({"image/emf", "image/x-emf"}), data);
-    case ClipboardFormat::kHdrop: {
-      if (!snapshot_->Read(FirstOffered({"text/uri-list", "x-special/gnome-copied-files"}), &raw)) {
-        return false;
-      }
+      // Decoded by its bytes: an offer may hold another allow-listed format than its name says.
+      return PackedDibFromImage(raw, data);
+    case ClipboardFormat::kHdrop:
       for (const std::string& path : ParseFileList(raw)) data->append(path).push_back('\0');
       return true;
-    }
     default:
-      return false;
+      *data = std::move(raw);  // offered as the format has it
+      return true;
   }
 }
 
@@ -208,7 +203,7 @@ const std::string& ClipboardFormats::OfferedPngBytes() {
 
 bool ClipboardFormats::GetOfferedPng(std::string* png) {
   png->clear();
-  if (FirstOffered({"image/png", "image/bmp"}) != "image/png") return false;
+  if (OfferedTarget(ClipboardFormat::kDib) != "image/png") return false;
   const std::string& bytes = OfferedPngBytes();
   if (SniffImageFormat(bytes.data(), bytes.size()) != SniffedFormat::kPng) return false;
   *png = bytes;

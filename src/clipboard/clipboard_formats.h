@@ -64,7 +64,8 @@ class ClipboardFormats {
   bool Convert(ClipboardFormat format, std::string* data);
   // The "image/png" offer, read once (empty when it could not be read).
   const std::string& OfferedPngBytes();
-  std::string FirstOffered(std::initializer_list<std::string_view> targets) const;
+  // The first name of the format's platform names that the snapshot offers; empty when none.
+  std::string OfferedTarget(ClipboardFormat format) const;
 
   std::unique_ptr<ClipboardSnapshot> snapshot_;
   std::map<ClipboardFormat, std::string> made_;  // converted formats, absent: not tried yet

@@ -6,8 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "imaging/image_rect.h"
-
 class ClipboardFormats;
 class HtmlImageDocument;
 
@@ -84,9 +82,5 @@ bool IsOfficeHtml(std::string_view bytes);
 
 // Replaces every "<v:imagedata" by "<img", then every "/v:imagedata>" by "/>".
 std::string ReplaceVmlImages(std::string html);
-
-// Measures the EMF file at path for the screen: *frame is the header's frame (0.01 mm) in
-// screen pixels, *bounds the header's bounds unchanged. False when the file is no EMF.
-bool GetMetafileMetrics(const std::string& path, ImageRect* frame, ImageRect* bounds);
 
 #endif  // ORVO_CLIPBOARD_CLIPBOARD_READER_H_

@@ -11,6 +11,20 @@
 #include "imaging/image_decoder.h"
 #include "imaging/image_utils.h"
 
+// Everything the header alone says about where things lie. Sizes are 64-bit so that no header
+// value can wrap them.
+struct DibLayout {
+  int64_t height = 0;
+  uint64_t stride = 0;
+  int depth = 0;
+  bool bit_fields = false;
+  uint64_t color_entries = 0;  // entries stored in the block before the pixels
+  uint64_t table_offset = 0;   // from the start of the header
+  uint64_t pixel_offset = 0;
+  uint64_t required = 0;  // the least block size that holds every row
+  uint64_t written = 0;   // bytes of the block a BMP file carries
+};
+
 namespace {
 
 constexpr uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER; later versions are refused
@@ -33,19 +47,20 @@ void Append32(std::string* s, uint32_t v) {
   for (int i = 0; i < 4; ++i) s->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-// Everything the header alone says about where things lie. Sizes are 64-bit so that no header
-// value can wrap them.
-struct DibLayout {
-  int64_t height = 0;
-  uint64_t stride = 0;
-  int depth = 0;
-  bool bit_fields = false;
-  uint64_t color_entries = 0;  // entries stored in the block before the pixels
-  uint64_t table_offset = 0;   // from the start of the header
-  uint64_t pixel_offset = 0;
-  uint64_t required = 0;  // the least block size that holds every row
-  uint64_t written = 0;   // bytes of the block a BMP file carries
-};
+// Only these depths have a defined row layout.
+bool IsAddressableDepth(uint32_t bits_per_pixel) {
+  switch (bits_per_pixel) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // False when the header cannot describe a picture we can address safely.
 bool ComputeLayout(const uint8_t* h, DibLayout* out) {
@@ -55,17 +70,7 @@ bool ComputeLayout(const uint8_t* h, DibLayout* out) {
   uint32_t compression = Read32(h + 16);
   uint32_t size_image = Read32(h + 20);
   uint32_t colors_used = Read32(h + 32);
-  switch (bits_per_pixel) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-      break;
-    default:
-      return false;  // no other depth has a defined row layout
-  }
+  if (!IsAddressableDepth(bits_per_pixel)) return false;
   if (width <= 0 || height == 0 || height == INT32_MIN) return false;
   out->height = height;
   out->depth = static_cast<int>(bits_per_pixel);
@@ -172,20 +177,25 @@ bool CDibData::Attach(GlobalHandle handle) {
     errno = ENOMEM;
     return false;
   }
+  handle_ = std::move(handle);
+  TakeLayout(block, layout);
+  return true;
+}
+
+void CDibData::TakeLayout(uint8_t* block, const DibLayout& layout) {
   depth_ = layout.depth;
   SetMasks(layout.bit_fields ? block + kInfoHeaderSize : nullptr);
-  handle_ = std::move(handle);
   header_ = block;
   colors_ = layout.depth <= 8 ? block + layout.table_offset : nullptr;
   bits_ = block + layout.pixel_offset;
   color_count_ = static_cast<uint32_t>(layout.color_entries);
+  const size_t row_count = rows_.size();
   for (size_t i = 0; i < row_count; ++i) {
     size_t line = layout.height > 0 ? row_count - 1 - i : i;  // positive height: bottom-up
     rows_[i] = bits_ + line * layout.stride;
   }
   file_body_size_ = layout.written;
   pixel_offset_ = layout.pixel_offset;
-  return true;
 }
 
 bool CDibData::SaveAsBmp(const std::string& path) const {

@@ -8,6 +8,8 @@
 
 #include "platform/global_memory.h"
 
+struct DibLayout;
+
 // A holder for a packed device-independent bitmap: a 40-byte BITMAPINFOHEADER, then the three
 // channel masks when the compression is bit fields (3), then the colour table, then the rows.
 // It reads the layout from the header, checks that the block is large enough for it, gives
@@ -61,6 +63,8 @@ class CDibData {
 
  private:
   void SetMasks(uint8_t* mask_area);
+  // Points the holder's fields into block (already attached) as layout says.
+  void TakeLayout(uint8_t* block, const DibLayout& layout);
 
   GlobalHandle handle_;
   uint8_t* header_ = nullptr;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "imaging/image_signature.h"
 #include "imaging/image_utils.h"
 #include "platform/file_system.h"
 
@@ -14,14 +15,8 @@ namespace {
 // No picture we accept comes near this; a larger file is refused before it is read.
 constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
 
-bool StartsWith(std::string_view bytes, std::string_view prefix) {
-  return bytes.size() >= prefix.size() && bytes.compare(0, prefix.size(), prefix) == 0;
-}
-
-uint32_t LittleEndian32(std::string_view bytes, size_t at) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + at;
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+// The file header (14 bytes) and the size fields of the info header that follows it.
+constexpr size_t kBmpHeadersBytes = 26;
 
 const char* CoderName(DecodableFormat format) {
   switch (format) {
@@ -45,21 +40,24 @@ const char* CoderName(DecodableFormat format) {
 }  // namespace
 
 DecodableFormat DetectDecodableFormat(std::string_view bytes) {
-  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n")) return DecodableFormat::kPng;
-  if (StartsWith(bytes, "\xFF\xD8\xFF")) return DecodableFormat::kJpeg;
-  if (StartsWith(bytes, "GIF87a") || StartsWith(bytes, "GIF89a")) return DecodableFormat::kGif;
-  if (StartsWith(bytes, "BM") && bytes.size() >= 26) return DecodableFormat::kBmp;
-  if (StartsWith(bytes, std::string_view("II*\0", 4)) ||
-      StartsWith(bytes, std::string_view("MM\0*", 4))) {
-    return DecodableFormat::kTiff;
-  }
-  if (StartsWith(bytes, "RIFF") && bytes.size() >= 12 && bytes.compare(8, 4, "WEBP") == 0) {
-    return DecodableFormat::kWebp;
-  }
-  // EMR_HEADER record type 1, then the " EMF" signature at offset 40.
-  if (bytes.size() >= 88 && LittleEndian32(bytes, 0) == 1 &&
-      LittleEndian32(bytes, 40) == 0x464D4520) {
-    return DecodableFormat::kEmf;
+  switch (SignatureOf(bytes)) {
+    case ImageSignature::kPng:
+      return DecodableFormat::kPng;
+    case ImageSignature::kJpeg:
+      return DecodableFormat::kJpeg;
+    case ImageSignature::kGif:
+      return DecodableFormat::kGif;
+    case ImageSignature::kBmp:
+      // Shorter than its two headers' fixed part, the coder reads past the bytes it was given.
+      return bytes.size() >= kBmpHeadersBytes ? DecodableFormat::kBmp : DecodableFormat::kNone;
+    case ImageSignature::kTiff:
+      return DecodableFormat::kTiff;
+    case ImageSignature::kRiff:
+      return DecodableFormat::kWebp;  // another RIFF form fails in the WebP coder
+    case ImageSignature::kEmf:
+      return DecodableFormat::kEmf;
+    case ImageSignature::kNone:
+      break;
   }
   return DecodableFormat::kNone;
 }

@@ -2,13 +2,17 @@
 
 #include <zlib.h>
 
+#include "imaging/image_signature.h"
+
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-constexpr std::string_view kPngSignature("\x89PNG\r\n\x1a\n", 8);
+// The chunks start after the 8-byte signature.
+constexpr size_t kPngSignatureBytes = 8;
 // The PNG reader refuses input shorter than the smallest whole PNG, even when only its headers
 // are read; the header part handed out is never shorter than this (when the file is not).
 constexpr size_t kMinHeaderBytes = 64;
@@ -50,7 +54,7 @@ bool DataCanHoldPixels(std::string_view bytes, size_t at, uint64_t idat_bytes) {
 }
 
 ImageStructure WalkPng(std::string_view bytes, size_t* header_bytes) {
-  size_t at = kPngSignature.size();
+  size_t at = kPngSignatureBytes;
   size_t header = 0;
   uint64_t idat_bytes = 0;
   bool first = true;
@@ -66,8 +70,9 @@ ImageStructure WalkPng(std::string_view bytes, size_t* header_bytes) {
       idat_bytes += length;
     }
     if (type == "IEND") {
-      if (header == 0 || !DataCanHoldPixels(bytes, kPngSignature.size(), idat_bytes)) break;
+      if (header == 0 || !DataCanHoldPixels(bytes, kPngSignatureBytes, idat_bytes)) break;
       *header_bytes = std::max(header, std::min(kMinHeaderBytes, bytes.size()));
+      assert(*header_bytes <= bytes.size());
       return ImageStructure::kWhole;
     }
     at += size_t{length} + 12;
@@ -109,6 +114,7 @@ ImageStructure WalkJpeg(std::string_view bytes, size_t* header_bytes) {
     if (marker == 0xD9) {
       if (header == 0) break;
       *header_bytes = std::max(header, std::min(kMinHeaderBytes, bytes.size()));
+      assert(*header_bytes <= bytes.size());
       return ImageStructure::kWhole;
     }
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
@@ -129,9 +135,12 @@ ImageStructure WalkJpeg(std::string_view bytes, size_t* header_bytes) {
 }  // namespace
 
 ImageStructure WalkImageStructure(std::string_view bytes, size_t* header_bytes) {
-  if (bytes.substr(0, kPngSignature.size()) == kPngSignature) return WalkPng(bytes, header_bytes);
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xFF\xD8\xFF") == 0) {
-    return WalkJpeg(bytes, header_bytes);
+  switch (SignatureOf(bytes)) {
+    case ImageSignature::kPng:
+      return WalkPng(bytes, header_bytes);
+    case ImageSignature::kJpeg:
+      return WalkJpeg(bytes, header_bytes);
+    default:
+      return ImageStructure::kNotWalkable;
   }
-  return ImageStructure::kNotWalkable;
 }

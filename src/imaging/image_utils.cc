@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "imaging/image_decoder.h"
+#include "imaging/image_signature.h"
 #include "imaging/image_structure.h"
 #include "platform/file_system.h"
 #include "text/ascii.h"
@@ -180,14 +181,22 @@ bool IsReadableImageHeader(std::string_view header) {
 }
 
 SniffedFormat SniffImageFormat(const void* bytes, size_t count) {
-  static const unsigned char kPngWithHeader[16] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A,
-                                                   0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52};
   if (bytes == nullptr || count < 16) return SniffedFormat::kNone;
-  const auto* b = static_cast<const unsigned char*>(bytes);
-  if (std::memcmp(b, kPngWithHeader, 16) == 0) return SniffedFormat::kPng;
-  if (b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return SniffedFormat::kJpeg;
-  if (std::memcmp(b, "GIF8", 4) == 0) return SniffedFormat::kGif;
-  if (b[0] == 'B' && b[1] == 'M') return SniffedFormat::kBmp;
-  if (std::memcmp(b, "RIFF", 4) == 0) return SniffedFormat::kRiff;
-  return SniffedFormat::kNone;
+  const std::string_view head(static_cast<const char*>(bytes), count);
+  switch (SignatureOf(head)) {
+    case ImageSignature::kPng:
+      // A PNG's first chunk is its header: the sniff wants its length and type too.
+      return head.substr(8, 8) == std::string_view("\0\0\0\x0dIHDR", 8) ? SniffedFormat::kPng
+                                                                        : SniffedFormat::kNone;
+    case ImageSignature::kJpeg:
+      return SniffedFormat::kJpeg;
+    case ImageSignature::kGif:
+      return SniffedFormat::kGif;
+    case ImageSignature::kBmp:
+      return SniffedFormat::kBmp;
+    case ImageSignature::kRiff:
+      return SniffedFormat::kRiff;
+    default:
+      return SniffedFormat::kNone;  // TIFF and EMF are not among the sniffed kinds
+  }
 }

@@ -1,10 +1,12 @@
 #include "imaging/webp.h"
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <vector>
 
+#include "imaging/image_signature.h"
+#include "platform/bus_error_guard.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
@@ -24,6 +26,19 @@ std::string AsFileArgument(const std::string& path) {
   return !path.empty() && path[0] == '-' ? "./" + path : path;
 }
 
+struct SignatureTest {
+  const unsigned char* bytes;
+  size_t size;
+  ImageSignature signature = ImageSignature::kNone;
+};
+
+// Reads the mapped bytes: a file shortened meanwhile ends the test, not the service.
+void TestSignature(void* context) {
+  auto* test = static_cast<SignatureTest*>(context);
+  test->signature =
+      SignatureOf(std::string_view(reinterpret_cast<const char*>(test->bytes), test->size));
+}
+
 bool IsNonEmptyFile(const std::string& path) {
   FileStatus status = FileSystem::Default().Status(path, FollowLinks::kYes);
   return status.type == FileType::kRegular && status.size > 0;
@@ -32,12 +47,10 @@ bool IsNonEmptyFile(const std::string& path) {
 }  // namespace
 
 bool IsRiffFile(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
+  std::unique_ptr<MappedFile> file = FileSystem::Default().MapReadOnly(path);
   if (file == nullptr) return false;
-  char magic[4];
-  size_t got = std::fread(magic, 1, sizeof magic, file);
-  std::fclose(file);
-  return got == sizeof magic && std::memcmp(magic, "RIFF", 4) == 0;
+  SignatureTest test{file->data(), std::min(file->size(), kImageSignatureBytes)};
+  return CallCatchingBusError(TestSignature, &test) && test.signature == ImageSignature::kRiff;
 }
 
 bool ConvertWebpToPng(const std::string& source_path, const std::string& destination_path) {

@@ -8,8 +8,8 @@
 // for WebP.
 
 // True when the file's first four bytes are "RIFF". Any RIFF file passes (WAVE and AVI too):
-// the form type is not looked at. A missing, unreadable or shorter file is not RIFF. Reads only
-// those four bytes.
+// the form type is not looked at. A missing, unreadable, shorter or non-regular file is not
+// RIFF; a pipe is never waited on. Reads only the leading bytes.
 bool IsRiffFile(const std::string& path);
 
 // Decodes the WebP file `source_path` into a PNG file at `destination_path` with the editor's

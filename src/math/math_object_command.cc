@@ -53,7 +53,7 @@ std::string RunMathObjectCommand(CommandRequest& request) {
   ProgramRun run = RunAndWait(argv, picture);
   if (run == ProgramRun::kAbandoned) return {};  // the editor still has its files open
   if (run == ProgramRun::kNotStarted) {
-    request.error = 0;
+    request.error = kMathObjectNotStarted;
     std::string answer = request.BuildResponse({}, {}, Json::Value(), std::string());
     DeleteTree(ws.Folder());
     DeleteFolderOf(picture);
@@ -61,7 +61,7 @@ std::string RunMathObjectCommand(CommandRequest& request) {
   }
   // A new formula has no earlier state: whatever the editor left counts as a change.
   bool changed = !before.status.Exists() || CaptureDocument(ws.DocumentPath()) != before;
-  if (changed && FileExists(picture)) request.isUpdate = 1;
+  if (changed && FileExists(picture)) request.isUpdate = kMathObjectChanged;
   std::vector<std::string> documents{ws.DocumentPath()};
   std::vector<std::string> pictures{picture};
   std::string answer = request.BuildResponse(documents, pictures, Json::Value(), std::string());
@@ -79,7 +79,7 @@ Json::Value BuildMathObjectPdu(const PayloadInputs& inputs) {
   pdu["uuid"] = inputs.request.Pdu()["uuid"];
   pdu["isupdate"] = inputs.request.isUpdate;
   pdu["key"] = Json::Value();
-  if (inputs.request.isUpdate != 0) {
+  if (inputs.request.isUpdate != kMathObjectUnchanged) {
     Json::Value records;
     if (RecordsOf(inputs.paths_a, RecordKey::kMedFile, inputs.files, records))
       pdu["mathobject"] = records;

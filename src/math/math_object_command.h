@@ -3,6 +3,7 @@
 
 #include <json/value.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ struct PayloadInputs;
 // The error number is 0 when the editor could not be started, else it stays -1. Both folders
 // are deleted afterwards. A "mathobject" that is neither an object nor null, or a "uuid" that is
 // an array or an object, raises the JSON library's error.
+enum MathObjectResult : int32_t {
+  kMathObjectNotStarted = 0,  // "error": the editor could not be started
+  kMathObjectUnchanged = 0,   // "isupdate": no new picture of a changed formula
+  kMathObjectChanged = 1,     // "isupdate": the formula changed and its picture exists
+};
 std::string RunMathObjectCommand(CommandRequest& request);
 
 // {"type", "uuid": the request's own "uuid" value, "isupdate", "key": null, and when isupdate is

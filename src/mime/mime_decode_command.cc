@@ -5,6 +5,7 @@
 #include "mime/encode_options.h"
 #include "mime/mime_codec_client.h"
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "protocol/answer_files.h"
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
@@ -13,6 +14,7 @@
 #include "text/text_conversion.h"
 #include "text/text_file.h"
 #include "workspace/folder_deletion.h"
+#include "workspace/path_macros.h"
 #include "workspace/request_folder.h"
 
 namespace {
@@ -60,9 +62,8 @@ std::string FindDecodedPage(const std::string& folder) {
 }
 
 bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>& files) {
-  size_t slash = page_path.rfind('/');
-  if (slash == std::string::npos) return false;
-  std::string folder = page_path.substr(0, slash + 1);
+  std::string folder = FolderPart(page_path);
+  if (folder.empty()) return false;
   bool added = false;
   for (const std::string& name : RegularFileNames(folder)) {
     std::string path = folder + name;
@@ -73,22 +74,57 @@ bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>&
   return added;
 }
 
+namespace {
+
+// Why a decode failed. The answer carries only its error number; the log says which it was.
+enum class DecodeFailure { kNone, kEmptyArchive, kNoCodec, kInvalidArchive, kNoPage, kPageUnreadable };
+
+const char* Describe(DecodeFailure failure) {
+  switch (failure) {
+    case DecodeFailure::kEmptyArchive:
+      return "the archive is empty";
+    case DecodeFailure::kNoCodec:
+      return "the archive codec is not available";
+    case DecodeFailure::kInvalidArchive:
+      return "the codec could not read the archive";
+    case DecodeFailure::kNoPage:
+      return "the archive holds no page";
+    case DecodeFailure::kPageUnreadable:
+      return "the page cannot be read as text";
+    case DecodeFailure::kNone:
+      break;
+  }
+  return "";
+}
+
+// Unpacks archive into folder; the page's path in *page when there is one.
+DecodeFailure Unpack(const MimeCodecClient& codec, const std::string& folder,
+                     std::string_view archive, std::string* page) {
+  if (archive.empty()) return DecodeFailure::kEmptyArchive;
+  if (!codec.IsAvailable()) return DecodeFailure::kNoCodec;
+  std::string sanitised;
+  if (!codec.Decode(ArchiveText(archive, sanitised), folder)) {
+    return DecodeFailure::kInvalidArchive;
+  }
+  *page = FindDecodedPage(folder);
+  return page->empty() ? DecodeFailure::kNoPage : DecodeFailure::kNone;
+}
+
+}  // namespace
+
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const std::string& folder,
                               std::string_view archive, std::vector<std::string>& files,
                               int32_t& error) {
   error = kMimeDecoded;
-  std::string page;
-  if (!archive.empty() && codec.IsAvailable()) {
-    std::string sanitised;
-    if (codec.Decode(ArchiveText(archive, sanitised), folder)) page = FindDecodedPage(folder);
+  std::string page, text;
+  DecodeFailure failure = Unpack(codec, folder, archive, &page);
+  if (failure == DecodeFailure::kNone && !ReadTextFile(page, text)) {
+    failure = DecodeFailure::kPageUnreadable;
   }
-  if (page.empty()) {
-    error = kMimeDecodeFailed;
-    return {};
-  }
-  std::string text;
-  if (!ReadTextFile(page, text)) {
-    error = kMimeDecodePageUnreadable;
+  if (failure != DecodeFailure::kNone) {
+    Log("\n MIME decode failed: %s [%s]", Describe(failure), folder.c_str());
+    error = failure == DecodeFailure::kPageUnreadable ? kMimeDecodePageUnreadable
+                                                       : kMimeDecodeFailed;
     return {};
   }
   CollectDecodedFiles(page, files);

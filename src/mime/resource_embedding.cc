@@ -40,11 +40,6 @@ std::string BaseName(const std::string& name) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 bool IsCssFile(const std::string& path) {
   return EqualsIgnoringAsciiCase(FileExtension(path), ".css");
 }
@@ -52,12 +47,6 @@ bool IsCssFile(const std::string& path) {
 // What the page gets for a registered entry.
 std::string Answer(const ResourceEntry& entry, EmbedMode mode) {
   return mode == EmbedMode::kContentId ? kCidPrefix + entry.content_id : entry.file_name;
-}
-
-// "a.png?x" and the like: the last component of a URL path.
-std::string LastComponent(const std::string& text) {
-  size_t slash = text.rfind('/');
-  return slash == std::string::npos ? text : text.substr(slash + 1);
 }
 
 // The part of a query that names the file a download script hands out ("?id=1/a@b&x"):
@@ -160,7 +149,7 @@ std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
   std::string head = FileHead(path, 16);
   SniffedFormat format = SniffImageFormat(head.data(), head.size());
   if (const char* ext = ImageExtension(format)) {
-    std::string moved = FolderOf(path) + BaseName(file_name) + "." + ext;
+    std::string moved = FolderPart(path) + BaseName(file_name) + "." + ext;
     if (moved == path || FileSystem::Default().MoveFile(path, moved)) {
       path = moved;
       file_name = FileNamePart(moved);
@@ -194,7 +183,7 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
   ResourceEntry entry;
   entry.content_id = MakeContentId();
   entry.location = reference.resolved;
-  std::string name = LastComponent(reference.raw.substr(0, reference.raw.find('#')));
+  std::string name = FileNamePart(reference.raw.substr(0, reference.raw.find('#')));
   name = name.substr(0, name.find('?'));
   if (!IsPlainName(name)) return {};
   std::string local = target.workspace + name;
@@ -233,7 +222,7 @@ DownloadName NameForDownload(const std::string& given) {
   size_t question = url.find('?');
   bool has_query = question != std::string::npos;
   std::string query_part = has_query ? QueryPart(url.substr(question + 1)) : std::string();
-  std::string name = LastComponent(url.substr(0, has_query ? question : url.size()));
+  std::string name = FileNamePart(url.substr(0, has_query ? question : url.size()));
   std::string ext = FileExtension(name);
   if (!query_part.empty()) name = BaseName(name) + "_" + query_part + ext;
   ext = FileExtension(name);

@@ -74,16 +74,4 @@ std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(
 std::unique_ptr<ClipboardSnapshot> TakeClipboardSnapshot(
     ClipboardBackend backend, std::chrono::milliseconds wait_limit = kClipboardWaitLimit);
 
-// The size of the screen in pixels and in millimetres.
-struct ScreenMetrics {
-  int width_pixels = 0;
-  int height_pixels = 0;
-  int width_millimeters = 0;
-  int height_millimeters = 0;
-};
-
-// The first screen of the display. Without a display, or when the server reports no physical
-// size, a 1920 x 1080 screen at 96 pixels per inch. Thread-safe.
-ScreenMetrics GetScreenMetrics();
-
 #endif  // ORVO_PLATFORM_CLIPBOARD_H_

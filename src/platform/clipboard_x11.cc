@@ -3,24 +3,17 @@
 // Each snapshot opens a connection of its own and creates an unmapped requestor window on it.
 // A server timestamp taken from a property change on that window stamps every conversion, so
 // an owner that follows the ICCCM refuses conversions once it lost the selection; the owner
-// window is also checked before each conversion. Waits poll the connection's descriptor with a
-// deadline instead of blocking in xcb_wait_for_event. Connecting has the same limit
-// (platform/x11_connection.h).
+// window is also checked before each conversion. Every wait, for an event or a reply, has a
+// deadline (platform/x11_connection.h): the wait limit, and never past the snapshot's own
+// time limit. Connecting has the wait limit too.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 #include <functional>
-#include <future>
-#include <thread>
 
 #include "platform/clipboard.h"
 #include "platform/clipboard_backends.h"
@@ -43,12 +36,17 @@ bool IsProtocolTarget(std::string_view name) {
   return std::find(std::begin(kProtocol), std::end(kProtocol), name) != std::end(kProtocol);
 }
 
-using XEvent = XReply<xcb_generic_event_t>;
+// What one owner may cost a snapshot.
+struct SnapshotLimits {
+  std::chrono::milliseconds wait;  // for one answer
+  size_t target_bytes;             // of one target
+  std::chrono::milliseconds time;  // for the whole snapshot, from its taking
+};
 
 class X11Snapshot : public ClipboardSnapshot {
  public:
-  explicit X11Snapshot(std::chrono::milliseconds wait_limit)
-      : wait_limit_(wait_limit), x_(wait_limit) {}
+  explicit X11Snapshot(const SnapshotLimits& limits)
+      : limits_(limits), end_(Clock::now() + limits.time), x_(limits.wait) {}
 
   // Connects, makes the requestor window and reads the offered targets. False when there is
   // nothing to read (no display, no owner, no answer): the snapshot is then empty.
@@ -63,15 +61,25 @@ class X11Snapshot : public ClipboardSnapshot {
   bool TakeTimestamp();
   bool ReadTargets();
   bool OwnerUnchanged();
-  // Waits until an event satisfies accept or the deadline passes; null on timeout or a broken
-  // connection. Other events are dropped: only this snapshot's window reports to this
-  // connection.
-  XEvent WaitFor(const std::function<bool(const xcb_generic_event_t&)>& accept);
+  // The deadline of the next wait: the wait limit from now, but never past the snapshot's end.
+  XDeadline NextDeadline() const { return std::min(Clock::now() + limits_.wait, end_); }
+  template <typename Reply, typename Cookie>
+  XReply<Reply> Await(Cookie cookie) {
+    return x_.Await<Reply>(cookie, NextDeadline());
+  }
+  // Waits until an event satisfies accept; null at the deadline or on a broken connection.
+  // Other events are dropped: only this snapshot's window reports to this connection.
+  XEvent WaitFor(const std::function<bool(const xcb_generic_event_t&)>& accept) {
+    return x_.WaitForEvent(NextDeadline(), [&accept](const void* event) {
+      return accept(*static_cast<const xcb_generic_event_t*>(event));
+    });
+  }
   bool Convert(xcb_atom_t target, std::string* data);
   bool ReadProperty(bool* incremental, std::string* data);
   bool ReadIncrementally(std::string* data);
 
-  std::chrono::milliseconds wait_limit_;
+  SnapshotLimits limits_;
+  XDeadline end_;
   XConnection x_;
   xcb_window_t window_ = XCB_NONE;
   xcb_window_t owner_ = XCB_NONE;
@@ -79,14 +87,16 @@ class X11Snapshot : public ClipboardSnapshot {
   xcb_atom_t clipboard_ = XCB_NONE;
   xcb_atom_t property_ = XCB_NONE;
   xcb_atom_t incr_ = XCB_NONE;
-  bool broken_ = false;  // an owner that failed to answer in time is not asked again
+  // An owner that failed to answer in time or sent too much is not asked again: a transfer it
+  // may still be making would land in the property of the next conversion.
+  bool broken_ = false;
   std::vector<std::string> targets_;
 };
 
 xcb_atom_t X11Snapshot::Intern(std::string_view name) {
   xcb_intern_atom_cookie_t cookie =
       xcb_intern_atom(x_.get(), 0, static_cast<uint16_t>(name.size()), name.data());
-  XReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(x_.get(), cookie, nullptr));
+  auto reply = Await<xcb_intern_atom_reply_t>(cookie);
   return reply ? reply->atom : XCB_NONE;
 }
 
@@ -97,25 +107,11 @@ bool X11Snapshot::MakeWindow() {
       xcb_create_window_checked(x_.get(), XCB_COPY_FROM_PARENT, window_, x_.screen()->root, 0, 0, 1,
                                 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, x_.screen()->root_visual,
                                 XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
-  XReply<xcb_generic_error_t> error(xcb_request_check(x_.get(), made));
-  return error == nullptr;
-}
-
-XEvent X11Snapshot::WaitFor(const std::function<bool(const xcb_generic_event_t&)>& accept) {
-  const Clock::time_point deadline = Clock::now() + wait_limit_;
-  const int fd = xcb_get_file_descriptor(x_.get());
-  for (;;) {
-    // Drain what xcb has already read before sleeping on the socket.
-    while (XEvent event{xcb_poll_for_event(x_.get())}) {
-      if (accept(*event)) return event;
-    }
-    if (xcb_connection_has_error(x_.get())) return nullptr;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return nullptr;
-    pollfd watched{fd, POLLIN, 0};
-    poll(&watched, 1, static_cast<int>(left));
-  }
+  // A reply to a request made after the window's proves the window was made: the server
+  // answers in order, and an error of the checked request would have come first.
+  auto focus = Await<xcb_get_input_focus_reply_t>(xcb_get_input_focus(x_.get()));
+  XReply<xcb_generic_error_t> error(focus ? xcb_request_check(x_.get(), made) : nullptr);
+  return focus != nullptr && error == nullptr;
 }
 
 bool X11Snapshot::TakeTimestamp() {
@@ -129,14 +125,14 @@ bool X11Snapshot::TakeTimestamp() {
     return notify.window == window_ && notify.atom == property_;
   });
   if (!event) return false;
-  time_ = reinterpret_cast<xcb_property_notify_event_t*>(event.get())->time;
+  time_ = static_cast<xcb_property_notify_event_t*>(event.get())->time;
   xcb_delete_property(x_.get(), window_, property_);
   return true;
 }
 
 bool X11Snapshot::OwnerUnchanged() {
-  XReply<xcb_get_selection_owner_reply_t> reply(xcb_get_selection_owner_reply(
-      x_.get(), xcb_get_selection_owner(x_.get(), clipboard_), nullptr));
+  auto reply =
+      Await<xcb_get_selection_owner_reply_t>(xcb_get_selection_owner(x_.get(), clipboard_));
   return reply != nullptr && reply->owner == owner_ && owner_ != XCB_NONE;
 }
 
@@ -146,8 +142,8 @@ bool X11Snapshot::Take() {
   property_ = Intern(kTransferProperty);
   incr_ = Intern("INCR");
   if (clipboard_ == XCB_NONE || property_ == XCB_NONE || incr_ == XCB_NONE) return false;
-  XReply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
-      x_.get(), xcb_get_selection_owner(x_.get(), clipboard_), nullptr));
+  auto owner =
+      Await<xcb_get_selection_owner_reply_t>(xcb_get_selection_owner(x_.get(), clipboard_));
   if (owner == nullptr || owner->owner == XCB_NONE) return false;
   owner_ = owner->owner;
   return TakeTimestamp() && ReadTargets();
@@ -164,7 +160,7 @@ bool X11Snapshot::ReadTargets() {
     cookies[i] = xcb_get_atom_name(x_.get(), atom);
   }
   for (xcb_get_atom_name_cookie_t cookie : cookies) {
-    XReply<xcb_get_atom_name_reply_t> reply(xcb_get_atom_name_reply(x_.get(), cookie, nullptr));
+    auto reply = Await<xcb_get_atom_name_reply_t>(cookie);
     if (reply == nullptr) continue;
     std::string name(xcb_get_atom_name_name(reply.get()),
                      xcb_get_atom_name_name_length(reply.get()));
@@ -178,6 +174,7 @@ bool X11Snapshot::ReadTargets() {
 
 bool X11Snapshot::Read(std::string_view target, std::string* data) {
   data->clear();
+  if (Clock::now() >= end_) broken_ = true;
   if (broken_ || !Offers(target) || !OwnerUnchanged()) return false;
   return Convert(Intern(target), data);
 }
@@ -197,36 +194,42 @@ bool X11Snapshot::Convert(xcb_atom_t target, std::string* data) {
     broken_ = true;
     return false;
   }
-  if (reinterpret_cast<xcb_selection_notify_event_t*>(event.get())->property == XCB_NONE) {
+  if (static_cast<xcb_selection_notify_event_t*>(event.get())->property == XCB_NONE) {
     return false;  // refused
   }
   bool incremental = false;
-  if (!ReadProperty(&incremental, data)) return false;
-  if (!incremental) return true;
-  data->clear();
-  if (ReadIncrementally(data)) return true;
-  data->clear();
-  broken_ = true;
-  return false;
+  bool read = ReadProperty(&incremental, data) && (!incremental || ReadIncrementally(data));
+  if (!read) {
+    data->clear();
+    data->shrink_to_fit();  // up to the target limit, held for nothing
+    broken_ = true;
+  }
+  return read;
 }
 
-// Reads the transfer property whole and deletes it (which, during an incremental transfer,
-// asks the owner for the next piece). *incremental tells that the owner announced one.
+// Reads the transfer property whole, appending it to *data, and deletes it (which, during an
+// incremental transfer, asks the owner for the next piece). *incremental tells that the owner
+// announced one (its announcement is not data). False when the property cannot be read or
+// *data would pass the target limit.
 bool X11Snapshot::ReadProperty(bool* incremental, std::string* data) {
   *incremental = false;
   uint32_t offset = 0;
   for (;;) {
-    XReply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(x_.get(),
-                               xcb_get_property(x_.get(), 0, window_, property_,
-                                                XCB_GET_PROPERTY_TYPE_ANY, offset, kReadChunkUnits),
-                               nullptr));
+    auto reply = Await<xcb_get_property_reply_t>(xcb_get_property(
+        x_.get(), 0, window_, property_, XCB_GET_PROPERTY_TYPE_ANY, offset, kReadChunkUnits));
     if (reply == nullptr) return false;
-    if (reply->type == incr_) *incremental = true;
     const int length = xcb_get_property_value_length(reply.get());
-    if (length > 0 && !*incremental) {
+    if (reply->type == incr_) {
+      *incremental = true;
+      // The announcement is a lower bound of the size: one past the limit fails at once.
+      uint32_t announced = 0;
+      if (length >= 4) memcpy(&announced, xcb_get_property_value(reply.get()), sizeof announced);
+      if (announced > limits_.target_bytes) return false;
+    } else if (length > 0) {
+      if (size_t{reply->bytes_after} + length > limits_.target_bytes - data->size()) return false;
       data->append(static_cast<const char*>(xcb_get_property_value(reply.get())),
                    static_cast<size_t>(length));
+      assert(data->size() <= limits_.target_bytes);
     }
     if (reply->bytes_after == 0 || length <= 0) break;
     offset += static_cast<uint32_t>(length) / 4;
@@ -239,6 +242,8 @@ bool X11Snapshot::ReadProperty(bool* incremental, std::string* data) {
 
 bool X11Snapshot::ReadIncrementally(std::string* data) {
   for (;;) {
+    // An owner whose pieces are always waiting would otherwise never meet a deadline.
+    if (Clock::now() >= end_) return false;
     XEvent event = WaitFor([this](const xcb_generic_event_t& e) {
       if ((e.response_type & 0x7f) != XCB_PROPERTY_NOTIFY) return false;
       const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(e);
@@ -256,25 +261,8 @@ bool X11Snapshot::ReadIncrementally(std::string* data) {
 }  // namespace
 
 std::unique_ptr<ClipboardSnapshot> TakeX11ClipboardSnapshot(std::chrono::milliseconds wait_limit) {
-  auto snapshot = std::make_unique<X11Snapshot>(wait_limit);
+  auto snapshot = std::make_unique<X11Snapshot>(
+      SnapshotLimits{wait_limit, kClipboardTargetLimit, kClipboardSnapshotTimeLimit});
   if (snapshot->Take()) return snapshot;
   return MakeEmptyClipboardSnapshot();
-}
-
-ScreenMetrics GetScreenMetrics() {
-  ScreenMetrics metrics;
-  XConnection x(kClipboardWaitLimit);
-  if (x.ok() && x.screen()->width_in_millimeters > 0 && x.screen()->height_in_millimeters > 0) {
-    metrics.width_pixels = x.screen()->width_in_pixels;
-    metrics.height_pixels = x.screen()->height_in_pixels;
-    metrics.width_millimeters = x.screen()->width_in_millimeters;
-    metrics.height_millimeters = x.screen()->height_in_millimeters;
-    return metrics;
-  }
-  // 96 pixels per inch: 1920 px over 508 mm, 1080 px over 285.75 mm (rounded).
-  metrics.width_pixels = 1920;
-  metrics.height_pixels = 1080;
-  metrics.width_millimeters = 508;
-  metrics.height_millimeters = 286;
-  return metrics;
 }

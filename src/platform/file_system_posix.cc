@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "platform/file_system.h"
+#include "platform/write_all.h"
 
 namespace {
 
@@ -34,17 +35,6 @@ FileStatus StatusOf(const struct stat& info) {
   status.device = static_cast<uint64_t>(info.st_dev);
   status.inode = static_cast<uint64_t>(info.st_ino);
   return status;
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // Reads until size bytes or the end of the file; returns how many were read.
@@ -228,7 +218,7 @@ class PosixFileSystem : public FileSystem {
       ::close(fd);
       return false;
     }
-    bool written = WriteAll(fd, data.data(), data.size());
+    bool written = WriteAll(fd, data);
     written = ::close(fd) == 0 && written;
     // What was there before an append is never thrown away.
     if (!written && mode != WriteMode::kAppend) ::unlink(path.c_str());
@@ -304,7 +294,7 @@ class PosixFileSystem : public FileSystem {
       ssize_t got = ::read(in, buffer, sizeof buffer);
       if (got < 0 && errno == EINTR) continue;
       if (got == 0) break;
-      copied = got > 0 && WriteAll(out, buffer, static_cast<size_t>(got));
+      copied = got > 0 && WriteAll(out, std::string_view(buffer, static_cast<size_t>(got)));
     }
     ::close(in);
     copied = ::close(out) == 0 && copied;

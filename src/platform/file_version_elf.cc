@@ -143,6 +143,36 @@ std::optional<uint32_t> FindResourceEntry(const Bytes& file, uint64_t dir, uint1
   return std::nullopt;
 }
 
+// The version resource's data entry below the resource root: three levels, type (RT_VERSION),
+// then the first name, then the first language.
+std::optional<uint32_t> FindVersionDataEntry(const Bytes& file, uint64_t root) {
+  uint64_t dir = root;
+  uint16_t wanted[3] = {kRtVersion, 0, 0};
+  uint32_t target = 0;
+  for (int level = 0; level < 3; ++level) {
+    auto entry = FindResourceEntry(file, dir, wanted[level]);
+    if (!entry) return std::nullopt;
+    target = *entry;
+    bool is_directory = (target & 0x80000000u) != 0;
+    if (level < 2 && !is_directory) return std::nullopt;
+    if (level == 2 && is_directory) return std::nullopt;
+    dir = root + (target & 0x7FFFFFFFu);
+  }
+  return target;
+}
+
+// The file version of the VS_VERSIONINFO block of size bytes at info.
+std::optional<Version> ReadFixedVersion(const Bytes& file, uint64_t info, uint32_t size) {
+  // Three WORDs, the key L"VS_VERSION_INFO" with its zero, padding to 32 bits.
+  uint64_t fixed = info + Align4(6 + 16 * 2);
+  if (fixed + 16 > info + size) return std::nullopt;
+  if (file.Read<uint32_t>(fixed) != kFixedInfoSignature) return std::nullopt;
+  uint32_t ms = *file.Read<uint32_t>(fixed + 8);
+  uint32_t ls = *file.Read<uint32_t>(fixed + 12);
+  return Version{{static_cast<uint16_t>(ms >> 16), static_cast<uint16_t>(ms & 0xFFFF),
+                  static_cast<uint16_t>(ls >> 16), static_cast<uint16_t>(ls & 0xFFFF)}};
+}
+
 std::optional<Version> ReadPe(std::string_view data) {
   Bytes file(data);
   if (data.size() < 64 || data[0] != 'M' || data[1] != 'Z') return std::nullopt;
@@ -158,33 +188,15 @@ std::optional<Version> ReadPe(std::string_view data) {
   uint64_t sections = pe + 24 + *optional_size;
   auto root = RvaToOffset(file, sections, *section_count, *resource_rva);
   if (!root) return std::nullopt;
-  // Three levels: type (RT_VERSION), then the first name, then the first language.
-  uint64_t dir = *root;
-  uint16_t wanted[3] = {kRtVersion, 0, 0};
-  uint32_t target = 0;
-  for (int level = 0; level < 3; ++level) {
-    auto entry = FindResourceEntry(file, dir, wanted[level]);
-    if (!entry) return std::nullopt;
-    target = *entry;
-    bool is_directory = (target & 0x80000000u) != 0;
-    if (level < 2 && !is_directory) return std::nullopt;
-    if (level == 2 && is_directory) return std::nullopt;
-    dir = *root + (target & 0x7FFFFFFFu);
-  }
-  uint64_t data_entry = *root + target;
+  auto target = FindVersionDataEntry(file, *root);
+  if (!target) return std::nullopt;
+  uint64_t data_entry = *root + *target;
   auto data_rva = file.Read<uint32_t>(data_entry);
   auto data_size = file.Read<uint32_t>(data_entry + 4);
   if (!data_rva || !data_size) return std::nullopt;
   auto info = RvaToOffset(file, sections, *section_count, *data_rva);
   if (!info || !file.Has(*info, *data_size)) return std::nullopt;
-  // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO" with its zero, padding to 32 bits.
-  uint64_t fixed = *info + Align4(6 + 16 * 2);
-  if (fixed + 16 > *info + *data_size) return std::nullopt;
-  if (file.Read<uint32_t>(fixed) != kFixedInfoSignature) return std::nullopt;
-  uint32_t ms = *file.Read<uint32_t>(fixed + 8);
-  uint32_t ls = *file.Read<uint32_t>(fixed + 12);
-  return Version{{static_cast<uint16_t>(ms >> 16), static_cast<uint16_t>(ms & 0xFFFF),
-                  static_cast<uint16_t>(ls >> 16), static_cast<uint16_t>(ls & 0xFFFF)}};
+  return ReadFixedVersion(file, *info, *data_size);
 }
 
 // A read-only mapping of a whole file; empty when the file cannot be mapped.

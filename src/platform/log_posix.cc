@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/write_all.h"
 
 namespace {
 
@@ -21,18 +23,6 @@ constexpr size_t kMaxQueuedLines = 4096;
 constexpr size_t kMaxQueuedBytes = 4 << 20;
 // How long Log waits for its own line before it treats the output as stalled.
 constexpr std::chrono::milliseconds kWriteWait{100};
-
-void WriteAll(const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t written = ::write(STDOUT_FILENO, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return;  // Nowhere to report a broken output; the service keeps working.
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-}
 
 // Lines waiting for the one writer thread, which takes every queued line at once and writes
 // them with one write, in order. Invariant: queued_ counts every line ever queued and written_
@@ -90,9 +80,11 @@ class LogQueue {
       lock.unlock();
       text.clear();
       for (const std::string& line : batch) text += line;
-      WriteAll(text.data(), text.size());
+      // Nowhere to report a broken output; the service keeps working.
+      WriteAll(STDOUT_FILENO, text);
       lock.lock();
       written_ += batch.size();
+      assert(written_ <= queued_);
       stalled_ = false;
       done_.notify_all();
       if (lines_.empty() && dropped_ > 0) {

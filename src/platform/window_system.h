@@ -57,4 +57,17 @@ class WindowSystem {
   virtual ScreenArea WorkArea() = 0;
 };
 
+// The size of the screen in pixels and in millimetres.
+struct ScreenMetrics {
+  int width_pixels = 0;
+  int height_pixels = 0;
+  int width_millimeters = 0;
+  int height_millimeters = 0;
+};
+
+// The first screen of the display. Without a display, or when the server reports no physical
+// size or does not answer within 2 s, a 1920 x 1080 screen at 96 pixels per inch.
+// Thread-safe.
+ScreenMetrics GetScreenMetrics();
+
 #endif  // ORVO_PLATFORM_WINDOW_SYSTEM_H_

@@ -1,6 +1,4 @@
-#include <poll.h>
 #include <xcb/xcb.h>
-#include <xcb/xcbext.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -43,13 +41,15 @@ class X11WindowSystem : public WindowSystem {
   ScreenArea WorkArea() override;
 
  private:
-  // Waits for the reply to sequence, at most kReplyTimeLimit. Events and errors that arrive
-  // meanwhile are dropped: we select no events, and a failed window call is ignored.
-  void* WaitForReply(unsigned int sequence);
-
+  // Waits for the reply of cookie's request, at most kReplyTimeLimit. An error reply reads as
+  // no reply: a failed window call is ignored.
   template <typename Reply, typename Cookie>
   XReply<Reply> Wait(Cookie cookie) {
-    return XReply<Reply>(static_cast<Reply*>(WaitForReply(cookie.sequence)));
+    XReply<Reply> reply =
+        x_->Await<Reply>(cookie, std::chrono::steady_clock::now() + kReplyTimeLimit);
+    // Errors of unchecked window calls arrive as events, which nothing here reads.
+    while (XEvent event{xcb_poll_for_event(connection_)}) continue;
+    return reply;
   }
 
   // The values of a property of format 32 (windows, cardinals); empty when it is missing.
@@ -66,27 +66,6 @@ class X11WindowSystem : public WindowSystem {
   xcb_screen_t* screen_;
   xcb_atom_t atoms_[kAtomCount] = {};
 };
-
-void* X11WindowSystem::WaitForReply(unsigned int sequence) {
-  xcb_flush(connection_);
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + kReplyTimeLimit;
-  for (;;) {
-    void* reply = nullptr;
-    xcb_generic_error_t* error = nullptr;
-    if (xcb_poll_for_reply(connection_, sequence, &reply, &error)) {
-      std::free(error);
-      return reply;
-    }
-    if (xcb_connection_has_error(connection_)) return nullptr;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return nullptr;
-    struct pollfd fd = {xcb_get_file_descriptor(connection_), POLLIN, 0};
-    poll(&fd, 1, static_cast<int>(left.count()));
-    // Reading an event makes xcb read the socket, replies included.
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) std::free(event);
-  }
-}
 
 bool X11WindowSystem::InternAtoms() {
   xcb_intern_atom_cookie_t cookies[kAtomCount];
@@ -236,4 +215,22 @@ std::unique_ptr<WindowSystem> WindowSystem::Connect() {
   auto system = std::make_unique<X11WindowSystem>(std::move(x));
   if (!system->InternAtoms()) return nullptr;
   return system;
+}
+
+ScreenMetrics GetScreenMetrics() {
+  ScreenMetrics metrics;
+  XConnection x(kReplyTimeLimit);
+  if (x.ok() && x.screen()->width_in_millimeters > 0 && x.screen()->height_in_millimeters > 0) {
+    metrics.width_pixels = x.screen()->width_in_pixels;
+    metrics.height_pixels = x.screen()->height_in_pixels;
+    metrics.width_millimeters = x.screen()->width_in_millimeters;
+    metrics.height_millimeters = x.screen()->height_in_millimeters;
+    return metrics;
+  }
+  // 96 pixels per inch: 1920 px over 508 mm, 1080 px over 285.75 mm (rounded).
+  metrics.width_pixels = 1920;
+  metrics.height_pixels = 1080;
+  metrics.width_millimeters = 508;
+  metrics.height_millimeters = 286;
+  return metrics;
 }

@@ -15,6 +15,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +23,10 @@
 #include <cstring>
 #include <future>
 #include <string>
+#include <optional>
 #include <thread>
+
+#include "platform/environment.h"
 
 namespace {
 
@@ -186,14 +190,57 @@ xcb_connection_t* ConnectDisplay(const char* name, int* screen, Clock::time_poin
 }  // namespace
 
 XConnection::XConnection(std::chrono::milliseconds wait_limit) {
-  const char* display = getenv("DISPLAY");
-  if (display == nullptr || *display == '\0') return;
+  const std::optional<std::string> display = EnvironmentVariable("DISPLAY");
+  if (!display || display->empty()) return;
   int screen_number = 0;
-  connection_ = ConnectDisplay(display, &screen_number, Clock::now() + wait_limit);
+  connection_ = ConnectDisplay(display->c_str(), &screen_number, Clock::now() + wait_limit);
   if (connection_ == nullptr || xcb_connection_has_error(connection_)) return;
   xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection_));
   for (int i = 0; it.rem > 0 && i < screen_number; ++i) xcb_screen_next(&it);
   if (it.rem > 0) screen_ = it.data;
+}
+
+bool XConnection::WaitUntil(XDeadline deadline, const std::function<bool()>& ready) {
+  const int fd = xcb_get_file_descriptor(connection_);
+  for (;;) {
+    if (ready()) return true;
+    if (xcb_connection_has_error(connection_)) return false;
+    const int left = MillisecondsLeft(deadline);
+    if (left <= 0) return false;
+    pollfd watched{fd, POLLIN, 0};
+    poll(&watched, 1, left);
+  }
+}
+
+void* XConnection::WaitForReply(unsigned int sequence, XDeadline deadline) {
+  if (connection_ == nullptr) return nullptr;
+  xcb_flush(connection_);
+  void* reply = nullptr;
+  xcb_generic_error_t* error = nullptr;
+  // xcb_poll_for_reply reads what the socket holds, so the loop sleeps only when it is empty.
+  const bool answered = WaitUntil(
+      deadline, [&] { return xcb_poll_for_reply(connection_, sequence, &reply, &error) != 0; });
+  std::free(error);
+  if (!answered) xcb_discard_reply(connection_, sequence);
+  return answered ? reply : nullptr;
+}
+
+XEvent XConnection::WaitForEvent(XDeadline deadline,
+                                 const std::function<bool(const void* event)>& accept) {
+  if (connection_ == nullptr) return nullptr;
+  xcb_flush(connection_);
+  XEvent accepted;
+  WaitUntil(deadline, [&] {
+    // Drain what xcb has already read before sleeping on the socket.
+    while (XEvent event{xcb_poll_for_event(connection_)}) {
+      if (accept(event.get())) {
+        accepted = std::move(event);
+        return true;
+      }
+    }
+    return false;
+  });
+  return accepted;
 }
 
 XConnection::~XConnection() {

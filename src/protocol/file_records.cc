@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "imaging/image_signature.h"
 #include "imaging/image_structure.h"
 #include "imaging/image_utils.h"
 #include "platform/bus_error_guard.h"
@@ -184,7 +185,7 @@ struct MappedImageTest {
 
 void RunMappedImageTest(void* context) {
   auto* test = static_cast<MappedImageTest*>(context);
-  test->riff = test->bytes.substr(0, 4) == "RIFF";
+  test->riff = SignatureOf(test->bytes.substr(0, kImageSignatureBytes)) == ImageSignature::kRiff;
   if (test->riff) return;
   test->structure = WalkImageStructure(test->bytes, &test->header_bytes);
   if (test->structure == ImageStructure::kWhole && test->header_bytes <= test->room) {

@@ -5,6 +5,7 @@
 #include "protocol/command_request.h"
 #include "protocol/command_table.h"
 #include "text/text_conversion.h"
+#include "workspace/path_macros.h"
 
 std::string RunVersionCommand(CommandRequest& request) {
   return request.BuildResponse({}, {}, Json::Value(), std::string());
@@ -14,9 +15,8 @@ Json::Value BuildVersionPdu(const PayloadInputs& inputs) {
   std::string executable = ExecutablePath();
   // With no folder separator the companion path is a lone separator and the name, which
   // names no readable file: the daemon version is then "0.0.0.0".
-  std::string companion =
-      executable.substr(0, executable.rfind('/') == std::string::npos ? 0 : executable.rfind('/'));
-  companion += '/';
+  std::string companion = FolderPart(executable);
+  if (companion.empty()) companion = "/";
   companion += kCompanionFileName;
   Json::Value pdu(Json::objectValue);
   pdu["version"] = WideToUtf8(FileVersionOf(executable));

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
+#include "platform/environment.h"
 #include "text/text_conversion.h"
 
 namespace {
@@ -29,13 +32,13 @@ int CodePageOfLocale(const char* locale) {
 }  // namespace
 
 int AnsiCodePage() {
-  if (const char* configured = std::getenv("ORVO_ANSI_CODEPAGE")) {
-    int value = std::atoi(configured);
+  if (std::optional<std::string> configured = EnvironmentVariable("ORVO_ANSI_CODEPAGE")) {
+    int value = std::atoi(configured->c_str());
     if (value > 0) return value;
   }
   for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-    const char* locale = std::getenv(variable);
-    if (locale != nullptr && locale[0] != '\0') return CodePageOfLocale(locale);
+    std::optional<std::string> locale = EnvironmentVariable(variable);
+    if (locale && !locale->empty()) return CodePageOfLocale(locale->c_str());
   }
   return 1252;
 }
@@ -77,18 +80,11 @@ std::string IconvNameOfCodePage(int code_page) {
   return "CP" + std::to_string(code_page);
 }
 
-bool DecodeCodePage(std::string_view bytes, int code_page, std::string& text) {
-  text.clear();
-  if (code_page == 0) code_page = AnsiCodePage();
-  if (code_page == kUtf8CodePage) {
-    text = Utf8ToWide(bytes);
-    return true;
-  }
-  iconv_t converter = iconv_open("UTF-8", IconvNameOfCodePage(code_page).c_str());
-  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
-  // UTF-8 of a double-byte code page takes at most 3 bytes per input byte, plus the shift
-  // sequences' nothing; room grows when a converter needs more.
-  text.resize(bytes.size() * 3 + 16);
+namespace {
+
+// Converts bytes with converter into text (sized by the caller), replacing what cannot be
+// converted; text keeps only what was written.
+void ConvertReplacing(iconv_t converter, std::string_view bytes, std::string& text) {
   char* in = const_cast<char*>(bytes.data());
   size_t in_left = bytes.size();
   size_t done = 0;
@@ -117,7 +113,24 @@ bool DecodeCodePage(std::string_view bytes, int code_page, std::string& text) {
     --in_left;
     if (in_left == 0) break;
   }
-  iconv_close(converter);
   text.resize(done);
+}
+
+}  // namespace
+
+bool DecodeCodePage(std::string_view bytes, int code_page, std::string& text) {
+  text.clear();
+  if (code_page == 0) code_page = AnsiCodePage();
+  if (code_page == kUtf8CodePage) {
+    text = Utf8ToWide(bytes);
+    return true;
+  }
+  iconv_t converter = iconv_open("UTF-8", IconvNameOfCodePage(code_page).c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  // UTF-8 of a double-byte code page takes at most 3 bytes per input byte, plus the shift
+  // sequences' nothing; room grows when a converter needs more.
+  text.resize(bytes.size() * 3 + 16);
+  ConvertReplacing(converter, bytes, text);
+  iconv_close(converter);
   return true;
 }

@@ -33,7 +33,7 @@ std::string ReadBack(TempWorkspace& ws, std::vector<std::string>& pictures) {
   // LibreOffice writes the pictures of a saved HTML document beside it, named
   // "{document name}_html_{hash}.{ext}", and links them by relative paths.
   const std::string& path = ws.DocumentPath();
-  std::string name = path.substr(path.rfind('/') + 1);
+  std::string name = FileNamePart(path);
   ListFolderImages(ws.Folder(), kPictureExtensions, name.substr(0, name.rfind('.')) + "_html_",
                    pictures);
   return DocumentText(bytes);
@@ -69,11 +69,11 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
   ProgramRun run = RunAndWait(argv, ws.DocumentPath());
   if (run == ProgramRun::kAbandoned) return {};  // the document is still open: leave it
   if (run == ProgramRun::kNotStarted) {
-    request.error = 0;
+    request.error = kUpdateHtmlNotStarted;
     answer = request.BuildResponse({}, {}, Json::Value(), std::string());
   } else {
     EndWordProcessorOf(profile);
-    if (CaptureDocument(ws.DocumentPath()) != before) request.isUpdate = 1;
+    if (CaptureDocument(ws.DocumentPath()) != before) request.isUpdate = kUpdateHtmlChanged;
     std::vector<std::string> pictures;
     std::string text = ReadBack(ws, pictures);
     answer = request.BuildResponse(pictures, {}, Json::Value(), text);
@@ -87,7 +87,7 @@ Json::Value BuildUpdateHtmlPdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
   pdu["isupdate"] = inputs.request.isUpdate;
   pdu["updatedhtml"] = inputs.payload;
-  if (inputs.request.isUpdate != 0 && !inputs.paths_a.empty()) {
+  if (inputs.request.isUpdate != kUpdateHtmlUnchanged && !inputs.paths_a.empty()) {
     Json::Value files(Json::arrayValue);
     if (AppendFileRecords(inputs.paths_a, files, RecordKey::kBase64String, AnyFile::kNo,
                           inputs.files)) {

@@ -3,6 +3,7 @@
 
 #include <json/value.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,11 @@ struct PayloadInputs;
 // the "{name}_html_*" images it writes beside the document. The error number is 0 when the
 // program could not be started, else it stays -1. The request folder is deleted afterwards.
 // A "temppath" that is an array or an object raises the JSON library's error.
+enum UpdateHtmlResult : int32_t {
+  kUpdateHtmlNotStarted = 0,    // "error": the word processor could not be started
+  kUpdateHtmlUnchanged = 0,     // "isupdate": the document is as it was written
+  kUpdateHtmlChanged = 1,       // "isupdate": the document changed while the program ran
+};
 std::string RunUpdateHtmlCommand(CommandRequest& request);
 
 // {"isupdate", "updatedhtml": payload text, "files": records of paths A (images only) when

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/environment.h"
 #include "platform/file_system.h"
 #include "platform/log.h"
 #include "platform/process.h"
@@ -38,8 +39,8 @@ void PrepareProfile(const std::string& profile_folder) {
 // request would wait for ever.
 bool HasDisplay() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return true;
+    std::optional<std::string> value = EnvironmentVariable(name);
+    if (value && !value->empty()) return true;
   }
   return false;
 }

@@ -44,11 +44,10 @@ bool DeleteFolderOf(const std::string& path) {
     folder = path;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   } else {
-    std::string local = RemoveFileUrl(path);
-    size_t slash = local.rfind('/');
-    // No folder part would mean the process's working folder: never empty that.
-    if (slash == std::string::npos || slash == 0) return false;
-    folder = local.substr(0, slash);
+    folder = FolderPart(RemoveFileUrl(path));
+    // No folder part would mean the process's working folder: never empty that (nor "/").
+    if (folder.size() <= 1) return false;
+    folder.pop_back();
   }
   // A request folder that is already gone would otherwise lead here, to the shared root.
   if (IsWorkspaceRoot(folder)) return false;

@@ -29,8 +29,13 @@ enum class FileKind {
 };
 FileKind GetFileKind(const std::string& path);
 
-// The last component of path (name and extension): "/x/report.html" gives "report.html".
+// The last component of path (name and extension): "/x/report.html" gives "report.html", a
+// path without '/' is its own name. Also for URL paths ("a/b.png?x" gives "b.png?x").
 std::string FileNamePart(std::string_view path);
+
+// Everything before the last component, with its closing '/': "/x/report.html" gives "/x/",
+// "/a" gives "/", a path without '/' gives empty text. FolderPart(p) + FileNamePart(p) == p.
+std::string FolderPart(std::string_view path);
 
 // The extension of the last component, with its dot ("/x/a.b.png" gives ".png"; empty when the
 // name has no dot).

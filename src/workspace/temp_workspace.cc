@@ -2,10 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "imaging/image_utils.h"
 #include "imaging/webp.h"
+#include "platform/clock.h"
+#include "platform/environment.h"
 #include "platform/file_system.h"
 #include "text/ascii.h"
 #include "workspace/path_macros.h"
@@ -34,16 +35,10 @@ bool ClaimRequestFolder(const std::string& root, std::string& folder) {
   }
 }
 
-// The position in path where its last component starts.
-size_t LastComponentStart(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? 0 : slash + 1;
-}
-
 // Removes every ".tmp" from the last component only: a folder such as "~/.tmp/" above the
 // request folder must keep its name.
 std::string RemoveTmpFromName(const std::string& path) {
-  size_t start = LastComponentStart(path);
+  size_t start = FolderPart(path).size();
   std::string name = path.substr(start);
   for (size_t found = name.find(".tmp"); found != std::string::npos; found = name.find(".tmp")) {
     name.erase(found, 4);
@@ -66,8 +61,8 @@ bool ExtensionListed(const std::string& ext, const std::string& ext_list) {
 }  // namespace
 
 std::string SystemTempFolder() {
-  const char* tmpdir = std::getenv("TMPDIR");
-  return WithSlash(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp");
+  std::optional<std::string> tmpdir = EnvironmentVariable("TMPDIR");
+  return WithSlash(tmpdir && !tmpdir->empty() ? *tmpdir : "/tmp");
 }
 
 std::string NewTempFolder() {
@@ -98,14 +93,10 @@ void MakeFolderChain(const std::string& path) {
 }
 
 std::string TimestampPrefix() {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  struct tm local;
-  localtime_r(&now.tv_sec, &local);
+  LocalTime now = CurrentLocalTime();
   char text[64];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%03d_", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                static_cast<int>(now.tv_nsec / 1000000));
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%03d_", now.year, now.month, now.day,
+                now.hour, now.minute, now.millisecond);
   return text + RandomChars(8);
 }
 
@@ -118,7 +109,7 @@ std::string TempFileName(const std::string& folder) {
 void MakeUnique(std::string& path) {
   if (path.empty() || IsUrl(path)) return;
   std::string candidate = RemoveTmpFromName(path);
-  size_t name_start = LastComponentStart(candidate);
+  size_t name_start = FolderPart(candidate).size();
   size_t dot = candidate.rfind('.');
   char counter[9];
   if (dot != std::string::npos && dot > 0 && dot >= name_start) {
@@ -156,7 +147,7 @@ std::string FileInNewTempFolder(const std::string& ext) {
 
 std::string ResourceFolderPath(const std::string& document_path) {
   if (document_path.empty()) return {};
-  size_t name_start = LastComponentStart(document_path);
+  size_t name_start = FolderPart(document_path).size();
   size_t dot = document_path.rfind('.');
   size_t stem_end = dot != std::string::npos && dot >= name_start ? dot : document_path.size();
   return document_path.substr(0, stem_end) + ".files";

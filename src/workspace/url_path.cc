@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "text/url_spelling.h"
+#include "workspace/path_macros.h"
 
 namespace {
 
@@ -74,10 +75,7 @@ std::string CombineUrl(std::string_view base, std::string_view reference) {
   if (base.empty() || IsUrl(reference)) return std::string(reference);
   if (IsUrl(base)) return ResolveAgainstUrl(std::string(base), std::string(reference));
   if (!IsRelativePath(reference)) return std::string(reference);
-  size_t slash = base.rfind('/');
-  std::string folder(slash == std::string_view::npos ? std::string_view()
-                                                     : base.substr(0, slash + 1));
-  return WithoutDotSegments(folder + std::string(reference));
+  return WithoutDotSegments(FolderPart(base) + std::string(reference));
 }
 
 std::string UnescapeUrl(std::string_view text) {

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "clipboard/clipboard_formats.h"
 #include "clipboard/clipboard_reader.h"
+#include "imaging/image_utils.h"
+#include "support/fake_clipboard.h"
+#include "support/generated_png.h"
 
 namespace {
 
@@ -133,6 +137,51 @@ TEST(ParseFileListTest, TakesLocalFileUrisOnly) {
       {"", {}},
   };
   for (const Row& row : rows) EXPECT_EQ(ParseFileList(row.list), row.expected) << row.list;
+}
+
+// Each format comes from the first of its platform names that is offered, and an odd owner (one
+// that refuses a target it lists, or loses the clipboard after some reads) gives no data
+// rather than another copy's.
+TEST(ClipboardFormatsTest, FormatsComeFromTheirPlatformNamesAndOddOwnersGiveNothing) {
+  ASSERT_TRUE(InitializeImaging());
+  const std::string png = generated_png::NoisePng(3, 2, 7);
+  using F = ClipboardFormat;
+  struct Row {
+    std::vector<std::pair<std::string, std::string>> offers;
+    std::set<std::string> refused;
+    int reads_before_change;
+    F format;
+    bool available, made;
+    std::string data;  // for text formats; "DIB" for a bitmap of the PNG's size
+  } rows[] = {
+      {{{"text/plain;charset=utf-8", "y"}, {"STRING", "\xE9"}}, {}, -1, F::kUnicodeText, true, true, "y"},
+      {{{"STRING", "\xE9"}}, {}, -1, F::kText, true, true, "\xC3\xA9"},
+      {{{"image/x-emf", "E"}}, {}, -1, F::kEnhMetafile, true, true, "E"},
+      {{{"x-special/gnome-copied-files", std::string("copy\nfile:///a%20b.png\0", 24)}}, {}, -1,
+       F::kHdrop, true, true, std::string("/a b.png\0", 9)},
+      {{{"image/png", png}}, {}, -1, F::kDib, true, true, "DIB"},
+      {{{"image/png", png}}, {"image/png"}, -1, F::kDib, true, false, ""},
+      {{{"UTF8_STRING", "x"}}, {"UTF8_STRING"}, -1, F::kUnicodeText, true, false, ""},
+      {{{"UTF8_STRING", "x"}, {"text/html", "<b>x</b>"}}, {}, 0, F::kUnicodeText, true, false, ""},
+      {{{"image/tiff", "T"}}, {}, -1, F::kBitmap, false, false, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.offers[0].first);
+    auto snapshot = std::make_unique<fake_clipboard::FakeSnapshot>(row.offers, row.refused,
+                                                                   row.reads_before_change);
+    fake_clipboard::FakeSnapshot* fake = snapshot.get();
+    ClipboardFormats formats(std::move(snapshot));
+    EXPECT_EQ(formats.IsFormatAvailable(row.format), row.available);
+    std::string data;
+    EXPECT_EQ(formats.GetData(row.format, &data), row.made);
+    EXPECT_EQ(formats.GetData(row.format, &data), row.made);  // kept, not read again
+    EXPECT_EQ(fake->ReadsOf(row.offers[0].first), row.available ? 1 : 0);
+    if (row.data == "DIB") {
+      EXPECT_EQ(data.substr(4, 8), std::string("\3\0\0\0\2\0\0\0", 8));
+    } else {
+      EXPECT_EQ(data, row.data);
+    }
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image_test_support.h"
+#include "imaging/image_signature.h"
 #include "pixel_support.h"
 
 namespace {
@@ -108,26 +109,41 @@ TEST(EncoderLookup, MediaTypesAndEncoders) {
   EXPECT_TRUE(encoder.format.empty());  // but the media-type lookup clears it first
 }
 
+// One table of signatures decides for the sniffing (which knows five kinds and wants 16 bytes)
+// and for every other caller (SignatureOf).
 TEST(SniffImageFormat, FirstSixteenBytesDecide) {
   const std::string png_head("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
+  std::string emf(88, '\0');
+  emf[0] = 1;
+  emf.replace(40, 4, " EMF");
+  using S = ImageSignature;
   struct Row {
     std::string bytes;
+    S signature;
     SniffedFormat format;
   } rows[] = {
-      {png_head, SniffedFormat::kPng},
-      {png_head.substr(0, 15), SniffedFormat::kNone},  // too short to decide
-      {std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIDAT", 16), SniffedFormat::kNone},
-      {std::string("\xFF\xD8\xFF\xE0") + std::string(12, 'x'), SniffedFormat::kJpeg},
-      {"GIF89a" + std::string(10, '\0'), SniffedFormat::kGif},
-      {"GIF87a" + std::string(10, '\0'), SniffedFormat::kGif},
-      {"BM" + std::string(14, '\0'), SniffedFormat::kBmp},
-      {std::string("RIFF\0\0\0\0WEBPVP8 ", 16), SniffedFormat::kRiff},
-      {std::string("RIFF\0\0\0\0WAVEfmt ", 16), SniffedFormat::kRiff},
-      {"<html><body>hello</body></html>", SniffedFormat::kNone},
-      {std::string("II*\0", 4) + std::string(12, '\0'), SniffedFormat::kNone},
+      {png_head, S::kPng, SniffedFormat::kPng},
+      {png_head.substr(0, 15), S::kPng, SniffedFormat::kNone},  // too short to decide
+      {png_head.substr(0, 7), S::kNone, SniffedFormat::kNone},
+      {std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIDAT", 16), S::kPng, SniffedFormat::kNone},
+      {std::string("\xFF\xD8\xFF\xE0") + std::string(12, 'x'), S::kJpeg, SniffedFormat::kJpeg},
+      {"GIF89a" + std::string(10, '\0'), S::kGif, SniffedFormat::kGif},
+      {"GIF87a" + std::string(10, '\0'), S::kGif, SniffedFormat::kGif},
+      {"GIF8", S::kGif, SniffedFormat::kNone},
+      {"BM" + std::string(14, '\0'), S::kBmp, SniffedFormat::kBmp},
+      {std::string("RIFF\0\0\0\0WEBPVP8 ", 16), S::kRiff, SniffedFormat::kRiff},
+      {std::string("RIFF\0\0\0\0WAVEfmt ", 16), S::kRiff, SniffedFormat::kRiff},
+      {"<html><body>hello</body></html>", S::kNone, SniffedFormat::kNone},
+      {std::string("II*\0", 4) + std::string(12, '\0'), S::kTiff, SniffedFormat::kNone},
+      {std::string("MM\0*", 4), S::kTiff, SniffedFormat::kNone},
+      {emf, S::kEmf, SniffedFormat::kNone},
+      {emf.substr(0, 87), S::kNone, SniffedFormat::kNone},
+      {std::string(1, '\1') + std::string(87, '\0'), S::kNone, SniffedFormat::kNone},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(SniffImageFormat(row.bytes.data(), row.bytes.size()), row.format) << row.bytes;
+    SCOPED_TRACE(row.bytes);
+    EXPECT_EQ(SignatureOf(row.bytes), row.signature);
+    EXPECT_EQ(SniffImageFormat(row.bytes.data(), row.bytes.size()), row.format);
   }
   EXPECT_EQ(SniffImageFormat(nullptr, 16), SniffedFormat::kNone);
 }

@@ -3,8 +3,11 @@
 #include <httplib.h>
 #include <json/json.h>
 
+#include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
+#include <thread>
 
 #include "integration/command_service_test.h"
 #include "support/scratch_folder.h"
@@ -44,6 +47,20 @@ const char kArchive[] =
 class MimeDecodeServiceTest : public service_test::CommandServiceTest {
  protected:
   MimeDecodeServiceTest() : CommandServiceTest("cfp-0002") {}
+
+  // Whether the service's log holds text at least times times (it may come after the answer).
+  bool Logged(const std::string& text, int times = 1) {
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      const std::string log = service_.Output();
+      int found = 0;
+      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+        ++found;
+      }
+      if (found >= times) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
 };
 
 TEST_F(MimeDecodeServiceTest, AnswersThePageWithRewrittenReferencesAndTheOtherFiles) {
@@ -76,6 +93,7 @@ TEST_F(MimeDecodeServiceTest, ErrorNumbersLeaveNoWorkspace) {
     const char* name;
     Json::Value pdu;
     int error;
+    const char* logged;  // the reason, beside the outward number
   };
   Json::Value missing(Json::objectValue);
   Json::Value null_value;
@@ -89,11 +107,12 @@ TEST_F(MimeDecodeServiceTest, ErrorNumbersLeaveNoWorkspace) {
       "\r\nxx\r\n--b--\r\n";
   Json::Value plain;
   plain["mimevalue"] = "just some text";
-  Row rows[] = {{"missing", missing, 10000},
-                {"null", null_value, 10000},
-                {"empty", empty, 4},
-                {"no html part", no_page, 4},
-                {"not an archive", plain, 4}};
+  Row rows[] = {{"missing", missing, 10000, ""},
+                {"null", null_value, 10000, ""},
+                {"empty", empty, 4, "the archive is empty"},
+                {"no html part", no_page, 4, "the archive holds no page"},
+                {"not an archive", plain, 4, "the archive holds no page"}};
+  std::map<std::string, int> reasons;  // how often each was logged so far
   for (const Row& row : rows) {
     auto res = Post(row.pdu);
     ASSERT_TRUE(res) << row.name;
@@ -104,6 +123,9 @@ TEST_F(MimeDecodeServiceTest, ErrorNumbersLeaveNoWorkspace) {
     EXPECT_EQ(answer["pdu"], expected_pdu) << row.name << ": " << res->body;
     if (row.error == 10000) {
       EXPECT_FALSE(scratch::Exists(temp_ / "TAVU")) << row.name;
+    } else {
+      EXPECT_TRUE(Logged(std::string("MIME decode failed: ") + row.logged, ++reasons[row.logged]))
+          << row.name << ": " << service_.Output();
     }
   }
   EXPECT_EQ(RequestFoldersLeft(), 0);
@@ -134,6 +156,7 @@ TEST_F(MimeDecodeServiceTest, MissingComponentIsError4) {
   ASSERT_TRUE(res);
   EXPECT_EQ(res->body,
             "{\"cmd\":\"cfp-0002\",\"error\":4,\"pdu\":{\"html\":\"\"},\"session\":\"it\"}\n");
+  EXPECT_TRUE(Logged("MIME decode failed: the archive codec is not available"));
   EXPECT_EQ(RequestFoldersLeft(), 0);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/clipboard.h"
+#include "platform/window_system.h"
 #include "support/scratch_folder.h"
 #include "support/wayland_compositor.h"
 #include "support/x_display.h"
@@ -205,6 +206,42 @@ TYPED_TEST(ClipboardContractTest, MisbehavingOwnersGiveNoDataWithinTheLimit) {
   }
 }
 
+// Owners that answer every wait in time but would hold a request or its memory without end are
+// cut off by the target and snapshot caps; the snapshot then reads nothing more.
+TEST(ClipboardX11Test, HostileOwnersAreCutOffAtTheCaps) {
+  using std::chrono::seconds;
+  xtest::XServer server;
+  ASSERT_TRUE(server.ok());
+  scratch::ScratchFolder folder;
+  const std::string piece = AwkwardBytes(4 << 20);
+  const struct {
+    const char* name;
+    std::vector<std::string> flags;
+    milliseconds at_least, at_most;
+  } rows[] = {
+      // Pieces without end, as fast as the server carries them: stopped at the target limit.
+      {"endless", {"--chunk", "1048576", "--incr-forever"}, milliseconds(0), seconds(20)},
+      {"announces 1 GiB", {"--announce", "1073741824"}, milliseconds(0), seconds(2)},
+      // A piece every second, each inside the wait limit: stopped at the snapshot's time limit.
+      {"drips", {"--chunk", "4096", "--incr-forever", "--piece-delay", "1000"},
+       kClipboardSnapshotTimeLimit - seconds(2), kClipboardSnapshotTimeLimit + seconds(3)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    auto owner = xtest::OfferOnClipboard(folder.path(), {{"image/png", piece}}, row.flags);
+    ASSERT_TRUE(owner->ok());
+    const auto start = std::chrono::steady_clock::now();
+    auto snapshot = TakeClipboardSnapshot(ClipboardBackend::kX11);
+    std::string data;
+    EXPECT_FALSE(snapshot->Read("image/png", &data));
+    const auto spent = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(spent, row.at_least);
+    EXPECT_LE(spent, row.at_most);
+    EXPECT_EQ(data.capacity() < 1024, true) << data.capacity();
+    EXPECT_FALSE(snapshot->Read("image/png", &data));
+  }
+}
+
 TEST(ClipboardX11Test, NoDisplayIsAnEmptyClipboard) {
   xtest::XServer server;
   ASSERT_TRUE(server.ok());
@@ -288,20 +325,6 @@ TEST(ClipboardX11Test, ACookieFromTheAuthorityFileOpensAServerWithAccessControl)
         << row.file;
   }
   unsetenv("XAUTHORITY");
-}
-
-TEST(ClipboardX11Test, ScreenMetricsComeFromTheServerElse96Dpi) {
-  unsetenv("DISPLAY");
-  const ScreenMetrics fallback = GetScreenMetrics();
-  EXPECT_EQ(fallback.width_pixels, 1920);
-  EXPECT_EQ(fallback.width_millimeters, 508);
-  xtest::XServer server;  // 1920x1080 at 96 dpi
-  ASSERT_TRUE(server.ok());
-  const ScreenMetrics metrics = GetScreenMetrics();
-  EXPECT_EQ(metrics.width_pixels, 1920);
-  EXPECT_EQ(metrics.height_pixels, 1080);
-  EXPECT_EQ(metrics.width_millimeters, 508);
-  EXPECT_EQ(metrics.height_millimeters, 286);
 }
 
 // wl-copy, the usual command-line owner, offering one type (text with Korean and an emoji,

@@ -1,14 +1,18 @@
 // A clipboard owner for tests and benchmarks: takes the CLIPBOARD selection on $DISPLAY and
 // offers several targets at once, each with the bytes of a file, as a copying program does.
 //
-//   clipboard_owner [--chunk N] [--hang] [--refuse] [--die-mid-incr] TARGET FILE [TARGET FILE]...
+//   clipboard_owner [--chunk N] [--hang] [--refuse] [--die-mid-incr] [--incr-forever]
+//                   [--announce N] [--piece-delay MS] TARGET FILE [TARGET FILE]...
 //
 // Data larger than the chunk size (default 65536 bytes) goes through INCR, one chunk per
 // property deletion, for any number of requestors at once. --hang never answers a conversion
 // request; --refuse answers TARGETS but refuses every conversion; --die-mid-incr exits after the
-// first chunk of an incremental transfer. Prints "ready" on standard output once it owns the
+// first chunk of an incremental transfer; --incr-forever starts the data again instead of
+// ending the transfer; --announce announces N bytes for INCR whatever the data's size;
+// --piece-delay waits MS milliseconds before each piece. Prints "ready" on standard output once it owns the
 // selection; exits 0 when another client takes the selection or on SIGTERM.
 
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <csignal>
@@ -40,6 +44,9 @@ struct Options {
   bool hang = false;
   bool refuse = false;
   bool die_mid_incr = false;
+  bool incr_forever = false;
+  long announce = -1;
+  long piece_delay_ms = 0;
 };
 
 xcb_connection_t* c;
@@ -97,7 +104,8 @@ void Answer(const xcb_selection_request_event_t& request) {
     }
     const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &mask);
-    const uint32_t size = static_cast<uint32_t>(offer.bytes.size());
+    const uint32_t size = static_cast<uint32_t>(
+        options.announce >= 0 ? static_cast<size_t>(options.announce) : offer.bytes.size());
     Put(request.requestor, property, incr_atom, 32, 1, &size);
     transfers[{request.requestor, property}] = Transfer{&offer.bytes};
     return Notify(request, property);
@@ -118,6 +126,8 @@ void Continue(const xcb_property_notify_event_t& event) {
     xcb_flush(c);
     _exit(3);
   }
+  if (options.incr_forever && t.sent == t.bytes->size()) t.sent = 0;
+  if (options.piece_delay_ms > 0) usleep(static_cast<useconds_t>(options.piece_delay_ms * 1000));
   const size_t n = std::min(options.chunk, t.bytes->size() - t.sent);
   Put(event.window, event.atom, XCB_ATOM_STRING, 8, n, t.bytes->data() + t.sent);
   t.sent += n;
@@ -136,6 +146,12 @@ bool ParseArguments(int argc, char** argv) {
       options.refuse = true;
     } else if (flag == "--die-mid-incr") {
       options.die_mid_incr = true;
+    } else if (flag == "--incr-forever") {
+      options.incr_forever = true;
+    } else if (flag == "--announce" && i + 1 < argc) {
+      options.announce = std::strtol(argv[++i], nullptr, 10);
+    } else if (flag == "--piece-delay" && i + 1 < argc) {
+      options.piece_delay_ms = std::strtol(argv[++i], nullptr, 10);
     } else {
       return false;
     }

@@ -12,6 +12,7 @@
 
 #include "support/desktop.h"
 #include "support/scratch_folder.h"
+#include "support/x_display.h"
 
 namespace {
 
@@ -113,5 +114,20 @@ TEST_P(WindowSystemContract, FindsRaisesAndMeasuresWindows) {
 INSTANTIATE_TEST_SUITE_P(Desktops, WindowSystemContract,
                          ::testing::Values(desktop::WindowManager::kNone,
                                            desktop::WindowManager::kOpenbox));
+
+TEST(ScreenMetricsTest, ScreenMetricsComeFromTheServerElse96Dpi) {
+  unsetenv("DISPLAY");
+  const ScreenMetrics fallback = GetScreenMetrics();
+  EXPECT_EQ(fallback.width_pixels, 1920);
+  EXPECT_EQ(fallback.width_millimeters, 508);
+  // Not the fallback's size, so that only the server's answer can pass.
+  xtest::XServer server({}, "1280x800x24", "120");
+  ASSERT_TRUE(server.ok());
+  const ScreenMetrics metrics = GetScreenMetrics();
+  EXPECT_EQ(metrics.width_pixels, 1280);
+  EXPECT_EQ(metrics.height_pixels, 800);
+  EXPECT_EQ(metrics.width_millimeters, 271);
+  EXPECT_EQ(metrics.height_millimeters, 169);
+}
 
 }  // namespace

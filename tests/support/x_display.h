@@ -67,15 +67,15 @@ inline void StopProcess(pid_t* pid) {
 }
 
 // Xvfb with -noreset (a plain Xvfb resets when its last client leaves, and a client that
-// connects during the reset fails), 1920x1080 at 96 dpi. DISPLAY points at it while it lives.
-// Extra arguments (e.g. "-auth", file) come last.
+// connects during the reset fails), 1920x1080 at 96 dpi unless told another screen ("WxHxD")
+// and dpi. DISPLAY points at it while it lives. Extra arguments (e.g. "-auth", file) come last.
 class XServer {
  public:
-  explicit XServer(const std::vector<std::string>& extra = {}) {
+  explicit XServer(const std::vector<std::string>& extra = {},
+                   const std::string& screen = "1920x1080x24", const std::string& dpi = "96") {
     int fd = -1;
-    std::vector<std::string> args{"Xvfb",         "-displayfd", "3",       "-noreset",
-                                  "-nolisten",    "tcp",        "-screen", "0",
-                                  "1920x1080x24", "-dpi",       "96"};
+    std::vector<std::string> args{"Xvfb", "-displayfd", "3",    "-noreset", "-nolisten", "tcp",
+                                  "-screen", "0",       screen, "-dpi",     dpi};
     args.insert(args.end(), extra.begin(), extra.end());
     pid_ = SpawnWithPipe(args, &fd, 3);
     if (pid_ > 0) number_ = ReadLine(fd, 10000);

@@ -1,4 +1,5 @@
 #include "word/run_and_wait.h"
+#include "word/program_window.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

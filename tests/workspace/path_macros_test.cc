@@ -106,11 +106,23 @@ TEST(GetFileKindTest, JudgesByTheMediaTypeOfTheExtension) {
 }
 
 TEST(PathPartsTest, NameExtensionAndFileUrls) {
-  EXPECT_EQ(FileNamePart("/x/report.html"), "report.html");
-  EXPECT_EQ(FileNamePart("report"), "report");
-  EXPECT_EQ(FileNamePart("/x/"), "");
-  EXPECT_EQ(FileExtension("/x.y/a.b.PNG"), ".PNG");
-  EXPECT_EQ(FileExtension("/x.y/notes"), "");
+  const struct {
+    const char* path;
+    const char* folder;
+    const char* name;
+    const char* extension;
+  } rows[] = {
+      {"/x/report.html", "/x/", "report.html", ".html"}, {"report", "", "report", ""},
+      {"/x/", "/x/", "", ""},           {"/a", "/", "a", ""},
+      {"/x.y/a.b.PNG", "/x.y/", "a.b.PNG", ".PNG"},     {"/x.y/notes", "/x.y/", "notes", ""},
+      {"a/b.png?x=1", "a/", "b.png?x=1", ".png?x=1"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    EXPECT_EQ(FolderPart(row.path), row.folder);
+    EXPECT_EQ(FileNamePart(row.path), row.name);
+    EXPECT_EQ(FileExtension(row.path), row.extension);
+  }
   EXPECT_EQ(RemoveFileUrl("file:///home/a.png"), "/home/a.png");
   EXPECT_EQ(RemoveFileUrl("file:///home/my%20pics/a.png"), "/home/my%20pics/a.png");
   EXPECT_EQ(RemoveFileUrl("x file:///a file:///b"), "x /a /b");

@@ -444,7 +444,7 @@ TEST_F(FileRecordsTest, SmallFilesOfAnAnswerTakeNoMappingEach) {
   AnswerFiles files;
   Json::Value records(Json::arrayValue);
   size_t before = MappingCount();
-  ASSERT_TRUE(AppendFileRecords(paths, records, RecordKey::kBase64String, AnyFile::kYes));
+  ASSERT_TRUE(AppendFileRecords(paths, records, RecordKey::kBase64String, AnyFile::kYes, &files));
   EXPECT_LT(MappingCount(), before + 100);
   EXPECT_EQ(records.size(), paths.size());
   EXPECT_TRUE(files.complete());

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -57,7 +58,23 @@ class TempFile {
 
   bool is_open() const { return fd_ >= 0; }
 
-  bool Write(const char* data, size_t size) { return WriteAll(fd_, std::string_view(data, size)); }
+  // Appends data; false on a write error or when the body would pass max_bytes.
+  bool Write(const char* data, size_t size) {
+    if (static_cast<uint64_t>(size) > static_cast<uint64_t>(max_bytes_ - written_)) {
+      too_large_ = true;
+      return false;
+    }
+    written_ += static_cast<int64_t>(size);
+    return WriteAll(fd_, std::string_view(data, size));
+  }
+
+  // Drops what was written (the body of a redirect answer); the count of bytes stays, as the
+  // limit is on what the transfer received.
+  bool Rewind() { return ::ftruncate(fd_, 0) == 0 && ::lseek(fd_, 0, SEEK_SET) == 0; }
+
+  void set_max_bytes(int64_t max_bytes) { max_bytes_ = max_bytes; }
+  int64_t written() const { return written_; }
+  bool too_large() const { return too_large_; }
 
   // Closes the file (a late write error shows here) and renames it to destination.
   bool CommitAs(const std::string& destination) {
@@ -73,7 +90,12 @@ class TempFile {
   std::string path_;
   int fd_ = -1;
   bool on_disk_ = false;
+  int64_t max_bytes_ = INT64_MAX;
+  int64_t written_ = 0;
+  bool too_large_ = false;
 };
+
+bool RewindFile(void* context) { return static_cast<TempFile*>(context)->Rewind(); }
 
 size_t WriteBody(char* data, size_t size, size_t count, void* context) {
   auto* file = static_cast<TempFile*>(context);
@@ -85,19 +107,14 @@ struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
 
-void Configure(CURL* easy, const std::string& url, const DownloadSettings& settings,
-               TempFile* file) {
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects);
+void Configure(CURL* easy, const DownloadSettings& settings, TempFile* file) {
   curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L);
   // Signals cannot be used for timeouts in a multi-threaded host.
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, settings.timeout_ms);
   curl_easy_setopt(easy, CURLOPT_USERAGENT, settings.user_agent.c_str());
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferSize);
+  // A body announced larger than the limit is refused before it is read.
+  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings.max_bytes));
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteBody);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, file);
 }
@@ -126,22 +143,28 @@ std::string WireUrl(std::string_view url) {
   return out;
 }
 
-bool DownloadToFile(const std::string& url, const std::string& destination,
-                    const DownloadSettings& settings) {
-  if (!HasHttpScheme(url) || destination.empty()) return false;
+DownloadResult DownloadToFile(const std::string& url, const std::string& destination,
+                              const DownloadSettings& settings) {
+  DownloadResult result;
+  if (!HasHttpScheme(url) || destination.empty() || settings.max_bytes < 0) return result;
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  if (!easy) return false;
+  if (!easy) return result;
   TempFile file(destination);
-  if (!file.is_open()) return false;
-  std::string wire_url = WireUrl(url);
-  Configure(easy.get(), wire_url, settings, &file);
-  if (curl_easy_perform(easy.get()) != CURLE_OK) return false;
-  // FAILONERROR rejects 4xx and 5xx; a 1xx or 3xx final answer (a redirect without a
-  // Location, 304) has no body of the resource either.
-  long status = 0;
-  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-  if (status < 200 || status > 299) return false;
-  return file.CommitAs(destination);
+  if (!file.is_open()) return result;
+  file.set_max_bytes(settings.max_bytes);
+  Configure(easy.get(), settings, &file);
+  TransferRules rules;
+  rules.classify = settings.classify;
+  rules.deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(settings.timeout_ms);
+  result.transfer = PerformUnderRules(easy.get(), WireUrl(url), rules, RewindFile, &file);
+  result.bytes = file.written();
+  result.too_large = file.too_large() || result.transfer == TransferResult::kTooLarge;
+  const char* content_type = nullptr;
+  curl_easy_getinfo(easy.get(), CURLINFO_CONTENT_TYPE, &content_type);
+  if (content_type != nullptr) result.content_type = content_type;
+  if (result.ok() && !file.CommitAs(destination)) result.transfer = TransferResult::kFailed;
+  return result;
 }
 
 }  // namespace orvohttp8

@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -32,7 +33,41 @@ orvohttp8::DownloadSettings CurrentSettings() {
 int32_t Download(const char* url, const char* destination, int32_t reserved1, int32_t reserved2) {
   if (url == nullptr || destination == nullptr || *url == '\0' || *destination == '\0') return 0;
   if (reserved1 != 0 || reserved2 != 0) return 0;
-  return orvohttp8::DownloadToFile(url, destination, CurrentSettings()) ? 1 : 0;
+  return orvohttp8::DownloadToFile(url, destination, CurrentSettings()).ok() ? 1 : 0;
+}
+
+int32_t OutcomeOf(const orvohttp8::DownloadResult& result) {
+  using orvohttp8::TransferResult;
+  if (result.too_large) return kHttpDownloadTooLarge;
+  switch (result.transfer) {
+    case TransferResult::kDone:
+      return kHttpDownloadDone;
+    case TransferResult::kRefusedAddress:
+      return kHttpDownloadRefusedAddress;
+    case TransferResult::kTooManyRedirects:
+      return kHttpDownloadTooManyRedirects;
+    case TransferResult::kTimedOut:
+      return kHttpDownloadTimedOut;
+    default:
+      return kHttpDownloadFailed;
+  }
+}
+
+int32_t DownloadChecked(const char* url, const char* destination, const HttpDownloadLimits* limits,
+                        HttpDownloadReport* report) {
+  if (report == nullptr) return 0;
+  *report = HttpDownloadReport{kHttpDownloadFailed, 0, {}};
+  if (url == nullptr || destination == nullptr || *url == '\0' || *destination == '\0') return 0;
+  if (limits == nullptr || limits->max_bytes < 0 || limits->timeout_ms <= 0) return 0;
+  orvohttp8::DownloadSettings settings = CurrentSettings();
+  settings.timeout_ms = limits->timeout_ms;
+  settings.max_bytes = limits->max_bytes;
+  orvohttp8::DownloadResult result = orvohttp8::DownloadToFile(url, destination, settings);
+  report->outcome = OutcomeOf(result);
+  report->bytes = result.bytes;
+  std::snprintf(report->content_type, sizeof report->content_type, "%s",
+                result.content_type.c_str());
+  return result.ok() ? 1 : 0;
 }
 
 int32_t SetTimeout(int32_t milliseconds) {
@@ -66,6 +101,7 @@ extern "C" __attribute__((visibility("default"))) int32_t GetHttpInterface(HttpI
   if (table == nullptr || !g_curl_global.ok) return 0;
   for (HttpEntry& entry : table->entries) entry = AsEntry(Unsupported);
   table->entries[kHttpDownloadEntry] = AsEntry(Download);
+  table->entries[kHttpDownloadCheckedEntry] = AsEntry(DownloadChecked);
   table->entries[kHttpSetTimeoutEntry] = AsEntry(SetTimeout);
   return 1;
 }

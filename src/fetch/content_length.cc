@@ -2,9 +2,11 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <string_view>
 
+#include "download/transfer_rules.h"
 #include "fetch/curl_global.h"
 #include "fetch/download_url.h"
 
@@ -36,22 +38,26 @@ struct EasyDeleter {
 }  // namespace
 
 int64_t GetUrlContentLength(const std::string& url) {
-  if (!EnsureCurlGlobal()) return -1;
+  return GetUrlContentLength(url, kContentLengthTimeoutMs);
+}
+
+int64_t GetUrlContentLength(const std::string& url, long timeout_ms) {
+  if (!EnsureCurlGlobal() || timeout_ms <= 0) return -1;
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   if (!easy) return -1;
   CURL* handle = easy.get();
-  std::string request_url = EscapeUnsafeBytes(RequestUrl(url));
-  curl_easy_setopt(handle, CURLOPT_URL, request_url.c_str());
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, kContentLengthTimeoutMs);
   curl_easy_setopt(handle, CURLOPT_USERAGENT, kUserAgent);
-  if (curl_easy_perform(handle) != CURLE_OK) return -1;
+  // The query reaches the same servers as the download after it: the same rules apply.
+  orvohttp8::TransferRules rules;
+  rules.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::string request_url = EscapeUnsafeBytes(RequestUrl(url));
+  if (orvohttp8::PerformUnderRules(handle, request_url, rules, nullptr, nullptr) !=
+      orvohttp8::TransferResult::kDone) {
+    return -1;
+  }
   // The length the last answer (after redirects) announced; -1 when it announced none.
   curl_off_t length = -1;
   if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) {

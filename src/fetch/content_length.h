@@ -13,6 +13,9 @@ inline constexpr long kContentLengthTimeoutMs = 3000;
 // connection, an HTTP error status, the time limit) or the answer has no usable length (none,
 // one that is not a number, one beyond 63 bits). Callers fetch whenever the result is not 0.
 // Thread-safe.
+// Redirects and addresses follow the download library's rules (download/transfer_rules.h).
 int64_t GetUrlContentLength(const std::string& url);
+// The same within timeout_ms instead of kContentLengthTimeoutMs; -1 at once for none.
+int64_t GetUrlContentLength(const std::string& url, long timeout_ms);
 
 #endif  // ORVO_FETCH_CONTENT_LENGTH_H_

@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "text/ascii.h"
+
 namespace {
 
 struct GFreeDeleter {
@@ -32,4 +34,13 @@ std::string GetMimeTypeFromUrl(const std::string& url) {
   GTextPtr mime_type(g_content_type_get_mime_type(content_type.get()));
   if (!mime_type) return {};
   return mime_type.get();
+}
+
+bool IsStyleSheetMediaType(std::string_view content_type) {
+  std::string type = AsciiLowered(content_type.substr(0, content_type.find(';')));
+  size_t begin = type.find_first_not_of(" \t");
+  size_t end = type.find_last_not_of(" \t");
+  if (begin == std::string::npos) return false;
+  type = type.substr(begin, end - begin + 1);
+  return type.size() > 5 && type.compare(0, 5, "text/") == 0 && type != "text/html";
 }

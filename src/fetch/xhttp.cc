@@ -55,3 +55,12 @@ int32_t XHttp::Download(const std::string& url, const std::string& destination) 
   if (entry == nullptr) return 0;
   return reinterpret_cast<HttpDownloadFunction>(entry)(url.c_str(), destination.c_str(), 0, 0);
 }
+
+int32_t XHttp::DownloadChecked(const std::string& url, const std::string& destination,
+                               const HttpDownloadLimits& limits, HttpDownloadReport* report) {
+  if (!IsLoaded()) return 0;
+  HttpEntry entry = interface_->entries[kHttpDownloadCheckedEntry];
+  if (entry == nullptr) return 0;
+  return reinterpret_cast<HttpDownloadCheckedFunction>(entry)(url.c_str(), destination.c_str(),
+                                                              &limits, report);
+}

@@ -7,6 +7,8 @@
 #include <string>
 
 class DynamicLibrary;
+struct HttpDownloadLimits;
+struct HttpDownloadReport;
 struct HttpInterface;
 
 // The download library "orvohttp8.so", loaded for one download. One object per download; the
@@ -33,6 +35,8 @@ class XHttp {
   int32_t SetTimeout(int32_t milliseconds);
   int32_t SetUserAgent(const std::string& agent);
   int32_t Download(const std::string& url, const std::string& destination);
+  int32_t DownloadChecked(const std::string& url, const std::string& destination,
+                          const HttpDownloadLimits& limits, HttpDownloadReport* report);
 
   static constexpr char kLibraryFileName[] = "orvohttp8.so";
 

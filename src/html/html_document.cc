@@ -447,7 +447,8 @@ HtmlDocument::~HtmlDocument() = default;
 
 bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
   impl_->Clear();
-  if (text.empty() || text.size() > std::numeric_limits<unsigned int>::max()) return false;
+  if (text.empty() || text.size() > limits.max_bytes) return false;
+  if (text.size() > std::numeric_limits<unsigned int>::max()) return false;
   impl_->text = std::move(text);
   const std::string& source = impl_->text;
   // The parser reads a copy only when over-deep tags must be blanked; offsets stay the same.

@@ -53,10 +53,14 @@ struct HtmlComment {
   bool in_body = false;
 };
 
+// A page's parse tree takes many times the page's bytes (a page of bare tags, 100 times), so
+// both the page and the parser's memory are bounded: a request's peak stays a small multiple
+// of its page.
 struct HtmlLoadLimits {
-  int max_errors = 100;      // parse errors recorded (they are not reported; this bounds memory)
-  size_t max_depth = 512;    // deeper start tags are read as text; their bytes are kept
-  size_t memory_budget = 0;  // parser memory; 0: 256 MiB plus 32 bytes per byte of text
+  int max_errors = 100;    // parse errors recorded (they are not reported; this bounds memory)
+  size_t max_depth = 512;  // deeper start tags are read as text; their bytes are kept
+  size_t max_bytes = size_t{64} << 20;  // a longer text is refused unparsed
+  size_t memory_budget = 0;             // parser memory; 0: 256 MiB plus 32 bytes per byte of text
 };
 
 class HtmlDocument {

@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include "protocol/command_request.h"
 #include "text/text_conversion.h"
 
 EncodeRange EncodeRangeOf(int32_t value) {
@@ -30,4 +31,12 @@ void ReadEncodeOptions(const Json::Value& pdu, EncodeOptions& options) {
   options.filter = copy["mimeencodefilter"].asInt();
   options.range = EncodeRangeOf(copy["mimeencoderange"].asInt());
   options.encode_type = copy["mimeencodetype"].asInt();
+}
+
+const Json::Value& PduToRead(const CommandRequest& request, Json::Value& copy) {
+  const Json::Value* pdu = request.root.isObject() ? request.root.find("pdu", "pdu" + 3) : nullptr;
+  if (pdu != nullptr && pdu->isObject()) return *pdu;
+  copy = request.Pdu();
+  copy["temppath"];  // the lookup a worker's copy makes first
+  return copy;
 }

@@ -6,6 +6,8 @@
 
 #include "mime/reference_resolution.h"
 
+class CommandRequest;
+
 namespace Json {
 class Value;
 }
@@ -50,5 +52,10 @@ struct EncodeOptions {
 // type (a prefix that is not a string, a number that is not one, a "mimeoptions" that is not an
 // object) raises the JSON library's own error, which ends the request.
 void ReadEncodeOptions(const Json::Value& pdu, EncodeOptions& options);
+
+// The pdu of both archive commands to read from: the request's own when it is an object (the
+// page or archive may be tens of megabytes and is only read, so it is not copied), else a copy
+// in *copy, whose lookups raise the JSON library's error as any worker's copy does.
+const Json::Value& PduToRead(const CommandRequest& request, Json::Value& copy);
 
 #endif  // ORVO_MIME_ENCODE_OPTIONS_H_

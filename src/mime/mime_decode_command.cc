@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mime/encode_options.h"
 #include "mime/mime_codec_client.h"
 #include "platform/file_system.h"
 #include "platform/log.h"
@@ -43,17 +44,6 @@ std::string_view ArchiveText(std::string_view archive, std::string& sanitised) {
   if (IsValidUtf8(archive)) return archive;
   sanitised = Utf8ToWide(archive);
   return sanitised;
-}
-
-// The pdu to read from: the request's own when it is an object (the archive may be tens of
-// megabytes and is only read, so it is not copied), else a copy, whose lookups raise the JSON
-// library's error as any worker's copy does.
-const Json::Value& PduToRead(const CommandRequest& request, Json::Value& copy) {
-  const Json::Value* pdu = request.root.isObject() ? request.root.find("pdu", "pdu" + 3) : nullptr;
-  if (pdu != nullptr && pdu->isObject()) return *pdu;
-  copy = request.Pdu();
-  copy["temppath"];  // the lookup a worker's copy makes first
-  return copy;
 }
 
 }  // namespace
@@ -142,12 +132,33 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
   return text;
 }
 
+namespace {
+
+// Removes the request folder however the command ends: a decode that raised an error must not
+// leave a hundred thousand files behind.
+class FolderRemoval {
+ public:
+  FolderRemoval() = default;
+  ~FolderRemoval() {
+    if (folder_.size() >= 2) DeleteTree(folder_.substr(0, folder_.size() - 1));
+  }
+  FolderRemoval(const FolderRemoval&) = delete;
+  FolderRemoval& operator=(const FolderRemoval&) = delete;
+  void Set(std::string folder) { folder_ = std::move(folder); }
+
+ private:
+  std::string folder_;
+};
+
+}  // namespace
+
 std::string RunMimeDecodeCommand(CommandRequest& request) {
   Json::Value copy;
   const Json::Value& pdu = PduToRead(request, copy);
   std::string page;
   std::vector<std::string> files;
-  std::unique_ptr<HeldFolder> folder;
+  std::unique_ptr<HeldFolder> folder;  // held until the removal below has run
+  FolderRemoval removal;
   const Json::Value& archive = pdu["mimevalue"];
   if (archive.isNull()) {
     request.error = kMimeDecodeMissingArchive;
@@ -161,12 +172,19 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
     if (folder == nullptr) {
       request.error = kMimeDecodeFailed;
     } else {
+      removal.Set(folder->Path() + "/");
       page = DecodeMimeArchive(MimeCodecClient(), *folder, request.TextOf(archive), files,
                                request.error);
     }
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);
-  if (folder != nullptr) DeleteTree(folder->Path());
+  const AnswerFiles* held = request.answer_files;
+  if (held != nullptr && !held->complete()) {
+    // Never a page with parts missing: the page would show broken pictures and the editor
+    // could save it so.
+    request.error = kMimeDecodeFailed;
+    answer = request.BuildResponse({}, {}, Json::Value(), std::string());
+  }
   return answer;
 }
 

@@ -31,8 +31,13 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
                               std::string_view page, int32_t& error) {
   error = kMimeEncoded;
   HtmlDocument document;
-  std::string text = Utf8ToWide(page);
-  if (text.empty() || !document.Load(std::move(text))) {
+  // A page over the engine's limit is refused before it is copied; valid UTF-8 is copied as it
+  // is, the rest sanitised.
+  const HtmlLoadLimits limits;
+  std::string text;
+  if (page.size() <= limits.max_bytes)
+    text = IsValidUtf8(page) ? std::string(page) : Utf8ToWide(page);
+  if (text.empty() || !document.Load(std::move(text), limits)) {
     error = kMimeEncodeBadPage;
     return {};
   }
@@ -57,13 +62,15 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
 }
 
 std::string RunMimeEncodeCommand(CommandRequest& request) {
-  Json::Value pdu = request.Pdu();
-  if (pdu["temppath"].isNull()) pdu["temppath"] = "";
-  std::string temp_path = pdu["temppath"].asCString();
+  Json::Value copy;
+  const Json::Value& pdu = PduToRead(request, copy);
+  const Json::Value& temp_path_value = pdu["temppath"];
+  std::string temp_path = temp_path_value.isNull() ? std::string() : temp_path_value.asCString();
   EncodeOptions options;
   ReadEncodeOptions(pdu, options);
-  pdu["html"].asCString();  // raises the library's error for anything but a string
-  std::string_view text = request.TextOf(pdu["html"]);
+  const Json::Value& html = pdu["html"];
+  html.asCString();  // raises the library's error for anything but a string
+  std::string_view text = request.TextOf(html);
   std::string_view page = text.substr(0, text.find('\0'));  // as far as the library's C string
   std::unique_ptr<HeldFolder> folder = OpenRequestFolder(temp_path);
   std::string archive;

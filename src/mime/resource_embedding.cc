@@ -8,7 +8,6 @@
 #include "fetch/download_url.h"
 #include "fetch/mime_type.h"
 #include "imaging/image_utils.h"
-#include "imaging/webp.h"
 #include "platform/file_system.h"
 #include "text/ascii.h"
 #include "workspace/path_macros.h"
@@ -85,43 +84,67 @@ const char* ImageExtension(SniffedFormat format) {
   return nullptr;
 }
 
+// TIFF, the one allowed picture format SniffImageFormat does not know.
+bool IsTiffHead(const std::string& head) {
+  return head.compare(0, 4, "II*\0", 4) == 0 || head.compare(0, 4, "MM\0*", 4) == 0;
+}
+
+// Whether the file is a picture by its own bytes. Its head is looked at first, so that a large
+// style sheet is not read whole just to learn that it is no picture.
+bool IsPicture(const std::string& path) {
+  std::string head = FileHead(path, 16);
+  if (SniffImageFormat(head.data(), head.size()) == SniffedFormat::kNone && !IsTiffHead(head)) {
+    return false;
+  }
+  return IsReadableImage(path);
+}
+
+// A WebP file: a RIFF container of the WEBP form, not any RIFF file (a sound, a video).
+bool IsWebp(const std::string& path) {
+  std::string head = FileHead(path, 12);
+  return head.size() == 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WEBP") == 0;
+}
+
 std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) {
   const std::string& path = reference.resolved;
   // Only a regular file: reading a pipe or a device would never end.
-  if (!IsRegularFile(path)) return {};
+  FileStatus status = StatusOf(path);
+  if (status.type != FileType::kRegular) return {};
+  // Another name of a file embedded before: "/a/b.png", "/a//b.png", "/a/x/../b.png", a link.
+  if (const ResourceEntry* known = target.registry.FindFile(status.device, status.inode)) {
+    return Answer(*known, EmbedMode::kContentId);
+  }
   ResourceEntry entry;
   entry.content_id = MakeContentId();
   entry.location = path;
   entry.local_file = path;
+  entry.device = status.device;
+  entry.inode = status.inode;
   // Names here are UTF-8 and the codec takes UTF-8 paths: the file is read where it lies.
   std::string stored = UniqueFilePath(WithoutTrailingSlash(target.workspace), FileExtension(path));
   entry.file_name = FileNamePart(stored);
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
-  if (!IsReadableImage(entry.local_file) && !IsCssFile(entry.local_file)) return {};
+  if (!IsCssFile(entry.local_file) && !IsPicture(entry.local_file)) return {};
   std::string answer = Answer(entry, EmbedMode::kContentId);
   target.registry.Add(std::move(entry));
   return answer;
 }
 
-// Fetches the URL into target_path, or copies a file of the same name already in the
-// workspace. False when neither gave a file.
-bool FetchInto(const std::string& url, const std::string& cached, const std::string& target_path) {
-  // Only a regular file with content is a usable earlier download.
-  FileStatus status = StatusOf(cached);
-  if (status.type == FileType::kRegular && status.size > 0) {
-    if (cached != target_path) FileSystem::Default().CopyFile(cached, target_path);
-    return true;
-  }
-  return DownloadUrl(url, target_path) != 0;
+// Whether a download's body fits the kind it is embedded as: a picture (or WebP) by its
+// signature; else a ".css" name served as a text type other than HTML.
+bool FitsItsKind(const std::string& path, const DownloadReport& report) {
+  if (IsPicture(path) || IsWebp(path)) return true;
+  return IsCssFile(path) && IsStyleSheetMediaType(report.content_type);
 }
 
 std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
   const std::string& url = reference.resolved;
   DownloadName name = NameForDownload(url);
-  std::string folder = WithoutTrailingSlash(target.workspace);
-  std::string path = UniqueFilePath(folder, name.extension);
-  if (path.empty() || !FetchInto(url, target.workspace + name.name, path)) return {};
+  std::string path = UniqueFilePath(WithoutTrailingSlash(target.workspace), name.extension);
+  if (path.empty()) return {};
+  DownloadReport report = DownloadWithin(url, path, target.downloads);
+  if (!report.ok()) return {};
   std::string file_name = FileNamePart(path);
   std::string head = FileHead(path, 16);
   SniffedFormat format = SniffImageFormat(head.data(), head.size());
@@ -131,6 +154,10 @@ std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
       path = moved;
       file_name = FileNamePart(moved);
     }
+  }
+  if (!FitsItsKind(path, report)) {
+    FileSystem::Default().DeleteFile(path);
+    return {};
   }
   ResourceEntry entry;
   entry.content_id = MakeContentId();
@@ -142,7 +169,6 @@ std::string EmbedWeb(const ResolvedReference& reference, EmbedTarget& target) {
   if (entry.media_type.empty()) {
     entry.media_type = format == SniffedFormat::kRiff ? "image/webp" : target.fallback_media_type;
   }
-  if (!IsReadableImage(path) && !IsCssFile(path) && !IsRiffFile(path)) return {};
   std::string answer = Answer(entry, EmbedMode::kContentId);
   target.registry.Add(std::move(entry));
   return answer;
@@ -157,17 +183,21 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
   ResourceEntry entry;
   entry.content_id = MakeContentId();
   entry.location = reference.resolved;
-  std::string name = FileNamePart(reference.raw);
+  std::string name = FileNamePart(reference.raw.substr(0, reference.raw.find('#')));
   name = name.substr(0, name.find('?'));
   if (!IsPlainName(name)) return {};
   std::string local = target.workspace + name;
   MakeFolderChain(target.workspace);
   MakeUnique(local);
   bool copied = false;
+  DownloadReport report;
   if (reference.is_url) {
     // A length of 0 means there is nothing to fetch; -1 (unknown) is still tried.
+    DownloadBudget& budget = target.downloads;
     copied =
-        GetUrlContentLength(reference.resolved) != 0 && DownloadUrl(reference.resolved, local) != 0;
+        !budget.Exhausted() &&
+        GetUrlContentLength(reference.resolved, budget.TimeLeftMs(kContentLengthTimeoutMs)) != 0 &&
+        (report = DownloadWithin(reference.resolved, local, budget)).ok();
   } else {
     copied = IsRegularFile(reference.resolved) &&
              FileSystem::Default().CopyFile(reference.resolved, local).ok();
@@ -178,7 +208,8 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
   entry.from_url = reference.is_url;
   entry.media_type = GetMimeTypeFromUrl(local);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
-  if (!IsReadableImage(local) && !IsCssFile(local)) return {};
+  bool fits = reference.is_url ? FitsItsKind(local, report) : IsCssFile(local) || IsPicture(local);
+  if (!fits) return {};
   std::string answer = entry.file_name;
   target.registry.Add(std::move(entry));
   return answer;
@@ -186,7 +217,8 @@ std::string EmbedByFileName(const ResolvedReference& reference, EmbedTarget& tar
 
 }  // namespace
 
-DownloadName NameForDownload(const std::string& url) {
+DownloadName NameForDownload(const std::string& given) {
+  std::string url = given.substr(0, given.find('#'));
   size_t question = url.find('?');
   bool has_query = question != std::string::npos;
   std::string query_part = has_query ? QueryPart(url.substr(question + 1)) : std::string();

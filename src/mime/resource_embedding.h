@@ -4,6 +4,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "fetch/download_url.h"
 #include "mime/reference_resolution.h"
 #include "mime/resource_registry.h"
 
@@ -12,13 +13,17 @@
 // is not fetched again: its first registration answers.
 //
 // Local files are used where they lie (a regular file only: pipes, devices, folders and link
-// loops are never read). Web resources are downloaded into the workspace, recognised by their
-// signature and renamed to the matching image extension. Nothing is ever written outside the
-// workspace, and no existing file is ever replaced. Only images (and style sheets by their
-// ".css" name; for downloads also RIFF files, which are WebP) are embedded.
+// loops are never read); one file reached through several names (links, "..", doubled
+// slashes) is embedded once. Web resources are downloaded into the workspace, recognised by
+// their signature and renamed to the matching image extension. Nothing is ever written outside
+// the workspace, and no existing file is ever replaced. Only images (and style sheets by their
+// ".css" name; for downloads also WebP files) are embedded. A download is embedded only when
+// its body fits its kind: a picture by its signature, a style sheet only when served as a text
+// type other than HTML; one that does not fit is deleted. The name a download is stored under
+// comes from the URL that is fetched: a fragment never decides it.
 //
-// Runs on the request's thread; blocks for at most the download time limit per distinct web
-// resource (two for a script: a length query, then the download).
+// Runs on the request's thread. Downloads keep the rules of the download library and share the
+// request's DownloadBudget: once it is spent, no further web resource is embedded.
 
 enum class EmbedMode {
   kContentId,  // the result is "cid:" and the Content-ID
@@ -32,6 +37,7 @@ struct EmbedTarget {
   // Web locations that could not be embedded in this encode: a page that names one
   // unreachable picture a thousand times waits for it once, not a thousand times.
   std::unordered_set<std::string> failed_urls;
+  DownloadBudget downloads;  // of the whole encode
 };
 
 // The new reference text, or empty when nothing was embedded (the caller then keeps the page's
@@ -39,7 +45,8 @@ struct EmbedTarget {
 std::string EmbedResource(const ResolvedReference& reference, EmbedTarget& target, EmbedMode mode);
 
 // The name a downloaded URL is first stored under, and its extension ("tmp" when there is
-// none; "octet-stream" for a URL with a query). Exposed for tests.
+// none; "octet-stream" for a URL with a query); the fragment is not part of it, as it is not
+// fetched. Exposed for tests.
 struct DownloadName {
   std::string name;
   std::string extension;  // without the dot

@@ -17,7 +17,15 @@ const ResourceEntry* ResourceRegistry::Find(std::string_view location, bool is_u
   return it == index.end() ? nullptr : &entries_[it->second];
 }
 
+const ResourceEntry* ResourceRegistry::FindFile(uint64_t device, uint64_t inode) const {
+  if (device == 0 && inode == 0) return nullptr;
+  auto it = files_.find({device, inode});
+  return it == files_.end() ? nullptr : &entries_[it->second];
+}
+
 void ResourceRegistry::Add(ResourceEntry entry) {
+  if (entry.device != 0 || entry.inode != 0)
+    files_.emplace(std::pair(entry.device, entry.inode), entries_.size());
   exact_[entry.location] = entries_.size();
   folded_[UrlKey(entry.location)] = entries_.size();
   entries_.push_back(std::move(entry));

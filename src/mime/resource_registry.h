@@ -1,6 +1,8 @@
 #ifndef ORVO_MIME_RESOURCE_REGISTRY_H_
 #define ORVO_MIME_RESOURCE_REGISTRY_H_
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,6 +16,9 @@ struct ResourceEntry {
   std::string file_name;   // the name under which the archive stores it
   std::string media_type;  // "image/png"; may be empty
   bool from_url = false;   // downloaded rather than a local file
+  // The identity of a local file (device and inode); both 0 for a download.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 
 // The resources of one encode in the order they were first met. Owned by one encode on one
@@ -25,6 +30,10 @@ class ResourceRegistry {
   // way in one page); local paths are compared exactly, as two names that differ in case are
   // two files here.
   const ResourceEntry* Find(std::string_view location, bool is_url) const;
+
+  // The entry of the local file with that identity, whatever name it was reached by; null
+  // when there is none (or for the identity 0, 0).
+  const ResourceEntry* FindFile(uint64_t device, uint64_t inode) const;
 
   void Add(ResourceEntry entry);
   // Points the entry at index to another file with the same content's new spelling (a style
@@ -39,6 +48,7 @@ class ResourceRegistry {
   // thousands of pictures asks once per reference.
   std::unordered_map<std::string, size_t> exact_;
   std::unordered_map<std::string, size_t> folded_;
+  std::map<std::pair<uint64_t, uint64_t>, size_t> files_;
 };
 
 #endif  // ORVO_MIME_RESOURCE_REGISTRY_H_

@@ -33,6 +33,9 @@ struct FileStatus {
   // still differ.
   int64_t modified_seconds = 0;
   int32_t modified_nanoseconds = 0;
+  // Which file it is: two names with the same device and inode name one file.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 
   // Whether the process's user owns it, and whether its group or others may write to it.
   bool owned_by_user = false;

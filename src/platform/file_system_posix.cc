@@ -39,6 +39,8 @@ FileStatus StatusOf(const struct stat& info) {
   status.size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
   status.modified_seconds = info.st_mtim.tv_sec;
   status.modified_nanoseconds = static_cast<int32_t>(info.st_mtim.tv_nsec);
+  status.device = static_cast<uint64_t>(info.st_dev);
+  status.inode = static_cast<uint64_t>(info.st_ino);
   return status;
 }
 

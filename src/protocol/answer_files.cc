@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/file_system.h"
+#include "platform/log.h"
 #include "protocol/file_records.h"
 
 namespace {
@@ -50,6 +51,11 @@ Json::Value AnswerFiles::Refer(std::unique_ptr<MappedFile> file) {
   entry->file = std::move(file);
   text_size_ += Base64EscapedSize(entry->file->size());
   return StandIn(std::move(entry));
+}
+
+void AnswerFiles::NoteUnreadFile(const std::string& path) {
+  // The first one says why; a hundred thousand lines would say no more.
+  if (unread_files_++ == 0) Log("\n file could not be read for the answer [%s]", path.c_str());
 }
 
 Json::Value AnswerFiles::ReferText(std::string_view text) {

@@ -38,6 +38,13 @@ class AnswerFiles {
   // of its base64 text.
   Json::Value Refer(std::unique_ptr<MappedFile> file);
 
+  // A file that should have gone into the answer could not be read (the process ran out of
+  // memory or mappings, or the file went away): the answer is incomplete. Logged here.
+  void NoteUnreadFile(const std::string& path);
+  // Whether every file the answer should carry is in it. A command whose files are its whole
+  // result (an archive's parts) answers an error instead of a partial list when this is false.
+  bool complete() const { return unread_files_ == 0; }
+
   // The stand-in of text, which must stay unchanged where it is until the answer is written.
   Json::Value ReferText(std::string_view text);
 
@@ -86,6 +93,7 @@ class AnswerFiles {
   std::string key_prefix_;  // of every stand-in of this object; its number follows
   std::vector<std::unique_ptr<Entry>> entries_;
   bool streaming_allowed_ = false;
+  size_t unread_files_ = 0;
   size_t text_size_ = 0;  // of every file referred to
   struct Place {
     size_t at;  // in the skeleton

@@ -255,12 +255,53 @@ bool FitsInRecord(const std::string& path, uint64_t length) {
   return false;
 }
 
-// Maps the file at path when it may go into a record: a regular, non-empty file (never a pipe
-// or a device, which could block or never end), an image when image_only asks for one, and
-// not too large for the record format.
-std::unique_ptr<MappedFile> MapRecordFile(const std::string& path, ImageOnly image_only) {
-  std::unique_ptr<MappedFile> file = FileSystem::Default().MapReadOnly(path);
-  if (file == nullptr) return nullptr;
+// Files below this size are read into memory instead of being mapped: an answer of a hundred
+// thousand small files would otherwise need a mapping each, past the process's limit on
+// mappings (65530 by default), and every later mapping or large allocation would fail. Their
+// bytes together are no more than the request that named or carried them.
+constexpr uint64_t kMapFrom = uint64_t{1} << 20;
+
+// A small file's bytes, read once, served as a mapping would be.
+class HeldFile final : public MappedFile {
+ public:
+  explicit HeldFile(std::string bytes) : bytes_(std::move(bytes)) {}
+  const unsigned char* data() const override {
+    return reinterpret_cast<const unsigned char*>(bytes_.data());
+  }
+  size_t size() const override { return bytes_.size(); }
+  void ReleasePages(size_t, size_t) const override {}
+
+ private:
+  std::string bytes_;
+};
+
+enum class Opened { kYes, kNotAFile, kFailed };
+
+// The bytes of the regular, non-empty file at path (never a pipe or a device, which could
+// block or never end): read when small, else mapped. kFailed when such a file exists but could
+// not be read or mapped.
+Opened OpenRecordFile(const std::string& path, std::unique_ptr<MappedFile>* file) {
+  FileStatus status = FileSystem::Default().Status(path, FollowLinks::kYes);
+  if (status.type != FileType::kRegular || status.size == 0) return Opened::kNotAFile;
+  if (status.size < kMapFrom) {
+    std::string bytes;
+    if (FileSystem::Default().ReadWholeFile(path, bytes, kMapFrom).ok() && !bytes.empty()) {
+      *file = std::make_unique<HeldFile>(std::move(bytes));
+    }
+  }
+  if (*file == nullptr) *file = FileSystem::Default().MapReadOnly(path);
+  return *file != nullptr ? Opened::kYes : Opened::kFailed;
+}
+
+// The file at path when it may go into a record: see OpenRecordFile, an image when image_only
+// asks for one, and not too large for the record format. *failed is set when the file should
+// have gone into the record but could not be read.
+std::unique_ptr<MappedFile> MapRecordFile(const std::string& path, ImageOnly image_only,
+                                          bool* failed = nullptr) {
+  std::unique_ptr<MappedFile> file;
+  Opened opened = OpenRecordFile(path, &file);
+  if (failed != nullptr) *failed = opened == Opened::kFailed;
+  if (opened != Opened::kYes) return nullptr;
   if (image_only == ImageOnly::kYes && !PassesImageTest(*file)) return nullptr;
   if (!FitsInRecord(path, file->size())) return nullptr;
   return file;
@@ -294,7 +335,9 @@ bool RecordContent(const std::string& path, ImageOnly image_only, AnswerFiles* a
     *content = TextValue(encoded);
     return true;
   }
-  std::unique_ptr<MappedFile> file = MapRecordFile(path, image_only);
+  bool failed = false;
+  std::unique_ptr<MappedFile> file = MapRecordFile(path, image_only, &failed);
+  if (failed) answer->NoteUnreadFile(path);
   if (file == nullptr) return false;
   *content = answer->Refer(std::move(file));
   return true;

@@ -207,3 +207,46 @@ TEST_F(DownloadUrlTest, DownloadsOnManyThreadsAtOnce) {
 }
 
 }  // namespace
+
+TEST(DownloadWithin, StopsFetchingOnceTheRequestsBytesOrTimeAreSpent) {
+  TestHttpServer server;
+  TempFolder folder;
+  server.AddFile("k.css", std::string(1000, 'k'));
+  server.AddFile("tiny.css", "p{}");
+  const struct {
+    const char* name;
+    int64_t bytes;
+    std::chrono::milliseconds time;
+    const char* first;  // then then_route, then tiny.css
+    const char* then_route;  // chunked: the size is found out while it is received
+    DownloadOutcome second;
+    DownloadOutcome third;  // never fetched once the budget is spent
+    size_t requests;
+  } rows[] = {
+      {"room for two", 2003, std::chrono::milliseconds(5000), "/files/k.css", "/chunked/k.css",
+       DownloadOutcome::kDone, DownloadOutcome::kDone, 3},
+      {"bytes run out in the second", 1500, std::chrono::milliseconds(5000), "/files/k.css",
+       "/files/k.css", DownloadOutcome::kTooLarge, DownloadOutcome::kTooLarge, 2},
+      {"bytes run out in a chunked second", 1500, std::chrono::milliseconds(5000), "/files/k.css",
+       "/chunked/k.css", DownloadOutcome::kTooLarge, DownloadOutcome::kTooLarge, 2},
+      {"bytes spent by the first", 1000, std::chrono::milliseconds(5000), "/files/k.css",
+       "/files/k.css", DownloadOutcome::kTooLarge, DownloadOutcome::kTooLarge, 1},
+      {"time runs out in the first", 1 << 20, std::chrono::milliseconds(300), "/slow/2000",
+       "/files/k.css", DownloadOutcome::kTimedOut, DownloadOutcome::kTimedOut, 1},
+  };
+  for (const auto& row : rows) {
+    size_t before = server.requests().size();
+    DownloadBudget budget(row.bytes, row.time);
+    DownloadWithin(server.Url(row.first), folder.path() + "1", budget, kLibraryFolder);
+    DownloadReport second =
+        DownloadWithin(server.Url(row.then_route), folder.path() + "2", budget, kLibraryFolder);
+    DownloadReport third =
+        DownloadWithin(server.Url("/files/tiny.css"), folder.path() + "3", budget, kLibraryFolder);
+    EXPECT_EQ(second.outcome, row.second) << row.name;
+    EXPECT_EQ(third.outcome, row.third) << row.name;
+    EXPECT_EQ(server.requests().size() - before, row.requests) << row.name;
+    EXPECT_EQ(folder.Names().count("2"), second.ok() ? 1u : 0u) << row.name;
+    EXPECT_EQ(second.content_type, second.ok() ? "text/css" : second.content_type) << row.name;
+    for (const char* name : {"1", "2", "3"}) std::remove((folder.path() + name).c_str());
+  }
+}

@@ -14,28 +14,29 @@ namespace {
 
 constexpr size_t kPieceSize = 256 * 1024;
 
-void ServeWithLength(std::shared_ptr<const std::string> content, httplib::Response& res) {
+void ServeWithLength(std::shared_ptr<const std::string> content, const std::string& type,
+                     httplib::Response& res) {
   // Small bodies are copied; large ones are streamed from the shared copy.
   if (content->size() < kPieceSize) {
-    res.set_content(*content, "application/octet-stream");
+    res.set_content(*content, type);
     return;
   }
-  res.set_content_provider(content->size(), "application/octet-stream",
+  res.set_content_provider(content->size(), type,
                            [content](size_t offset, size_t length, httplib::DataSink& sink) {
                              return sink.write(content->data() + offset,
                                                std::min(length, kPieceSize));
                            });
 }
 
-void ServeChunked(std::shared_ptr<const std::string> content, httplib::Response& res) {
-  res.set_chunked_content_provider(
-      "application/octet-stream", [content](size_t offset, httplib::DataSink& sink) {
-        if (offset >= content->size()) {
-          sink.done();
-          return true;
-        }
-        return sink.write(content->data() + offset, std::min(content->size() - offset, kPieceSize));
-      });
+void ServeChunked(std::shared_ptr<const std::string> content, const std::string& type,
+                  httplib::Response& res) {
+  res.set_chunked_content_provider(type, [content](size_t offset, httplib::DataSink& sink) {
+    if (offset >= content->size()) {
+      sink.done();
+      return true;
+    }
+    return sink.write(content->data() + offset, std::min(content->size() - offset, kPieceSize));
+  });
 }
 
 int BoundPort(int fd) {
@@ -59,7 +60,8 @@ int BindLoopback() {
 
 }  // namespace
 
-TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) {
+TestHttpServer::TestHttpServer(std::string address)
+    : address_(std::move(address)), server_(std::make_unique<httplib::Server>()) {
   AddRoutes();
   // Recorded before the answer goes out, so a client that has its answer finds its request.
   server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
@@ -68,7 +70,7 @@ TestHttpServer::TestHttpServer() : server_(std::make_unique<httplib::Server>()) 
     return httplib::Server::HandlerResponse::Unhandled;
   });
   server_->set_tcp_nodelay(true);
-  port_ = server_->bind_to_any_port("127.0.0.1");
+  port_ = server_->bind_to_any_port(address_);
   if (port_ <= 0) throw std::runtime_error("cannot bind the test server");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -81,12 +83,15 @@ TestHttpServer::~TestHttpServer() {
 }
 
 std::string TestHttpServer::Url(const std::string& target) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + target;
+  return "http://" + address_ + ":" + std::to_string(port_) + target;
 }
 
-void TestHttpServer::AddFile(const std::string& name, std::string content) {
+void TestHttpServer::AddFile(const std::string& name, std::string content,
+                             std::string content_type) {
   std::lock_guard<std::mutex> lock(mutex_);
-  files_[name] = std::make_shared<const std::string>(std::move(content));
+  bool css = name.size() > 4 && name.compare(name.size() - 4, 4, ".css") == 0;
+  if (content_type.empty()) content_type = css ? "text/css" : "application/octet-stream";
+  files_[name] = {std::make_shared<const std::string>(std::move(content)), content_type};
 }
 
 std::vector<TestHttpServer::Seen> TestHttpServer::requests() const {
@@ -94,29 +99,38 @@ std::vector<TestHttpServer::Seen> TestHttpServer::requests() const {
   return requests_;
 }
 
-std::shared_ptr<const std::string> TestHttpServer::FindFile(const std::string& name) const {
+TestHttpServer::File TestHttpServer::FindFile(const std::string& name) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto found = files_.find(name);
-  return found == files_.end() ? nullptr : found->second;
+  return found == files_.end() ? File() : found->second;
 }
 
 void TestHttpServer::AddRoutes() {
   server_->Get(R"(/files/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
-    auto content = FindFile(req.matches[1]);
-    if (!content) {
+    File file = FindFile(req.matches[1]);
+    if (!file.content) {
       res.status = 404;
       res.set_content("not found", "text/plain");
       return;
     }
-    ServeWithLength(content, res);
+    ServeWithLength(file.content, file.type, res);
+  });
+  server_->Get(R"(/hops/(\d+)/(.+))", [](const httplib::Request& req, httplib::Response& res) {
+    int left = std::stoi(req.matches[1]);
+    std::string name = req.matches[2];
+    res.set_redirect(left > 1 ? "/hops/" + std::to_string(left - 1) + "/" + name
+                              : "/files/" + name);
+  });
+  server_->Get("/away", [](const httplib::Request& req, httplib::Response& res) {
+    res.set_redirect(req.get_param_value("to"));
   });
   server_->Get(R"(/chunked/(.+))", [this](const httplib::Request& req, httplib::Response& res) {
-    auto content = FindFile(req.matches[1]);
-    if (!content) {
+    File file = FindFile(req.matches[1]);
+    if (!file.content) {
       res.status = 404;
       return;
     }
-    ServeChunked(content, res);
+    ServeChunked(file.content, file.type, res);
   });
   server_->Get(R"(/status/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
     res.status = std::stoi(req.matches[1]);

@@ -13,10 +13,13 @@ namespace httplib {
 class Server;
 }
 
-// A plain HTTP server on 127.0.0.1 and a free port, running on its own thread for the lifetime
-// of the object. Routes:
+// A plain HTTP server on a loopback address (127.0.0.1 unless given) and a free port, running
+// on its own thread for the lifetime of the object. Routes:
 //   /files/NAME          the bytes added with AddFile(NAME) (NAME as decoded from the path),
-//                        with a Content-Length; 404 for any other name
+//                        with a Content-Length and AddFile's Content-Type; 404 for any other
+//                        name
+//   /hops/N/NAME         N redirects (each to /hops/N-1/NAME), then /files/NAME
+//   /away?to=URL         a 302 to URL
 //   /chunked/NAME        the same bytes, chunked (no Content-Length)
 //   /status/CODE         that status with a short error page
 //   /redirect/files/NAME a 302 to /files/NAME;  /loop  a 302 to itself
@@ -27,14 +30,15 @@ class Server;
 // Every request's raw target and User-Agent are recorded.
 class TestHttpServer {
  public:
-  TestHttpServer();
+  explicit TestHttpServer(std::string address = "127.0.0.1");
   ~TestHttpServer();
 
   int port() const { return port_; }
-  // "http://127.0.0.1:PORT" + target.
+  // "http://ADDRESS:PORT" + target.
   std::string Url(const std::string& target) const;
 
-  void AddFile(const std::string& name, std::string content);
+  // content_type empty: text/css for ".css", else application/octet-stream.
+  void AddFile(const std::string& name, std::string content, std::string content_type = "");
 
   struct Seen {
     std::string target;
@@ -44,14 +48,19 @@ class TestHttpServer {
 
  private:
   void AddRoutes();
-  std::shared_ptr<const std::string> FindFile(const std::string& name) const;
+  struct File {
+    std::shared_ptr<const std::string> content;
+    std::string type;
+  };
+  File FindFile(const std::string& name) const;
 
+  std::string address_;
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<const std::string>> files_;
+  std::map<std::string, File> files_;
   std::vector<Seen> requests_;
 };
 

@@ -316,3 +316,46 @@ TEST_F(DocumentWalkTest, ScriptsAreCopiedByNameAndKeepTheirSourceUnlessEmbedded)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DocumentWalkTest, EmbedsADownloadOnlyWhenItsBodyFitsItsKind) {
+  server_.AddFile("admin", "<html>secret</html>", "text/html");
+  server_.AddFile("page.css", "<html>secret</html>", "text/html");
+  server_.AddFile("api.css", "{\"token\": 1}", "application/json");
+  server_.AddFile("plain.css", "p { color: red }", "text/plain; charset=utf-8");
+  server_.AddFile("shown.png", TinyPng(), "text/html");
+  server_.AddFile("riff.png", std::string("RIFF\4\0\0\0WAVEfmt "), "image/png");
+  const struct {
+    std::string url;
+    bool embedded;
+  } rows[] = {
+      {server_.Url("/files/admin#.css"), false}, {server_.Url("/files/page.css"), false},
+      {server_.Url("/files/api.css"), false},    {server_.Url("/files/plain.css"), true},
+      {server_.Url("/files/s.css"), true},       {server_.Url("/files/shown.png"), true},
+      {server_.Url("/files/riff.png"), false},
+  };
+  for (const auto& row : rows) {
+    Walk("<img src=\"" + row.url + "\">", Options(1, ""));
+    EXPECT_EQ(registry_.entries().size(), row.embedded ? 1u : 0u) << row.url;
+    // A download that is not embedded is not kept either.
+    EXPECT_EQ(scratch::CountEntries(workspace_), row.embedded ? 1 : 0) << row.url;
+    std::filesystem::remove_all(workspace_);
+    ::mkdir(workspace_.c_str(), 0755);
+  }
+}
+
+TEST_F(DocumentWalkTest, EmbedsOneLocalFileOnceWhateverItsName) {
+  ::mkdir((folder_ / "sub").c_str(), 0755);
+  ::symlink((folder_ / "a.png").c_str(), (folder_ / "link.png").c_str());
+  std::string names[] = {folder_ / "a.png", folder_.Path("/a.png"), folder_ / "sub/../a.png",
+                         folder_ / "link.png"};
+  std::string html, expected;
+  for (const std::string& name : names) html += "<img src=\"" + name + "\">";
+  std::string page = Walk(html);
+  ASSERT_EQ(registry_.entries().size(), 1u);
+  for (int k = 0; k < 4; ++k) expected += "<img src=\"" + Cid(0) + "\">";
+  EXPECT_EQ(page, Page(expected));
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fetch/test_http_server.h"
+#include "html/html_document.h"
 #include "imaging/image_utils.h"
 #include "mime/encode_options.h"
 #include "mime/mime_codec_client.h"
@@ -116,6 +117,8 @@ TEST_F(EncodeArchiveTest, FailuresGiveTheirNumberAndKeepTheWorkspace) {
     int32_t error;
   } rows[] = {
       {"", kDist, 2},
+      // A page over the engine's limit is refused unparsed (its tree would take gigabytes).
+      {std::string(HtmlLoadLimits().max_bytes + 1, 'p'), kDist, 2},
       {page, no_codec.path() + "/", 1},
       {"<body>fail</body>", kFailingCodec, 3},
   };

@@ -80,6 +80,10 @@ TEST(NameForDownload, DerivesTheWorkspaceNameFromTheUrl) {
       {"http://h/get.php?d/pic@x&y=1", "get_pic.octet-stream", "octet-stream"},
       {"http://h/get.php?d/pic&y=1", "get.octet-stream", "octet-stream"},
       {"http://h/a\"b.png", "a\"b.png", "tmp"},
+      // The fragment is not fetched, so it never names the file.
+      {"http://intranet/admin#.css", "admin", "tmp"},
+      {"http://h/a.png#b.css", "a.png", "png"},
+      {"http://h/get.php#?d/pic@x&y", "get.php", "php"},
   };
   for (const Row& row : rows) {
     DownloadName name = NameForDownload(row.url);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "imaging/image_utils.h"
 #include "protocol/answer_files.h"
 #include "protocol/json_writer.h"
@@ -423,3 +425,30 @@ TEST_F(FileRecordsTest, StreamedAnswerFailsWhenItsFileIsCutShort) {
   EXPECT_LT(got.size(), 8192u);
   EXPECT_EQ(got.substr(0, 29), "{\"records\":[{\"base64string\":\"");
 }
+
+namespace {
+
+size_t MappingCount() {
+  std::string maps = scratch::ReadFile("/proc/self/maps");
+  return static_cast<size_t>(std::count(maps.begin(), maps.end(), '\n'));
+}
+
+// An archive of a hundred thousand parts must not need a mapping per part: the process's
+// limit on mappings (65530) would leave parts out of the answer, or fail the request.
+TEST_F(FileRecordsTest, SmallFilesOfAnAnswerTakeNoMappingEach) {
+  std::vector<std::string> paths;
+  for (int k = 0; k < 400; ++k) {
+    paths.push_back(temp_ / ("part" + std::to_string(k)));
+    WriteFile(paths.back(), "part " + std::to_string(k));
+  }
+  AnswerFiles files;
+  Json::Value records(Json::arrayValue);
+  size_t before = MappingCount();
+  ASSERT_TRUE(AppendFileRecords(paths, records, RecordKey::kBase64String, AnyFile::kYes, &files));
+  EXPECT_LT(MappingCount(), before + 100);
+  EXPECT_EQ(records.size(), paths.size());
+  EXPECT_TRUE(files.complete());
+  EXPECT_NE(WriteCompactJson(records, &files).find("\"cGFydCAzOTk=\\r\\n\""), std::string::npos);
+}
+
+}  // namespace

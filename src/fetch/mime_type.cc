@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "text/ascii.h"
+#include "workspace/path_macros.h"
 
 namespace {
 
@@ -13,12 +14,11 @@ struct GFreeDeleter {
 };
 using GTextPtr = std::unique_ptr<gchar, GFreeDeleter>;
 
-// The last component of url's path: after the last '/' (or '\', which Windows-style paths in
-// pages still use), with the query and fragment cut off.
+// The last component of url's path, with the query and fragment cut off. Windows-style paths in
+// pages still use '\' between folders.
 std::string NameOf(const std::string& url) {
-  std::string path = url.substr(0, url.find_first_of("?#"));
-  size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return FileNamePart(std::string_view(url).substr(0, url.find_first_of("?#")),
+                      PathSeparators::kSlashOrBackslash);
 }
 
 }  // namespace

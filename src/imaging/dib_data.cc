@@ -10,6 +10,7 @@
 
 #include "imaging/image_decoder.h"
 #include "imaging/image_utils.h"
+#include "imaging/png_writer.h"
 
 // Everything the header alone says about where things lie. Sizes are 64-bit so that no header
 // value can wrap them.
@@ -253,34 +254,26 @@ bool SaveDibAsBmp(const GlobalHandle& handle, const std::string& path) {
 
 namespace {
 
-// The picture of an attached DIB, as the image decoder reads its BMP file. A 24-bit
-// uncompressed one, the kind PackedDibFromImage makes of an opaque picture, is taken from its
+// The PNG of an attached DIB: the picture the image decoder reads from its BMP file. A 24-bit
+// uncompressed one, the kind PackedDibFromImage makes of an opaque picture, is encoded from its
 // rows directly, with the resolution its header states; any other goes through its BMP file's
 // bytes in memory.
-bool DecodeDib(const CDibData& dib, Magick::Image* image) {
+bool EncodeDibAsPng(const CDibData& dib, std::string* png) {
   const uint8_t* h = dib.header();
-  const uint32_t width = Read32(h + 4);
-  if (dib.depth() != 24 || Read32(h + 16) != 0) return DecodeRasterImage(dib.BmpFile(), image);
-  const size_t row_bytes = size_t{width} * 3;
-  std::string pixels;
-  pixels.reserve(row_bytes * dib.row_count());
-  for (size_t y = 0; y < dib.row_count(); ++y) {
-    pixels.append(reinterpret_cast<const char*>(dib.row(y)), row_bytes);
+  if (dib.depth() != 24 || Read32(h + 16) != 0) {
+    Magick::Image image;
+    return DecodeRasterImage(dib.BmpFile(), &image) && EncodeImageAsPng(&image, png);
   }
-  try {
-    Magick::Image made(width, dib.row_count(), "BGR", Magick::CharPixel, pixels.data());
-    const uint32_t x_per_meter = Read32(h + 24), y_per_meter = Read32(h + 28);
-    if (x_per_meter > 0 && y_per_meter > 0) {  // as the BMP reader takes them
-      made.modifyImage();
-      made.image()->units = MagickLib::PixelsPerCentimeterResolution;
-      made.image()->x_resolution = x_per_meter / 100.0;
-      made.image()->y_resolution = y_per_meter / 100.0;
-    }
-    *image = made;
-  } catch (const std::exception&) {
-    return false;
-  }
-  return true;
+  PngPixels pixels;
+  pixels.width = Read32(h + 4);
+  pixels.height = static_cast<uint32_t>(dib.row_count());
+  pixels.order = PixelOrder::kBgr;
+  pixels.top_row = dib.row(0);
+  const ptrdiff_t stride = static_cast<ptrdiff_t>((size_t{pixels.width} * 3 + 3) & ~size_t{3});
+  pixels.stride = static_cast<int32_t>(Read32(h + 8)) > 0 ? -stride : stride;
+  pixels.x_pixels_per_meter = Read32(h + 24);
+  pixels.y_pixels_per_meter = Read32(h + 28);
+  return EncodePng(pixels, png);
 }
 
 }  // namespace
@@ -288,16 +281,69 @@ bool DecodeDib(const CDibData& dib, Magick::Image* image) {
 bool SaveDibAsPng(const GlobalHandle& handle, const std::string& path) {
   CDibData dib;
   if (!dib.Attach(handle)) return false;
-  Magick::Image image;
-  const bool decoded = DecodeDib(dib, &image);
+  std::string png;
+  const bool encoded = EncodeDibAsPng(dib, &png);
   dib.Detach();
-  ImageEncoder encoder;
-  EncoderMimeType(ImageType::kPng, &encoder);
-  const EncoderParameters parameters;
-  return decoded && SaveImageViaStream(path, &image, &encoder, &parameters);
+  return encoded && WriteFileOnce(path, png);
 }
 
+namespace {
+
+void AppendDibHeader(uint32_t width, uint32_t height, uint32_t channels, uint64_t pixel_bytes,
+                     std::string* dib) {
+  Append32(dib, kInfoHeaderSize);
+  Append32(dib, width);
+  Append32(dib, height);  // positive: bottom-up
+  Append16(dib, 1);
+  Append16(dib, static_cast<uint16_t>(channels * 8));
+  Append32(dib, 0);  // BI_RGB
+  Append32(dib, static_cast<uint32_t>(pixel_bytes));
+  Append32(dib, 3780);  // 96 dots per inch
+  Append32(dib, 3780);
+  Append32(dib, 0);
+  Append32(dib, 0);
+}
+
+// An uncompressed 24-bit BMP file, in either row order and with any of the info headers that
+// keep the first 40 bytes' layout, is already the picture's bytes: its packed DIB is made by
+// copying rows, without decoding it into the image library and reading it back. False (and
+// *dib untouched) for any other BMP, which the decoder reads instead.
+bool PackedDibFromPlainBmp(std::string_view file, std::string* dib) {
+  constexpr size_t kInfoAt = kFileHeaderSize;
+  if (file.size() < kInfoAt + kInfoHeaderSize || file.substr(0, 2) != "BM") return false;
+  const uint8_t* f = reinterpret_cast<const uint8_t*>(file.data());
+  const uint8_t* h = f + kInfoAt;
+  const uint32_t header_size = Read32(h);
+  const int64_t width = static_cast<int32_t>(Read32(h + 4));
+  const int64_t height = static_cast<int32_t>(Read32(h + 8));
+  const uint64_t pixel_offset = Read32(f + 10);
+  if ((header_size != 40 && header_size != 52 && header_size != 56 && header_size != 108 &&
+       header_size != 124) ||
+      Read16(h + 12) != 1 || Read16(h + 14) != 24 || Read32(h + 16) != 0 || width <= 0 ||
+      height == 0 || height == INT32_MIN || pixel_offset < kInfoAt + header_size) {
+    return false;
+  }
+  const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
+  if (static_cast<uint64_t>(width) * rows > static_cast<uint64_t>(kMaxImagePixels)) return false;
+  const uint64_t row_bytes = static_cast<uint64_t>(width) * 3;
+  const uint64_t stride = (row_bytes + 3) & ~uint64_t{3};
+  if (pixel_offset > file.size() || (file.size() - pixel_offset) / stride < rows) return false;
+  dib->clear();
+  dib->reserve(kInfoHeaderSize + stride * rows);
+  AppendDibHeader(static_cast<uint32_t>(width), static_cast<uint32_t>(rows), 3, stride * rows, dib);
+  for (uint64_t i = 0; i < rows; ++i) {
+    // Our rows are bottom-up: row i of ours is the i-th from the bottom of the picture.
+    const uint64_t line = height > 0 ? i : rows - 1 - i;
+    dib->append(file.data() + pixel_offset + line * stride, row_bytes);
+    dib->append(stride - row_bytes, '\0');
+  }
+  return true;
+}
+
+}  // namespace
+
 bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {
+  if (PackedDibFromPlainBmp(image_bytes, dib)) return true;
   Magick::Image image;
   if (!DecodeRasterImage(image_bytes, &image)) return false;
   const bool alpha = image.matte();
@@ -313,17 +359,7 @@ bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {
   }
   dib->clear();
   dib->reserve(kInfoHeaderSize + pixel_bytes);
-  Append32(dib, kInfoHeaderSize);
-  Append32(dib, width);
-  Append32(dib, height);  // positive: bottom-up
-  Append16(dib, 1);
-  Append16(dib, static_cast<uint16_t>(channels * 8));
-  Append32(dib, 0);  // BI_RGB
-  Append32(dib, static_cast<uint32_t>(pixel_bytes));
-  Append32(dib, 3780);  // 96 dots per inch
-  Append32(dib, 3780);
-  Append32(dib, 0);
-  Append32(dib, 0);
+  AppendDibHeader(width, height, channels, pixel_bytes, dib);
   const size_t row_bytes = size_t{width} * channels;
   for (uint32_t y = height; y-- > 0;) {
     dib->append(pixels, y * row_bytes, row_bytes);

@@ -42,6 +42,10 @@ bool DecodeRasterFile(const std::string& path, Magick::Image* image);
 // declares no pixels or more than the pixel cap. It says nothing of the data after the headers.
 bool PingRasterImage(std::string_view header, Magick::Image* image);
 
+// Encodes `image` as our PNG (png_writer.h): RGBA when it has transparency, else RGB, with its
+// resolution. False, with *png empty, when its pixels cannot be read or encoded.
+bool EncodeImageAsPng(Magick::Image* image, std::string* png);
+
 // Writes `bytes` to `path` (created or truncated). A short write removes the partial file.
 bool WriteFileOnce(const std::string& path, std::string_view bytes);
 

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "imaging/image_decoder.h"
 #include "imaging/image_signature.h"
 #include "imaging/image_structure.h"
+#include "imaging/png_writer.h"
 #include "platform/file_system.h"
 #include "text/ascii.h"
 
@@ -27,25 +30,31 @@ constexpr EncoderEntry kEncoders[] = {
     {ImageType::kPng, "image/png", "PNG"},
 };
 
-// zlib level 1 with adaptive row filters: nearly the size of the default level at a fraction
-// of its time on photographs.
-constexpr unsigned int kPngCompressionQuality = 15;
-
 constexpr uint64_t kFullQualityMaxBytes = 0x500000;  // 5 MiB
 
 bool FileExists(const std::string& path) {
   return FileSystem::Default().Status(path, FollowLinks::kYes).Exists();
 }
 
-// Picks the concrete output coder and its settings for one of our encoders.
+// The pHYs value (pixels per metre) of a resolution as the image library keeps it; 0 when the
+// unit is unknown.
+uint32_t PixelsPerMeter(double resolution, Magick::ResolutionType units) {
+  if (resolution <= 0 || resolution > 1e7) return 0;
+  switch (units) {
+    case Magick::PixelsPerInchResolution:
+      return static_cast<uint32_t>(resolution * 100.0 / 2.54 + 0.5);
+    case Magick::PixelsPerCentimeterResolution:
+      return static_cast<uint32_t>(resolution * 100.0 + 0.5);
+    default:
+      return 0;
+  }
+}
+
+// Picks the concrete output coder and its settings for one of our encoders (PNG is ours).
 void ApplyEncoder(const ImageEncoder& encoder, const EncoderParameters& parameters,
                   Magick::Image* image) {
   const std::string& f = encoder.format;
-  if (f == "PNG") {
-    // A fixed layout skips the library's palette analysis, which dominates on large pictures.
-    image->magick(image->matte() ? "PNG32" : "PNG24");
-    image->quality(kPngCompressionQuality);
-  } else if (f == "JPEG") {
+  if (f == "JPEG") {
     image->magick("JPEG");
     image->quality(static_cast<unsigned int>(std::clamp(parameters.quality, 0, 100)));
   } else if (f == "BMP") {
@@ -122,6 +131,10 @@ bool SaveImageViaStream(const std::string& destination, Magick::Image* image,
       encoder->format.empty()) {
     return false;
   }
+  if (encoder->format == "PNG") {
+    std::string png;
+    return EncodeImageAsPng(image, &png) && WriteFileOnce(destination, png);
+  }
   Magick::Blob blob;
   try {
     ApplyEncoder(*encoder, *parameters, image);
@@ -134,6 +147,30 @@ bool SaveImageViaStream(const std::string& destination, Magick::Image* image,
   if (blob.length() == 0) return false;
   return WriteFileOnce(destination,
                        std::string_view(static_cast<const char*>(blob.data()), blob.length()));
+}
+
+bool EncodeImageAsPng(Magick::Image* image, std::string* png) {
+  png->clear();
+  PngPixels pixels;
+  pixels.width = static_cast<uint32_t>(image->columns());
+  pixels.height = static_cast<uint32_t>(image->rows());
+  // An image with transparency keeps it (RGBA), any other becomes 8-bit RGB, grey included.
+  const bool alpha = image->matte();
+  pixels.order = alpha ? PixelOrder::kRgba : PixelOrder::kRgb;
+  pixels.stride = static_cast<ptrdiff_t>(pixels.width) * (alpha ? 4 : 3);
+  std::unique_ptr<uint8_t[]> bytes(
+      new (std::nothrow) uint8_t[static_cast<size_t>(pixels.stride) * pixels.height]);
+  if (bytes == nullptr) return false;
+  try {
+    image->write(0, 0, pixels.width, pixels.height, alpha ? "RGBA" : "RGB", Magick::CharPixel,
+                 bytes.get());
+    pixels.x_pixels_per_meter = PixelsPerMeter(image->xResolution(), image->resolutionUnits());
+    pixels.y_pixels_per_meter = PixelsPerMeter(image->yResolution(), image->resolutionUnits());
+  } catch (const std::exception&) {
+    return false;
+  }
+  pixels.top_row = bytes.get();
+  return EncodePng(pixels, png);
 }
 
 int EffectiveQuality(const std::string& source_path, int quality) {

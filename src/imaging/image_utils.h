@@ -54,7 +54,7 @@ std::string EncoderMimeType(ImageType type, ImageEncoder* encoder);
 // encoder list and fills *encoder, or returns -1 and leaves *encoder unchanged.
 int FindEncoderClsid(std::string_view mime_type, ImageEncoder* encoder);
 
-// Encoder settings. `quality` (0-100) is the JPEG quality; PNG always uses fast compression.
+// Encoder settings. `quality` (0-100) is the JPEG quality; PNG is always our fast encoder.
 struct EncoderParameters {
   int quality = 100;
 };

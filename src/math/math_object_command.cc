@@ -25,6 +25,24 @@ bool RecordsOf(const std::vector<std::string>& paths, RecordKey key, AnswerFiles
   return true;
 }
 
+// The answer once the editor has ended: the document and the picture as records, whether the
+// formula changed, and both folders removed.
+std::string AnswerAfterEditing(CommandRequest& request, TempWorkspace& ws,
+                               const DocumentState& before, const std::string& picture) {
+  // A new formula has no earlier state: whatever the editor left counts as a change.
+  bool changed = !before.status.Exists() || CaptureDocument(ws.DocumentPath()) != before;
+  if (changed && FileExists(picture)) request.isUpdate = kMathObjectChanged;
+  std::vector<std::string> documents{ws.DocumentPath()};
+  std::vector<std::string> pictures{picture};
+  std::string answer = request.BuildResponse(documents, pictures, Json::Value(), std::string());
+  // The payload builder has removed both folders; these find nothing left but are kept so the
+  // log reads the same whichever step removed what.
+  DeleteFoldersOf(documents);
+  DeleteFoldersOf(pictures);
+  DeleteTree(ws.Folder());
+  return answer;
+}
+
 }  // namespace
 
 std::vector<std::string> MathEditorCommand(const std::string& editor, const std::string& document,
@@ -68,18 +86,7 @@ std::string RunMathObjectCommand(CommandRequest& request) {
     DeleteFolderOf(picture);
     return answer;
   }
-  // A new formula has no earlier state: whatever the editor left counts as a change.
-  bool changed = !before.status.Exists() || CaptureDocument(ws.DocumentPath()) != before;
-  if (changed && FileExists(picture)) request.isUpdate = kMathObjectChanged;
-  std::vector<std::string> documents{ws.DocumentPath()};
-  std::vector<std::string> pictures{picture};
-  std::string answer = request.BuildResponse(documents, pictures, Json::Value(), std::string());
-  // The payload builder has removed both folders; these find nothing left but are kept so the
-  // log reads the same whichever step removed what.
-  DeleteFoldersOf(documents);
-  DeleteFoldersOf(pictures);
-  DeleteTree(ws.Folder());
-  return answer;
+  return AnswerAfterEditing(request, ws, before, picture);
 }
 
 Json::Value BuildMathObjectPdu(const PayloadInputs& inputs) {

@@ -153,6 +153,10 @@ class FolderRemoval {
 }  // namespace
 
 std::string RunMimeDecodeCommand(CommandRequest& request) {
+  return RunMimeDecodeCommand(request, MimeCodecClient());
+}
+
+std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient& codec) {
   Json::Value copy;
   const Json::Value& pdu = PduToRead(request, copy);
   std::string page;
@@ -173,7 +177,7 @@ std::string RunMimeDecodeCommand(CommandRequest& request) {
       request.error = kMimeDecodeFailed;
     } else {
       removal.Set(folder->Path() + "/");
-      page = DecodeMimeArchive(MimeCodecClient(), *folder, request.TextOf(archive), files,
+      page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files,
                                request.error);
     }
   }

@@ -26,6 +26,8 @@ enum MimeDecodeError : int32_t {
   kMimeDecodeMissingArchive = 10000,
 };
 std::string RunMimeDecodeCommand(CommandRequest& request);
+// The same with the given codec instead of the one beside the executable.
+std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient& codec);
 
 // {"html": payload}, plus "files" with a record of every readable, non-empty file of paths_a
 // when there is one.

@@ -2,6 +2,7 @@
 
 #include "platform/file_system.h"
 #include "platform/log.h"
+#include "workspace/path_macros.h"
 
 namespace {
 
@@ -42,11 +43,6 @@ DesktopAnswer AskWithDialog(const std::string& origin) {
 std::string UserListPath() {
   std::string config = FileSystem::Default().KnownFolderPath(KnownFolder::kConfig);
   return config.empty() ? std::string() : config + "/orvohttps/allowed-origins";
-}
-
-std::string FolderOfPath(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
 }  // namespace
@@ -133,8 +129,8 @@ void OriginConsent::Remember(const std::string& origin, DesktopAnswer answer) {
 
 bool OriginConsent::AppendToUserList(const std::string& origin) const {
   FileSystem& files = FileSystem::Default();
-  std::string folder = FolderOfPath(user_list_path_);
-  files.MakeFolder(FolderOfPath(folder));
+  std::string folder = FolderPart(user_list_path_);  // the config folder's "orvohttps/"
+  files.MakeFolder(FolderPart(std::string_view(folder).substr(0, folder.size() - 1)));
   files.MakeFolder(folder);
   return files.WriteFile(user_list_path_, origin + "\n", WriteMode::kAppend).ok();
 }

@@ -59,8 +59,8 @@ FileKind GetFileKind(const std::string& path) {
   return FileKind::kOther;
 }
 
-std::string FileNamePart(std::string_view path) {
-  size_t slash = path.rfind('/');
+std::string FileNamePart(std::string_view path, PathSeparators separators) {
+  size_t slash = separators == PathSeparators::kSlash ? path.rfind('/') : path.find_last_of("/\\");
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 

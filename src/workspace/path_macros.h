@@ -29,9 +29,14 @@ enum class FileKind {
 };
 FileKind GetFileKind(const std::string& path);
 
+// Which characters end a folder in a path. Names that come from pages and archives written on
+// Windows may use '\' as well; a local path on this system may hold '\' inside a name.
+enum class PathSeparators { kSlash, kSlashOrBackslash };
+
 // The last component of path (name and extension): "/x/report.html" gives "report.html", a
-// path without '/' is its own name. Also for URL paths ("a/b.png?x" gives "b.png?x").
-std::string FileNamePart(std::string_view path);
+// path without a separator is its own name. Also for URL paths ("a/b.png?x" gives "b.png?x").
+std::string FileNamePart(std::string_view path,
+                         PathSeparators separators = PathSeparators::kSlash);
 
 // Everything before the last component, with its closing '/': "/x/report.html" gives "/x/",
 // "/a" gives "/", a path without '/' gives empty text. FolderPart(p) + FileNamePart(p) == p.

@@ -436,3 +436,58 @@ TEST_F(DibDataTest, PngFromARefusedDibIsNotWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bitmap files whose rows are copied without decoding them, and their neighbours that are
+// decoded: each becomes the picture the image library reads from the same file.
+TEST_F(DibDataTest, BitmapFilesGiveThePictureTheDecoderReads) {
+  std::string rows(3 * 16, '\0');  // three rows of 5 pixels, padded to 16 bytes
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<char>(i * 37 + 11);
+  DibLayout bottom_up;
+  bottom_up.width = 5;
+  bottom_up.height = 3;
+  bottom_up.pixels = rows;
+  DibLayout top_down = bottom_up, v5 = bottom_up, alpha = bottom_up, short_file = bottom_up;
+  top_down.height = -3;
+  v5.header_size = 124;
+  alpha.bit_count = 32;
+  alpha.pixels = std::string(3 * 20, '\x80');
+  short_file.pixels.resize(rows.size() - 2);  // the last row's padding is missing
+  struct Row {
+    const char* name;
+    DibLayout layout;
+  } cases[] = {{"bottom-up", bottom_up}, {"top-down", top_down}, {"v5 header", v5},
+               {"32-bit", alpha},        {"short", short_file}};
+  for (const Row& row : cases) {
+    SCOPED_TRACE(row.name);
+    const std::string dib = BuildDib(row.layout);
+    std::string bmp = "BM";
+    Put32(&bmp, static_cast<uint32_t>(14 + dib.size()));
+    Put32(&bmp, 0);
+    Put32(&bmp, 14 + row.layout.header_size);
+    bmp += dib;
+    Magick::Image expected;
+    bool decodes = true;
+    try {
+      expected.read(Magick::Blob(bmp.data(), bmp.size()));
+    } catch (const Magick::Exception&) {
+      decodes = false;
+    }
+    std::string packed;
+    ASSERT_EQ(PackedDibFromImage(bmp, &packed), decodes);
+    if (!decodes) continue;
+    ASSERT_TRUE(SaveDibAsPng(MakeGlobalBlock(packed), scratch_.Path("p.png")));
+    Magick::Image made(scratch_.Path("p.png"));
+    EXPECT_EQ(made.matte(), expected.matte());
+    for (int y = 0; y < 3; ++y) {
+      for (int x = 0; x < 5; ++x) {
+        EXPECT_EQ(PixelAt(made, x, y), PixelAt(expected, x, y)) << x << "," << y;
+        if (!expected.matte()) continue;  // an opaque picture's alpha is left undefined
+        EXPECT_EQ(made.pixelColor(x, y).alphaQuantum(), expected.pixelColor(x, y).alphaQuantum());
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <future>
 #include <optional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "integration/service_fixture.h"
@@ -84,17 +86,21 @@ std::string PostCommand(const service_test::ServiceProcess& service, const std::
   return res->body;
 }
 
-class ClipboardCommandsTest : public service_test::RunningServiceTest {
+// The running service and a clipboard owner program of one desktop; the desktop itself is the
+// derived fixture's, set up before the service starts.
+class ClipboardServiceTest : public service_test::RunningServiceTest {
  protected:
+  explicit ClipboardServiceTest(std::string owner_program)
+      : owner_program_(std::move(owner_program)) {}
+
   void SetUp() override {
     Magick::InitializeMagick(nullptr);
-    ASSERT_TRUE(server_.ok());
     RunningServiceTest::SetUp();
   }
 
   void Offer(const xtest::Offers& offers, std::vector<std::string> flags = {}) {
     owner_.reset();
-    owner_ = xtest::OfferOnClipboard(offers_.path(), offers, flags);
+    owner_ = xtest::OfferOnClipboard(offers_.path(), offers, flags, owner_program_);
     ASSERT_TRUE(owner_->ok());
   }
 
@@ -104,12 +110,25 @@ class ClipboardCommandsTest : public service_test::RunningServiceTest {
 
   int WorkFoldersLeft() const { return scratch::CountEntries(temp_ / "TAVU"); }
 
-  xtest::XServer server_;  // DISPLAY is set before the service starts
   ScratchFolder temp_;
   scratch::TempDirOverride tmpdir_{temp_.path()};
   ScratchFolder offers_;
   ScratchFolder files_;
   std::unique_ptr<xtest::ClipboardOwner> owner_;
+
+ private:
+  std::string owner_program_;
+};
+
+class ClipboardCommandsTest : public ClipboardServiceTest {
+ protected:
+  ClipboardCommandsTest() : ClipboardServiceTest(ORVO_CLIPBOARD_OWNER) {}
+  void SetUp() override {
+    ASSERT_TRUE(server_.ok());
+    ClipboardServiceTest::SetUp();
+  }
+
+  xtest::XServer server_;  // DISPLAY is set before the service starts
 };
 
 TEST_F(ClipboardCommandsTest, PlainTextAndEmptyClipboardAnswerExactBytes) {
@@ -274,32 +293,17 @@ TEST_F(SilentDisplayTest, AServerThatNeverAnswersIsAnEmptyClipboardAndOthersAreS
 
 // The service started on a Wayland desktop without X11: WAYLAND_DISPLAY names a private
 // headless compositor and DISPLAY is unset; the clipboard is owned by the Wayland test owner.
-class WaylandClipboardCommandsTest : public service_test::RunningServiceTest {
+class WaylandClipboardCommandsTest : public ClipboardServiceTest {
  protected:
+  WaylandClipboardCommandsTest() : ClipboardServiceTest(ORVO_WAYLAND_CLIPBOARD_OWNER) {}
   void SetUp() override {
-    Magick::InitializeMagick(nullptr);
     ASSERT_TRUE(compositor_.ok());
-    RunningServiceTest::SetUp();
-  }
-
-  void Offer(const xtest::Offers& offers, std::vector<std::string> flags = {}) {
-    owner_.reset();
-    owner_ = xtest::OfferOnClipboard(offers_.path(), offers, flags, ORVO_WAYLAND_CLIPBOARD_OWNER);
-    ASSERT_TRUE(owner_->ok());
-  }
-
-  std::string Post(const std::string& cmd, const std::string& pdu = "{}") {
-    return PostCommand(service_, cmd, pdu);
+    ClipboardServiceTest::SetUp();
   }
 
   // Both set before the service starts.
   wltest::Compositor compositor_;
   scratch::EnvOverride no_display_{"DISPLAY"};
-  ScratchFolder temp_;
-  scratch::TempDirOverride tmpdir_{temp_.path()};
-  ScratchFolder offers_;
-  ScratchFolder files_;
-  std::unique_ptr<xtest::ClipboardOwner> owner_;
 };
 
 TEST_F(WaylandClipboardCommandsTest, TextHtmlAndPicturesComeFromTheCompositor) {
@@ -325,7 +329,7 @@ TEST_F(WaylandClipboardCommandsTest, TextHtmlAndPicturesComeFromTheCompositor) {
   EXPECT_EQ(pdu["clipboarddata"], "");
   ASSERT_EQ(pdu["files"].size(), 1u);
   EXPECT_EQ(RecordImageSize(pdu["files"][0]), std::make_pair(size_t{64}, size_t{48}));
-  EXPECT_EQ(scratch::CountEntries(temp_ / "TAVU"), 0);
+  EXPECT_EQ(WorkFoldersLeft(), 0);
 }
 
 // An owner that never writes or stops midway, and a compositor that stops answering, cost the

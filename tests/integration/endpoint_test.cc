@@ -3,6 +3,7 @@
 #include <openssl/ssl.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -272,7 +273,9 @@ TEST_F(EndpointTest, AnswersAreNotHeldBackByNagle) {
   auto service_client = service_.Client();
   httplib::SSLClient nagle_client("127.0.0.1", port);
   nagle_client.enable_server_certificate_verification(false);
-  auto service_time = ten_requests(*service_client);
+  // The best of three: a loaded machine slows some batches, never the delayed-ACK wait away.
+  auto service_time = std::min({ten_requests(*service_client), ten_requests(*service_client),
+                                ten_requests(*service_client)});
   auto nagle_time = ten_requests(nagle_client);
   nagle.stop();
   server.join();

@@ -67,7 +67,8 @@ verify=$(systemd-analyze verify --man=no "$work/units/orvohttps.service" 2>&1) |
 # The autostart entry hands DISPLAY to the user manager, or runs the service itself.
 entry=$root/etc/xdg/autostart/orvohttps.desktop
 grep -qx 'Exec=/opt/orvohttps/orvohttps-session' "$entry" || fail "autostart entry Exec"
-grep -q 'import-environment DISPLAY' "$app/orvohttps-session" || fail "session start does not import DISPLAY"
+grep -q 'import-environment DISPLAY XAUTHORITY WAYLAND_DISPLAY' "$app/orvohttps-session" ||
+  fail "session start does not import DISPLAY and WAYLAND_DISPLAY"
 grep -q '^exec /opt/orvohttps/orvohttps' "$app/orvohttps-session" || fail "session start has no fallback"
 sh -n "$app/orvohttps-session" || fail "session start script does not parse"
 if command -v desktop-file-validate >/dev/null; then

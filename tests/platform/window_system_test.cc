@@ -53,10 +53,10 @@ class TestWindow {
   xcb_window_t window_;
 };
 
-// Polls until found() holds, at most 3 s.
+// Polls until found() holds, at most 10 s (a window manager starting on a loaded machine is slow).
 template <typename F>
 bool Eventually(F found) {
-  for (int i = 0; i < 60; ++i) {
+  for (int i = 0; i < 200; ++i) {
     if (found()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

@@ -123,6 +123,9 @@ TEST(PathPartsTest, NameExtensionAndFileUrls) {
     EXPECT_EQ(FileNamePart(row.path), row.name);
     EXPECT_EQ(FileExtension(row.path), row.extension);
   }
+  // A '\' ends a folder only where the caller says names may come from Windows.
+  EXPECT_EQ(FileNamePart("a\\b/c\\d.png", PathSeparators::kSlashOrBackslash), "d.png");
+  EXPECT_EQ(FileNamePart("a/c\\d.png"), "c\\d.png");
   EXPECT_EQ(RemoveFileUrl("file:///home/a.png"), "/home/a.png");
   EXPECT_EQ(RemoveFileUrl("file:///home/my%20pics/a.png"), "/home/my%20pics/a.png");
   EXPECT_EQ(RemoveFileUrl("x file:///a file:///b"), "x /a /b");

@@ -1,0 +1,73 @@
+// The decode command in this process, with the built codec: an answer carries every part of the
+// archive or answers an error and leaves nothing, whatever fails while the parts are read back.
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <cerrno>
+#include <string>
+
+#include "mime/mime_codec_client.h"
+#include "mime/mime_decode_command.h"
+#include "protocol/command_request.h"
+#include "protocol/command_table.h"
+#include "protocol/file_records.h"
+#include "support/failing_file_system.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+using scratch::FailingFileSystem;
+
+std::string DecodeWithBuiltCodec(CommandRequest& request) {
+  return RunMimeDecodeCommand(request, MimeCodecClient(MIME_TEST_DIST_DIR));
+}
+
+const CommandEntry kEntries[] = {{2, DecodeWithBuiltCodec, BuildMimeDecodePdu}};
+
+std::string Envelope(const std::string& picture_base64) {
+  const std::string archive =
+      "MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary=\"b\"\r\n\r\n"
+      "--b\r\nContent-Type: text/html; charset=utf-8\r\n"
+      "Content-Location: file:///C:/p/page.htm\r\n\r\n<img src=\"a.png\"><img src=\"b.png\">\r\n"
+      "--b\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n"
+      "Content-Location: file:///C:/p/a.png\r\n\r\n" + picture_base64 + "\r\n"
+      "--b\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n"
+      "Content-Location: file:///C:/p/b.png\r\n\r\n" + picture_base64 + "\r\n--b--\r\n";
+  Json::Value envelope;
+  envelope["cmd"] = "cfp-0002";
+  envelope["pdu"]["mimevalue"] = archive;
+  return Json::FastWriter().write(envelope);
+}
+
+TEST(DecodeCommand, AnswersEveryPartOrAnErrorAndLeavesNothing) {
+  InstallCommandTable(kEntries, 1);
+  const std::string picture = Base64Encode(scratch::TinyPng());
+  const struct {
+    const char* what;
+    FailingFileSystem::Call call;
+    const char* failing_end;
+    int error;
+    unsigned files;
+  } rows[] = {
+      {"every part read back", FailingFileSystem::Call::kNone, "", 0, 2},
+      {"one part unreadable", FailingFileSystem::Call::kRead, "b.png", 4, 0},
+      {"every picture unreadable", FailingFileSystem::Call::kRead, ".png", 4, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    scratch::ScratchFolder temp;
+    scratch::TempDirOverride tmpdir(temp.path());
+    FailingFileSystem failing(row.call, EIO, row.failing_end);
+    CommandRequest request;
+    ASSERT_TRUE(request.Parse(Envelope(picture)));
+    Json::Value answer;
+    ASSERT_TRUE(Json::Reader().parse(doCMD(request, request.CommandCode()), answer));
+    EXPECT_EQ(answer["error"].asInt(), row.error);
+    EXPECT_EQ(answer["pdu"]["files"].size(), row.files);
+    EXPECT_EQ(answer["pdu"]["html"].asString().empty(), row.files == 0);
+    EXPECT_EQ(scratch::CountEntries(temp / "TAVU"), 0);
+  }
+  InstallCommandTable(nullptr, 0);
+}
+
+}  // namespace

@@ -313,6 +313,9 @@ class TreeReader {
   }
 
   int AddElement(const GumboNode* node, int parent);
+  void ReadTags(const GumboElement& e, bool copied, HtmlElement& element,
+                HtmlDocument::Impl::ElementSource& s) const;
+  void NoteLandmark(const HtmlElement& element, int index);
   void AddComment(const GumboStringPiece& original, int parent);
   void AddAttributes(const GumboElement& e, bool copied, HtmlDocument::Impl::ElementSource& s);
   void AddStyleBlock(int index);
@@ -327,10 +330,27 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
   int index = static_cast<int>(doc_.elements.size());
   bool copied = (node->parse_flags & (GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT |
                                       GUMBO_INSERTION_ADOPTION_AGENCY_CLONED)) != 0;
-  bool written = InText(e.original_tag) && e.original_tag.length > 1 &&
-                 e.original_tag.data[0] == '<' && e.original_tag.data[1] != '/';
   HtmlElement element;
   HtmlDocument::Impl::ElementSource s;
+  ReadTags(e, copied, element, s);
+  element.name = e.tag == GUMBO_TAG_UNKNOWN ? AsciiLowered(element.tag_name)
+                                            : std::string(gumbo_normalized_tagname(e.tag));
+  if (e.tag_namespace == GUMBO_NAMESPACE_HTML) element.tag_id = TagIdFromName(element.name);
+  element.parent = parent;
+  element.in_body = parent >= 0 && (parent == doc_.body || doc_.elements[parent].in_body);
+  NoteLandmark(element, index);
+  AddAttributes(e, copied, s);
+  doc_.elements.push_back(std::move(element));
+  doc_.sources.push_back(s);
+  return index;
+}
+
+// Where the element's start tag stands, when the source has one of the element's own (a copy
+// the parser made for a misnested formatting element shares its original's), and its end tag.
+void TreeReader::ReadTags(const GumboElement& e, bool copied, HtmlElement& element,
+                          HtmlDocument::Impl::ElementSource& s) const {
+  bool written = InText(e.original_tag) && e.original_tag.length > 1 &&
+                 e.original_tag.data[0] == '<' && e.original_tag.data[1] != '/';
   if (written) {
     std::string_view tag(e.original_tag.data, e.original_tag.length);
     size_t begin = Offset(e.original_tag.data);
@@ -351,20 +371,16 @@ int TreeReader::AddElement(const GumboNode* node, int parent) {
     s.lo = std::min(s.lo, s.end_tag_begin);
     s.hi = std::max(s.hi, s.end_tag_begin + e.original_end_tag.length);
   }
-  element.name = e.tag == GUMBO_TAG_UNKNOWN ? AsciiLowered(element.tag_name)
-                                            : std::string(gumbo_normalized_tagname(e.tag));
-  if (e.tag_namespace == GUMBO_NAMESPACE_HTML) element.tag_id = TagIdFromName(element.name);
-  element.parent = parent;
-  element.in_body = parent >= 0 && (parent == doc_.body || doc_.elements[parent].in_body);
+}
+
+// The html, head and body elements that the document's accessors name: the first of each in
+// the place a browser's document holds it.
+void TreeReader::NoteLandmark(const HtmlElement& element, int index) {
+  int parent = element.parent;
   if (parent < 0 && doc_.root < 0 && element.name == "html") doc_.root = index;
-  if (parent >= 0 && parent == doc_.root && element.name == "head" && doc_.head < 0)
-    doc_.head = index;
-  if (parent >= 0 && parent == doc_.root && element.name == "body" && doc_.body < 0)
-    doc_.body = index;
-  AddAttributes(e, copied, s);
-  doc_.elements.push_back(std::move(element));
-  doc_.sources.push_back(s);
-  return index;
+  if (parent < 0 || parent != doc_.root) return;
+  if (element.name == "head" && doc_.head < 0) doc_.head = index;
+  if (element.name == "body" && doc_.body < 0) doc_.body = index;
 }
 
 void TreeReader::AddComment(const GumboStringPiece& original, int parent) {

@@ -137,11 +137,18 @@ class DocumentWalker {
   std::string Embed(const ResolvedReference& ref, EmbedMode mode = EmbedMode::kContentId) {
     return EmbedResource(ref, target_, mode);
   }
+  // The embedded name, or the reference as the page wrote it when it was not embedded.
+  std::string EmbedOrRaw(const ResolvedReference& ref) {
+    std::string result = Embed(ref);
+    return result.empty() ? ref.raw : result;
+  }
   static void Write(HtmlDocument& doc, int element, const char* name, const std::string& value);
 
   void ImportPass();
   void ProcessElement(HtmlDocument& doc, int element, bool extras = true);
   void Act(HtmlDocument& doc, int element, TagId kind, const ResolvedReference& ref);
+  void ActOnApplet(HtmlDocument& doc, int element, const ResolvedReference& ref);
+  void ActOnBackground(HtmlDocument& doc, int element, const ResolvedReference& ref);
   void ActOnLink(HtmlDocument& doc, int element);
   void StylePicture(HtmlDocument& doc, int element, const char* property, bool drop_quotes,
                     bool (DocumentWalker::*admit)(const ResolvedReference&) const);
@@ -230,34 +237,25 @@ void DocumentWalker::ProcessElement(HtmlDocument& doc, int element, bool extras)
 }
 
 void DocumentWalker::Act(HtmlDocument& doc, int element, TagId kind, const ResolvedReference& ref) {
-  auto embed_or_raw = [&] {
-    std::string result = Embed(ref);
-    return result.empty() ? ref.raw : result;
-  };
   switch (kind) {
     case TagId::kA:
       return;
-    case TagId::kApplet: {
-      std::string result = Embed(ref);
-      if (result.empty()) return;
-      Write(doc, element, "code", result);
-      Write(doc, element, "codebase", "");
-      return;
-    }
+    case TagId::kApplet:
+      return ActOnApplet(doc, element, ref);
     case TagId::kBgsound:
     case TagId::kEmbed:
-      return Write(doc, element, "src", embed_or_raw());
+      return Write(doc, element, "src", EmbedOrRaw(ref));
     case TagId::kGeneric:
       if (EqualsIgnoringAsciiCase(LocalName(doc.elements()[element].name), "imagedata")) {
-        Write(doc, element, "src", embed_or_raw());
+        Write(doc, element, "src", EmbedOrRaw(ref));
       }
       return;
     case TagId::kImg:
     case TagId::kInput:
-      Write(doc, element, "src", embed_or_raw());
+      Write(doc, element, "src", EmbedOrRaw(ref));
       return LowResolutionSource(doc, element);
     case TagId::kLi:
-      Write(doc, element, "background", embed_or_raw());
+      Write(doc, element, "background", EmbedOrRaw(ref));
       StylePicture(doc, element, "liststyleimage", false, &DocumentWalker::UnderPrefix);
       return StylePicture(doc, element, "backgroundimage", false, &DocumentWalker::OutsidePrefix);
     case TagId::kLink:
@@ -266,16 +264,27 @@ void DocumentWalker::Act(HtmlDocument& doc, int element, TagId kind, const Resol
       std::string result = Embed(ref, EmbedMode::kFileName);
       return Write(doc, element, "src", result.empty() ? ref.raw : result);
     }
-    default: {
-      if (!IsBackgroundKind(kind)) return;
-      std::string result = embed_or_raw();
-      if (!doc.GetAttribute(element, "background").empty()) {
-        Write(doc, element, "background", result);
-      }
-      return StylePicture(doc, element, "backgroundimage", true,
-                          &DocumentWalker::UnderPrefixOrAnyScheme);
-    }
+    default:
+      if (IsBackgroundKind(kind)) ActOnBackground(doc, element, ref);
+      return;
   }
+}
+
+// An applet's class is embedded with its codebase dropped: the embedded name stands alone.
+void DocumentWalker::ActOnApplet(HtmlDocument& doc, int element, const ResolvedReference& ref) {
+  std::string result = Embed(ref);
+  if (result.empty()) return;
+  Write(doc, element, "code", result);
+  Write(doc, element, "codebase", "");
+}
+
+// A background attribute is written only where the element has one; the inline style's
+// picture is its own reference.
+void DocumentWalker::ActOnBackground(HtmlDocument& doc, int element,
+                                     const ResolvedReference& ref) {
+  std::string result = EmbedOrRaw(ref);
+  if (!doc.GetAttribute(element, "background").empty()) Write(doc, element, "background", result);
+  StylePicture(doc, element, "backgroundimage", true, &DocumentWalker::UnderPrefixOrAnyScheme);
 }
 
 void DocumentWalker::ActOnLink(HtmlDocument& doc, int element) {

@@ -135,7 +135,7 @@ void BM_EncodeArchive(benchmark::State& state) {
     EncodeOptions options;
     options.workspace = f.Workspace();
     int32_t error = -1;
-    std::string archive = EncodeMimeArchive(codec, options, f.local_page, error);
+    std::string archive(EncodeMimeArchive(codec, options, f.local_page, error).view());
     if (error != 0) state.SkipWithError("encode failed");
     benchmark::DoNotOptimize(archive.data());
   }
@@ -219,12 +219,12 @@ int PeakMemory() {
   EncodeOptions options;
   options.workspace = f.Workspace();
   int32_t error = -1;
-  std::string archive =
+  CodecText archive =
       EncodeMimeArchive(MimeCodecClient(DistFolder()), options, f.local_page, error);
   long added = PeakResidentKb() - before;
   std::printf("error %d, archive %.1f MB, peak resident size added %.1f MB (%.2fx the archive)\n",
-              error, archive.size() / 1048576.0, added / 1024.0,
-              (added * 1024.0) / static_cast<double>(archive.size()));
+              error, archive.view().size() / 1048576.0, added / 1024.0,
+              (added * 1024.0) / static_cast<double>(archive.view().size()));
   return error == 0 ? 0 : 1;
 }
 

@@ -5,12 +5,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "gobject_ptr.h"
+#include "text/base64.h"
 
 namespace mimecodec {
 namespace {
+
+// GMime writes the page part (its encodings and line ends have many cases) and every header
+// that needs folding or encoding; the resources' base64 bodies, which are nearly all of an
+// archive, are encoded by us straight from their files into the one output buffer.
+
+// Whole base64 lines per read, so that the pieces of a file join into one text.
+constexpr size_t kReadBytes = 57 * 4096;
+// Header lines GMime leaves as they are: it folds longer ones.
+constexpr size_t kMaxPlainLine = 76;
 
 GMimeContentEncoding PageEncoding(int encode_type, std::string_view page) {
   switch (encode_type) {
@@ -28,51 +41,15 @@ GMimeContentEncoding PageEncoding(int encode_type, std::string_view page) {
   }
 }
 
-void SetContent(GMimePart* part, GMimeStream* stream, GMimeContentEncoding encoding) {
-  GPtr<GMimeDataWrapper> wrapper(
-      g_mime_data_wrapper_new_with_stream(stream, GMIME_CONTENT_ENCODING_DEFAULT));
-  g_mime_part_set_content(part, wrapper.get());
-  g_mime_part_set_content_encoding(part, encoding);
-}
-
 GMimePart* PagePart(std::string_view page, const EncodeSettings& settings) {
   GMimePart* part = g_mime_part_new_with_type("text", "html");
   std::string charset = settings.charset.empty() ? "utf-8" : settings.charset;
   g_mime_object_set_content_type_parameter(GMIME_OBJECT(part), "charset", charset.c_str());
   GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(page.data(), page.size()));
-  SetContent(part, stream.get(), PageEncoding(settings.encode_type, page));
-  return part;
-}
-
-// A stream over the resource's file, or null when it is not a readable, non-empty regular
-// file. O_NONBLOCK keeps a FIFO named in the list from blocking the open.
-GMimeStream* OpenResource(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat status;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
-    ::close(fd);
-    return nullptr;
-  }
-  return g_mime_stream_fs_new(fd);
-}
-
-GMimePart* ResourcePart(const ResourceRecord& record) {
-  GPtr<GMimeStream> stream(OpenResource(record.path));
-  if (stream.get() == nullptr) return nullptr;
-  std::string media_type = record.media_type;
-  if (media_type.find('/') == std::string::npos) media_type = "application/octet-stream";
-  std::string type = media_type.substr(0, media_type.find('/'));
-  std::string subtype = media_type.substr(media_type.find('/') + 1);
-  GMimePart* part = g_mime_part_new_with_type(type.c_str(), subtype.c_str());
-  SetContent(part, stream.get(), GMIME_CONTENT_ENCODING_BASE64);
-  // Written by name rather than through g_mime_part_set_content_id, which spells it
-  // "Content-Id"; readers match either, but the archive says what it means as RFC 2392 spells it.
-  if (!record.content_id.empty()) {
-    std::string value = "<" + record.content_id + ">";
-    g_mime_object_set_header(GMIME_OBJECT(part), "Content-ID", value.c_str(), nullptr);
-  }
-  if (!record.name.empty()) g_mime_part_set_content_location(part, record.name.c_str());
+  GPtr<GMimeDataWrapper> wrapper(
+      g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_DEFAULT));
+  g_mime_part_set_content(part, wrapper.get());
+  g_mime_part_set_content_encoding(part, PageEncoding(settings.encode_type, page));
   return part;
 }
 
@@ -86,36 +63,190 @@ void ChooseBoundary(GMimeMultipart* multipart, std::string_view page) {
   }
 }
 
-}  // namespace
+GMimeFormatOptions* CrLfOptions() {
+  GMimeFormatOptions* options = g_mime_format_options_new();
+  g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+  return options;
+}
 
-bool EncodeArchive(std::string_view page, const std::vector<ResourceRecord>& resources,
-                   const EncodeSettings& settings, char** archive, size_t* archive_length) {
+struct FormatOptionsFree {
+  void operator()(GMimeFormatOptions* options) const { g_mime_format_options_free(options); }
+};
+using FormatOptions = std::unique_ptr<GMimeFormatOptions, FormatOptionsFree>;
+
+// The archive's head, headers and page part, as GMime writes a multipart that holds only the
+// page, without its closing delimiter: each further part follows as GMime would write it.
+bool WriteHead(std::string_view page, const EncodeSettings& settings, GMimeFormatOptions* options,
+               std::string& head, std::string& boundary) {
   GPtr<GMimeMultipart> multipart(g_mime_multipart_new_with_subtype("related"));
   GMimeObject* root = GMIME_OBJECT(multipart.get());
   g_mime_object_set_content_type_parameter(root, "type", "text/html");
   g_mime_object_prepend_header(root, "MIME-Version", "1.0", nullptr);
   GPtr<GMimePart> page_part(PagePart(page, settings));
   g_mime_multipart_add(multipart.get(), GMIME_OBJECT(page_part.get()));
-  for (const ResourceRecord& record : resources) {
-    GPtr<GMimePart> part(ResourcePart(record));
-    if (part.get() != nullptr) g_mime_multipart_add(multipart.get(), GMIME_OBJECT(part.get()));
-  }
   ChooseBoundary(multipart.get(), page);
-
-  GMimeFormatOptions* options = g_mime_format_options_new();
-  g_mime_format_options_set_newline_format(options, GMIME_NEWLINE_FORMAT_DOS);
+  boundary = g_mime_multipart_get_boundary(multipart.get());
   GPtr<GMimeStream> output(g_mime_stream_mem_new());
-  ssize_t written = g_mime_object_write_to_stream(root, options, output.get());
-  g_mime_format_options_free(options);
-  if (written < 0) return false;
+  if (g_mime_object_write_to_stream(root, options, output.get()) < 0) return false;
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(output.get()));
+  head.assign(reinterpret_cast<const char*>(bytes->data), bytes->len);
+  std::string closing = "--" + boundary + "--\r\n";
+  if (head.size() < closing.size() ||
+      head.compare(head.size() - closing.size(), closing.size(), closing) != 0) {
+    return false;
+  }
+  head.resize(head.size() - closing.size());
+  return true;
+}
 
-  // The text leaves the stream's own buffer without a copy: the stream gives up ownership.
-  GMimeStreamMem* memory = GMIME_STREAM_MEM(output.get());
-  GByteArray* bytes = g_mime_stream_mem_get_byte_array(memory);
-  g_mime_stream_mem_set_owner(memory, FALSE);
-  *archive_length = bytes->len;
-  g_byte_array_append(bytes, reinterpret_cast<const guint8*>(""), 1);
-  *archive = reinterpret_cast<char*>(g_byte_array_free(bytes, FALSE));
+// Letters (small ones only when lower_only), digits and the punctuation allowed; not empty.
+bool IsPlain(std::string_view text, const char* punctuation, bool lower_only = false) {
+  for (char c : text) {
+    bool letter_or_digit = g_ascii_isalnum(c) && !(lower_only && g_ascii_isupper(c));
+    if (!letter_or_digit && std::strchr(punctuation, c) == nullptr) return false;
+  }
+  return !text.empty();
+}
+
+std::string MediaTypeOf(const ResourceRecord& record) {
+  return record.media_type.find('/') == std::string::npos ? "application/octet-stream"
+                                                          : record.media_type;
+}
+
+// The headers GMime writes for a resource, written here when every value is a short plain
+// token that GMime would leave as it is.
+bool PlainHeaders(const ResourceRecord& record, std::string& headers) {
+  std::string type = MediaTypeOf(record);
+  size_t slash = type.find('/');
+  bool plain =
+      IsPlain(type.substr(0, slash), "+-.", true) && IsPlain(type.substr(slash + 1), "+-.", true);
+  plain = plain && (record.content_id.empty() || IsPlain(record.content_id, "@._-")) &&
+          (record.name.empty() || IsPlain(record.name, "._-"));
+  std::string lines[] = {"Content-Type: " + type, "Content-Transfer-Encoding: base64",
+                         record.content_id.empty() ? "" : "Content-ID: <" + record.content_id + ">",
+                         record.name.empty() ? "" : "Content-Location: " + record.name};
+  headers.clear();
+  for (const std::string& line : lines) {
+    if (line.size() > kMaxPlainLine) plain = false;
+    if (!line.empty()) headers += line + "\r\n";
+  }
+  return plain;
+}
+
+// The same headers through GMime, for values it folds or encodes.
+std::string GMimeHeaders(const ResourceRecord& record, GMimeFormatOptions* options) {
+  std::string type = MediaTypeOf(record);
+  size_t slash = type.find('/');
+  GPtr<GMimePart> part(
+      g_mime_part_new_with_type(type.substr(0, slash).c_str(), type.substr(slash + 1).c_str()));
+  GMimeObject* object = GMIME_OBJECT(part.get());
+  g_mime_part_set_content_encoding(part.get(), GMIME_CONTENT_ENCODING_BASE64);
+  // Written by name rather than through g_mime_part_set_content_id, which spells it
+  // "Content-Id"; readers match either, but the archive says what it means as RFC 2392 spells it.
+  if (!record.content_id.empty()) {
+    std::string value = "<" + record.content_id + ">";
+    g_mime_object_set_header(object, "Content-ID", value.c_str(), nullptr);
+  }
+  if (!record.name.empty()) g_mime_part_set_content_location(part.get(), record.name.c_str());
+  char* text = g_mime_object_get_headers(object, options);
+  std::string headers = text == nullptr ? "" : text;
+  g_free(text);
+  return headers;
+}
+
+// Size of a readable, non-empty regular file at path; 0 for anything else, which the archive
+// leaves out.
+size_t ResourceSize(const std::string& path) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+  return static_cast<size_t>(status.st_size);
+}
+
+// One resource as the archive will carry it.
+struct PlannedPart {
+  const ResourceRecord* record;
+  std::string headers;
+  size_t bytes;  // read from the file at most; the text is sized for this many
+};
+
+enum class BodyWritten { kWritten, kLeftOut, kFailed };
+
+// Writes the base64 text of up to limit bytes of the file at path at out and moves out past
+// it. O_NONBLOCK keeps a FIFO put in the file's place from blocking the open. kLeftOut when the
+// file is no longer a readable, non-empty regular file; kFailed when a read fails.
+BodyWritten WriteBody(const std::string& path, size_t limit, std::string& chunk, char*& out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return BodyWritten::kLeftOut;
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0) {
+    ::close(fd);
+    return BodyWritten::kLeftOut;
+  }
+  size_t left = std::min(limit, static_cast<size_t>(status.st_size));
+  while (left > 0) {
+    size_t filled = 0, want = std::min(left, chunk.size());
+    while (filled < want) {
+      ssize_t got = ::read(fd, chunk.data() + filled, want - filled);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        ::close(fd);
+        return BodyWritten::kFailed;
+      }
+      if (got == 0) break;  // cut short meanwhile: what is there is the part
+      filled += static_cast<size_t>(got);
+    }
+    out += Base64Encode(reinterpret_cast<const unsigned char*>(chunk.data()), filled, out);
+    left = filled < want ? 0 : left - filled;
+  }
+  ::close(fd);
+  return BodyWritten::kWritten;
+}
+
+void Append(char*& out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  out += text.size();
+}
+
+}  // namespace
+
+bool EncodeArchive(std::string_view page, const std::vector<ResourceRecord>& resources,
+                   const EncodeSettings& settings, char** archive, size_t* archive_length) {
+  FormatOptions options(CrLfOptions());
+  std::string head, boundary;
+  if (!WriteHead(page, settings, options.get(), head, boundary)) return false;
+  std::string delimiter = "--" + boundary + "\r\n";
+  std::vector<PlannedPart> parts;
+  size_t total = head.size() + delimiter.size() + 2 + 1;  // closing delimiter, final 0
+  for (const ResourceRecord& record : resources) {
+    size_t bytes = ResourceSize(record.path);
+    if (bytes == 0) continue;
+    PlannedPart part{&record, {}, bytes};
+    if (!PlainHeaders(record, part.headers)) part.headers = GMimeHeaders(record, options.get());
+    total += delimiter.size() + part.headers.size() + 2 + Base64BufferSize(bytes) + 2;
+    parts.push_back(std::move(part));
+  }
+  char* text = static_cast<char*>(g_try_malloc(total));
+  if (text == nullptr) return false;
+  char* out = text;
+  Append(out, head);
+  std::string chunk(kReadBytes, '\0');
+  for (const PlannedPart& part : parts) {
+    char* start = out;
+    Append(out, delimiter);
+    Append(out, part.headers);
+    Append(out, "\r\n");
+    BodyWritten body = WriteBody(part.record->path, part.bytes, chunk, out);
+    if (body == BodyWritten::kFailed) {
+      g_free(text);
+      return false;
+    }
+    if (body == BodyWritten::kLeftOut) out = start;
+    if (body == BodyWritten::kWritten) Append(out, "\r\n");
+  }
+  Append(out, "--" + boundary + "--\r\n");
+  *out = '\0';
+  *archive_length = static_cast<size_t>(out - text);
+  *archive = text;
   return true;
 }
 

@@ -53,7 +53,7 @@ std::string RunClipboardCommand(CommandRequest& request) {
 
 Json::Value BuildClipboardPdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
-  pdu["clipboarddata"] = inputs.payload;
+  pdu["clipboarddata"] = inputs.PayloadValue();
   pdu["type"] = inputs.request.type;
   pdu["isoffice"] = inputs.request.isOffice;
   AddFileRecords(inputs, &pdu);
@@ -86,7 +86,7 @@ Json::Value BuildClipboardWithImagesPdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
   Json::Value format;  // null until something is named
   if (!inputs.payload.empty()) format.append("html");
-  pdu["clipboardhtml"] = inputs.payload;
+  pdu["clipboardhtml"] = inputs.PayloadValue();
   pdu["type"] = inputs.request.type;
   pdu["isoffice"] = inputs.request.isOffice;
   AddFileRecords(inputs, &pdu);

@@ -54,6 +54,23 @@ class CodecInstance {
 
 }  // namespace
 
+struct CodecText::Held {
+  ~Held() { instance->table().free_text(text); }
+  std::unique_ptr<CodecInstance> instance;  // loaded while its text lives
+  char* text;
+  size_t length;
+};
+
+CodecText::CodecText() = default;
+CodecText::CodecText(std::string text) : own_(std::move(text)) {}
+CodecText::CodecText(CodecText&&) noexcept = default;
+CodecText& CodecText::operator=(CodecText&&) noexcept = default;
+CodecText::~CodecText() = default;
+
+std::string_view CodecText::view() const {
+  return held_ ? std::string_view(held_->text, held_->length) : std::string_view(own_);
+}
+
 MimeCodecClient::MimeCodecClient() : MimeCodecClient(ExecutableFolder()) {}
 
 MimeCodecClient::MimeCodecClient(std::string component_folder)
@@ -65,7 +82,15 @@ bool MimeCodecClient::IsAvailable() const {
 
 bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEntry>& resources,
                              const EncodeSettings& settings, std::string& archive) const {
-  archive.clear();
+  CodecText text;
+  bool ok = Encode(page, resources, settings, text);
+  archive.assign(text.view());
+  return ok;
+}
+
+bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEntry>& resources,
+                             const EncodeSettings& settings, CodecText& archive) const {
+  archive = CodecText();
   auto instance = CodecInstance::Create(component_folder_);
   if (!instance) return false;
   const MimeArchiveCodecInterface& table = instance->table();
@@ -86,9 +111,12 @@ bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEn
   size_t length = 0;
   int32_t result = table.Encode(codec, reinterpret_cast<const unsigned char*>(page.data()),
                                 page.size(), records.data(), records.size(), &text, &length);
-  if (result >= 0 && text != nullptr) archive.assign(text, length);
-  table.free_text(text);
-  return result >= 0 && text != nullptr;
+  if (result < 0 || text == nullptr) {
+    table.free_text(text);
+    return false;
+  }
+  archive.held_.reset(new CodecText::Held{std::move(instance), text, length});
+  return true;
 }
 
 bool MimeCodecClient::Decode(std::string_view archive, const HeldFolder& folder) const {

@@ -2,6 +2,7 @@
 #define ORVO_MIME_MIME_CODEC_CLIENT_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,25 @@
 #include "mime/resource_registry.h"
 
 class HeldFolder;
+
+// An archive text the component wrote, kept in the component's own buffer (a 70 MB archive is
+// never copied on its way into the answer), or a text of the service's own. Move-only.
+class CodecText {
+ public:
+  CodecText();
+  explicit CodecText(std::string text);
+  CodecText(CodecText&&) noexcept;
+  CodecText& operator=(CodecText&&) noexcept;
+  ~CodecText();
+
+  std::string_view view() const;
+
+ private:
+  friend class MimeCodecClient;
+  struct Held;  // the component's text and the loaded component it must be freed by
+  std::unique_ptr<Held> held_;
+  std::string own_;
+};
 
 // The service's side of the MIME archive codec component "mimearchivecodec.so"
 // (components/mime_codec/mime_codec_interface.h). The component is loaded from its folder at
@@ -44,6 +64,9 @@ class MimeCodecClient {
   // archive is emptied and nothing of the component's output is used.
   bool Encode(std::string_view page, const std::vector<ResourceEntry>& resources,
               const EncodeSettings& settings, std::string& archive) const;
+  // The same, the text left where the component wrote it.
+  bool Encode(std::string_view page, const std::vector<ResourceEntry>& resources,
+              const EncodeSettings& settings, CodecText& archive) const;
 
   // The decode sequence: a fresh instance, Decode(archive, folder's handle), release. The
   // component writes only through the handle. Its result is not looked at: success shows only

@@ -195,8 +195,8 @@ std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient&
 Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
   // The page is written into the answer from where it lies, without a copy in the value.
-  pdu["html"] = inputs.files != nullptr ? inputs.files->ReferText(inputs.payload)
-                                        : Json::Value(inputs.payload);
+  pdu["html"] =
+      inputs.files != nullptr ? inputs.files->ReferText(inputs.payload) : inputs.PayloadValue();
   Json::Value records(Json::arrayValue);
   if (AppendFileRecords(inputs.paths_a, records, RecordKey::kBase64String, AnyFile::kYes,
                         inputs.files)) {

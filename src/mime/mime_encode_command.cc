@@ -27,8 +27,8 @@ MimeCodecClient::EncodeSettings SettingsOf(const EncodeOptions& options) {
 
 }  // namespace
 
-std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
-                              std::string_view page, int32_t& error) {
+CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
+                            std::string_view page, int32_t& error) {
   error = kMimeEncoded;
   HtmlDocument document;
   // A page over the engine's limit is refused before it is copied; valid UTF-8 is copied as it
@@ -50,13 +50,13 @@ std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions&
     error = kMimeEncodeNoCodec;
     return {};
   }
-  std::string archive;
+  CodecText archive;
   if (!codec.Encode(serialised, registry.entries(), SettingsOf(options), archive)) {
     error = kMimeEncodeCodecFailed;
     return {};
   }
   // The codec writes UTF-8; only text that is not is rewritten (a 66 MB archive is not copied).
-  if (!IsValidUtf8(archive)) archive = WideToUtf8(archive);
+  if (!IsValidUtf8(archive.view())) archive = CodecText(WideToUtf8(archive.view()));
   DeleteTree(options.workspace);
   return archive;
 }
@@ -73,20 +73,20 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
   std::string_view text = request.TextOf(html);
   std::string_view page = text.substr(0, text.find('\0'));  // as far as the library's C string
   std::unique_ptr<HeldFolder> folder = OpenRequestFolder(temp_path);
-  std::string archive;
+  CodecText archive;
   if (folder == nullptr) {
     request.error = kMimeEncodeCodecFailed;
   } else {
     options.workspace = folder->Path() + "/";
     archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
   }
-  return request.BuildResponse({}, {}, Json::Value(), archive);
+  return request.BuildResponse({}, {}, Json::Value(), archive.view());
 }
 
 Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
   // The archive is written into the answer from where it lies, without a copy in the value.
-  pdu["mimevalue"] = inputs.files != nullptr ? inputs.files->ReferText(inputs.payload)
-                                             : Json::Value(inputs.payload);
+  pdu["mimevalue"] =
+      inputs.files != nullptr ? inputs.files->ReferText(inputs.payload) : inputs.PayloadValue();
   return pdu;
 }

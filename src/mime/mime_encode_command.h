@@ -8,6 +8,7 @@
 #include <string_view>
 
 class CommandRequest;
+class CodecText;
 class MimeCodecClient;
 struct EncodeOptions;
 struct PayloadInputs;
@@ -34,7 +35,7 @@ Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs);
 // range, else the whole document) and has codec write the archive. Returns the archive text
 // (UTF-8) and deletes the workspace; on failure returns "" with error 1, 2 or 3 as above and
 // leaves the workspace.
-std::string EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
-                              std::string_view page, int32_t& error);
+CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
+                            std::string_view page, int32_t& error);
 
 #endif  // ORVO_MIME_MIME_ENCODE_COMMAND_H_

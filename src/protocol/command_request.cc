@@ -54,7 +54,7 @@ int CommandRequest::CommandCode() const { return CommandCodeOf(Cmd()); }
 std::string CommandRequest::BuildResponse(const std::vector<std::string>& paths_a,
                                           const std::vector<std::string>& paths_b,
                                           const Json::Value& extra,
-                                          const std::string& payload) const {
+                                          std::string_view payload) const {
   Json::Value answer(Json::objectValue);
   answer["cmd"] = Cmd();
   answer["session"] = Session();

@@ -47,7 +47,7 @@ class CommandRequest {
   // and texts that stand-ins of answer_files refer to are written into the text here, once.
   std::string BuildResponse(const std::vector<std::string>& paths_a,
                             const std::vector<std::string>& paths_b, const Json::Value& extra,
-                            const std::string& payload) const;
+                            std::string_view payload) const;
 
   Json::Value root;
   int32_t error = -1;  // -1: the worker set nothing; 0: success; else the command's number.

@@ -19,8 +19,13 @@ struct PayloadInputs {
   const std::vector<std::string>& paths_a;
   const std::vector<std::string>& paths_b;
   const Json::Value& extra;
-  const std::string& payload;
+  std::string_view payload;  // stays where it lies until the answer is written
   AnswerFiles* files;  // for stand-ins of files and long texts; null outside a command
+
+  // The payload as a JSON string value of its own.
+  Json::Value PayloadValue() const {
+    return Json::Value(payload.data(), payload.data() + payload.size());
+  }
 };
 
 using CommandWorker = std::string (*)(CommandRequest& request);

@@ -18,7 +18,7 @@ std::string RunCleanupCommand(CommandRequest& request) { return {}; }
 
 Json::Value BuildCleanupPdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
-  pdu["cleanuphtml"] = inputs.payload;
+  pdu["cleanuphtml"] = inputs.PayloadValue();
   return pdu;
 }
 

@@ -89,7 +89,7 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
 Json::Value BuildUpdateHtmlPdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
   pdu["isupdate"] = inputs.request.isUpdate;
-  pdu["updatedhtml"] = inputs.payload;
+  pdu["updatedhtml"] = inputs.PayloadValue();
   if (inputs.request.isUpdate != kUpdateHtmlUnchanged && !inputs.paths_a.empty()) {
     Json::Value files(Json::arrayValue);
     if (AppendFileRecords(inputs.paths_a, files, RecordKey::kBase64String, AnyFile::kNo,

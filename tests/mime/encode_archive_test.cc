@@ -71,7 +71,7 @@ TEST_F(EncodeArchiveTest, RoundTripKeepsEveryResourceByteForByte) {
   options_.file_scope = FileScope::kAll;
   options_.filter = kFilterImages | kFilterStyleSheets;
   int32_t error = -1;
-  std::string archive = EncodeMimeArchive(MimeCodecClient(kDist), options_, page, error);
+  std::string archive(EncodeMimeArchive(MimeCodecClient(kDist), options_, page, error).view());
   ASSERT_EQ(error, 0);
   EXPECT_FALSE(scratch::Exists(options_.workspace));  // removed after success
   std::map<std::string, std::string> files = Decode(archive);
@@ -98,7 +98,7 @@ TEST_F(EncodeArchiveTest, SerialisesTheBodyForAnyNonZeroRange) {
     options_.range = EncodeRangeOf(row.range);
     ::mkdir(options_.workspace.c_str(), 0755);
     int32_t error = -1;
-    std::string archive = EncodeMimeArchive(MimeCodecClient(kDist), options_, page, error);
+    std::string archive(EncodeMimeArchive(MimeCodecClient(kDist), options_, page, error).view());
     ASSERT_EQ(error, 0);
     std::filesystem::remove_all(folder_.Path("out"));
     ::mkdir(folder_.Path("out").c_str(), 0755);
@@ -126,7 +126,8 @@ TEST_F(EncodeArchiveTest, FailuresGiveTheirNumberAndKeepTheWorkspace) {
   for (const Row& row : rows) {
     int32_t error = -1;
     WriteFile(options_.workspace + "kept", "x");
-    EXPECT_EQ(EncodeMimeArchive(MimeCodecClient(row.codec_folder), options_, row.page, error), "");
+    EXPECT_EQ(
+        EncodeMimeArchive(MimeCodecClient(row.codec_folder), options_, row.page, error).view(), "");
     EXPECT_EQ(error, row.error);
     EXPECT_TRUE(scratch::Exists(options_.workspace + "kept")) << row.error;
   }

@@ -106,8 +106,9 @@ TEST_F(WalkHostileInputTest, AFiftyMegabytePageIsArchived) {
   const std::string paragraph = "<p class=x>" + std::string(200, 'w') + "</p>\n";
   while (page.size() < (50u << 20)) page += paragraph;
   int32_t error = -1;
-  std::string archive = EncodeMimeArchive(MimeCodecClient(MIME_TEST_DIST_DIR), options_,
-                                          page + "</body></html>", error);
+  std::string archive(EncodeMimeArchive(MimeCodecClient(MIME_TEST_DIST_DIR), options_,
+                                        page + "</body></html>", error)
+                          .view());
   EXPECT_EQ(error, 0);
   EXPECT_GT(archive.size(), page.size());
   EXPECT_FALSE(scratch::Exists(options_.workspace));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
 
@@ -17,8 +18,9 @@
 namespace {
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
-constexpr size_t kBaseBudget = size_t{256} << 20;
-constexpr size_t kBudgetPerByte = 32;
+// The parse and the tree read from it together; see HtmlLoadLimits.
+constexpr size_t kBaseBudget = size_t{192} << 20;
+constexpr size_t kBudgetPerByte = 1;
 
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
@@ -208,21 +210,8 @@ size_t HtmlDocument::Impl::HeadInsertionPoint() const {
   return HtmlClose();
 }
 
-void HtmlDocument::Impl::Clear() {
-  text.clear();
-  loaded = false;
-  root = head = body = -1;
-  elements.clear();
-  sources.clear();
-  attributes.clear();
-  pending.clear();
-  has_pending.clear();
-  blocks.clear();
-  imports.clear();
-  comments.clear();
-  block_text_begins.clear();
-  raw_edits.clear();
-}
+// Lets go of the memory too: a refused page leaves nothing held.
+void HtmlDocument::Impl::Clear() { *this = Impl(); }
 
 // ---------------------------------------------------------------------------------------------
 // Reading the parse tree into the element list, iteratively: nesting depth costs no stack.
@@ -456,6 +445,61 @@ void TreeReader::AddStyleBlock(int index) {
   doc_.block_text_begins.push_back(text_begin);
 }
 
+// What the element list of a parse will hold, counted before it is built, so that the list
+// is sized once and a tree that would pass the budget is refused before it is built.
+struct TreeCount {
+  size_t elements = 0;
+  size_t attributes = 0;
+  size_t comments = 0;
+  size_t heap_bytes = 0;  // strings longer than a std::string holds in place, style text
+
+  static size_t StringBytes(size_t length) { return length > 15 ? length + 24 : 0; }
+
+  void Add(const GumboNode* node) {
+    if (node->type == GUMBO_NODE_COMMENT) ++comments;
+    const GumboNode* parent = node->parent;
+    if (node->type == GUMBO_NODE_TEXT && parent != nullptr && IsElementNode(parent) &&
+        parent->v.element.tag == GUMBO_TAG_STYLE) {
+      heap_bytes += StringBytes(node->v.text.original_text.length);  // the block's text
+    }
+    if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE) return;
+    const GumboElement& e = node->v.element;
+    ++elements;
+    if (e.tag == GUMBO_TAG_UNKNOWN && e.original_tag.length > 1) {
+      std::string_view tag(e.original_tag.data, e.original_tag.length);
+      heap_bytes += StringBytes(StartTagNameLength(tag));
+    }
+    attributes += e.attributes.length;
+    for (unsigned k = 0; k < e.attributes.length; ++k) {
+      const GumboAttribute* a = static_cast<const GumboAttribute*>(e.attributes.data[k]);
+      heap_bytes += StringBytes(std::strlen(a->name)) + StringBytes(std::strlen(a->value));
+    }
+  }
+
+  size_t Bytes() const {
+    return elements * (sizeof(HtmlElement) + sizeof(HtmlDocument::Impl::ElementSource) + 1) +
+           attributes * sizeof(HtmlDocument::Impl::SourceAttribute) +
+           comments * sizeof(HtmlComment) + heap_bytes;
+  }
+};
+
+TreeCount CountTree(const GumboNode* document) {
+  TreeCount count;
+  std::vector<std::pair<const GumboNode*, unsigned>> stack{{document, 0}};
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    const GumboVector& children = ChildrenOf(node);
+    if (next == children.length) {
+      stack.pop_back();
+      continue;
+    }
+    const GumboNode* child = static_cast<const GumboNode*>(children.data[next++]);
+    count.Add(child);
+    if (IsElementNode(child)) stack.push_back({child, 0});
+  }
+  return count;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -468,23 +512,27 @@ bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
   if (text.empty() || text.size() > limits.max_bytes) return false;
   if (text.size() > std::numeric_limits<unsigned int>::max()) return false;
   impl_->text = std::move(text);
-  const std::string& source = impl_->text;
-  // The parser reads a copy only when over-deep tags must be blanked; offsets stay the same.
-  std::string blanked;
-  std::vector<size_t> over_deep = FindOverDeepStartTags(source, limits.max_depth);
-  if (!over_deep.empty()) {
-    blanked = source;
-    for (size_t offset : over_deep) blanked[offset] = ' ';
-  }
-  const std::string& parsed = over_deep.empty() ? source : blanked;
+  std::string& source = impl_->text;
   size_t budget = limits.memory_budget != 0 ? limits.memory_budget
                                             : kBaseBudget + kBudgetPerByte * source.size();
+  // Over-deep tags are blanked for the parse only, in place: offsets stay, no copy is made.
+  std::vector<size_t> over_deep = FindOverDeepStartTags(source, limits.max_depth);
+  for (size_t offset : over_deep) source[offset] = ' ';
   GumboParse parse;
-  if (!parse.Run(parsed, limits.max_errors, budget)) {
+  bool parsed = parse.Run(source, limits.max_errors, budget);
+  for (size_t offset : over_deep) source[offset] = '<';
+  // The tree read from the parse is held beside the parse's own: both count against the budget.
+  TreeCount count = parsed ? CountTree(parse.output()->document) : TreeCount();
+  if (!parsed || count.Bytes() > budget - std::min(budget, parse.bytes_reserved())) {
     impl_->Clear();
     return false;
   }
-  TreeReader(*impl_, parsed.data()).Read(parse.output()->document);
+  impl_->elements.reserve(count.elements);
+  impl_->sources.reserve(count.elements);
+  impl_->attributes.reserve(count.attributes);
+  impl_->comments.reserve(count.comments);
+  TreeReader(*impl_, source.data()).Read(parse.output()->document);
+  parse.Release();
   impl_->loaded = impl_->root >= 0;
   impl_->has_pending.assign(impl_->elements.size(), false);
   if (impl_->loaded) impl_->ExtendOpenEnds();

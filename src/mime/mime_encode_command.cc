@@ -25,27 +25,36 @@ MimeCodecClient::EncodeSettings SettingsOf(const EncodeOptions& options) {
   return settings;
 }
 
-}  // namespace
-
-CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
-                            std::string_view page, int32_t& error) {
-  error = kMimeEncoded;
-  HtmlDocument document;
+// The page with its references embedded into registry, written out. The parsed page is let go
+// of here, before the archive is built beside the text. False for a page the engine refuses.
+bool SerialisePage(std::string_view page, const EncodeOptions& options, ResourceRegistry& registry,
+                   std::string& serialised) {
   // A page over the engine's limit is refused before it is copied; valid UTF-8 is copied as it
   // is, the rest sanitised.
   const HtmlLoadLimits limits;
   std::string text;
   if (page.size() <= limits.max_bytes)
     text = IsValidUtf8(page) ? std::string(page) : Utf8ToWide(page);
-  if (text.empty() || !document.Load(std::move(text), limits)) {
+  HtmlDocument document;
+  if (text.empty() || !document.Load(std::move(text), limits)) return false;
+  CollectResources(document, registry, std::string(), options);
+  // The archive's charset is always UTF-8, the text's own encoding: no conversion is needed.
+  serialised =
+      options.range == EncodeRange::kBodyOnly ? document.BodyInnerHtml() : document.OuterHtml();
+  return true;
+}
+
+}  // namespace
+
+CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
+                            std::string_view page, int32_t& error) {
+  error = kMimeEncoded;
+  ResourceRegistry registry;
+  std::string serialised;
+  if (!SerialisePage(page, options, registry, serialised)) {
     error = kMimeEncodeBadPage;
     return {};
   }
-  ResourceRegistry registry;
-  CollectResources(document, registry, std::string(), options);
-  // The archive's charset is always UTF-8, the text's own encoding: no conversion is needed.
-  std::string serialised =
-      options.range == EncodeRange::kBodyOnly ? document.BodyInnerHtml() : document.OuterHtml();
   if (!codec.IsAvailable()) {
     error = kMimeEncodeNoCodec;
     return {};

@@ -22,7 +22,7 @@ class HtmlImageDocument {
 
   // Parses html, replacing any page held before. False for empty text (nothing is held then)
   // or text the engine cannot take.
-  bool LoadHtml(const std::string& html);
+  bool LoadHtml(std::string html);
 
   // Appends to list the "src" of every element named tag (callers pass "img") that is an img
   // element, as written with character references decoded, in document order, skipping

@@ -20,10 +20,11 @@ namespace {
 constexpr char kPictureExtensions[] = "jpg|png|gif|tiff|tif|dib|bmp|rle";
 
 // The page as the word processor gets it: inline images cut out into files.
-void WritePage(TempWorkspace& ws, const std::string& html) {
+// The page is handed over: it is not held twice while it is parsed.
+void WritePage(TempWorkspace& ws, std::string html) {
   std::string resource_folder = ws.EnsureResourceFolder();
   HtmlImageDocument document;
-  if (document.LoadHtml(html)) document.ExtractDataImages(resource_folder);
+  if (document.LoadHtml(std::move(html))) document.ExtractDataImages(resource_folder);
   WriteDataFile(ws, WideToUtf8(document.GetOuterHtml()), DataEncoding::kText);
 }
 
@@ -63,7 +64,7 @@ std::string RunUpdateHtmlCommand(CommandRequest& request) {
     request.error = 0;
     return request.BuildResponse({}, {}, Json::Value(), std::string());
   }
-  WritePage(ws, html);
+  WritePage(ws, std::move(html));
   DocumentState before = CaptureDocument(ws.DocumentPath());
   std::string profile = ws.Folder().empty() ? std::string() : ws.Folder() + "/profile";
   std::vector<std::string> argv = WordProcessorCommand(ws.DocumentPath(), profile);

@@ -1,13 +1,12 @@
 #include "imaging/dib_data.h"
 
-#include <Magick++.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string_view>
 
+#include "imaging/image_codecs.h"
 #include "imaging/image_decoder.h"
 #include "imaging/image_utils.h"
 #include "imaging/png_writer.h"
@@ -261,8 +260,8 @@ namespace {
 bool EncodeDibAsPng(const CDibData& dib, std::string* png) {
   const uint8_t* h = dib.header();
   if (dib.depth() != 24 || Read32(h + 16) != 0) {
-    Magick::Image image;
-    return DecodeRasterImage(dib.BmpFile(), &image) && EncodeImageAsPng(&image, png);
+    const ImageCodecs* codecs = GetImageCodecs();
+    return codecs != nullptr && codecs->to_png(dib.BmpFile(), png);
   }
   PngPixels pixels;
   pixels.width = Read32(h + 4);
@@ -342,28 +341,22 @@ bool PackedDibFromPlainBmp(std::string_view file, std::string* dib) {
 
 }  // namespace
 
-bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {
-  if (PackedDibFromPlainBmp(image_bytes, dib)) return true;
-  Magick::Image image;
-  if (!DecodeRasterImage(image_bytes, &image)) return false;
-  const bool alpha = image.matte();
-  const uint32_t width = image.columns(), height = image.rows();
-  const uint32_t channels = alpha ? 4 : 3;
+void PackDibRows(std::string_view pixels, uint32_t width, uint32_t height, uint32_t channels,
+                 std::string* dib) {
   const uint64_t stride = ((channels * 8 * uint64_t{width} + 31) >> 3) & ~uint64_t{3};
   const uint64_t pixel_bytes = stride * height;
-  std::string pixels(uint64_t{width} * height * channels, '\0');
-  try {
-    image.write(0, 0, width, height, alpha ? "BGRA" : "BGR", Magick::CharPixel, &pixels[0]);
-  } catch (const std::exception&) {
-    return false;
-  }
   dib->clear();
   dib->reserve(kInfoHeaderSize + pixel_bytes);
   AppendDibHeader(width, height, channels, pixel_bytes, dib);
   const size_t row_bytes = size_t{width} * channels;
   for (uint32_t y = height; y-- > 0;) {
-    dib->append(pixels, y * row_bytes, row_bytes);
+    dib->append(pixels.data() + y * row_bytes, row_bytes);
     dib->append(stride - row_bytes, '\0');
   }
-  return true;
+}
+
+bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {
+  if (PackedDibFromPlainBmp(image_bytes, dib)) return true;
+  const ImageCodecs* codecs = GetImageCodecs();
+  return codecs != nullptr && codecs->to_dib(image_bytes, dib);
 }

@@ -95,4 +95,9 @@ bool SaveDibAsPng(const GlobalHandle& handle, const std::string& path);
 // False for anything else or beyond the pixel cap.
 bool PackedDibFromImage(std::string_view image_bytes, std::string* dib);
 
+// Appends to *dib (after clearing it) the packed DIB PackedDibFromImage makes of `pixels`: rows
+// of width x channels bytes (3: blue, green, red; 4: then alpha), top row first, no padding.
+void PackDibRows(std::string_view pixels, uint32_t width, uint32_t height, uint32_t channels,
+                 std::string* dib);
+
 #endif  // ORVO_IMAGING_DIB_DATA_H_

@@ -8,15 +8,8 @@
 
 #include "imaging/image_signature.h"
 #include "imaging/image_utils.h"
-#include "platform/file_system.h"
 
 namespace {
-
-// No picture we accept comes near this; a larger file is refused before it is read.
-constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
-
-// The file header (14 bytes) and the size fields of the info header that follows it.
-constexpr size_t kBmpHeadersBytes = 26;
 
 const char* CoderName(DecodableFormat format) {
   switch (format) {
@@ -38,33 +31,6 @@ const char* CoderName(DecodableFormat format) {
 }
 
 }  // namespace
-
-DecodableFormat DetectDecodableFormat(std::string_view bytes) {
-  switch (SignatureOf(bytes)) {
-    case ImageSignature::kPng:
-      return DecodableFormat::kPng;
-    case ImageSignature::kJpeg:
-      return DecodableFormat::kJpeg;
-    case ImageSignature::kGif:
-      return DecodableFormat::kGif;
-    case ImageSignature::kBmp:
-      // Shorter than its two headers' fixed part, the coder reads past the bytes it was given.
-      return bytes.size() >= kBmpHeadersBytes ? DecodableFormat::kBmp : DecodableFormat::kNone;
-    case ImageSignature::kTiff:
-      return DecodableFormat::kTiff;
-    case ImageSignature::kRiff:
-      return DecodableFormat::kWebp;  // another RIFF form fails in the WebP coder
-    case ImageSignature::kEmf:
-      return DecodableFormat::kEmf;
-    case ImageSignature::kNone:
-      break;
-  }
-  return DecodableFormat::kNone;
-}
-
-bool ReadFileBytes(const std::string& path, std::string* bytes) {
-  return FileSystem::Default().ReadWholeFile(path, *bytes, kMaxInputBytes).ok();
-}
 
 namespace {
 
@@ -118,8 +84,4 @@ bool DecodeRasterFile(const std::string& path, Magick::Image* image) {
   if (!ReadFileBytes(path, &bytes) || bytes.empty()) return false;
   Magick::Blob blob(bytes.data(), bytes.size());
   return DecodeBlob(std::string_view(bytes).substr(0, 128), blob, ReadMode::kPixels, image);
-}
-
-bool WriteFileOnce(const std::string& path, std::string_view bytes) {
-  return FileSystem::Default().WriteFile(path, bytes, WriteMode::kTruncate).ok();
 }

@@ -3,6 +3,7 @@
 
 // Internal to the imaging library: reading files and choosing a decoder by their bytes.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,10 @@ bool PingRasterImage(std::string_view header, Magick::Image* image);
 // Encodes `image` as our PNG (png_writer.h): RGBA when it has transparency, else RGB, with its
 // resolution. False, with *png empty, when its pixels cannot be read or encoded.
 bool EncodeImageAsPng(Magick::Image* image, std::string* png);
+
+// ImageRenderer::RenderImageScaled on the image library, the source's corner at (left, top).
+bool RenderScaledWithCodecs(const std::string& source_path, const std::string& destination_path,
+                            int32_t left, int32_t top, int width, int height);
 
 // Writes `bytes` to `path` (created or truncated). A short write removes the partial file.
 bool WriteFileOnce(const std::string& path, std::string_view bytes);

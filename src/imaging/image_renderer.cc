@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "imaging/image_codecs.h"
 #include "imaging/image_decoder.h"
 #include "imaging/image_utils.h"
 #include "imaging/metafile.h"
@@ -32,13 +33,9 @@ bool DrawRasterScaled(std::string_view bytes, const ImageRect& source, int width
 
 }  // namespace
 
-bool ImageRenderer::Startup() {
-  started_ = InitializeImaging();
-  return started_;
-}
-
-bool ImageRenderer::RenderImageScaled(const std::string& source_path,
-                                      const std::string& destination_path, int width, int height) {
+bool RenderScaledWithCodecs(const std::string& source_path, const std::string& destination_path,
+                            int32_t left, int32_t top, int width, int height) {
+  const ImageRect source{left, top, 0, 0};
   if (source_path.empty() || destination_path.empty()) return false;
   if (width == -1 || height == -1) {
     return ConvertImageFile(source_path, destination_path, ImageType::kPng, 100);

@@ -1,17 +1,12 @@
 #include "imaging/image_utils.h"
 
-#include <Magick++.h>
-
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <new>
 
+#include "imaging/image_codecs.h"
 #include "imaging/image_decoder.h"
 #include "imaging/image_signature.h"
 #include "imaging/image_structure.h"
-#include "imaging/png_writer.h"
 #include "platform/file_system.h"
 #include "text/ascii.h"
 
@@ -32,64 +27,11 @@ constexpr EncoderEntry kEncoders[] = {
 
 constexpr uint64_t kFullQualityMaxBytes = 0x500000;  // 5 MiB
 
-bool FileExists(const std::string& path) {
-  return FileSystem::Default().Status(path, FollowLinks::kYes).Exists();
-}
-
-// The pHYs value (pixels per metre) of a resolution as the image library keeps it; 0 when the
-// unit is unknown.
-uint32_t PixelsPerMeter(double resolution, Magick::ResolutionType units) {
-  if (resolution <= 0 || resolution > 1e7) return 0;
-  switch (units) {
-    case Magick::PixelsPerInchResolution:
-      return static_cast<uint32_t>(resolution * 100.0 / 2.54 + 0.5);
-    case Magick::PixelsPerCentimeterResolution:
-      return static_cast<uint32_t>(resolution * 100.0 + 0.5);
-    default:
-      return 0;
-  }
-}
-
-// Picks the concrete output coder and its settings for one of our encoders (PNG is ours).
-void ApplyEncoder(const ImageEncoder& encoder, const EncoderParameters& parameters,
-                  Magick::Image* image) {
-  const std::string& f = encoder.format;
-  if (f == "JPEG") {
-    image->magick("JPEG");
-    image->quality(static_cast<unsigned int>(std::clamp(parameters.quality, 0, 100)));
-  } else if (f == "BMP") {
-    // A plain 40-byte info header, as every reader understands, unless alpha needs more.
-    image->magick(image->matte() ? "BMP" : "BMP3");
-  } else if (f == "TIFF") {
-    image->magick("TIFF");
-    image->compressType(Magick::LZWCompression);
-  } else {
-    image->magick(f);
-  }
-}
-
 }  // namespace
 
-bool InitializeImaging() {
-  static bool ready = false;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    try {
-      Magick::InitializeMagick(nullptr);
-      MagickLib::SetMagickResourceLimit(MagickLib::PixelsResource, kMaxImagePixels);
-      ready = true;
-      for (const EncoderEntry& e : kEncoders) {
-        MagickLib::ExceptionInfo exception;
-        MagickLib::GetExceptionInfo(&exception);
-        if (MagickLib::GetMagickInfo(e.format, &exception) == nullptr) ready = false;
-        MagickLib::DestroyExceptionInfo(&exception);
-      }
-    } catch (...) {
-      ready = false;
-    }
-  });
-  return ready;
-}
+bool InitializeImaging() { return GetImageCodecs() != nullptr; }
+
+bool ImagingInstalled() { return ImageCodecsInstalled(); }
 
 ImageType ImageTypeFromExtension(std::string_view extension) {
   static constexpr struct {
@@ -125,54 +67,6 @@ int FindEncoderClsid(std::string_view mime_type, ImageEncoder* encoder) {
   return -1;
 }
 
-bool SaveImageViaStream(const std::string& destination, Magick::Image* image,
-                        const ImageEncoder* encoder, const EncoderParameters* parameters) {
-  if (destination.empty() || image == nullptr || encoder == nullptr || parameters == nullptr ||
-      encoder->format.empty()) {
-    return false;
-  }
-  if (encoder->format == "PNG") {
-    std::string png;
-    return EncodeImageAsPng(image, &png) && WriteFileOnce(destination, png);
-  }
-  Magick::Blob blob;
-  try {
-    ApplyEncoder(*encoder, *parameters, image);
-    image->write(&blob);
-  } catch (const Magick::Warning&) {
-    // The bytes were written; a warning does not spoil them.
-  } catch (const std::exception&) {
-    return false;
-  }
-  if (blob.length() == 0) return false;
-  return WriteFileOnce(destination,
-                       std::string_view(static_cast<const char*>(blob.data()), blob.length()));
-}
-
-bool EncodeImageAsPng(Magick::Image* image, std::string* png) {
-  png->clear();
-  PngPixels pixels;
-  pixels.width = static_cast<uint32_t>(image->columns());
-  pixels.height = static_cast<uint32_t>(image->rows());
-  // An image with transparency keeps it (RGBA), any other becomes 8-bit RGB, grey included.
-  const bool alpha = image->matte();
-  pixels.order = alpha ? PixelOrder::kRgba : PixelOrder::kRgb;
-  pixels.stride = static_cast<ptrdiff_t>(pixels.width) * (alpha ? 4 : 3);
-  std::unique_ptr<uint8_t[]> bytes(
-      new (std::nothrow) uint8_t[static_cast<size_t>(pixels.stride) * pixels.height]);
-  if (bytes == nullptr) return false;
-  try {
-    image->write(0, 0, pixels.width, pixels.height, alpha ? "RGBA" : "RGB", Magick::CharPixel,
-                 bytes.get());
-    pixels.x_pixels_per_meter = PixelsPerMeter(image->xResolution(), image->resolutionUnits());
-    pixels.y_pixels_per_meter = PixelsPerMeter(image->yResolution(), image->resolutionUnits());
-  } catch (const std::exception&) {
-    return false;
-  }
-  pixels.top_row = bytes.get();
-  return EncodePng(pixels, png);
-}
-
 int EffectiveQuality(const std::string& source_path, int quality) {
   FileStatus status = FileSystem::Default().Status(source_path, FollowLinks::kYes);
   if (status.Exists() && status.size <= kFullQualityMaxBytes) return 100;
@@ -181,15 +75,8 @@ int EffectiveQuality(const std::string& source_path, int quality) {
 
 bool ConvertImageFile(const std::string& source_path, const std::string& destination_path,
                       ImageType type, int quality) {
-  if (source_path.empty() || destination_path.empty() || !FileExists(source_path)) return false;
-  EncoderParameters parameters;
-  parameters.quality = EffectiveQuality(source_path, quality);
-  ImageEncoder encoder;
-  EncoderMimeType(type, &encoder);
-  if (encoder.format.empty()) return false;  // Nothing could encode it; skip the decode.
-  Magick::Image image;
-  if (!DecodeRasterFile(source_path, &image)) return false;
-  return SaveImageViaStream(destination_path, &image, &encoder, &parameters);
+  const ImageCodecs* codecs = GetImageCodecs();
+  return codecs != nullptr && codecs->convert_file(source_path, destination_path, type, quality);
 }
 
 bool IsReadableImage(const std::string& path) {
@@ -203,8 +90,8 @@ bool IsReadableImageData(std::string_view bytes) {
     case ImageStructure::kWhole:
       return IsReadableImageHeader(bytes.substr(0, header_bytes));
     case ImageStructure::kNotWalkable: {
-      Magick::Image image;
-      return DecodeRasterImage(bytes, &image);
+      const ImageCodecs* codecs = GetImageCodecs();
+      return codecs != nullptr && codecs->decodes(bytes);
     }
     case ImageStructure::kBroken:
       break;
@@ -213,8 +100,20 @@ bool IsReadableImageData(std::string_view bytes) {
 }
 
 bool IsReadableImageHeader(std::string_view header) {
-  Magick::Image image;
-  return PingRasterImage(header, &image);
+  const ImageCodecs* codecs = GetImageCodecs();
+  return codecs != nullptr && codecs->ping_header(header);
+}
+
+bool ImageRenderer::Startup() {
+  started_ = InitializeImaging();
+  return started_;
+}
+
+bool ImageRenderer::RenderImageScaled(const std::string& source_path,
+                                      const std::string& destination_path, int width, int height) {
+  const ImageCodecs* codecs = GetImageCodecs();
+  return codecs != nullptr && codecs->render_scaled(source_path, destination_path, source.left,
+                                                    source.top, width, height);
 }
 
 SniffedFormat SniffImageFormat(const void* bytes, size_t count) {

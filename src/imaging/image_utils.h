@@ -17,14 +17,18 @@ class Image;
 // Decoders are chosen from the file's leading bytes, never from its name, and only from an
 // allow-list: BMP, JPEG, GIF, PNG, TIFF and WebP (and EMF where a metafile is rendered). Any
 // other file, whatever its extension, never reaches the library. Decoded images are capped at
-// kMaxImagePixels pixels. All functions are thread-safe once InitializeImaging() has run.
+// kMaxImagePixels pixels. All functions are thread-safe.
 
 // The largest picture decoded or rendered, in pixels (width x height).
 inline constexpr long long kMaxImagePixels = 100LL * 1000 * 1000;
 
 // Initialises the image library once for the process (later calls only report the first
-// result). Must run before any other function here. False when it cannot start.
+// result); in the service this loads it. False when it cannot start. The functions here start it
+// themselves when they need it.
 bool InitializeImaging();
+
+// Whether the image library is there to be started, without starting it.
+bool ImagingInstalled();
 
 // Image type codes: one bit per encoder.
 enum class ImageType : int {

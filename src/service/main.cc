@@ -45,9 +45,9 @@ int main() {
   IgnoreBrokenPipes();
   InstallServiceCommandTable();
 
-  // Request threads convert images, so the library must be up before the first request; without
-  // it the service does not start.
-  if (!InitializeImaging()) {
+  // Request threads convert images, so the library must be there; without it the service does
+  // not start. It is loaded when a picture first needs it: its libraries took most of the start.
+  if (!ImagingInstalled()) {
     Log("GDI+ 라이브러리를 초기화할 수 없습니다.\n");
     return 0;
   }

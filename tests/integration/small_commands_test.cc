@@ -117,4 +117,27 @@ TEST_F(SmallCommandsServiceTest, FilesCommandWithoutFilesAnswersNull) {
   EXPECT_EQ(res->body, Answer("cfp-0040", -1, "{\"files\":null}"));
 }
 
+// The image library and the libraries under it are mapped by the first picture, not at start;
+// without their module the service does not start.
+TEST_F(SmallCommandsServiceTest, ImageCodecsAreLoadedByTheFirstPicture) {
+  auto codecs_mapped = [&] {
+    return ReadFile("/proc/" + std::to_string(service_.pid()) + "/maps").find("GraphicsMagick") !=
+           std::string::npos;
+  };
+  ASSERT_TRUE(Post(Envelope("cfp-1000", "{}")));
+  EXPECT_FALSE(codecs_mapped());
+  WriteFile(files_ / "red.png", scratch::TinyPng());
+  auto res =
+      Post(Envelope("cfp-0040", "{\"files\":[{\"filepath\":\"" + files_ / "red.png" + "\"}]}"));
+  ASSERT_TRUE(res);
+  EXPECT_NE(res->body.find("base64string"), std::string::npos);
+  EXPECT_TRUE(codecs_mapped());
+
+  ServiceProcess without;
+  std::filesystem::remove(without.folder() + "orvoimaging.so");
+  ASSERT_TRUE(without.Start(false));
+  EXPECT_EQ(without.WaitForExit(10000), 0);
+  EXPECT_NE(without.Output().find("GDI+"), std::string::npos);
+}
+
 }  // namespace

@@ -1,0 +1,65 @@
+// Our PNG writer against the image library's reader: every pixel order, rows stored top-down
+// and bottom-up with padding, and the resolution chunk.
+#include "imaging/png_writer.h"
+
+#include <Magick++.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "imaging/image_utils.h"
+
+namespace {
+
+TEST(PngWriter, EveryLayoutReadsBackAsThePicture) {
+  constexpr uint32_t kWidth = 5, kHeight = 3;
+  struct Row {
+    PixelOrder order;
+    int channels;
+    bool bottom_up;
+    const char* map;  // the channels as the library names them, in memory order
+  } rows[] = {{PixelOrder::kRgb, 3, false, "RGB"},  {PixelOrder::kBgr, 3, true, "BGR"},
+              {PixelOrder::kRgba, 4, true, "RGBA"}, {PixelOrder::kBgra, 4, false, "BGRA"}};
+  ASSERT_TRUE(InitializeImaging());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.map);
+    const size_t stride = kWidth * row.channels + 3;  // padding the writer must skip
+    std::string stored(stride * kHeight, '\x55');
+    for (size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<char>(i * 29 + 7);
+    PngPixels pixels;
+    pixels.width = kWidth;
+    pixels.height = kHeight;
+    pixels.order = row.order;
+    pixels.top_row = reinterpret_cast<const uint8_t*>(stored.data()) +
+                     (row.bottom_up ? stride * (kHeight - 1) : 0);
+    pixels.stride = row.bottom_up ? -static_cast<ptrdiff_t>(stride) : stride;
+    pixels.x_pixels_per_meter = 3780;
+    pixels.y_pixels_per_meter = 2835;
+    std::string png;
+    ASSERT_TRUE(EncodePng(pixels, &png));
+    Magick::Image image(Magick::Blob(png.data(), png.size()));
+    ASSERT_EQ(image.columns(), kWidth);
+    ASSERT_EQ(image.rows(), kHeight);
+    EXPECT_EQ(image.matte(), row.channels == 4);
+    EXPECT_NEAR(image.xResolution(), 37.8, 0.01);
+    EXPECT_NEAR(image.yResolution(), 28.35, 0.01);
+    std::string read(kWidth * row.channels, '\0');
+    for (uint32_t y = 0; y < kHeight; ++y) {
+      image.write(0, y, kWidth, 1, row.map, Magick::CharPixel, &read[0]);
+      const size_t line = row.bottom_up ? kHeight - 1 - y : y;
+      EXPECT_EQ(read, stored.substr(line * stride, kWidth * row.channels)) << "row " << y;
+    }
+  }
+}
+
+TEST(PngWriter, RefusesPicturesItCannotWrite) {
+  const uint8_t byte = 0;
+  std::string png = "stale";
+  PngPixels none;  // no rows
+  EXPECT_FALSE(EncodePng(none, &png));
+  EXPECT_EQ(png, "");
+  PngPixels narrow{&byte, 2, 1, 1, PixelOrder::kRgb};  // a row of 3 bytes in a stride of 2
+  EXPECT_FALSE(EncodePng(narrow, &png));
+}
+
+}  // namespace

@@ -3,11 +3,14 @@
 #include <glib.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "html/css_scan.h"
 #include "html/html_document.h"
 #include "html/office_comments.h"
+#include "text/ascii.h"
 #include "text/url_spelling.h"
 
 namespace mimecodec {
@@ -61,7 +64,9 @@ void RewriteAttributes(HtmlDocument& document, const PartReferences& parts, std:
       const std::string* file = parts.Find(document.GetAttribute(index, attribute), base);
       if (file != nullptr) document.SetAttribute(index, attribute, *file);
     }
-    if (!document.HasAttribute(index, "style")) continue;
+    // A picture of the style is always written "url(" (the engine finds no other spelling).
+    std::string style = document.GetAttribute(index, "style");
+    if (AsciiLowered(style).find("url(") == std::string::npos) continue;
     for (const char* property : kStyleImages) {
       std::string value = document.GetStyleProperty(index, property);
       const std::string* file = parts.Find(UrlInside(value), base);
@@ -110,6 +115,87 @@ void RewriteVmlComments(HtmlDocument& document, const PartReferences& parts,
   }
 }
 
+// The text after a location's last '/' (or '\'), percent-decoded: whatever spelling a
+// reference uses, a reference that resolves to the location holds these characters in order,
+// each written as itself or through an escape. "" when the escapes do not decode.
+std::string DecodedTail(std::string_view location) {
+  size_t slash = location.find_last_of("/\\");
+  return PercentDecoded(slash == std::string_view::npos ? location : location.substr(slash + 1));
+}
+
+// Where an escape starts that a reference is decoded through before it is compared: a percent
+// escape, or a character reference (one that can only give '&', '<', '>', '"' or a character
+// outside ASCII is harmless: no searched name holds those). CSS escapes stay as written.
+bool StartsEscape(std::string_view page, size_t at) {
+  char c = page[at];
+  if (c == '%') {
+    return at + 2 < page.size() && g_ascii_isxdigit(page[at + 1]) && g_ascii_isxdigit(page[at + 2]);
+  }
+  if (c != '&' || at + 1 >= page.size()) return false;
+  std::string_view name = page.substr(at + 1, 4);
+  if (!g_ascii_isalpha(name[0]) && name[0] != '#') return false;
+  for (std::string_view harmless : {"amp", "AMP", "lt", "LT", "gt", "GT", "quot", "QUOT", "nbsp"}) {
+    if (name.substr(0, harmless.size()) == harmless) return false;
+  }
+  return true;
+}
+
+// A searched name can be found with plain bytes only when it is printable ASCII without the
+// characters that the harmless references give.
+bool Searchable(std::string_view name) {
+  if (name.size() < 4) return false;
+  for (char c : name) {
+    if (c < 0x20 || c > 0x7E || c == '&' || c == '<' || c == '>' || c == '"') return false;
+  }
+  return true;
+}
+
+// The tail that a reference without a path of its own ("?q", "#f", "") takes from base.
+std::string_view PathTail(std::string_view location) {
+  size_t slash = location.rfind('/');
+  std::string_view tail = slash == std::string_view::npos ? location : location.substr(slash + 1);
+  return tail.substr(0, tail.find_first_of("?#"));
+}
+
+// Whether any of names (lower case, four bytes or more) occurs in page without regard to ASCII
+// case, or page holds an escape that could spell one. One pass: the last bytes of every name
+// (as many as the shortest has, up to eight) are looked up at each byte, so thousands of names
+// cost about what one does.
+bool AnyNameOrEscapeIn(std::string_view page, const std::vector<std::string>& names) {
+  if (names.empty()) return false;
+  size_t key_size = 8;
+  for (const std::string& name : names) key_size = std::min(key_size, name.size());
+  const uint64_t mask = key_size == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * key_size)) - 1;
+  constexpr int kFilterBits = 18;
+  auto slot = [](uint64_t key) { return (key * 0x9E3779B97F4A7C15u) >> (64 - kFilterBits); };
+  std::vector<uint64_t> filter((size_t{1} << kFilterBits) / 64);
+  std::unordered_map<uint64_t, std::vector<const std::string*>> by_ending;
+  for (const std::string& name : names) {
+    uint64_t key = 0;
+    for (size_t k = name.size() - key_size; k < name.size(); ++k) {
+      key = key << 8 | static_cast<unsigned char>(name[k]);
+    }
+    filter[slot(key) / 64] |= uint64_t{1} << (slot(key) % 64);
+    by_ending[key].push_back(&name);
+  }
+  uint64_t key = 0;
+  for (size_t at = 0; at < page.size(); ++at) {
+    char c = page[at];
+    if ((c == '%' || c == '&') && StartsEscape(page, at)) return true;
+    key = (key << 8 | static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c)) & mask;
+    uint64_t bit = slot(key);
+    if ((filter[bit / 64] >> (bit % 64) & 1) == 0 || at + 1 < key_size) continue;
+    auto found = by_ending.find(key);
+    if (found == by_ending.end()) continue;
+    for (const std::string* name : found->second) {
+      if (name->size() <= at + 1 &&
+          g_ascii_strncasecmp(page.data() + at + 1 - name->size(), name->c_str(), name->size()) == 0)
+        return true;
+    }
+  }
+  return false;
+}
+
 struct SheetEdit {
   size_t begin;
   size_t end;
@@ -154,9 +240,31 @@ const std::string* PartReferences::Find(std::string_view reference, std::string_
   return resolved.empty() ? nullptr : FindLocation(resolved);
 }
 
+bool PartReferences::MayBeNamedIn(std::string_view page, std::string_view base) const {
+  std::string_view base_tail = PathTail(base.empty() ? page_location_ : base);
+  std::vector<std::string> names;
+  for (const auto& [id, file] : by_id_) {
+    if (!Searchable(id)) return true;
+    names.push_back(AsciiLowered(id));
+  }
+  for (const auto& [location, file] : by_location_) {
+    std::string_view tail = std::string_view(location).substr(location.rfind('/') + 1);
+    if (tail.compare(0, base_tail.size(), base_tail) == 0 &&
+        (tail.size() == base_tail.size() || tail[base_tail.size()] == '?' ||
+         tail[base_tail.size()] == '#')) {
+      return true;  // a reference like "?q" names it without holding its name
+    }
+    std::string name = DecodedTail(location);
+    if (!Searchable(name)) return true;
+    names.push_back(AsciiLowered(name));
+  }
+  return AnyNameOrEscapeIn(page, names);
+}
+
 std::string RewritePageReferences(std::string page, const PartReferences& parts,
                                   std::string_view base) {
-  if (parts.empty()) return page;
+  // Most of the time goes to parsing the page; a page that cannot name a part is not parsed.
+  if (parts.empty() || !parts.MayBeNamedIn(page, base)) return page;
   HtmlDocument document;
   if (!document.Load(page)) return page;
   RewriteAttributes(document, parts, base);

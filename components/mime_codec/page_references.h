@@ -26,6 +26,11 @@ class PartReferences {
 
   bool empty() const { return by_id_.empty() && by_location_.empty(); }
 
+  // False only when no reference in page, resolved against base (the page's location when
+  // empty), can name a part: page holds none of the parts' names, in any spelling of escapes
+  // that the HTML engine would decode. True whenever that cannot be told from page's bytes.
+  bool MayBeNamedIn(std::string_view page, std::string_view base) const;
+
  private:
   const std::string* FindLocation(const std::string& location) const;
 

@@ -123,6 +123,7 @@ struct HtmlDocument::Impl {
   std::vector<ElementSource> sources;
   std::vector<SourceAttribute> attributes;
   std::unordered_map<int, std::vector<PendingAttribute>> pending;
+  std::vector<bool> has_pending;  // by element: a lookup that finds nothing costs a bit test
   std::vector<HtmlStyleBlock> blocks;
   std::vector<std::vector<ImportSource>> imports;
   std::vector<HtmlComment> comments;
@@ -215,6 +216,7 @@ void HtmlDocument::Impl::Clear() {
   sources.clear();
   attributes.clear();
   pending.clear();
+  has_pending.clear();
   blocks.clear();
   imports.clear();
   comments.clear();
@@ -484,6 +486,7 @@ bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
   }
   TreeReader(*impl_, parsed.data()).Read(parse.output()->document);
   impl_->loaded = impl_->root >= 0;
+  impl_->has_pending.assign(impl_->elements.size(), false);
   if (impl_->loaded) impl_->ExtendOpenEnds();
   if (!impl_->loaded) impl_->Clear();
   return impl_->loaded;
@@ -528,6 +531,7 @@ const HtmlDocument::Impl::SourceAttribute* HtmlDocument::Impl::FindSourceAttribu
 
 const HtmlDocument::Impl::PendingAttribute* HtmlDocument::Impl::FindPending(
     int element, std::string_view name) const {
+  if (!has_pending[element]) return nullptr;
   auto it = pending.find(element);
   if (it == pending.end()) return nullptr;
   for (const PendingAttribute& p : it->second) {
@@ -565,6 +569,7 @@ bool HtmlDocument::SetAttribute(int element, std::string_view name, std::string_
   const Impl::SourceAttribute* a = impl_->FindSourceAttribute(element, name);
   bool writable = a != nullptr ? a->editable : impl_->elements[element].has_start_tag;
   if (!writable) return false;
+  impl_->has_pending[element] = true;
   std::vector<Impl::PendingAttribute>& list = impl_->pending[element];
   for (Impl::PendingAttribute& p : list) {
     if (EqualsIgnoringAsciiCase(p.name, name)) {

@@ -161,7 +161,8 @@ int main(int argc, char** argv) {
     size_t picture_bytes, page_bytes;
   } shapes[] = {{"decode 53 MB, 200 pictures", 200, 190 * 1024, 16 * 1024},
                 {"decode 5 MB page + 2,000 pictures", 2000, 600, 5u << 20},
-                {"decode 10,000 small parts", 10000, 600, 200 * 1024}};
+                {"decode 10,000 small parts", 10000, 600, 200 * 1024},
+                {"decode 100,000 small parts", 100000, 300, 200 * 1024}};
   for (const DecodeShape& shape : shapes) {
     if (std::string(shape.name).find(only) == std::string::npos) continue;
     auto archive = std::make_shared<std::string>(

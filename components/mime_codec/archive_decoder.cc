@@ -99,9 +99,10 @@ bool WriteContent(GMimePart* part, GMimeStream* out) {
 }
 
 // A part whose own references are rewritten once every part has its name: a style sheet, or
-// an HTML part (a frame of the page).
+// an HTML part (a frame of the page). It holds a reference of its own, so that the rest of the
+// archive's tree can go before any text is rewritten.
 struct ReferringPart {
-  GMimePart* part;
+  GPtr<GMimePart> part;
   int fd;  // the part's file, created and still empty
 };
 
@@ -123,7 +124,7 @@ void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartRefe
   if (fd < 0) return;
   refs.Add(OrEmpty(content_id), OrEmpty(location), name);
   if (RefersToParts(media_type) && referring.size() < kMaxReferringParts) {
-    referring.push_back({part, fd});
+    referring.push_back({GPtr<GMimePart>(GMIME_PART(g_object_ref(part))), fd});
     return;
   }
   // A pipe stream writes with write(2) as a file stream does, but its flush does not fsync:
@@ -155,9 +156,10 @@ std::string PageText(GMimePart* page, const PartReferences& refs) {
 // kept otherwise: a frame is opened by a browser, which reads the charset its markup declares.
 void WriteReferringParts(const std::vector<ReferringPart>& referring, const PartReferences& refs) {
   for (const ReferringPart& item : referring) {
-    std::string base(OrEmpty(g_mime_part_get_content_location(item.part)));
-    std::string bytes = DecodedBytes(item.part);
-    std::string text = MediaTypeOf(item.part) == "text/css"
+    GMimePart* part = item.part.get();
+    std::string base(OrEmpty(g_mime_part_get_content_location(part)));
+    std::string bytes = DecodedBytes(part);
+    std::string text = MediaTypeOf(part) == "text/css"
                            ? RewriteSheetReferences(std::move(bytes), refs, base)
                            : RewritePageReferences(std::move(bytes), refs, base);
     WriteAll(item.fd, text);
@@ -172,34 +174,160 @@ bool WritePage(int folder_fd, const std::string& text) {
   return ::close(fd) == 0 && ok;
 }
 
-}  // namespace
+// Archives of more top-level parts than this are parsed a batch of this many parts at a time:
+// GMime's tree of a part takes about 3 KB, so a hundred thousand parts would otherwise hold
+// 300 MB at once.
+constexpr size_t kBatchParts = 1000;
 
-bool DecodeArchive(std::string_view archive, int folder_fd) {
-  if (archive.empty() || archive.size() > G_MAXUINT || folder_fd < 0) return false;
-  GByteArray view{};
-  GPtr<GMimeStream> stream(StreamOver(archive, view));
-  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  g_mime_parser_set_persist_stream(parser.get(), TRUE);
+// Where the top-level parts of a multipart archive lie.
+struct TopLevelParts {
+  size_t header_end = 0;       // past the blank line that ends the archive's own headers
+  std::vector<size_t> starts;  // of the delimiter line that opens each part
+  size_t end = 0;              // of the closing delimiter line
+  bool closed = false;         // false: the last part runs to the end of the archive
+};
+
+// The line at at (its line feed included) and where the next one starts.
+std::string_view LineAt(std::string_view text, size_t at, size_t* next) {
+  size_t feed = text.find('\n', at);
+  *next = feed == std::string_view::npos ? text.size() : feed + 1;
+  return text.substr(at, *next - at);
+}
+
+// GMime's rule for a delimiter line: "--" boundary, or "--" boundary "--" for the closing one,
+// then nothing but blanks.
+bool IsDelimiter(std::string_view line, std::string_view dashed_boundary, bool* closing) {
+  if (line.substr(0, dashed_boundary.size()) != dashed_boundary) return false;
+  std::string_view rest = line.substr(dashed_boundary.size());
+  *closing = rest.substr(0, 2) == "--";
+  if (*closing) rest.remove_prefix(2);
+  return rest.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+std::string BoundaryOf(GMimeStream* stream, size_t header_end) {
+  GPtr<GMimeStream> headers(g_mime_stream_substream(stream, 0, header_end));
+  GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(headers.get()));
   GPtr<GMimeObject> root(g_mime_parser_construct_part(parser.get(), nullptr));
-  if (root == nullptr) return false;
+  if (root == nullptr || !GMIME_IS_MULTIPART(root.get())) return {};
+  return std::string(OrEmpty(g_mime_multipart_get_boundary(GMIME_MULTIPART(root.get()))));
+}
 
-  std::vector<GMimePart*> leaves = CollectLeaves(root.get());
-  GMimePart* page = nullptr;
-  for (GMimePart* leaf : leaves) {
-    if (IsHtml(leaf)) {
-      page = leaf;
+// The top-level parts of archive when it is a multipart of more than batch_parts parts.
+bool FindTopLevelParts(std::string_view archive, GMimeStream* stream, size_t batch_parts,
+                       TopLevelParts& parts) {
+  size_t at = 0, next = 0;
+  while (at < archive.size()) {
+    std::string_view line = LineAt(archive, at, &next);
+    at = next;
+    if (line == "\n" || line == "\r\n") break;
+  }
+  if (at >= archive.size()) return false;
+  parts.header_end = at;
+  std::string boundary = BoundaryOf(stream, at);
+  if (boundary.empty()) return false;
+  std::string dashed = "--" + boundary;
+  parts.end = archive.size();
+  for (bool closing = false; at < archive.size(); at = next) {
+    if (!IsDelimiter(LineAt(archive, at, &next), dashed, &closing)) continue;
+    if (closing) {
+      parts.end = at;
+      parts.closed = true;
       break;
     }
+    parts.starts.push_back(at);
   }
+  return parts.starts.size() > batch_parts;
+}
+
+// Parses the archive whole, or one batch of its top-level parts as a multipart of its own:
+// the archive's headers, the batch's parts as they stand in it, and a closing delimiter.
+class ArchiveParser {
+ public:
+  ArchiveParser(std::string_view archive, size_t batch_parts)
+      : stream_(StreamOver(archive, view_)), batch_parts_(batch_parts) {
+    batched_ = FindTopLevelParts(archive, stream_.get(), batch_parts, parts_);
+    if (batched_) closing_ = "--" + BoundaryOf(stream_.get(), parts_.header_end) + "--\r\n";
+  }
+
+  size_t batches() const {
+    return batched_ ? (parts_.starts.size() + batch_parts_ - 1) / batch_parts_ : 1;
+  }
+
+  GPtr<GMimeObject> Parse(size_t batch) {
+    GPtr<GMimeStream> source;
+    bool last = !batched_ || batch + 1 == batches();
+    if (!batched_) {
+      // Parsed more than once (the page is found first): each time from the start.
+      source.reset(g_mime_stream_substream(stream_.get(), 0, g_mime_stream_length(stream_.get())));
+    } else {
+      size_t first = batch * batch_parts_;
+      size_t end = last ? parts_.end : parts_.starts[first + batch_parts_];
+      GMimeStream* cat = g_mime_stream_cat_new();
+      source.reset(cat);
+      AddSource(cat, g_mime_stream_substream(stream_.get(), 0, parts_.header_end));
+      AddSource(cat, g_mime_stream_substream(stream_.get(), parts_.starts[first], end));
+      // A last part without a closing delimiter runs to the end, as it does in the archive.
+      if (!last || parts_.closed) {
+        AddSource(cat, g_mime_stream_mem_new_with_buffer(closing_.data(), closing_.size()));
+      }
+    }
+    GPtr<GMimeParser> parser(g_mime_parser_new_with_stream(source.get()));
+    g_mime_parser_set_persist_stream(parser.get(), TRUE);
+    return GPtr<GMimeObject>(g_mime_parser_construct_part(parser.get(), nullptr));
+  }
+
+ private:
+  static void AddSource(GMimeStream* cat, GMimeStream* source) {
+    g_mime_stream_cat_add_source(GMIME_STREAM_CAT(cat), source);
+    g_object_unref(source);
+  }
+
+  GByteArray view_{};
+  GPtr<GMimeStream> stream_;
+  size_t batch_parts_;
+  TopLevelParts parts_;
+  bool batched_ = false;
+  std::string closing_;
+};
+
+// The page: the first "text/html" leaf, depth first; its batch and place among the batch's
+// leaves. Null when the archive has none.
+GPtr<GMimePart> FindPage(ArchiveParser& parser, size_t* batch, size_t* leaf) {
+  for (*batch = 0; *batch < parser.batches(); ++*batch) {
+    GPtr<GMimeObject> root = parser.Parse(*batch);
+    if (root == nullptr) return nullptr;
+    std::vector<GMimePart*> leaves = CollectLeaves(root.get());
+    for (*leaf = 0; *leaf < leaves.size(); ++*leaf) {
+      GMimePart* part = leaves[*leaf];
+      if (IsHtml(part)) return GPtr<GMimePart>(GMIME_PART(g_object_ref(part)));
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts) {
+  if (archive.empty() || archive.size() > G_MAXUINT || folder_fd < 0) return false;
+  ArchiveParser parser(archive, batch_parts == 0 ? kBatchParts : batch_parts);
+  size_t page_batch = 0, page_leaf = 0;
+  GPtr<GMimePart> page = FindPage(parser, &page_batch, &page_leaf);
   if (page == nullptr) return false;
   NameRegistry names;
-  PartReferences refs(std::string(OrEmpty(g_mime_part_get_content_location(page))));
+  PartReferences refs(std::string(OrEmpty(g_mime_part_get_content_location(page.get()))));
   std::vector<ReferringPart> referring;
-  for (GMimePart* leaf : leaves) {
-    if (leaf != page) WriteResource(folder_fd, leaf, names, refs, referring);
+  for (size_t batch = 0; batch < parser.batches(); ++batch) {
+    GPtr<GMimeObject> root = parser.Parse(batch);
+    if (root == nullptr) break;
+    std::vector<GMimePart*> leaves = CollectLeaves(root.get());
+    for (size_t leaf = 0; leaf < leaves.size(); ++leaf) {
+      if (batch != page_batch || leaf != page_leaf) {
+        WriteResource(folder_fd, leaves[leaf], names, refs, referring);
+      }
+    }
   }
   WriteReferringParts(referring, refs);
-  return WritePage(folder_fd, PageText(page, refs));
+  return WritePage(folder_fd, PageText(page.get(), refs));
 }
 
 }  // namespace mimecodec

@@ -9,11 +9,13 @@ namespace mimecodec {
 // Parts nested deeper than this are not read.
 inline constexpr int kMaxNestingDepth = 64;
 
-// Unpacks archive into the folder open as folder_fd (never closed here) as mime_codec_interface.h describes (page
-// "noname.htm", one file per other leaf part, references rewritten). The archive is read in
-// place, never copied; part contents are decoded straight into their files. Returns whether
-// the page was written. GMime must be initialised.
-bool DecodeArchive(std::string_view archive, int folder_fd);
+// Unpacks archive into the folder open as folder_fd (never closed here) as mime_codec_interface.h
+// describes (page "noname.htm", one file per other leaf part, references rewritten). The archive is
+// read in place, never copied; part contents are decoded straight into their files. Returns whether
+// the page was written. GMime must be initialised. A multipart archive of more than
+// batch_parts top-level parts (0: the component's own number) is read that many parts at a
+// time, so that its memory does not grow with the number of parts; the files are the same.
+bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts = 0);
 
 }  // namespace mimecodec
 

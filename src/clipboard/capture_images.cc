@@ -153,7 +153,12 @@ void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
   if (metafile) format = ClipboardFormat::kBitmap;
   std::vector<std::string> candidates, intermediates;
   std::string data;
-  if (format == ClipboardFormat::kDib && CaptureOfferedPng(paths)) return;
+  if (format == ClipboardFormat::kDib) {
+    if (CaptureOfferedPng(paths)) return;
+    // Read where the formats keep it: a 4K bitmap is 25 MB, not worth a copy.
+    if (const std::string* dib = formats_->Data(format)) CaptureDib(*dib, paths);
+    return;
+  }
   if (format == ClipboardFormat::kHdrop) {
     CaptureFileList(&candidates);
   } else if (!formats_->GetData(format, &data)) {
@@ -161,9 +166,6 @@ void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
     std::string png;
     RenderMetafileToPng(&png);
     paths->push_back(png);
-    return;
-  } else if (format == ClipboardFormat::kDib) {
-    CaptureDib(data, paths);
     return;
   } else {
     const std::string name = NewWorkFile(".gif");

@@ -156,18 +156,24 @@ ClipboardFormat ClipboardFormats::GetPriorityFormat(
 
 bool ClipboardFormats::GetData(ClipboardFormat format, std::string* data) {
   data->clear();
-  if (failed_.count(format) != 0) return false;
+  const std::string* bytes = Data(format);
+  if (bytes == nullptr) return false;
+  *data = *bytes;
+  return true;
+}
+
+const std::string* ClipboardFormats::Data(ClipboardFormat format) {
+  if (failed_.count(format) != 0) return nullptr;
   auto made = made_.find(format);
   if (made == made_.end()) {
     std::string bytes;
     if (!IsFormatAvailable(format) || !Convert(format, &bytes)) {
       failed_[format] = true;
-      return false;
+      return nullptr;
     }
     made = made_.emplace(format, std::move(bytes)).first;
   }
-  *data = made->second;
-  return true;
+  return &made->second;
 }
 
 bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {

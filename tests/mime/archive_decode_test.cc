@@ -104,7 +104,8 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
        "Content-ID: <frame-A@mhtml.blink>\r\n"
        "Content-Transfer-Encoding: quoted-printable\r\n"
        "\r\n"
-       "<link rel=3Dstylesheet href=3D\"https://e.test/d/css/a%2Ecss\"><iframe src=3D\"cid:frame-B@mhtml.blink\">=\r\n"
+       "<link rel=3Dstylesheet href=3D\"https://e.test/d/css/a%2Ecss\"><iframe "
+       "src=3D\"cid:frame-B@mhtml.blink\">=\r\n"
        "</iframe>\r\n"
        "----B--\r\n"
        "Content-Type: text/css\r\n"
@@ -268,12 +269,23 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
            std::string(kPngBase64) + "--b--\r\n",
        "<p>caf\xC3\xA9</p><img src=\"logo.png\"><img src=\"cid:nothing@orvo\">",
        {{"logo.png", png}}},
+      {"framing: a preamble, delimiters with blanks, look-alike lines, no closing delimiter",
+       "Content-Type: multipart/related; boundary=\"b\"\r\n\r\npreamble\r\n--b \t\r\n"
+       "Content-Type: text/plain\r\nContent-Location: a.txt\r\n\r\n--b--x\r\n--bb\r\n"
+       "--b\r\nContent-Type: text/html\r\n\r\n<img src=\"a.txt\">\r\n"
+       "--b\r\nContent-Location: tail.txt\r\n\r\nlast\r\n",
+       "<img src=\"a.txt\">",
+       {{"a.txt", "--b--x\r\n--bb"}, {"tail.txt", "last\r\n"}}},
   };
   for (const StyleRow& row : rows) {
     SCOPED_TRACE(row.name);
     ScratchFolder folder;
     ASSERT_TRUE(DecodeInto(row.archive, folder.path()));
     std::map<std::string, std::string> contents = FolderContents(folder.path());
+    // Read a part at a time (as archives of many parts are), the files are the same.
+    ScratchFolder batched;
+    ASSERT_TRUE(DecodeInto(row.archive, batched.path(), 1));
+    EXPECT_EQ(FolderContents(batched.path()), contents);
     EXPECT_EQ(contents["noname.htm"], row.page);
     contents.erase("noname.htm");
     EXPECT_EQ(contents, row.resources);

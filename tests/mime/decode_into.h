@@ -9,10 +9,12 @@
 
 #include "archive_decoder.h"
 
-// The component's decode into the folder at path, opened for the call.
-inline bool DecodeInto(std::string_view archive, const std::string& folder) {
+// The component's decode into the folder at path, opened for the call; batch_parts as
+// DecodeArchive takes it.
+inline bool DecodeInto(std::string_view archive, const std::string& folder,
+                       size_t batch_parts = 0) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  bool written = mimecodec::DecodeArchive(archive, fd);
+  bool written = mimecodec::DecodeArchive(archive, fd, batch_parts);
   if (fd >= 0) ::close(fd);
   return written;
 }

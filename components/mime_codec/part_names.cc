@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/path_names.h"
+
 namespace mimecodec {
 namespace {
 
@@ -14,10 +16,10 @@ std::string AsciiLower(std::string_view text) {
   return lower;
 }
 
-// The text after the last '/' or '\' (Windows paths in file:/// locations use '\').
-std::string_view LastSegment(std::string_view text) {
-  size_t slash = text.find_last_of("/\\");
-  return slash == std::string_view::npos ? text : text.substr(slash + 1);
+// The text after the last '/' or '\': archives written on Windows name their parts by paths
+// such as "file:///C:\Users\k\Doc.files\image001.png".
+std::string LastSegment(std::string_view text) {
+  return FileNamePart(text, PathSeparators::kSlashOrBackslash);
 }
 
 std::string PercentDecoded(std::string_view text) {

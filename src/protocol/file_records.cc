@@ -141,8 +141,11 @@ bool FitsInRecord(const std::string& path, uint64_t length) {
 // Files below this size are read into memory instead of being mapped: an answer of a hundred
 // thousand small files would otherwise need a mapping each, past the process's limit on
 // mappings (65530 by default), and every later mapping or large allocation would fail. Their
-// bytes together are no more than the request that named or carried them.
-constexpr uint64_t kMapFrom = uint64_t{1} << 20;
+// bytes together are no more than the request that named or carried them. Larger files are
+// mapped: a streamed answer reads their pages only as it sends them and lets them go again, so
+// an archive's pictures are never all held at once (65530 mappings of this size would take a
+// request of 4 GiB).
+constexpr uint64_t kMapFrom = uint64_t{64} << 10;
 
 // A small file's bytes, read once, served as a mapping would be.
 class HeldFile final : public MappedFile {

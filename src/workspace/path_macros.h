@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "text/path_names.h"
+
 // Folder macros a page may put at the start of a folder argument ("temppath"), and small path
 // classifiers. Thread-safe (they read the environment and files, and keep no state).
 
@@ -28,23 +30,6 @@ enum class FileKind {
   kFlash = 4,  // ".swf", decided before any lookup
 };
 FileKind GetFileKind(const std::string& path);
-
-// Which characters end a folder in a path. Names that come from pages and archives written on
-// Windows may use '\' as well; a local path on this system may hold '\' inside a name.
-enum class PathSeparators { kSlash, kSlashOrBackslash };
-
-// The last component of path (name and extension): "/x/report.html" gives "report.html", a
-// path without a separator is its own name. Also for URL paths ("a/b.png?x" gives "b.png?x").
-std::string FileNamePart(std::string_view path,
-                         PathSeparators separators = PathSeparators::kSlash);
-
-// Everything before the last component, with its closing '/': "/x/report.html" gives "/x/",
-// "/a" gives "/", a path without '/' gives empty text. FolderPart(p) + FileNamePart(p) == p.
-std::string FolderPart(std::string_view path);
-
-// The extension of the last component, with its dot ("/x/a.b.png" gives ".png"; empty when the
-// name has no dot).
-std::string FileExtension(std::string_view path);
 
 // Reads a file URL as a local path: every "file:///" in path becomes "/", so
 // "file:///home/a.png" gives "/home/a.png". Nothing is percent-decoded.

@@ -23,6 +23,10 @@ TEST(PartNames, DesiredNameComesFromTheFirstSourceThatGivesOne) {
       {{"", "", "<<>>", "text/css"}, "____.css"},
       {{"", "", "", "application/x-unknown"}, "part.bin"},
       {{"file:///C:/k/Doc.files/filelist.xml", "", "", "text/xml"}, "filelist.xml"},
+      // Locations written on Windows: the name after the last '\', never a way out.
+      {{"file:///C:\\k\\Doc.files\\image001.png", "", "", "image/png"}, "image001.png"},
+      {{"..\\..\\etc\\evil.png", "", "", "image/png"}, "evil.png"},
+      {{"https://x.test/a%5C..%5Cup.png", "", "", "image/png"}, "a_.._up.png"},
       {{"name. . .", "", "", "image/png"}, "name.png"},
       {{"bad\xFF\xFEutf8.png", "", "", "image/png"}, "bad__utf8.png"},
       {{"cid:frame-7@mhtml.blink", "", "frame-7@mhtml.blink", "text/html"},

@@ -202,11 +202,16 @@ void MakeUnique(std::string& path) {
 }
 
 std::string UniqueFilePath(const std::string& folder, const std::string& ext) {
-  MakeFolderChain(folder + "/");
-  if (folder.empty() || !IsFolder(folder)) return {};
+  if (folder.empty()) return {};
+  // An encode asks thousands of times for names in one folder: one look at it, and a folder
+  // made level by level only when it is not there yet.
+  if (!IsFolder(folder)) {
+    MakeFolderChain(folder + "/");
+    if (!IsFolder(folder)) return {};
+  }
   std::string extension = ext;
   if (!extension.empty() && extension[0] != '.') extension.insert(0, ".");
-  std::string candidate = TempFileName(folder);
+  std::string candidate = WithSlash(folder) + TimestampPrefix() + ".tmp";  // the folder is there
   FileSystem::Default().DeleteFile(candidate);  // a leftover of that name
   candidate = RemoveTmpFromName(candidate) + extension;
   MakeUnique(candidate);

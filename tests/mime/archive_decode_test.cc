@@ -292,4 +292,23 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
   }
 }
 
+TEST_F(ArchiveDecodeTest, ArchivesOfThousandsOfPartsKeepEveryPartAndNameAcrossBatches) {
+  // More parts than one batch holds, every one named "same.txt": the names stay unique and no
+  // part is lost or doubled where one batch ends and the next begins.
+  const int kParts = 2500;
+  std::string archive = "Content-Type: multipart/related; boundary=b\r\n\r\n";
+  for (int k = 0; k < kParts; ++k) {
+    archive += "--b\r\nContent-Location: same.txt\r\n\r\n" + std::to_string(k) + "\r\n";
+  }
+  archive += "--b\r\nContent-Type: text/html\r\n\r\n<img src=\"same.txt\">\r\n--b--\r\n";
+  ScratchFolder folder;
+  ASSERT_TRUE(DecodeInto(archive, folder.path()));
+  std::map<std::string, std::string> contents = FolderContents(folder.path());
+  ASSERT_EQ(contents.size(), kParts + 1u);
+  EXPECT_EQ(contents["noname.htm"], "<img src=\"same.txt\">");
+  EXPECT_EQ(contents["same.txt"], "0");
+  EXPECT_EQ(contents["same_1000.txt"], "1000");
+  EXPECT_EQ(contents["same_2499.txt"], "2499");
+}
+
 }  // namespace

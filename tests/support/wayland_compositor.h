@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "support/scratch_folder.h"
+#include "support/x_display.h"
 
 extern char** environ;
 
@@ -72,12 +73,8 @@ class Compositor {
   void Resume() { kill(pid_, SIGCONT); }
 
   void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGCONT);
-    kill(pid_, SIGTERM);
-    int status;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+    if (pid_ > 0) kill(pid_, SIGCONT);
+    xtest::StopProcess(&pid_);
   }
 
  private:

@@ -61,8 +61,14 @@ inline std::string ReadLine(int fd, int timeout_ms) {
 inline void StopProcess(pid_t* pid) {
   if (*pid <= 0) return;
   kill(*pid, SIGTERM);
+  // One that has not gone within five seconds (stuck on a peer that was stopped) is killed:
+  // a test's clean-up never holds the run.
   int status;
-  waitpid(*pid, &status, 0);
+  for (int i = 0; i < 250 && waitpid(*pid, &status, WNOHANG) == 0; ++i) usleep(20000);
+  if (waitpid(*pid, &status, WNOHANG) == 0) {
+    kill(*pid, SIGKILL);
+    waitpid(*pid, &status, 0);
+  }
   *pid = -1;
 }
 

@@ -22,7 +22,13 @@ class MimeEncodeServiceTest : public service_test::CommandServiceTest {
   MimeEncodeServiceTest() : CommandServiceTest("cfp-0001") {}
 };
 
+// libcurl and what it brings are mapped by the first web picture, not at start.
 TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
+  auto curl_mapped = [&] {
+    return scratch::ReadFile("/proc/" + std::to_string(service_.pid()) + "/maps")
+               .find("libcurl") != std::string::npos;
+  };
+  EXPECT_FALSE(curl_mapped());
   TestHttpServer server;
   std::string web_png = scratch::TinyPng() + "w";
   server.AddFile("w.png", web_png);
@@ -39,6 +45,7 @@ TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
   ASSERT_EQ(answer["error"].asInt(), 0) << res->body;
   EXPECT_EQ(answer["pdu"].getMemberNames(), std::vector<std::string>{"mimevalue"});
   EXPECT_EQ(RequestFoldersLeft(), 0);
+  EXPECT_TRUE(curl_mapped());
 
   ScratchFolder out;
   ASSERT_TRUE(MimeCodecClient(std::string(ORVO_DIST_DIR) + "/")

@@ -25,8 +25,9 @@ struct CurlFunctions {
 inline constexpr char kCurlModule[] = "orvofetch.so";
 inline constexpr char kCurlEntry[] = "OrvoCurlFunctions";
 
-// The table; null when the module cannot be loaded (then no length is known and nothing is
-// downloaded). Thread-safe; the first call may load the module.
+// The table; null when the module cannot be loaded: then no length is known (every reference is
+// fetched), and the download library loads libcurl afresh at each download. Thread-safe; the
+// first call may load the module.
 const CurlFunctions* GetCurlFunctions();
 
 // The table of the libcurl code linked into this program or module.

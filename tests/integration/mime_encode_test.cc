@@ -59,6 +59,35 @@ TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
   EXPECT_EQ(contents, (std::multiset<std::string>{scratch::TinyPng(), web_png}));
 }
 
+// Without libcurl's module no length is known, and the download library, which has libcurl of
+// its own, still fetches the web picture.
+TEST(MimeEncodeWithoutCurlTest, WebPicturesAreStillFetched) {
+  TestHttpServer server;
+  server.AddFile("w.png", scratch::TinyPng());
+  service_test::ServiceProcess service;
+  std::filesystem::remove(service.folder() + "orvofetch.so");
+  ASSERT_TRUE(service.Start());
+  Json::Value envelope;
+  envelope["cmd"] = "cfp-0001";
+  envelope["session"] = "s";
+  envelope["pdu"]["html"] = "<p><img src=\"" + server.Url("/files/w.png") + "\"></p>";
+  envelope["pdu"]["mimeoptions"]["mimeencodeincludeurl"] = server.Url("/");
+  auto res = service.Client()->Post("/", Json::FastWriter().write(envelope), "text/plain");
+  ASSERT_TRUE(res);
+  Json::Value answer;
+  ASSERT_TRUE(Json::Reader().parse(res->body, answer));
+  EXPECT_EQ(answer["error"].asInt(), 0) << res->body;
+  ScratchFolder out;
+  ASSERT_TRUE(MimeCodecClient(std::string(ORVO_DIST_DIR) + "/")
+                  .Decode(answer["pdu"]["mimevalue"].asString(), out.path() + "/"));
+  std::set<std::string> parts;
+  for (const auto& entry : std::filesystem::directory_iterator(out.path())) {
+    parts.insert(scratch::ReadFile(entry.path().string()));
+  }
+  EXPECT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts.count(scratch::TinyPng()), 1u);
+}
+
 TEST_F(MimeEncodeServiceTest, EncodeThenDecodeThroughTheServiceKeepsEveryByte) {
   ScratchFolder pictures;
   std::string bytes[] = {scratch::TinyPng(), scratch::TinyPng() + std::string("\0\r\n", 3)};

@@ -263,10 +263,20 @@ bool PartReferences::MayBeNamedIn(std::string_view page, std::string_view base) 
 
 std::string RewritePageReferences(std::string page, const PartReferences& parts,
                                   std::string_view base) {
-  // Most of the time goes to parsing the page; a page that cannot name a part is not parsed.
+  return RewritePageReferences(std::move(page), parts, base, PageReading::kAny);
+}
+
+std::string RewritePageReferences(std::string page, const PartReferences& parts,
+                                  std::string_view base, PageReading reading, bool* read) {
+  if (read != nullptr) *read = false;
+  // A whole parse takes most of the time: a page that cannot name a part is not read at all,
+  // and most others are read by their tags.
   if (parts.empty() || !parts.MayBeNamedIn(page, base)) return page;
   HtmlDocument document;
-  if (!document.Load(page)) return page;
+  bool loaded = reading != PageReading::kEngine && document.LoadTags(page);
+  if (!loaded && reading != PageReading::kTagsOnly) loaded = document.Load(page);
+  if (!loaded) return page;
+  if (read != nullptr) *read = true;
   RewriteAttributes(document, parts, base);
   RewriteStyleBlocks(document, parts, base);
   RewriteVmlComments(document, parts, base);

@@ -77,6 +77,15 @@ class HtmlDocument {
   // document, nothing held) for empty text and for text whose parse and tree do not fit the
   // memory budget.
   bool Load(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits());
+
+  // Reads text by its tags alone (see html/page_tags.h), many times faster than Load, when
+  // that reading is sure to give the elements, attributes, style blocks and comments Load
+  // gives, so that the same edits give the same SourceWithEdits. There is no tree: no
+  // elements the parser would imply, parent -1 and in_body false throughout, document_element,
+  // head and body -1, OuterHtml and BodyInnerHtml empty. False (and no document) for a page
+  // that needs the parse, an empty one and one longer than limits.max_bytes; pages nested
+  // deeper than limits.max_depth need the parse too.
+  bool LoadTags(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits());
   bool loaded() const;
 
   // The text as loaded, without edits.

@@ -565,8 +565,9 @@ bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits) {
   for (const PageTag& tag : tags.tags) {
     HtmlElement element;
     element.tag_name = source.substr(tag.begin + 1, tag.name_length);
-    element.name = tag.name;
-    element.tag_id = TagIdFromName(tag.name);
+    element.name = AsciiLowered(element.tag_name);
+    if (element.name == "image") element.name = "img";  // as the parser renames it
+    element.tag_id = TagIdFromName(element.name);
     element.has_start_tag = true;
     Impl::ElementSource s;
     s.tag_begin = s.lo = tag.begin;
@@ -575,16 +576,20 @@ bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits) {
     s.attr_first = d.attributes.size();
     s.attr_count = tag.attr_count;
     for (size_t k = tag.attr_first; k < tag.attr_first + tag.attr_count; ++k) {
-      PageTagAttribute& a = tags.attributes[k];
-      Impl::SourceAttribute attribute;
-      attribute.written_name = source.substr(a.begin, a.name.size());
-      attribute.name = std::move(a.name);
-      attribute.value = std::move(a.value);
+      const PageTagAttribute& a = tags.attributes[k];
+      d.attributes.emplace_back();
+      Impl::SourceAttribute& attribute = d.attributes.back();
+      attribute.written_name = source.substr(a.begin, a.name_end - a.begin);
+      attribute.name = AsciiLowered(attribute.written_name);
+      if (a.decoded) {
+        attribute.value = DecodedAttributeValue(source, a);
+      } else {
+        attribute.value.assign(source.substr(a.value_begin, a.value_end - a.value_begin));
+      }
       attribute.begin = a.begin;
       attribute.end = a.end;
       attribute.quote = a.quote;
       attribute.editable = a.begin < a.end;
-      d.attributes.push_back(std::move(attribute));
     }
     d.elements.push_back(std::move(element));
     d.sources.push_back(s);
@@ -660,6 +665,15 @@ std::string HtmlDocument::Impl::Attribute(int element, std::string_view name, bo
   if (a == nullptr) return {};
   *present = true;
   return a->value;
+}
+
+void HtmlDocument::LoadedAttributeNames(int element, std::vector<std::string_view>* names) const {
+  names->clear();
+  if (!impl_->Valid(element)) return;
+  const Impl::ElementSource& s = impl_->sources[element];
+  for (size_t k = s.attr_first; k < s.attr_first + s.attr_count; ++k) {
+    names->push_back(impl_->attributes[k].name);
+  }
 }
 
 bool HtmlDocument::HasAttribute(int element, std::string_view name) const {

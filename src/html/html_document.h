@@ -104,6 +104,9 @@ class HtmlDocument {
   // first of duplicated attributes, as the parser keeps it) with character references decoded,
   // or the last value written. Empty when absent; HasAttribute tells an empty value apart.
   bool HasAttribute(int element, std::string_view name) const;
+  // The lower-case names of the element's attributes as loaded (the first of duplicates), in
+  // order, into *names; writes made since are not reflected.
+  void LoadedAttributeNames(int element, std::vector<std::string_view>* names) const;
   std::string GetAttribute(int element, std::string_view name) const;
 
   // Sets an attribute: its value is replaced where it stands, quoted and with '&' and the quote

@@ -40,15 +40,6 @@ bool StaysInHead(std::string_view name) {
   return IsOneOf(name, kNames);
 }
 
-struct RawAttribute {
-  size_t begin = 0;
-  size_t name_end = 0;
-  size_t end = 0;
-  size_t value_begin = 0;
-  size_t value_end = 0;
-  char quote = 0;
-};
-
 size_t SkipSpaces(std::string_view text, size_t i) {
   while (i < text.size() && IsTagSpace(text[i])) ++i;
   return i;
@@ -57,13 +48,13 @@ size_t SkipSpaces(std::string_view text, size_t i) {
 // Reads the attributes of a tag from i (past its name) up to and past its '>', as the
 // tokenizer does: quoted values may hold '>', a '/' between attributes is a blank. kNone when
 // the text ends inside the tag (the parse drops such a tag).
-size_t ReadAttributes(std::string_view text, size_t i, std::vector<RawAttribute>* out) {
+size_t ReadAttributes(std::string_view text, size_t i, std::vector<PageTagAttribute>* out) {
   const size_t n = text.size();
   while (true) {
     while (i < n && (IsTagSpace(text[i]) || text[i] == '/')) ++i;
     if (i >= n) return kNone;
     if (text[i] == '>') return i + 1;
-    RawAttribute a;
+    PageTagAttribute a;
     a.begin = i;
     // A name may begin with '='; after that '=' ends it.
     do {
@@ -199,8 +190,7 @@ class Reader {
     if (text_.compare(begin, 1, ">") == 0 || text_.compare(begin, 2, "->") == 0) return kNone;
     size_t close = text_.find("-->", begin);
     if (close == kNone) return kNone;
-    size_t bang = text_.find("--!>", begin);
-    if (bang != kNone && bang < close) return kNone;
+    if (text_.substr(begin, close + 3 - begin).find("--!>") != kNone) return kNone;
     out_.comments.push_back(PageTags::Comment{begin, close});
     return close + 3;
   }
@@ -214,7 +204,8 @@ class Reader {
            text_[name_end] != '>') {
       ++name_end;
     }
-    std::string name = AsciiLowered(text_.substr(lt + 2, name_end - lt - 2));
+    std::string lowered = AsciiLowered(text_.substr(lt + 2, name_end - lt - 2));
+    std::string_view name = lowered;
     size_t end = ReadAttributes(text_, name_end, nullptr);
     // "</head>" ends the head; the others make the parse open the body.
     if (name == "head") html_content_ = head_content_ = true;
@@ -233,17 +224,20 @@ class Reader {
            text_[name_end] != '>') {
       ++name_end;
     }
-    std::string name = AsciiLowered(text_.substr(lt + 1, name_end - lt - 1));
-    raw_.clear();
-    size_t end = ReadAttributes(text_, name_end, &raw_);
-    if (end == kNone || NeedsTree(name) || !Placed(name)) return kNone;
+    std::string_view written = text_.substr(lt + 1, name_end - lt - 1);
+    name_.assign(written.size(), '\0');
+    for (size_t k = 0; k < written.size(); ++k) name_[k] = AsciiLower(written[k]);
     PageTag tag;
     tag.begin = lt;
-    tag.end = end;
     tag.name_length = name_end - lt - 1;
-    tag.name = name == "image" ? "img" : name;
-    if (!AddAttributes(name, tag)) return kNone;
-    out_.tags.push_back(std::move(tag));
+    tag.attr_first = out_.attributes.size();
+    size_t end = ReadAttributes(text_, name_end, &out_.attributes);
+    std::string_view name = name_;
+    if (end == kNone || NeedsTree(name) || !Placed(name) || !KeepFirstAttributes(tag)) {
+      return kNone;
+    }
+    tag.end = end;
+    out_.tags.push_back(tag);
     if (name == "script" || name == "style" || name == "title" || name == "textarea") {
       size_t close = FindClosingTag(text_, end, name);
       if (close == kNone) return kNone;
@@ -258,7 +252,7 @@ class Reader {
 
   // Whether the parse makes an element of this start tag, with these attributes, wherever it
   // stands in the tree; updates what later tags depend on.
-  bool Placed(const std::string& name) {
+  bool Placed(std::string_view name) {
     bool first_content = !html_content_;
     if (name == "html") {
       if (html_tags_++ > 0 || !first_content) return false;
@@ -293,34 +287,33 @@ class Reader {
 
   // The first of each attribute name; the parse drops the later ones. An html or body tag
   // with duplicates is refused: the parse may merge it into an element without a tag.
-  bool AddAttributes(const std::string& name, PageTag& tag) {
-    tag.attr_first = out_.attributes.size();
-    for (const RawAttribute& raw : raw_) {
-      PageTagAttribute a;
-      a.name = AsciiLowered(text_.substr(raw.begin, raw.name_end - raw.begin));
+  bool KeepFirstAttributes(PageTag& tag) {
+    std::vector<PageTagAttribute>& all = out_.attributes;
+    size_t kept = tag.attr_first;
+    for (size_t k = tag.attr_first; k < all.size(); ++k) {
+      std::string_view name = text_.substr(all[k].begin, all[k].name_end - all[k].begin);
       bool duplicate = false;
-      for (size_t k = tag.attr_first; k < out_.attributes.size(); ++k) {
-        if (out_.attributes[k].name == a.name) duplicate = true;
+      for (size_t j = tag.attr_first; j < kept && !duplicate; ++j) {
+        duplicate = EqualsIgnoringAsciiCase(
+            text_.substr(all[j].begin, all[j].name_end - all[j].begin), name);
       }
       if (duplicate) {
-        if (name == "html" || name == "body") return false;
+        if (std::string_view(name_) == "html" || std::string_view(name_) == "body") return false;
         continue;
       }
-      a.begin = raw.begin;
-      a.end = raw.end;
-      a.quote = raw.quote;
-      std::string_view value = text_.substr(raw.value_begin, raw.value_end - raw.value_begin);
-      a.value = ValueNeedsDecoding(value) ? DecodedValue(text_.substr(raw.begin, raw.end - raw.begin))
-                                          : std::string(value);
-      out_.attributes.push_back(std::move(a));
+      all[k].decoded =
+          ValueNeedsDecoding(text_.substr(all[k].value_begin, all[k].value_end - all[k].value_begin));
+      all[kept++] = all[k];
     }
-    tag.attr_count = out_.attributes.size() - tag.attr_first;
+    all.resize(kept);
+    tag.attr_count = kept - tag.attr_first;
     return true;
   }
 
   std::string_view text_;
   PageTags& out_;
-  std::vector<RawAttribute> raw_;
+  std::string name_;  // of the start tag being read
+  
   bool html_content_ = false;  // anything the html tag must come before
   bool head_content_ = false;
   bool body_content_ = false;
@@ -335,5 +328,13 @@ class Reader {
 
 bool ReadPageTags(std::string_view page, PageTags* out) {
   *out = PageTags();
+  // Sized once from a count of the page's tags, rather than grown and copied.
+  size_t marks = static_cast<size_t>(std::count(page.begin(), page.end(), '<'));
+  out->tags.reserve(marks / 2 + 16);
+  out->attributes.reserve(marks / 2 + 16);
   return Reader(page, out).Run();
+}
+
+std::string DecodedAttributeValue(std::string_view page, const PageTagAttribute& attribute) {
+  return DecodedValue(page.substr(attribute.begin, attribute.end - attribute.begin));
 }

@@ -13,12 +13,17 @@
 // same attributes at the same offsets. ReadPageTags refuses every page where that is not sure,
 // so a caller can fall back on the whole parse.
 
+// Offsets are into the page.
 struct PageTagAttribute {
-  std::string name;   // lower case
-  std::string value;  // character references decoded as the parser decodes them
-  size_t begin = 0;   // the name, into the page
-  size_t end = 0;     // past the value (past its closing quote), or past the name without one
-  char quote = 0;     // '"' or '\'' for a quoted value
+  size_t begin = 0;        // the name
+  size_t name_end = 0;
+  size_t value_begin = 0;  // the value as written, inside its quotes
+  size_t value_end = 0;
+  size_t end = 0;          // past the value (past its closing quote), or past the name without one
+  char quote = 0;          // '"' or '\'' for a quoted value
+  // The parser reads the value otherwise than written (character references, NUL, carriage
+  // returns, bytes that may not be UTF-8): see DecodedAttributeValue.
+  bool decoded = false;
 };
 
 // A start tag, which makes an element of its own.
@@ -26,7 +31,6 @@ struct PageTag {
   size_t begin = 0;  // '<'
   size_t end = 0;    // past '>'
   size_t name_length = 0;
-  std::string name;  // lower case, as the parser names the element ("img" for <IMAGE>)
   size_t attr_first = 0;  // into PageTags::attributes: the first of each name, in order
   size_t attr_count = 0;
 };
@@ -56,5 +60,8 @@ struct PageTags {
 // merge into an element it made up, and markup the text ends inside of (a tag, a comment, raw
 // text), or a comment closed in one of the rare ways. *out is unspecified then.
 bool ReadPageTags(std::string_view page, PageTags* out);
+
+// The value of an attribute whose value the parser does not read as written, as it reads it.
+std::string DecodedAttributeValue(std::string_view page, const PageTagAttribute& attribute);
 
 #endif  // ORVO_HTML_PAGE_TAGS_H_

@@ -37,9 +37,12 @@ Halves Split(BlockFlags flags) {
   return halves;
 }
 
+// Each flagged byte is 0xFF: its lowest bit counts it, and the multiplication sums the eight
+// bits into the top byte (no popcount instruction is assumed).
 size_t FlaggedBytes(BlockFlags flags) {
+  constexpr uint64_t kLowBits = 0x0101010101010101u;
   Halves h = Split(flags);
-  return static_cast<size_t>(__builtin_popcountll(h.low) + __builtin_popcountll(h.high)) / 8;
+  return static_cast<size_t>((((h.low & kLowBits) + (h.high & kLowBits)) * kLowBits) >> 56);
 }
 
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }

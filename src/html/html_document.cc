@@ -507,10 +507,13 @@ TreeCount CountTree(const GumboNode* document) {
 HtmlDocument::HtmlDocument() : impl_(std::make_unique<Impl>()) {}
 HtmlDocument::~HtmlDocument() = default;
 
-bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
+bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits, std::string* refused) {
   impl_->Clear();
-  if (text.empty() || text.size() > limits.max_bytes) return false;
-  if (text.size() > std::numeric_limits<unsigned int>::max()) return false;
+  if (text.empty() || text.size() > limits.max_bytes ||
+      text.size() > std::numeric_limits<unsigned int>::max()) {
+    if (refused != nullptr) *refused = std::move(text);
+    return false;
+  }
   impl_->text = std::move(text);
   std::string& source = impl_->text;
   size_t budget = limits.memory_budget != 0 ? limits.memory_budget
@@ -524,6 +527,7 @@ bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits) {
   // The tree read from the parse is held beside the parse's own: both count against the budget.
   TreeCount count = parsed ? CountTree(parse.output()->document) : TreeCount();
   if (!parsed || count.Bytes() > budget - std::min(budget, parse.bytes_reserved())) {
+    if (refused != nullptr) *refused = std::move(impl_->text);
     impl_->Clear();
     return false;
   }

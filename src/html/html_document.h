@@ -75,8 +75,10 @@ class HtmlDocument {
 
   // Parses text as a whole page, dropping any earlier document and its edits. False (and no
   // document, nothing held) for empty text and for text whose parse and tree do not fit the
-  // memory budget.
-  bool Load(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits());
+  // memory budget; the refused text is then moved to *refused when given, so that a caller can
+  // still pass the page on as it stands.
+  bool Load(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits(),
+            std::string* refused = nullptr);
   bool loaded() const;
 
   // The text as loaded, without edits.

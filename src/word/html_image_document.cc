@@ -25,11 +25,11 @@ std::vector<int> ImageElements(const HtmlDocument& document, const std::string& 
 HtmlImageDocument::HtmlImageDocument() = default;
 HtmlImageDocument::~HtmlImageDocument() = default;
 
-bool HtmlImageDocument::LoadHtml(std::string html) {
+bool HtmlImageDocument::LoadHtml(std::string html, std::string* refused) {
   document_.reset();
   if (html.empty()) return false;
   auto document = std::make_unique<HtmlDocument>();
-  if (!document->Load(std::move(html))) return false;
+  if (!document->Load(std::move(html), HtmlLoadLimits(), refused)) return false;
   document_ = std::move(document);
   return true;
 }

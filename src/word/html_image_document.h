@@ -21,8 +21,8 @@ class HtmlImageDocument {
   HtmlImageDocument& operator=(const HtmlImageDocument&) = delete;
 
   // Parses html, replacing any page held before. False for empty text (nothing is held then)
-  // or text the engine cannot take.
-  bool LoadHtml(std::string html);
+  // or text the engine cannot take; the text is then moved to *refused when given.
+  bool LoadHtml(std::string html, std::string* refused = nullptr);
 
   // Appends to list the "src" of every element named tag (callers pass "img") that is an img
   // element, as written with character references decoded, in document order, skipping

@@ -19,13 +19,20 @@ namespace {
 
 constexpr char kPictureExtensions[] = "jpg|png|gif|tiff|tif|dib|bmp|rle";
 
-// The page as the word processor gets it: inline images cut out into files.
-// The page is handed over: it is not held twice while it is parsed.
+// The page as the word processor gets it: inline images cut out into files. A page too large
+// for the engine goes as it stands, images inline, rather than as an empty page the user would
+// see and could save over their own. The page is handed over: it is not held twice while it is
+// parsed.
 void WritePage(TempWorkspace& ws, std::string html) {
   std::string resource_folder = ws.EnsureResourceFolder();
   HtmlImageDocument document;
-  if (document.LoadHtml(std::move(html))) document.ExtractDataImages(resource_folder);
-  WriteDataFile(ws, WideToUtf8(document.GetOuterHtml()), DataEncoding::kText);
+  std::string refused;
+  if (document.LoadHtml(std::move(html), &refused)) {
+    document.ExtractDataImages(resource_folder);
+    WriteDataFile(ws, WideToUtf8(document.GetOuterHtml()), DataEncoding::kText);
+  } else {
+    WriteDataFile(ws, WideToUtf8(refused), DataEncoding::kText);
+  }
 }
 
 std::string ReadBack(TempWorkspace& ws, std::vector<std::string>& pictures) {

@@ -134,6 +134,17 @@ TEST_F(UpdateHtmlTest, ThePageReachesTheProgramWithItsImagesCutOut) {
   EXPECT_NE(text.find("<p>a</p>\r\n<img"), std::string::npos) << text;
 }
 
+// A page the engine refuses (tags too dense for its memory budget) is not emptied on its way.
+TEST_F(UpdateHtmlTest, APageTooLargeForTheEngineReachesTheProgramAsItStands) {
+  Steps("args");
+  std::string page = std::string("<img src=\"data:image/png;base64,") + kPngBase64 + "\">";
+  for (int i = 0; i < 1500000; ++i) page += "<p>";
+  Json::Value pdu =
+      Post("cfp-0020", "{\"html\":" + Json::FastWriter().write(Json::Value(page)) + "}")["pdu"];
+  EXPECT_EQ(pdu["isupdate"], 0);
+  EXPECT_TRUE(pdu["updatedhtml"].asString() == page) << pdu["updatedhtml"].asString().size();
+}
+
 TEST_F(UpdateHtmlTest, NonStringHtmlCountsAsEmpty) {
   Steps("args,edit");
   Json::Value pdu = Post("cfp-0020", "{\"html\":12345,\"temppath\":null}")["pdu"];

@@ -143,6 +143,26 @@ void ClipboardReader::CaptureDib(const std::string& dib, std::vector<std::string
   DeleteFolderOf(bitmap_name);
 }
 
+// A bitmap offered as a plain BMP file becomes its PNG straight from the offered rows: the DIB
+// CaptureDib starts from would copy them whole (25 MB for a 4K picture) to the same file. Names
+// and folders are claimed as CaptureDib claims them. False, with nothing claimed, for any other
+// offer.
+bool ClipboardReader::CapturePlainBitmap(std::vector<std::string>* paths) {
+  std::string png;
+  if (!formats_->GetPlainBitmapAsPng(&png)) return false;
+  const std::string bitmap_name = NewWorkFile(".bmp");
+  if (bitmap_name.empty()) return true;
+  const std::string name = NewWorkFile(".png");
+  if (WriteFileOnce(name, png)) {
+    paths->push_back(name);
+  } else {
+    DeleteFolderOf(name);
+    paths->push_back(bitmap_name);
+  }
+  DeleteFolderOf(bitmap_name);
+  return true;
+}
+
 void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
   ClipboardFormat format = formats_->GetPriorityFormat(kPriority);
   if (format == ClipboardFormat::kNone || format == ClipboardFormat::kText ||
@@ -154,7 +174,7 @@ void ClipboardReader::CaptureImages(std::vector<std::string>* paths) {
   std::vector<std::string> candidates, intermediates;
   std::string data;
   if (format == ClipboardFormat::kDib) {
-    if (CaptureOfferedPng(paths)) return;
+    if (CaptureOfferedPng(paths) || CapturePlainBitmap(paths)) return;
     // Read where the formats keep it: a 4K bitmap is 25 MB, not worth a copy.
     if (const std::string* dib = formats_->Data(format)) CaptureDib(*dib, paths);
     return;

@@ -177,9 +177,9 @@ const std::string* ClipboardFormats::Data(ClipboardFormat format) {
 }
 
 bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
+  // The bitmap's offer is read once for the DIB and for the PNG taken or made from it.
+  if (format == ClipboardFormat::kDib) return PackedDibFromImage(OfferedImageBytes(), data);
   const std::string target = OfferedTarget(format);
-  // The PNG offer is read once for the bitmap and for GetOfferedPng.
-  if (target == "image/png") return PackedDibFromImage(OfferedPngBytes(), data);
   std::string raw;
   if (!snapshot_->Read(target, &raw)) return false;
   switch (format) {
@@ -189,9 +189,6 @@ bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
     case ClipboardFormat::kText:
       // STRING is ISO-8859-1 by the X11 rules, whatever the locale.
       return DecodeCodePage(raw, 28591, *data);
-    case ClipboardFormat::kDib:
-      // Decoded by its bytes: an offer may hold another allow-listed format than its name says.
-      return PackedDibFromImage(raw, data);
     case ClipboardFormat::kHdrop:
       for (const std::string& path : ParseFileList(raw)) data->append(path).push_back('\0');
       return true;
@@ -201,19 +198,28 @@ bool ClipboardFormats::Convert(ClipboardFormat format, std::string* data) {
   }
 }
 
-const std::string& ClipboardFormats::OfferedPngBytes() {
-  if (!png_read_ && !snapshot_->Read("image/png", &offered_png_)) offered_png_.clear();
-  png_read_ = true;
-  return offered_png_;
+// Decoded by its bytes: an offer may hold another allow-listed format than its name says.
+const std::string& ClipboardFormats::OfferedImageBytes() {
+  if (!image_read_ && !snapshot_->Read(OfferedTarget(ClipboardFormat::kDib), &offered_image_)) {
+    offered_image_.clear();
+  }
+  image_read_ = true;
+  return offered_image_;
 }
 
 bool ClipboardFormats::GetOfferedPng(std::string* png) {
   png->clear();
   if (OfferedTarget(ClipboardFormat::kDib) != "image/png") return false;
-  const std::string& bytes = OfferedPngBytes();
+  const std::string& bytes = OfferedImageBytes();
   if (SniffImageFormat(bytes.data(), bytes.size()) != SniffedFormat::kPng) return false;
   *png = bytes;
   return true;
+}
+
+bool ClipboardFormats::GetPlainBitmapAsPng(std::string* png) {
+  png->clear();
+  if (OfferedTarget(ClipboardFormat::kDib) != "image/bmp") return false;
+  return PngFromPlainBmp(OfferedImageBytes(), png);
 }
 
 std::vector<std::string> ClipboardFormats::FileList() {

@@ -64,18 +64,24 @@ class ClipboardFormats {
   // another target or the bytes do not start like a PNG file.
   bool GetOfferedPng(std::string* png);
 
+  // The PNG file a bitmap (kDib) offered as a plain BMP file (24-bit rows, uncompressed) gives,
+  // made straight from the offered rows (PngFromPlainBmp): false when the bitmap comes from
+  // another target or another kind of BMP, which GetData decodes instead.
+  bool GetPlainBitmapAsPng(std::string* png);
+
  private:
   bool Convert(ClipboardFormat format, std::string* data);
-  // The "image/png" offer, read once (empty when it could not be read).
-  const std::string& OfferedPngBytes();
+  // The offer a bitmap (kDib) is made from, "image/png" or "image/bmp", read once (empty when
+  // it could not be read).
+  const std::string& OfferedImageBytes();
   // The first name of the format's platform names that the snapshot offers; empty when none.
   std::string OfferedTarget(ClipboardFormat format) const;
 
   std::unique_ptr<ClipboardSnapshot> snapshot_;
   std::map<ClipboardFormat, std::string> made_;  // converted formats, absent: not tried yet
   std::map<ClipboardFormat, bool> failed_;
-  std::string offered_png_;  // read once for kDib or GetOfferedPng
-  bool png_read_ = false;
+  std::string offered_image_;  // read once for kDib, GetOfferedPng or GetPlainBitmapAsPng
+  bool image_read_ = false;
 };
 
 // Wraps HTML as a copying program on the other platform puts it on the clipboard: the

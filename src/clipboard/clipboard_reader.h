@@ -59,6 +59,7 @@ class ClipboardReader {
 
  private:
   bool CaptureOfferedPng(std::vector<std::string>* paths);
+  bool CapturePlainBitmap(std::vector<std::string>* paths);
   void CaptureDib(const std::string& dib, std::vector<std::string>* paths);
   bool CaptureFileList(std::vector<std::string>* candidates);
   void ConvertCandidate(const std::string& candidate, bool user_file,

@@ -31,6 +31,7 @@ constexpr uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER; later versions ar
 constexpr uint32_t kBitFields = 3;        // BI_BITFIELDS
 constexpr uint32_t kMaskAreaSize = 12;
 constexpr uint32_t kFileHeaderSize = 14;  // BITMAPFILEHEADER
+constexpr uint32_t kDibPixelsPerMeter = 3780;  // 96 dots per inch
 
 uint32_t Read32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -297,17 +298,22 @@ void AppendDibHeader(uint32_t width, uint32_t height, uint32_t channels, uint64_
   Append16(dib, static_cast<uint16_t>(channels * 8));
   Append32(dib, 0);  // BI_RGB
   Append32(dib, static_cast<uint32_t>(pixel_bytes));
-  Append32(dib, 3780);  // 96 dots per inch
-  Append32(dib, 3780);
+  Append32(dib, kDibPixelsPerMeter);
+  Append32(dib, kDibPixelsPerMeter);
   Append32(dib, 0);
   Append32(dib, 0);
 }
 
-// An uncompressed 24-bit BMP file, in either row order and with any of the info headers that
-// keep the first 40 bytes' layout, is already the picture's bytes: its packed DIB is made by
-// copying rows, without decoding it into the image library and reading it back. False (and
-// *dib untouched) for any other BMP, which the decoder reads instead.
-bool PackedDibFromPlainBmp(std::string_view file, std::string* dib) {
+// Where the rows of an uncompressed 24-bit BMP file lie, in either row order and with any of the
+// info headers that keep the first 40 bytes' layout. False for any other BMP.
+struct PlainBmpRows {
+  const uint8_t* top_row = nullptr;
+  int64_t stride = 0;  // negative for rows stored bottom-up
+  uint32_t width = 0;
+  uint32_t rows = 0;
+};
+
+bool FindPlainBmpRows(std::string_view file, PlainBmpRows* out) {
   constexpr size_t kInfoAt = kFileHeaderSize;
   if (file.size() < kInfoAt + kInfoHeaderSize || file.substr(0, 2) != "BM") return false;
   const uint8_t* f = reinterpret_cast<const uint8_t*>(file.data());
@@ -324,16 +330,31 @@ bool PackedDibFromPlainBmp(std::string_view file, std::string* dib) {
   }
   const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
   if (static_cast<uint64_t>(width) * rows > static_cast<uint64_t>(kMaxImagePixels)) return false;
-  const uint64_t row_bytes = static_cast<uint64_t>(width) * 3;
-  const uint64_t stride = (row_bytes + 3) & ~uint64_t{3};
+  const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3};
   if (pixel_offset > file.size() || (file.size() - pixel_offset) / stride < rows) return false;
+  const uint8_t* pixels = f + pixel_offset;
+  out->width = static_cast<uint32_t>(width);
+  out->rows = static_cast<uint32_t>(rows);
+  out->stride = height > 0 ? -static_cast<int64_t>(stride) : static_cast<int64_t>(stride);
+  out->top_row = height > 0 ? pixels + (rows - 1) * stride : pixels;
+  return true;
+}
+
+// A plain BMP is already the picture's bytes: its packed DIB is made by copying rows, without
+// decoding it into the image library and reading it back. False (and *dib untouched) for any
+// other BMP, which the decoder reads instead.
+bool PackedDibFromPlainBmp(std::string_view file, std::string* dib) {
+  PlainBmpRows bmp;
+  if (!FindPlainBmpRows(file, &bmp)) return false;
+  const uint64_t row_bytes = uint64_t{bmp.width} * 3;
+  const uint64_t stride = (row_bytes + 3) & ~uint64_t{3};
   dib->clear();
-  dib->reserve(kInfoHeaderSize + stride * rows);
-  AppendDibHeader(static_cast<uint32_t>(width), static_cast<uint32_t>(rows), 3, stride * rows, dib);
-  for (uint64_t i = 0; i < rows; ++i) {
-    // Our rows are bottom-up: row i of ours is the i-th from the bottom of the picture.
-    const uint64_t line = height > 0 ? i : rows - 1 - i;
-    dib->append(file.data() + pixel_offset + line * stride, row_bytes);
+  dib->reserve(kInfoHeaderSize + stride * bmp.rows);
+  AppendDibHeader(bmp.width, bmp.rows, 3, stride * bmp.rows, dib);
+  // Our rows are bottom-up: the bottom row of the picture first.
+  for (uint64_t i = bmp.rows; i-- > 0;) {
+    dib->append(reinterpret_cast<const char*>(bmp.top_row + static_cast<int64_t>(i) * bmp.stride),
+                row_bytes);
     dib->append(stride - row_bytes, '\0');
   }
   return true;
@@ -353,6 +374,21 @@ void PackDibRows(std::string_view pixels, uint32_t width, uint32_t height, uint3
     dib->append(pixels.data() + y * row_bytes, row_bytes);
     dib->append(stride - row_bytes, '\0');
   }
+}
+
+bool PngFromPlainBmp(std::string_view file, std::string* png) {
+  PlainBmpRows bmp;
+  if (!FindPlainBmpRows(file, &bmp)) return false;
+  PngPixels pixels;
+  pixels.top_row = bmp.top_row;
+  pixels.stride = static_cast<ptrdiff_t>(bmp.stride);
+  pixels.width = bmp.width;
+  pixels.height = bmp.rows;
+  pixels.order = PixelOrder::kBgr;
+  // The resolution PackedDibFromImage gives every picture, so both routes write the same file.
+  pixels.x_pixels_per_meter = kDibPixelsPerMeter;
+  pixels.y_pixels_per_meter = kDibPixelsPerMeter;
+  return EncodePng(pixels, png);
 }
 
 bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {

@@ -95,6 +95,11 @@ bool SaveDibAsPng(const GlobalHandle& handle, const std::string& path);
 // False for anything else or beyond the pixel cap.
 bool PackedDibFromImage(std::string_view image_bytes, std::string* dib);
 
+// The PNG file SaveDibAsPng writes of PackedDibFromImage's DIB of a plain BMP file (uncompressed,
+// 24 bits per pixel), made from the file's rows without the DIB in between. False (and *png
+// untouched or empty) for any other BMP or image, which takes the DIB route.
+bool PngFromPlainBmp(std::string_view file, std::string* png);
+
 // Appends to *dib (after clearing it) the packed DIB PackedDibFromImage makes of `pixels`: rows
 // of width x channels bytes (3: blue, green, red; 4: then alpha), top row first, no padding.
 void PackDibRows(std::string_view pixels, uint32_t width, uint32_t height, uint32_t channels,

@@ -2,7 +2,8 @@
 #define ORVO_IMAGING_PNG_WRITER_H_
 
 // Our PNG encoder: 8-bit RGB or RGBA, each row filtered by its difference to the row above
-// ("Up"), the whole filtered picture compressed in one call to libdeflate at level 2.
+// ("Up"), compressed by libdeflate at level 2: a small picture in one call, a large one in row
+// bands on several threads, joined into one stream.
 //
 // Why not the image library's or libspng's writer: both compress through zlib, whose level 1
 // with adaptive row filters took 0.65 s for a 4K screenshot here; Up + libdeflate level 2 takes
@@ -35,5 +36,9 @@ struct PngPixels {
 // RGBA (straight alpha) for kRgba/kBgra. False, with *png empty, for an empty picture, one
 // beyond the format's limits or a failed allocation.
 bool EncodePng(const PngPixels& pixels, std::string* png);
+
+// The same with the picture's rows compressed in bands of about band_bytes filtered bytes each,
+// on several threads when there are several bands (EncodePng: 4 MiB). Thread-safe.
+bool EncodePngInBands(const PngPixels& pixels, size_t band_bytes, std::string* png);
 
 #endif  // ORVO_IMAGING_PNG_WRITER_H_

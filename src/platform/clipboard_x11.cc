@@ -219,25 +219,32 @@ bool X11Snapshot::ReadProperty(bool* incremental, std::string* data) {
         x_.get(), 0, window_, property_, XCB_GET_PROPERTY_TYPE_ANY, offset, kReadChunkUnits));
     if (reply == nullptr) return false;
     const int length = xcb_get_property_value_length(reply.get());
+    const bool last = reply->bytes_after == 0 || length <= 0;
+    if (last) {
+      // Deleting is what tells an incremental owner to go on, so it must follow the whole
+      // read; sent before the copy below, the owner makes its next piece meanwhile.
+      xcb_delete_property(x_.get(), window_, property_);
+      xcb_flush(x_.get());
+    }
     if (reply->type == incr_) {
       *incremental = true;
       // The announcement is a lower bound of the size: one past the limit fails at once.
       uint32_t announced = 0;
       if (length >= 4) memcpy(&announced, xcb_get_property_value(reply.get()), sizeof announced);
       if (announced > limits_.target_bytes) return false;
+      // Room for the announced bytes at once: a 25 MB bitmap grown piece by piece would be
+      // copied over and over.
+      data->reserve(announced);
     } else if (length > 0) {
       if (size_t{reply->bytes_after} + length > limits_.target_bytes - data->size()) return false;
+      if (offset == 0) data->reserve(data->size() + reply->bytes_after + length);
       data->append(static_cast<const char*>(xcb_get_property_value(reply.get())),
                    static_cast<size_t>(length));
       assert(data->size() <= limits_.target_bytes);
     }
-    if (reply->bytes_after == 0 || length <= 0) break;
+    if (last) return true;
     offset += static_cast<uint32_t>(length) / 4;
   }
-  // Deleting is what tells an incremental owner to go on, so it must follow the whole read.
-  xcb_delete_property(x_.get(), window_, property_);
-  xcb_flush(x_.get());
-  return true;
 }
 
 bool X11Snapshot::ReadIncrementally(std::string* data) {

@@ -478,6 +478,10 @@ TEST_F(DibDataTest, BitmapFilesGiveThePictureTheDecoderReads) {
     ASSERT_EQ(PackedDibFromImage(bmp, &packed), decodes);
     if (!decodes) continue;
     ASSERT_TRUE(SaveDibAsPng(MakeGlobalBlock(packed), scratch_.Path("p.png")));
+    // A plain file's PNG made straight from its rows is the DIB route's file, byte for byte.
+    std::string direct;
+    ASSERT_EQ(PngFromPlainBmp(bmp, &direct), row.layout.bit_count == 24);
+    if (!direct.empty()) EXPECT_TRUE(direct == scratch::ReadFile(scratch_.Path("p.png")));
     Magick::Image made(scratch_.Path("p.png"));
     EXPECT_EQ(made.matte(), expected.matte());
     for (int y = 0; y < 3; ++y) {

@@ -52,6 +52,37 @@ TEST(PngWriter, EveryLayoutReadsBackAsThePicture) {
   }
 }
 
+// Bands are joined into one stream: a reader sees every pixel, whether a band ends after a
+// stored block (noise) or inside a compressed one (flat areas), for any split of the rows.
+TEST(PngWriter, BandsJoinIntoOnePicture) {
+  struct Case {
+    uint32_t width, height;
+    size_t band_bytes;
+    bool noise;
+  } cases[] = {{300, 200, 1, false},     {300, 200, 40000, false}, {300, 200, 40000, true},
+               {257, 131, 7 * 772, true}, {640, 480, 100000, false}, {64, 9, 1 << 20, false}};
+  ASSERT_TRUE(InitializeImaging());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " in bands of " +
+                 std::to_string(c.band_bytes));
+    std::string rgb(size_t{c.width} * c.height * 3, '\0');
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < rgb.size(); ++i) {
+      seed = seed * 1103515245 + 12345;
+      const size_t x = i / 3 % c.width, y = i / 3 / c.width;
+      rgb[i] = static_cast<char>(c.noise || (x / 16 + y / 8) % 3 == 0 ? seed >> 16 : x + y / 4);
+    }
+    PngPixels pixels{reinterpret_cast<const uint8_t*>(rgb.data()),
+                     static_cast<ptrdiff_t>(c.width) * 3, c.width, c.height, PixelOrder::kRgb};
+    std::string png;
+    ASSERT_TRUE(EncodePngInBands(pixels, c.band_bytes, &png));
+    Magick::Image image(Magick::Blob(png.data(), png.size()));
+    std::string read(rgb.size(), '\0');
+    image.write(0, 0, c.width, c.height, "RGB", Magick::CharPixel, &read[0]);
+    EXPECT_TRUE(read == rgb);
+  }
+}
+
 TEST(PngWriter, RefusesPicturesItCannotWrite) {
   const uint8_t byte = 0;
   std::string png = "stale";

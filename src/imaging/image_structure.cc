@@ -1,6 +1,6 @@
 #include "imaging/image_structure.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include "imaging/image_signature.h"
 #include "imaging/image_utils.h"
@@ -34,8 +34,10 @@ uint16_t Big16(std::string_view bytes, size_t at) {
 bool CriticalChunkCrcHolds(std::string_view bytes, size_t at, uint32_t length) {
   bool critical = (bytes[at + 4] & 0x20) == 0;
   if (!critical) return true;
-  const auto* typed = reinterpret_cast<const Bytef*>(bytes.data() + at + 4);
-  return crc32_z(0, typed, size_t{length} + 4) == Big32(bytes, at + 8 + length);
+  // libdeflate's CRC (carry-less multiplication) takes half the time of zlib's or less: an
+  // encode of 50 MB of pictures checks every byte of them.
+  return libdeflate_crc32(0, bytes.data() + at + 4, size_t{length} + 4) ==
+         Big32(bytes, at + 8 + length);
 }
 
 // Deflate turns at most 258 bytes into 2 bits, so no stream expands by more than this.

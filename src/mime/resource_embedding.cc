@@ -1,6 +1,7 @@
 #include "mime/resource_embedding.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "fetch/content_id.h"
@@ -113,15 +114,25 @@ bool IsWebp(const std::string& path) {
   return head.size() == 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WEBP") == 0;
 }
 
-// The name a local file is stored under, free in the workspace: {TimestampPrefix()}{extension}
-// made unique, as UniqueFilePath names it. It is only a name (the file is read where it lies), so
-// the workspace, which the encode made, is not looked at or cleared of a leftover for it: a page
-// of thousands of pictures would pay two more calls of the file system for each.
-std::string StoredName(const std::string& workspace, std::string extension) {
+// The name a local file is stored under: {TimestampPrefix()}{extension} spelt as UniqueFilePath
+// spells it ("_00000000"... added before the extension when taken). It is only a name in the
+// archive (the file is read where it lies), so it need only differ from the other parts' names:
+// the workspace is not looked at for it, which a page of thousands of pictures would pay three
+// calls of the file system each for.
+std::string StoredName(const ResourceRegistry& registry, std::string extension) {
   if (!extension.empty() && extension[0] != '.') extension.insert(0, ".");
-  std::string path = workspace + TimestampPrefix() + extension;
-  MakeUnique(path);
-  return FileNamePart(path);
+  std::string name = TimestampPrefix() + extension;
+  for (size_t tmp = name.find(".tmp"); tmp != std::string::npos; tmp = name.find(".tmp"))
+    name.erase(tmp, 4);
+  size_t dot = name.rfind('.');
+  std::string stem = name.substr(0, dot);
+  std::string tail = dot == std::string::npos ? std::string() : name.substr(dot);
+  char counter[9];
+  for (uint32_t n = 0; registry.HoldsFileName(name) && n < UINT32_MAX; ++n) {
+    std::snprintf(counter, sizeof counter, "%08x", n);
+    name = stem + "_" + counter + tail;
+  }
+  return name;
 }
 
 std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) {
@@ -140,7 +151,7 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   entry.device = status.device;
   entry.inode = status.inode;
   // Names here are UTF-8 and the codec takes UTF-8 paths: the file is read where it lies.
-  entry.file_name = StoredName(target.workspace, FileExtension(path));
+  entry.file_name = StoredName(target.registry, FileExtension(path));
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
   if (!IsCssFile(entry.local_file) && !IsPicture(entry.local_file)) return {};

@@ -37,14 +37,6 @@ Halves Split(BlockFlags flags) {
   return halves;
 }
 
-// Each flagged byte is 0xFF: its lowest bit counts it, and the multiplication sums the eight
-// bits into the top byte (no popcount instruction is assumed).
-size_t FlaggedBytes(BlockFlags flags) {
-  constexpr uint64_t kLowBits = 0x0101010101010101u;
-  Halves h = Split(flags);
-  return static_cast<size_t>((((h.low & kLowBits) + (h.high & kLowBits)) * kLowBits) >> 56);
-}
-
 bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
 
 // The first byte at or after p that must be escaped, or end.
@@ -80,16 +72,30 @@ size_t EscapeOf(unsigned char c, char* out) {
   }
 }
 
+size_t Sum(Block counts) {
+  size_t sum = 0;
+  for (int k = 0; k < 16; ++k) sum += counts[k];
+  return sum;
+}
+
 }  // namespace
 
 size_t EscapedSize(std::string_view text) {
   const char* p = text.data();
   const char* end = p + text.size();
   size_t size = text.size();
-  for (; end - p >= 16; p += 16) {
-    Block block = Load(p);
-    size_t escaped = FlaggedBytes(NeedsEscape(block));
-    if (escaped != 0) size += escaped + 4 * FlaggedBytes(TakesLongEscape(block));
+  while (end - p >= 16) {
+    // Counted per byte position in the vector (a flag is -1: subtracting it adds one), for at
+    // most 255 blocks so no counter overflows, then summed.
+    Block escapes = {};
+    Block long_escapes = {};
+    size_t blocks = std::min<size_t>(static_cast<size_t>(end - p) / 16, 255);
+    for (size_t k = 0; k < blocks; ++k, p += 16) {
+      Block block = Load(p);
+      escapes -= reinterpret_cast<Block>(NeedsEscape(block));
+      long_escapes -= reinterpret_cast<Block>(TakesLongEscape(block));
+    }
+    size += Sum(escapes) + 4 * Sum(long_escapes);
   }
   char escape[6];
   for (; p != end; ++p) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <unordered_map>
 #include <vector>
 
@@ -56,15 +57,34 @@ std::string PercentDecoded(std::string_view text) {
   return result;
 }
 
+// Which of kUrlAttributes (bit k) and style (the bit after them) the element has.
+uint32_t AttributesRead(const std::vector<std::string_view>& names) {
+  uint32_t found = 0;
+  for (std::string_view name : names) {
+    for (size_t k = 0; k < std::size(kUrlAttributes); ++k) {
+      if (name == kUrlAttributes[k]) found |= uint32_t{1} << k;
+    }
+    if (name == "style") found |= uint32_t{1} << std::size(kUrlAttributes);
+  }
+  return found;
+}
+
 void RewriteAttributes(HtmlDocument& document, const PartReferences& parts, std::string_view base) {
+  std::vector<std::string_view> names;
   for (size_t element = 0; element < document.elements().size(); ++element) {
     int index = static_cast<int>(element);
-    for (const char* attribute : kUrlAttributes) {
-      if (!document.HasAttribute(index, attribute)) continue;
+    // Most elements carry none of the attributes read: one look at their names passes them.
+    document.LoadedAttributeNames(index, &names);
+    uint32_t present = AttributesRead(names);
+    if (present == 0) continue;
+    for (size_t k = 0; k < std::size(kUrlAttributes); ++k) {
+      const char* attribute = kUrlAttributes[k];
+      if ((present >> k & 1) == 0) continue;
       const std::string* file = parts.Find(document.GetAttribute(index, attribute), base);
       if (file != nullptr) document.SetAttribute(index, attribute, *file);
     }
     // A picture of the style is always written "url(" (the engine finds no other spelling).
+    if ((present >> std::size(kUrlAttributes) & 1) == 0) continue;
     std::string style = document.GetAttribute(index, "style");
     if (AsciiLowered(style).find("url(") == std::string::npos) continue;
     for (const char* property : kStyleImages) {
@@ -263,10 +283,20 @@ bool PartReferences::MayBeNamedIn(std::string_view page, std::string_view base) 
 
 std::string RewritePageReferences(std::string page, const PartReferences& parts,
                                   std::string_view base) {
-  // Most of the time goes to parsing the page; a page that cannot name a part is not parsed.
+  return RewritePageReferences(std::move(page), parts, base, PageReading::kAny);
+}
+
+std::string RewritePageReferences(std::string page, const PartReferences& parts,
+                                  std::string_view base, PageReading reading, bool* read) {
+  if (read != nullptr) *read = false;
+  // A whole parse takes most of the time: a page that cannot name a part is not read at all,
+  // and most others are read by their tags.
   if (parts.empty() || !parts.MayBeNamedIn(page, base)) return page;
   HtmlDocument document;
-  if (!document.Load(page)) return page;
+  bool loaded = reading != PageReading::kEngine && document.LoadTags(page);
+  if (!loaded && reading != PageReading::kTagsOnly) loaded = document.Load(page);
+  if (!loaded) return page;
+  if (read != nullptr) *read = true;
   RewriteAttributes(document, parts, base);
   RewriteStyleBlocks(document, parts, base);
   RewriteVmlComments(document, parts, base);

@@ -50,6 +50,15 @@ class PartReferences {
 std::string RewritePageReferences(std::string page, const PartReferences& parts,
                                   std::string_view base = {});
 
+// How RewritePageReferences reads the page: kAny by its tags alone where that reading is sure
+// to be the parse's (html/page_tags.h), and with the HTML engine's whole parse otherwise. The
+// others force one reading, so that the two can be held to the same bytes; kTagsOnly leaves a
+// page that needs the parse unchanged and says so through *read (when given).
+enum class PageReading { kAny, kEngine, kTagsOnly };
+std::string RewritePageReferences(std::string page, const PartReferences& parts,
+                                  std::string_view base, PageReading reading,
+                                  bool* read = nullptr);
+
 // A style sheet part with every url() and every @import that names a part rewritten to the
 // part's file name, relative references resolved against base (the sheet's own location).
 // Everything else stays byte for byte.

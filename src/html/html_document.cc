@@ -11,6 +11,7 @@
 #include "html/css_scan.h"
 #include "html/gumbo_parse.h"
 #include "html/nesting_guard.h"
+#include "html/page_tags.h"
 #include "html/source_edits.h"
 #include "html/start_tag_scan.h"
 #include "text/ascii.h"
@@ -148,6 +149,7 @@ struct HtmlDocument::Impl {
   size_t PreludeEnd() const;
   size_t HtmlClose() const;
   size_t HeadInsertionPoint() const;
+  void AddStyleBlock(int index, size_t text_begin, size_t text_end);
 };
 
 // Stray end tags and comments at the end of a page belong to no element of the tree, but they
@@ -212,6 +214,31 @@ size_t HtmlDocument::Impl::HeadInsertionPoint() const {
 
 // Lets go of the memory too: a refused page leaves nothing held.
 void HtmlDocument::Impl::Clear() { *this = Impl(); }
+
+// A style element whose text is text[begin, end); begin kNone for one without a start tag of
+// its own, whose text is not in the loaded bytes.
+void HtmlDocument::Impl::AddStyleBlock(int index, size_t begin, size_t end) {
+  HtmlStyleBlock block;
+  block.element = index;
+  block.in_body = elements[index].in_body;
+  std::vector<ImportSource> sources;
+  if (begin != kNone) {
+    if (end > begin) block.text = text.substr(begin, end - begin);
+    for (CssImport& rule : FindCssImports(block.text)) {
+      ImportSource source;
+      source.value_begin = begin + rule.url.value_begin;
+      source.value_end = begin + rule.url.value_end;
+      char before = rule.url.value_begin > 0 ? block.text[rule.url.value_begin - 1] : 0;
+      if (before == '"' || before == '\'') source.quote = before;
+      sources.push_back(source);
+      block.imports.push_back(
+          HtmlStyleImport{std::move(rule.prelude), std::move(rule.url.value), rule.terminated});
+    }
+  }
+  blocks.push_back(std::move(block));
+  imports.push_back(std::move(sources));
+  block_text_begins.push_back(begin);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Reading the parse tree into the element list, iteratively: nesting depth costs no stack.
@@ -419,30 +446,11 @@ void TreeReader::AddAttributes(const GumboElement& e, bool copied,
 
 void TreeReader::AddStyleBlock(int index) {
   const HtmlDocument::Impl::ElementSource& s = doc_.sources[index];
-  HtmlStyleBlock block;
-  block.element = index;
-  block.in_body = doc_.elements[index].in_body;
-  std::vector<HtmlDocument::Impl::ImportSource> sources;
-  size_t text_begin = kNone;
-  if (doc_.elements[index].has_start_tag) {
-    size_t begin = s.tag_end;
-    text_begin = begin;
-    size_t end = s.end_tag_begin != kNone ? s.end_tag_begin : s.inner_hi;
-    if (end > begin) block.text = doc_.text.substr(begin, end - begin);
-    for (CssImport& rule : FindCssImports(block.text)) {
-      HtmlDocument::Impl::ImportSource source;
-      source.value_begin = begin + rule.url.value_begin;
-      source.value_end = begin + rule.url.value_end;
-      char before = rule.url.value_begin > 0 ? block.text[rule.url.value_begin - 1] : 0;
-      if (before == '"' || before == '\'') source.quote = before;
-      sources.push_back(source);
-      block.imports.push_back(
-          HtmlStyleImport{std::move(rule.prelude), std::move(rule.url.value), rule.terminated});
-    }
+  if (!doc_.elements[index].has_start_tag) {
+    doc_.AddStyleBlock(index, kNone, kNone);
+    return;
   }
-  doc_.blocks.push_back(std::move(block));
-  doc_.imports.push_back(std::move(sources));
-  doc_.block_text_begins.push_back(text_begin);
+  doc_.AddStyleBlock(index, s.tag_end, s.end_tag_begin != kNone ? s.end_tag_begin : s.inner_hi);
 }
 
 // What the element list of a parse will hold, counted before it is built, so that the list
@@ -544,6 +552,64 @@ bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits, std::str
   return impl_->loaded;
 }
 
+bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits) {
+  impl_->Clear();
+  if (text.empty() || text.size() > limits.max_bytes) return false;
+  PageTags tags;
+  // Load would read over-deep tags as text.
+  if (!ReadPageTags(text, &tags) || !FindOverDeepStartTags(text, limits.max_depth).empty()) {
+    return false;
+  }
+  Impl& d = *impl_;
+  d.text = std::move(text);
+  d.elements.reserve(tags.tags.size());
+  d.sources.reserve(tags.tags.size());
+  d.attributes.reserve(tags.attributes.size());
+  std::string_view source(d.text);
+  for (const PageTag& tag : tags.tags) {
+    HtmlElement element;
+    element.tag_name = source.substr(tag.begin + 1, tag.name_length);
+    element.name = AsciiLowered(element.tag_name);
+    if (element.name == "image") element.name = "img";  // as the parser renames it
+    element.tag_id = TagIdFromName(element.name);
+    element.has_start_tag = true;
+    Impl::ElementSource s;
+    s.tag_begin = s.lo = tag.begin;
+    s.tag_end = s.hi = s.inner_hi = tag.end;
+    s.name_end = tag.begin + 1 + tag.name_length;
+    s.attr_first = d.attributes.size();
+    s.attr_count = tag.attr_count;
+    for (size_t k = tag.attr_first; k < tag.attr_first + tag.attr_count; ++k) {
+      const PageTagAttribute& a = tags.attributes[k];
+      d.attributes.emplace_back();
+      Impl::SourceAttribute& attribute = d.attributes.back();
+      attribute.written_name = source.substr(a.begin, a.name_end - a.begin);
+      attribute.name = AsciiLowered(attribute.written_name);
+      if (a.decoded) {
+        attribute.value = DecodedAttributeValue(source, a);
+      } else {
+        attribute.value.assign(source.substr(a.value_begin, a.value_end - a.value_begin));
+      }
+      attribute.begin = a.begin;
+      attribute.end = a.end;
+      attribute.quote = a.quote;
+      attribute.editable = a.begin < a.end;
+    }
+    d.elements.push_back(std::move(element));
+    d.sources.push_back(s);
+  }
+  for (const PageTags::StyleText& style : tags.styles) {
+    d.sources[style.tag].end_tag_begin = style.text_end;
+    d.AddStyleBlock(static_cast<int>(style.tag), style.text_begin, style.text_end);
+  }
+  for (const PageTags::Comment& comment : tags.comments) {
+    d.comments.push_back(HtmlComment{comment.text_begin, comment.text_end, -1, false});
+  }
+  d.has_pending.assign(d.elements.size(), false);
+  d.loaded = true;
+  return true;
+}
+
 bool HtmlDocument::loaded() const { return impl_->loaded; }
 const std::string& HtmlDocument::source() const { return impl_->text; }
 const std::vector<HtmlElement>& HtmlDocument::elements() const { return impl_->elements; }
@@ -603,6 +669,15 @@ std::string HtmlDocument::Impl::Attribute(int element, std::string_view name, bo
   if (a == nullptr) return {};
   *present = true;
   return a->value;
+}
+
+void HtmlDocument::LoadedAttributeNames(int element, std::vector<std::string_view>* names) const {
+  names->clear();
+  if (!impl_->Valid(element)) return;
+  const Impl::ElementSource& s = impl_->sources[element];
+  for (size_t k = s.attr_first; k < s.attr_first + s.attr_count; ++k) {
+    names->push_back(impl_->attributes[k].name);
+  }
 }
 
 bool HtmlDocument::HasAttribute(int element, std::string_view name) const {
@@ -799,7 +874,7 @@ void HtmlDocument::Impl::ImpliedTags(std::vector<SourceEdit>& edits) const {
 }
 
 std::string HtmlDocument::OuterHtml() const {
-  if (!impl_->loaded) return {};
+  if (!impl_->loaded || impl_->root < 0) return {};
   const Impl::ElementSource& html = impl_->sources[impl_->root];
   std::vector<SourceEdit> edits = impl_->Edits();
   impl_->ImpliedTags(edits);

@@ -79,6 +79,15 @@ class HtmlDocument {
   // still pass the page on as it stands.
   bool Load(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits(),
             std::string* refused = nullptr);
+
+  // Reads text by its tags alone (see html/page_tags.h), many times faster than Load, when
+  // that reading is sure to give the elements, attributes, style blocks and comments Load
+  // gives, so that the same edits give the same SourceWithEdits. There is no tree: no
+  // elements the parser would imply, parent -1 and in_body false throughout, document_element,
+  // head and body -1, OuterHtml and BodyInnerHtml empty. False (and no document) for a page
+  // that needs the parse, an empty one and one longer than limits.max_bytes; pages nested
+  // deeper than limits.max_depth need the parse too.
+  bool LoadTags(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits());
   bool loaded() const;
 
   // The text as loaded, without edits.
@@ -97,6 +106,9 @@ class HtmlDocument {
   // first of duplicated attributes, as the parser keeps it) with character references decoded,
   // or the last value written. Empty when absent; HasAttribute tells an empty value apart.
   bool HasAttribute(int element, std::string_view name) const;
+  // The lower-case names of the element's attributes as loaded (the first of duplicates), in
+  // order, into *names; writes made since are not reflected.
+  void LoadedAttributeNames(int element, std::vector<std::string_view>* names) const;
   std::string GetAttribute(int element, std::string_view name) const;
 
   // Sets an attribute: its value is replaced where it stands, quoted and with '&' and the quote

@@ -19,7 +19,7 @@ struct HtmlComment;
 // comment when "<![endif]" is missing). False for every other comment.
 bool VmlCommentMarkup(std::string_view comment, size_t* begin, size_t* end);
 
-// Parses the markup of comment, one of page.comments(), as a page of its own and hands it to
+// Reads the markup of comment, one of page.comments(), as a page of its own and hands it to
 // edit; what edit changes there through the engine's edits is spliced back into the comment's
 // bytes of page (as a pending edit of page), so the rest of the comment stays byte for byte.
 // False, calling nothing, when comment is not a VML conditional comment or its markup cannot be

@@ -23,6 +23,20 @@ bool IsTextByte(unsigned char c) {
          (c >= 0x20 && c <= 0x7E);
 }
 
+bool IsPlainAscii(std::string_view bytes) {
+  for (char c : bytes) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+// Code pages whose converters give every byte below 0x80 as that character.
+bool KeepsAscii(int code_page) {
+  return code_page == 65001 || code_page == 20127 || code_page == 874 ||
+         (code_page >= 1250 && code_page <= 1258) || (code_page >= 28591 && code_page <= 28605) ||
+         code_page == 936 || code_page == 949 || code_page == 950 || code_page == 54936;
+}
+
 std::string_view UpToFirstZero(std::string_view bytes) {
   size_t zero = bytes.find('\0');
   return zero == std::string_view::npos ? bytes : bytes.substr(0, zero);
@@ -184,6 +198,16 @@ bool DecodeTextBytes(std::string_view bytes, std::string& text) {
     return true;
   }
   int ansi = AnsiCodePage();
+  if (IsPlainAscii(data) && KeepsAscii(ansi)) {
+    // Read the same in every code page that keeps ASCII as it is: no conversion, unless the
+    // page declares one that does not (ISO-2022-JP writes its letters in ASCII bytes).
+    int declared = ansi;
+    SniffHtmlCharset(data, declared);
+    if (declared == ansi || declared == 0 || KeepsAscii(declared)) {
+      text.assign(data);
+      return true;
+    }
+  }
   if (!DecodeCodePage(data, ansi, text)) DecodeCodePage(data, 1252, text);
   int code_page = ansi;
   SniffHtmlCharset(text, code_page);

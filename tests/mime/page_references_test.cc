@@ -39,4 +39,61 @@ TEST(PageReferences, EverySpellingOfAPartsNameIsRewrittenAndOtherPagesStayAsThey
   }
 }
 
+// The page read by its tags alone must give the very bytes of the whole parse, and pages whose
+// reading depends on the tree must be left to the parse.
+TEST(PageReferences, ReadingByTagsGivesTheParsesBytesOrDeclines) {
+  using namespace std::string_literals;
+  mimecodec::PartReferences parts("https://x.test/d/page.htm");
+  parts.Add("", "https://x.test/d/a.png", "f1.png");
+  parts.Add("<logo@x>", "", "f2.png");
+  parts.Add("", "https://x.test/d/b c.gif", "f3.gif");
+  struct Row {
+    bool by_tags;
+    std::string page;
+  } const rows[] = {
+      {true,
+       "<html><head><title><img src=a.png></title><style>p{background:url(a.png)}</style>"
+       "<style>@import \"a.png\"; i{list-style:url( 'b c.gif' )}</STYLE ><script>"
+       "document.write('<img src=a.png>')</script></head><body><textarea><img src=a.png>"
+       "</textarea><!-- <img src=a.png> --><img src=a.png></body></html>"},
+      {true,
+       "<IMG SRC='a.png' src=\"cid:logo@x\"><img src = a.png alt=\"x>y\"><img/src=a.png/>"
+       "<img alt='<img src=a.png>' src=\"a.png\"><img src=a.png Src=b SRC=a.png><img src>"},
+      {true,
+       "<img src=\"a&period;png\"><img src='cid:logo&#64;x'><a href=\"b&#32;c.gif\">x</a>"
+       "<img src=a.png&amp><img src=\"a.png\r\n\"><img src=\"a\0.png\"><embed src=\"\xC3\">"s},
+      {true,
+       "<!DOCTYPE html><html><body background=a.png style=\"list-style:url(a.png)\"><table>"
+       "<tr><td background=a.png style=\"background-image:url('a.png')\"><table><tr>"
+       "<th background=a.png></table></td></tr></table><form style=\"background:url(a.png)\">"},
+      {true,
+       "<body><!--[if gte vml 1]><v:shape><v:imagedata src=\"a.png\" o:href=\"cid:logo@x\"/>"
+       "</v:shape><![endif]--><![if !vml]><img src=\"a.png\"><![endif]><o:p></o:p>"
+       "<video poster=a.png><source src=a.png></video><object data=a.png></object>"},
+      {false, "<img src=a.png><td background=a.png>"},
+      {false, "<table><td background=a.png></td><table background=a.png>"},
+      {false, "<svg><image href=a.png /><style>p{background:url(a.png)}</style></svg>"},
+      {false, "<select><img src=a.png></select>"},
+      {false, "<p>x</p><body background=a.png>"},
+      {false, "<html src=a.png><head></head><html background=a.png>"},
+      {false, "<form style=\"background:url(a.png)\"><form style=\"background:url(a.png)\">"},
+      {false, "<script><!--<script></script><img src=a.png>--></script>"},
+      {false, "<noscript><img src=a.png></noscript>"},
+      {false, "<img src=a.png><img src=\"a.png"},
+      {false, "<img src=a.png><style>p{background:url(a.png)}"},
+      {false, "<img src=a.png><!-- a --!><img src=a.png>-->"},
+  };
+  for (const Row& row : rows) {
+    using mimecodec::PageReading;
+    std::string engine = mimecodec::RewritePageReferences(row.page, parts, {}, PageReading::kEngine);
+    bool read = false;
+    std::string tags =
+        mimecodec::RewritePageReferences(row.page, parts, {}, PageReading::kTagsOnly, &read);
+    EXPECT_EQ(read, row.by_tags) << row.page;
+    if (read) EXPECT_EQ(tags, engine) << row.page;
+    EXPECT_EQ(mimecodec::RewritePageReferences(row.page, parts), engine) << row.page;
+    if (row.by_tags) EXPECT_NE(engine, row.page) << "nothing to compare: " << row.page;
+  }
+}
+
 }  // namespace

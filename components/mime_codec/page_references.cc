@@ -293,8 +293,19 @@ std::string RewritePageReferences(std::string page, const PartReferences& parts,
   // and most others are read by their tags.
   if (parts.empty() || !parts.MayBeNamedIn(page, base)) return page;
   HtmlDocument document;
-  bool loaded = reading != PageReading::kEngine && document.LoadTags(page);
-  if (!loaded && reading != PageReading::kTagsOnly) loaded = document.Load(page);
+  // Only the elements that carry an attribute read below are listed: most tags carry none.
+  static const std::vector<std::string_view> kRead = [] {
+    std::vector<std::string_view> names(std::begin(kUrlAttributes), std::end(kUrlAttributes));
+    names.push_back("style");
+    return names;
+  }();
+  bool loaded = false;
+  if (reading != PageReading::kEngine) {
+    loaded = document.LoadTags(std::move(page), HtmlLoadLimits(), &kRead, &page);
+  }
+  if (!loaded && reading != PageReading::kTagsOnly) {
+    loaded = document.Load(std::move(page), HtmlLoadLimits(), &page);
+  }
   if (!loaded) return page;
   if (read != nullptr) *read = true;
   RewriteAttributes(document, parts, base);

@@ -552,12 +552,14 @@ bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits, std::str
   return impl_->loaded;
 }
 
-bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits) {
+bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits,
+                            const std::vector<std::string_view>* only_carrying,
+                            std::string* refused) {
   impl_->Clear();
-  if (text.empty() || text.size() > limits.max_bytes) return false;
   PageTags tags;
-  // Load would read over-deep tags as text.
-  if (!ReadPageTags(text, &tags) || !FindOverDeepStartTags(text, limits.max_depth).empty()) {
+  if (text.empty() || text.size() > limits.max_bytes ||
+      !ReadPageTags(text, &tags, limits.max_depth, only_carrying)) {
+    if (refused != nullptr) *refused = std::move(text);
     return false;
   }
   Impl& d = *impl_;

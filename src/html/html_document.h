@@ -86,8 +86,13 @@ class HtmlDocument {
   // elements the parser would imply, parent -1 and in_body false throughout, document_element,
   // head and body -1, OuterHtml and BodyInnerHtml empty. False (and no document) for a page
   // that needs the parse, an empty one and one longer than limits.max_bytes; pages nested
-  // deeper than limits.max_depth need the parse too.
-  bool LoadTags(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits());
+  // deeper than limits.max_depth need the parse too. With only_carrying, elements() lists
+  // only the elements that carry one of those attributes (lower case) and style elements, in
+  // document order: for a caller that reads and writes nothing else. On false, the text is
+  // moved to *refused when given.
+  bool LoadTags(std::string text, const HtmlLoadLimits& limits = HtmlLoadLimits(),
+                const std::vector<std::string_view>* only_carrying = nullptr,
+                std::string* refused = nullptr);
   bool loaded() const;
 
   // The text as loaded, without edits.

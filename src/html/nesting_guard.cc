@@ -46,7 +46,7 @@ int AutoCloseGroup(std::string_view name) {
 
 class Scanner {
  public:
-  Scanner(std::string_view html, size_t max_depth) : html_(html), max_depth_(max_depth) {}
+  Scanner(std::string_view html, size_t max_depth) : html_(html), depth_(max_depth) {}
 
   std::vector<size_t> Run() {
     size_t i = 0;
@@ -81,59 +81,18 @@ class Scanner {
     return pos;
   }
 
-  // Skips attributes up to and past the closing '>', honouring quoted values.
-  size_t SkipAttributes(size_t pos) const {
-    while (pos < html_.size()) {
-      char c = html_[pos];
-      if (c == '>') return pos + 1;
-      if (c == '=') {
-        ++pos;
-        while (pos < html_.size() && IsTagSpace(html_[pos])) ++pos;
-        if (pos < html_.size() && (html_[pos] == '"' || html_[pos] == '\'')) {
-          pos = After(html_.find(html_[pos], pos + 1), 1);
-          continue;
-        }
-        continue;
-      }
-      ++pos;
-    }
-    return pos;
-  }
-
   size_t EndTag(size_t name_pos) {
     size_t pos = ReadName(name_pos, name_);
-    for (size_t k = open_.size(); k-- > 0;) {
-      if (open_[k] == name_) {
-        open_.resize(k);
-        break;
-      }
-    }
+    depth_.Close(name_);
     return After(html_.find('>', pos), 1);
   }
 
   size_t StartTag(size_t lt) {
-    size_t pos = SkipAttributes(ReadName(lt + 1, name_));
+    size_t pos = NestingGuardTagEnd(html_, ReadName(lt + 1, name_));
     if (name_ == "plaintext") return html_.size();
+    if (!depth_.Open(name_)) over_deep_.push_back(lt);
     if (IsRawText(name_)) return SkipRawText(pos);
-    if (IsVoid(name_) || name_ == "html" || name_ == "head" || name_ == "body") return pos;
-    CloseSameGroup();
-    if (open_.size() >= max_depth_) {
-      over_deep_.push_back(lt);
-    } else {
-      open_.push_back(name_);
-    }
     return pos;
-  }
-
-  void CloseSameGroup() {
-    int group = AutoCloseGroup(name_);
-    if (group == 0) return;
-    for (size_t k = open_.size(); k-- > 0;) {
-      if (AutoCloseGroup(open_[k]) == group) {
-        open_.resize(k);
-        return;
-      }
-    }
   }
 
   // Raw text runs to the first "</name" in any letter case.
@@ -152,13 +111,55 @@ class Scanner {
   }
 
   std::string_view html_;
-  size_t max_depth_;
+  NestingDepth depth_;
   std::string name_;
-  std::vector<std::string> open_;
   std::vector<size_t> over_deep_;
 };
 
 }  // namespace
+
+size_t NestingGuardTagEnd(std::string_view html, size_t pos) {
+  auto after = [&](size_t found) { return found == std::string_view::npos ? html.size() : found + 1; };
+  while (pos < html.size()) {
+    char c = html[pos];
+    if (c == '>') return pos + 1;
+    ++pos;
+    if (c != '=') continue;
+    while (pos < html.size() && IsTagSpace(html[pos])) ++pos;
+    if (pos < html.size() && (html[pos] == '"' || html[pos] == '\'')) {
+      pos = after(html.find(html[pos], pos + 1));
+    }
+  }
+  return pos;
+}
+
+bool NestingDepth::Open(std::string_view name) {
+  if (IsRawText(name) || IsVoid(name) || name == "html" || name == "head" || name == "body") {
+    return true;
+  }
+  // A start tag closes an open element of its group (a new <li> ends the last <li>).
+  int group = AutoCloseGroup(name);
+  if (group != 0) {
+    for (size_t k = open_.size(); k-- > 0;) {
+      if (AutoCloseGroup(open_[k]) == group) {
+        open_.resize(k);
+        break;
+      }
+    }
+  }
+  if (open_.size() >= max_depth_) return false;
+  open_.emplace_back(name);
+  return true;
+}
+
+void NestingDepth::Close(std::string_view name) {
+  for (size_t k = open_.size(); k-- > 0;) {
+    if (open_[k] == name) {
+      open_.resize(k);
+      return;
+    }
+  }
+}
 
 std::vector<size_t> FindOverDeepStartTags(std::string_view html, size_t max_depth) {
   return Scanner(html, max_depth).Run();

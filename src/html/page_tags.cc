@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 
+#include "html/nesting_guard.h"
 #include "text/ascii.h"
 
 namespace {
@@ -125,7 +126,7 @@ std::string DecodedValue(std::string_view attribute) {
 }
 
 // The end tag that closes raw text or RCDATA: "</name" in any letter case followed by a blank,
-// '/' or '>'. kNone when there is none.
+// '/' or '>'. kNone when there is none, or when "</name" comes first followed by anything else.
 size_t FindClosingTag(std::string_view text, size_t from, std::string_view name) {
   while (true) {
     size_t lt = text.find("</", from);
@@ -133,6 +134,7 @@ size_t FindClosingTag(std::string_view text, size_t from, std::string_view name)
     if (EqualsIgnoringAsciiCase(text.substr(lt + 2, name.size()), name)) {
       char after = text[lt + 2 + name.size()];
       if (IsTagSpace(after) || after == '/' || after == '>') return lt;
+      return kNone;  // "</stylex": the nesting guard would end the text here
     }
     from = lt + 2;
   }
@@ -140,7 +142,9 @@ size_t FindClosingTag(std::string_view text, size_t from, std::string_view name)
 
 class Reader {
  public:
-  Reader(std::string_view page, PageTags* out) : text_(page), out_(*out) {}
+  Reader(std::string_view page, PageTags* out, size_t max_depth,
+         const std::vector<std::string_view>* only_carrying)
+      : text_(page), out_(*out), only_carrying_(only_carrying), depth_(max_depth) {}
 
   bool Run() {
     size_t i = 0;
@@ -198,7 +202,8 @@ class Reader {
   size_t EndTag(size_t lt) {
     if (lt + 2 >= text_.size()) return kNone;
     if (text_[lt + 2] == '>') return lt + 3;  // "</>" is dropped
-    if (!IsAsciiAlpha(text_[lt + 2])) return PastGreaterThan(lt + 2);  // a bogus comment
+    // A bogus comment, which the nesting guard reads as text.
+    if (!IsAsciiAlpha(text_[lt + 2])) return kNone;
     size_t name_end = lt + 2;
     while (name_end < text_.size() && !IsTagSpace(text_[name_end]) && text_[name_end] != '/' &&
            text_[name_end] != '>') {
@@ -207,6 +212,9 @@ class Reader {
     std::string lowered = AsciiLowered(text_.substr(lt + 2, name_end - lt - 2));
     std::string_view name = lowered;
     size_t end = ReadAttributes(text_, name_end, nullptr);
+    // The guard ends an end tag at its first '>', quoted or not.
+    if (end == kNone || text_.find('>', name_end) + 1 != end) return kNone;
+    depth_.Close(name);
     // "</head>" ends the head; the others make the parse open the body.
     if (name == "head") html_content_ = head_content_ = true;
     if (name == "body" || name == "html" || name == "br") NoteText();
@@ -233,11 +241,17 @@ class Reader {
     tag.attr_first = out_.attributes.size();
     size_t end = ReadAttributes(text_, name_end, &out_.attributes);
     std::string_view name = name_;
-    if (end == kNone || NeedsTree(name) || !Placed(name) || !KeepFirstAttributes(tag)) {
+    // The nesting guard must end the tag where it ends, or it counts other tags.
+    if (end == kNone || NestingGuardTagEnd(text_, name_end) != end || NeedsTree(name) ||
+        !Placed(name) || !KeepFirstAttributes(tag) || !depth_.Open(name)) {
       return kNone;
     }
     tag.end = end;
-    out_.tags.push_back(tag);
+    if (Listed(tag, name)) {
+      out_.tags.push_back(tag);
+    } else {
+      out_.attributes.resize(tag.attr_first);
+    }
     if (name == "script" || name == "style" || name == "title" || name == "textarea") {
       size_t close = FindClosingTag(text_, end, name);
       if (close == kNone) return kNone;
@@ -248,6 +262,18 @@ class Reader {
       return close;
     }
     return end;
+  }
+
+  bool Listed(const PageTag& tag, std::string_view name) const {
+    if (only_carrying_ == nullptr || name == "style") return true;
+    for (size_t k = tag.attr_first; k < tag.attr_first + tag.attr_count; ++k) {
+      const PageTagAttribute& a = out_.attributes[k];
+      std::string_view written = text_.substr(a.begin, a.name_end - a.begin);
+      for (std::string_view wanted : *only_carrying_) {
+        if (EqualsIgnoringAsciiCase(written, wanted)) return true;
+      }
+    }
+    return false;
   }
 
   // Whether the parse makes an element of this start tag, with these attributes, wherever it
@@ -312,6 +338,11 @@ class Reader {
 
   std::string_view text_;
   PageTags& out_;
+  const std::vector<std::string_view>* only_carrying_;
+  // The engine reads tags nested deeper than this as text (html/nesting_guard.h): the pages
+  // read here are those whose tags its guard reads as they are read here, so the same count
+  // finds them.
+  NestingDepth depth_;
   std::string name_;  // of the start tag being read
   
   bool html_content_ = false;  // anything the html tag must come before
@@ -326,13 +357,14 @@ class Reader {
 
 }  // namespace
 
-bool ReadPageTags(std::string_view page, PageTags* out) {
+bool ReadPageTags(std::string_view page, PageTags* out, size_t max_depth,
+                  const std::vector<std::string_view>* only_carrying) {
   *out = PageTags();
   // Sized once from a count of the page's tags, rather than grown and copied.
   size_t marks = static_cast<size_t>(std::count(page.begin(), page.end(), '<'));
   out->tags.reserve(marks / 2 + 16);
   out->attributes.reserve(marks / 2 + 16);
-  return Reader(page, out).Run();
+  return Reader(page, out, max_depth, only_carrying).Run();
 }
 
 std::string DecodedAttributeValue(std::string_view page, const PageTagAttribute& attribute) {

@@ -58,8 +58,15 @@ struct PageTags {
 // text elements, a script that opens a comment, a table part outside a table or a table
 // directly inside one, a nested form, an html, head or body tag that the parse would drop or
 // merge into an element it made up, and markup the text ends inside of (a tag, a comment, raw
-// text), or a comment closed in one of the rare ways. *out is unspecified then.
-bool ReadPageTags(std::string_view page, PageTags* out);
+// text), or a comment closed in one of the rare ways; and pages whose tags the engine's nesting
+// guard (html/nesting_guard.h) could read otherwise, or would find nested deeper than
+// max_depth. *out is unspecified then.
+//
+// With only_carrying, a start tag is listed only when it carries one of those attributes (lower
+// case) or is a style element, for a caller that reads nothing else: a page of many plain
+// tags then costs little more than its scan.
+bool ReadPageTags(std::string_view page, PageTags* out, size_t max_depth,
+                  const std::vector<std::string_view>* only_carrying = nullptr);
 
 // The value of an attribute whose value the parser does not read as written, as it reads it.
 std::string DecodedAttributeValue(std::string_view page, const PageTagAttribute& attribute);

@@ -145,6 +145,14 @@ size_t WriteEscapedFrom(std::string_view text, size_t at, EscapeCursor& cursor, 
     written += run;
     p = special;
     if (p == end) break;
+    // An archive's line end, once every 78 bytes of its base64: both escapes in one step.
+    if (at + n == written && capacity - n >= 4 && *p == '\r' && end - p >= 2 && p[1] == '\n') {
+      std::memcpy(out + n, "\\r\\n", 4);
+      n += 4;
+      written += 4;
+      p += 2;
+      continue;
+    }
     char escape[6];
     size_t length = EscapeOf(static_cast<unsigned char>(*p), escape);
     if (at + n < written + length) {

@@ -12,6 +12,7 @@
 #include "gobject_ptr.h"
 #include "page_references.h"
 #include "page_text.h"
+#include "part_content.h"
 #include "part_names.h"
 #include "platform/write_all.h"
 
@@ -92,12 +93,6 @@ std::string MediaTypeOf(GMimePart* part) {
 
 std::string_view OrEmpty(const char* text) { return text == nullptr ? "" : text; }
 
-bool WriteContent(GMimePart* part, GMimeStream* out) {
-  GMimeDataWrapper* content = g_mime_part_get_content(part);
-  bool ok = content == nullptr || g_mime_data_wrapper_write_to_stream(content, out) >= 0;
-  return g_mime_stream_flush(out) == 0 && ok;
-}
-
 // A part whose own references are rewritten once every part has its name: a style sheet, or
 // an HTML part (a frame of the page). It holds a reference of its own, so that the rest of the
 // archive's tree can go before any text is rewritten.
@@ -127,17 +122,8 @@ void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartRefe
     referring.push_back({GPtr<GMimePart>(GMIME_PART(g_object_ref(part))), fd});
     return;
   }
-  // A pipe stream writes with write(2) as a file stream does, but its flush does not fsync:
-  // a file stream would sync every part to disk (seconds for a thousand parts).
-  GPtr<GMimeStream> out(g_mime_stream_pipe_new(fd));
-  WriteContent(part, out.get());
-}
-
-std::string DecodedBytes(GMimePart* part) {
-  GPtr<GMimeStream> memory(g_mime_stream_mem_new());
-  WriteContent(part, memory.get());
-  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
-  return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
+  WritePartContent(part, fd);
+  ::close(fd);
 }
 
 std::string PageText(GMimePart* page, const PartReferences& refs) {
@@ -146,7 +132,7 @@ std::string PageText(GMimePart* page, const PartReferences& refs) {
                  encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
                  encoding == GMIME_CONTENT_ENCODING_UUENCODE;
   const char* charset = g_mime_object_get_content_type_parameter(GMIME_OBJECT(page), "charset");
-  std::string text = PageTextForFile(DecodedBytes(page), OrEmpty(charset),
+  std::string text = PageTextForFile(PartContent(page), OrEmpty(charset),
                                      encoded ? TransferKind::kEncoded : TransferKind::kAsText);
   return RewritePageReferences(std::move(text), refs);
 }
@@ -158,7 +144,7 @@ void WriteReferringParts(const std::vector<ReferringPart>& referring, const Part
   for (const ReferringPart& item : referring) {
     GMimePart* part = item.part.get();
     std::string base(OrEmpty(g_mime_part_get_content_location(part)));
-    std::string bytes = DecodedBytes(part);
+    std::string bytes = PartContent(part);
     std::string text = MediaTypeOf(part) == "text/css"
                            ? RewriteSheetReferences(std::move(bytes), refs, base)
                            : RewritePageReferences(std::move(bytes), refs, base);
@@ -257,7 +243,7 @@ class ArchiveParser {
     GPtr<GMimeStream> source;
     bool last = !batched_ || batch + 1 == batches();
     if (!batched_) {
-      // Parsed more than once (the page is found first): each time from the start.
+      // A window of its own on the archive: parsing moves its position, not the archive's.
       source.reset(g_mime_stream_substream(stream_.get(), 0, g_mime_stream_length(stream_.get())));
     } else {
       size_t first = batch * batch_parts_;
@@ -291,15 +277,20 @@ class ArchiveParser {
 };
 
 // The page: the first "text/html" leaf, depth first; its batch and place among the batch's
-// leaves. Null when the archive has none.
-GPtr<GMimePart> FindPage(ArchiveParser& parser, size_t* batch, size_t* leaf) {
+// leaves, and the batch's tree in *tree, so that the batch is not parsed again. Null when the
+// archive has none.
+GPtr<GMimePart> FindPage(ArchiveParser& parser, size_t* batch, size_t* leaf,
+                         GPtr<GMimeObject>* tree) {
   for (*batch = 0; *batch < parser.batches(); ++*batch) {
     GPtr<GMimeObject> root = parser.Parse(*batch);
     if (root == nullptr) return nullptr;
     std::vector<GMimePart*> leaves = CollectLeaves(root.get());
     for (*leaf = 0; *leaf < leaves.size(); ++*leaf) {
       GMimePart* part = leaves[*leaf];
-      if (IsHtml(part)) return GPtr<GMimePart>(GMIME_PART(g_object_ref(part)));
+      if (IsHtml(part)) {
+        *tree = std::move(root);
+        return GPtr<GMimePart>(GMIME_PART(g_object_ref(part)));
+      }
     }
   }
   return nullptr;
@@ -311,13 +302,14 @@ bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts) 
   if (archive.empty() || archive.size() > G_MAXUINT || folder_fd < 0) return false;
   ArchiveParser parser(archive, batch_parts == 0 ? kBatchParts : batch_parts);
   size_t page_batch = 0, page_leaf = 0;
-  GPtr<GMimePart> page = FindPage(parser, &page_batch, &page_leaf);
+  GPtr<GMimeObject> page_tree;
+  GPtr<GMimePart> page = FindPage(parser, &page_batch, &page_leaf, &page_tree);
   if (page == nullptr) return false;
   NameRegistry names;
   PartReferences refs(std::string(OrEmpty(g_mime_part_get_content_location(page.get()))));
   std::vector<ReferringPart> referring;
   for (size_t batch = 0; batch < parser.batches(); ++batch) {
-    GPtr<GMimeObject> root = parser.Parse(batch);
+    GPtr<GMimeObject> root = batch == page_batch ? std::move(page_tree) : parser.Parse(batch);
     if (root == nullptr) break;
     std::vector<GMimePart*> leaves = CollectLeaves(root.get());
     for (size_t leaf = 0; leaf < leaves.size(); ++leaf) {

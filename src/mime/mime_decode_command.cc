@@ -46,33 +46,45 @@ std::string_view ArchiveText(std::string_view archive, std::string& sanitised) {
   return sanitised;
 }
 
+// The page among the names of a folder's files: the index of the first match, else npos.
+size_t PageAmong(const std::vector<std::string>& names) {
+  for (const char* pattern : {"noname.htm", ".htm", ".html", ".txt", ""}) {
+    bool whole_name = pattern[0] != '.' && pattern[0] != '\0';
+    for (size_t i = 0; i < names.size(); ++i) {
+      bool match = whole_name ? EqualsIgnoringAsciiCase(names[i], pattern)
+                              : EndsWithIgnoringAsciiCase(names[i], pattern);
+      if (match) return i;
+    }
+  }
+  return std::string::npos;
+}
+
+// The paths of the files of folder named names, but the page's.
+bool AddFilesBeside(const std::string& folder, const std::vector<std::string>& names,
+                    const std::string& page_path, std::vector<std::string>& files) {
+  bool added = false;
+  for (const std::string& name : names) {
+    std::string path = folder + name;
+    if (EqualsIgnoringAsciiCase(path, page_path)) continue;
+    files.push_back(std::move(path));
+    added = true;
+  }
+  return added;
+}
+
 }  // namespace
 
 std::string FindDecodedPage(const std::string& folder) {
   if (folder.empty()) return {};
   std::vector<std::string> names = RegularFileNames(folder);
-  for (const char* pattern : {"noname.htm", ".htm", ".html", ".txt", ""}) {
-    bool whole_name = pattern[0] != '.' && pattern[0] != '\0';
-    for (const std::string& name : names) {
-      bool match = whole_name ? EqualsIgnoringAsciiCase(name, pattern)
-                              : EndsWithIgnoringAsciiCase(name, pattern);
-      if (match) return folder + name;
-    }
-  }
-  return {};
+  size_t page = PageAmong(names);
+  return page == std::string::npos ? std::string() : folder + names[page];
 }
 
 bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>& files) {
   std::string folder = FolderPart(page_path);
   if (folder.empty()) return false;
-  bool added = false;
-  for (const std::string& name : RegularFileNames(folder)) {
-    std::string path = folder + name;
-    if (EqualsIgnoringAsciiCase(path, page_path)) continue;
-    files.push_back(path);
-    added = true;
-  }
-  return added;
+  return AddFilesBeside(folder, RegularFileNames(folder), page_path, files);
 }
 
 namespace {
@@ -98,17 +110,23 @@ const char* Describe(DecodeFailure failure) {
   return "";
 }
 
-// Unpacks archive into folder; the page's path in *page when there is one.
+// Unpacks archive into folder; the page's path in *page when there is one, and the names of
+// the folder's files (the folder is listed once).
 DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
-                     std::string_view archive, std::string* page) {
+                     std::string_view archive, std::string* page,
+                     std::vector<std::string>* names) {
   if (archive.empty()) return DecodeFailure::kEmptyArchive;
   if (!codec.IsAvailable()) return DecodeFailure::kNoCodec;
   std::string sanitised;
   if (!codec.Decode(ArchiveText(archive, sanitised), folder)) {
     return DecodeFailure::kInvalidArchive;
   }
-  *page = FindDecodedPage(folder.Path() + "/");
-  return page->empty() ? DecodeFailure::kNoPage : DecodeFailure::kNone;
+  std::string path = folder.Path() + "/";
+  *names = RegularFileNames(path);
+  size_t found = PageAmong(*names);
+  if (found == std::string::npos) return DecodeFailure::kNoPage;
+  *page = path + (*names)[found];
+  return DecodeFailure::kNone;
 }
 
 }  // namespace
@@ -118,7 +136,8 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
                               int32_t& error) {
   error = kMimeDecoded;
   std::string page, text;
-  DecodeFailure failure = Unpack(codec, folder, archive, &page);
+  std::vector<std::string> names;
+  DecodeFailure failure = Unpack(codec, folder, archive, &page, &names);
   if (failure == DecodeFailure::kNone && !ReadTextFile(page, text)) {
     failure = DecodeFailure::kPageUnreadable;
   }
@@ -128,7 +147,7 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
                                                        : kMimeDecodeFailed;
     return {};
   }
-  CollectDecodedFiles(page, files);
+  AddFilesBeside(folder.Path() + "/", names, page, files);
   return text;
 }
 

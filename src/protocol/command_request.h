@@ -25,6 +25,9 @@ class CommandRequest {
   // (large_members.h); root then holds an empty string in their place, and TextOf gives
   // their text.
   bool Parse(std::string_view body);
+  // The same for a body handed over: its large members are unescaped where they stand in it,
+  // so a request of tens of megabytes is held once.
+  bool ParseOwned(std::string body);
 
   // The characters of a string value read from root or a copy of it, a large member's own
   // text included. Empty for any other value. Valid while this request lives.
@@ -64,6 +67,7 @@ class CommandRequest {
   AnswerFiles* answer_files = nullptr;
 
  private:
+  std::string body_;                        // as read; the large members lie in it
   std::vector<LargeMember> large_members_;  // in the order of their place in the envelope
 };
 

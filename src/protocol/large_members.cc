@@ -95,14 +95,16 @@ int OneLetterEscape(char letter) {
   }
 }
 
-// Unescapes the characters [p, end) of a literal into out (room for end - p bytes: no escape
-// is shorter than what it stands for). Plain runs are copied whole. Returns the end of what
-// was written, or null for an escape the reader refuses.
+// Unescapes the characters [p, end) of a literal into out, which may be p itself: out never
+// runs ahead of p, since no escape is shorter than what it stands for. Plain runs are moved
+// whole. Returns the end of what was written, or null for an escape the reader refuses. With
+// kWrite false it only checks, so that a refused literal is never half rewritten.
+template <bool kWrite>
 char* Unescape(const char* p, const char* end, char* out) {
   while (p < end) {
     auto slash = static_cast<const char*>(std::memchr(p, '\\', end - p));
     if (slash == nullptr) slash = end;
-    std::memcpy(out, p, slash - p);
+    if (kWrite) std::memmove(out, p, slash - p);
     out += slash - p;
     if (slash == end) break;
     p = slash + 1;
@@ -111,12 +113,16 @@ char* Unescape(const char* p, const char* end, char* out) {
     if (letter == 'u') {
       unsigned code_point = 0;
       if (!ReadCodePoint(p, end, code_point)) return nullptr;
-      out = WriteUtf8(code_point, out);
+      char utf8[4];
+      char* utf8_end = WriteUtf8(code_point, utf8);
+      if (kWrite) std::memcpy(out, utf8, utf8_end - utf8);
+      out += utf8_end - utf8;
       continue;
     }
     int character = OneLetterEscape(letter);
     if (character < 0) return nullptr;
-    *out++ = static_cast<char>(character);
+    if (kWrite) *out = static_cast<char>(character);
+    ++out;
   }
   return out;
 }
@@ -141,9 +147,10 @@ bool SkipComment(const char*& p, const char* end) {
 // the first place the reader would stop, taking each large member out on the way.
 class Scanner {
  public:
-  Scanner(std::string_view body, std::string& envelope, std::vector<LargeMember>& members)
-      : p_(body.data()),
-        end_(body.data() + body.size()),
+  Scanner(std::string& body, std::string& envelope, std::vector<LargeMember>& members)
+      : body_(body.data()),
+        p_(body_),
+        end_(body_ + body.size()),
         copied_(p_),
         envelope_(envelope),
         members_(members) {}
@@ -204,19 +211,24 @@ class Scanner {
   }
 
   bool Take(const char* content, const char* close) {
-    LargeMember member;
-    member.text.reset(new char[close - content]);
-    char* written = Unescape(content, close, member.text.get());
-    if (written == nullptr) return false;  // the reader refuses it: it stops here too
-    member.size = written - member.text.get();
+    char* text = body_ + (content - body_);
+    if (Unescape<false>(content, close, text) == nullptr) {
+      return false;  // the reader refuses it: it stops here too
+    }
+    char* written = Unescape<true>(content, close, text);
     envelope_.append(copied_, content - 1);
+    LargeMember member;
     member.at = envelope_.size();
+    member.text = std::string_view(text, written - text);
     envelope_.append("\"\"");
     copied_ = close + 1;
-    members_.push_back(std::move(member));
+    members_.push_back(member);
+    // The member's characters are now its text: no name can be read from them.
+    last_string_ = {};
     return true;
   }
 
+  char* body_;
   const char* p_;
   const char* end_;
   const char* copied_;  // the body before this is in the envelope
@@ -230,7 +242,7 @@ class Scanner {
 
 }  // namespace
 
-bool TakeLargeMembers(std::string_view body, std::string& envelope,
+bool TakeLargeMembers(std::string& body, std::string& envelope,
                       std::vector<LargeMember>& members) {
   envelope.clear();
   members.clear();

@@ -2,15 +2,15 @@
 #define ORVO_PROTOCOL_LARGE_MEMBERS_H_
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 // The envelope's large members, "pdu"."mimevalue" (an archive) and "pdu"."html" (a page), are
 // tens of megabytes that the JSON library would decode character by character and then copy
-// into its document. They are taken out of the text instead: each is unescaped once into a
-// buffer of its own, and the text the JSON library reads has an empty string in its place.
+// into its document. They are taken out of the text instead: each is unescaped where it stands
+// in the body (no escape is shorter than the character it stands for, so the text only moves
+// towards its start), and the text the JSON library reads has an empty string in its place.
 //
 // What the JSON library accepts stays exactly what it accepted: only a string that its reader
 // would decode without error is taken out, with the characters that reader would make (its
@@ -19,17 +19,17 @@
 // comments, after the member's name and its colon, directly in the root object's "pdu" object.
 // A member whose name is written with escapes is left in place (then read the slow way).
 struct LargeMember {
-  size_t at = 0;  // where its empty string starts in the envelope text
-  std::unique_ptr<char[]> text;
-  size_t size = 0;
+  size_t at = 0;          // where its empty string starts in the envelope text
+  std::string_view text;  // in the body
 
-  std::string_view view() const { return {text.get(), size}; }
+  std::string_view view() const { return text; }
 };
 
 // Takes the large members out of body. Returns false when there is none: body is then read as
-// it stands and envelope is left empty. Else envelope is body with each member written as "".
-// members come in the order of their place.
-bool TakeLargeMembers(std::string_view body, std::string& envelope,
-                      std::vector<LargeMember>& members);
+// it stands, unchanged, and envelope is left empty. Else envelope is body with each member
+// written as "", and each member's text lies unescaped at the start of its place in body
+// (body keeps its size; the rest of the place holds leftovers). members come in the order of
+// their place and stay valid while body is neither changed nor freed.
+bool TakeLargeMembers(std::string& body, std::string& envelope, std::vector<LargeMember>& members);
 
 #endif  // ORVO_PROTOCOL_LARGE_MEMBERS_H_

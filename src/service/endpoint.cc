@@ -65,11 +65,12 @@ void SetCrossOriginHeaders(const httplib::Request& req, httplib::Response& res) 
   if (!origin.empty()) res.set_header("Access-Control-Allow-Origin", origin);
 }
 
-void HandleCommand(const httplib::Request& req, httplib::Response& res) {
+void HandleCommand(const httplib::Request& req, std::string body, httplib::Response& res) {
   CommandAnswer answer;
   {
+    // The body is held by the request alone and goes with it, before the answer is sent.
     CommandRequest request;
-    request.Parse(req.body);  // A body that is not JSON simply selects no command.
+    request.ParseOwned(std::move(body));  // A body that is not JSON simply selects no command.
     answer = RunCommand(request, request.CommandCode());
   }
   SetCrossOriginHeaders(req, res);
@@ -102,7 +103,7 @@ void RegisterRoutes(TlsServer& server, OriginConsent& consent) {
        [](const httplib::Request& req, httplib::Response& res) {
          res.set_content(req.body, "text/plain");
        }},
-      {"POST", "/", HandleCommand},
+      {"POST", "/", nullptr, HandleCommand},
       {"OPTIONS", "/",
        [](const httplib::Request& req, httplib::Response& res) {
          SetCrossOriginHeaders(req, res);

@@ -2,7 +2,10 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <exception>
+#include <string>
 
 #include "service/origin_consent.h"
 #include "service/tls_server.h"
@@ -89,10 +92,14 @@ void AnswerException(httplib::Response& res, const std::string& what) {
   res.set_header("EXCEPTION_WHAT", what);
 }
 
-void RunHandler(const Route::Handler& handler, const httplib::Request& req,
+void RunHandler(const Route& route, const httplib::Request& req, std::string* body,
                 httplib::Response& res) {
   try {
-    handler(req, res);
+    if (route.body_handler) {
+      route.body_handler(req, std::move(*body), res);
+    } else {
+      route.handler(req, res);
+    }
   } catch (const std::exception& error) {
     AnswerException(res, EscapedLineBreaks(error.what()));
   } catch (...) {
@@ -100,8 +107,9 @@ void RunHandler(const Route::Handler& handler, const httplib::Request& req,
   }
 }
 
+// body: the body read for a route with a body handler, else null.
 void Guard(const Route& route, OriginConsent& consent, const httplib::Request& req,
-           httplib::Response& res) {
+           httplib::Response& res, std::string* body = nullptr) {
   std::string arrived_as = ArrivedAs(req);
   std::string routed_as = arrived_as == "HEAD" ? "GET" : arrived_as;
   if (req.has_header(kEncodedBodyHeader)) {
@@ -112,11 +120,36 @@ void Guard(const Route& route, OriginConsent& consent, const httplib::Request& r
                              req.get_header_value("Sec-Fetch-Site"))) {
     res.status = 403;
   } else {
-    RunHandler(route.handler, req, res);
+    RunHandler(route, req, body, res);
     // A HEAD that came with a body is answered as the method it was changed to, whose answer
     // the library sends with its body.
     if (arrived_as == "HEAD" && req.method != "HEAD") res.body.clear();
   }
+}
+
+// Room for the body as its Content-Length announces it, so that it is never moved while it
+// arrives; past this much it grows as it comes (the length is the client's word).
+constexpr size_t kMaxReservedBody = size_t{1} << 30;
+
+// Reads the whole body into body, as the library would have read it into the request. A
+// multipart form body the library takes apart into files, leaving the text empty: its parts
+// are read and dropped. False when the body could not be read (the library has set the
+// status).
+bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
+              std::string& body) {
+  if (req.is_multipart_form_data()) {
+    return reader([](const httplib::MultipartFormData&) { return true; },
+                  [](const char*, size_t) { return true; });
+  }
+  std::string length = req.get_header_value("Content-Length");
+  if (!length.empty() && !req.has_header("Transfer-Encoding")) {
+    unsigned long long announced = std::strtoull(length.c_str(), nullptr, 10);
+    body.reserve(static_cast<size_t>(std::min<unsigned long long>(announced, kMaxReservedBody)));
+  }
+  return reader([&body](const char* data, size_t size) {
+    body.append(data, size);
+    return true;
+  });
 }
 
 }  // namespace
@@ -129,7 +162,16 @@ void RegisterGuardedRoutes(TlsServer& server, const std::vector<Route>& routes,
       Guard(route, consent, req, res);
     };
     if (route.method == "GET") server.Get(route.pattern, guarded).Put(route.pattern, guarded);
-    if (route.method == "POST") server.Post(route.pattern, guarded);
+    if (route.method == "POST" && route.body_handler) {
+      server.Post(route.pattern, [route, &consent](const httplib::Request& req,
+                                                   httplib::Response& res,
+                                                   const httplib::ContentReader& reader) {
+        std::string body;
+        if (ReadBody(req, reader, body)) Guard(route, consent, req, res, &body);
+      });
+    } else if (route.method == "POST") {
+      server.Post(route.pattern, guarded);
+    }
     if (route.method == "OPTIONS") {
       server.Options(route.pattern, guarded).Patch(route.pattern, guarded);
     }

@@ -13,12 +13,18 @@ class OriginConsent;
 class TlsServer;
 
 // One route of the endpoint: a method ("GET", "POST" or "OPTIONS"), a path pattern (a regular
-// expression matched against the whole path) and its handler.
+// expression matched against the whole path) and its handler. A POST route may take the body
+// as a text of its own instead (body_handler, set in place of handler): read into a buffer the
+// route owns from then on, never into the request the library keeps, so that a body of tens
+// of megabytes is held once and can be worked on in place.
 struct Route {
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+  using BodyHandler =
+      std::function<void(const httplib::Request&, std::string body, httplib::Response&)>;
   std::string method;
   std::string pattern;
   Handler handler;
+  BodyHandler body_handler;
 };
 
 // Registers routes on server behind checks that run before any handler:

@@ -1,0 +1,174 @@
+#include "part_content.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "gobject_ptr.h"
+#include "platform/write_all.h"
+
+namespace mimecodec {
+namespace {
+
+constexpr unsigned char kNotDigit = 0xff;
+// Set in a group's bits when one of its characters is not a digit: the group then goes
+// character by character.
+constexpr uint32_t kNotPlain = 1u << 24;
+
+struct Tables {
+  std::array<unsigned char, 256> digit{};
+  std::array<std::array<uint32_t, 256>, 4> group{};  // a digit's bits at each place of a group
+
+  Tables() {
+    digit.fill(kNotDigit);
+    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (unsigned i = 0; i < 64; ++i) digit[static_cast<unsigned char>(alphabet[i])] = i;
+    for (unsigned place = 0; place < 4; ++place) {
+      for (unsigned c = 0; c < 256; ++c) {
+        group[place][c] =
+            digit[c] == kNotDigit ? kNotPlain : uint32_t{digit[c]} << (6 * (3 - place));
+      }
+    }
+  }
+};
+
+const Tables& DecodeTables() {
+  static const Tables tables;
+  return tables;
+}
+
+// The part's encoded text: where the archive holds it when the part's stream is a window on
+// the archive's memory (the whole archive parsed at once), else read into held.
+std::string_view EncodedText(GMimeDataWrapper* content, std::string& held) {
+  GMimeStream* stream = g_mime_data_wrapper_get_stream(content);
+  if (stream == nullptr) return {};
+  if (GMIME_IS_STREAM_MEM(stream)) {
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    if (bytes == nullptr) return {};
+    auto length = static_cast<gint64>(bytes->len);
+    gint64 end = stream->bound_end < 0 ? length : std::min(stream->bound_end, length);
+    gint64 start = std::min(stream->bound_start, end);
+    return {reinterpret_cast<const char*>(bytes->data) + start, static_cast<size_t>(end - start)};
+  }
+  g_mime_stream_reset(stream);
+  char buffer[16 * 1024];
+  for (ssize_t read; (read = g_mime_stream_read(stream, buffer, sizeof buffer)) > 0;) {
+    held.append(buffer, static_cast<size_t>(read));
+  }
+  return held;
+}
+
+bool IsBase64(GMimeDataWrapper* content) {
+  return g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_BASE64;
+}
+
+bool WriteThroughGMime(GMimeDataWrapper* content, GMimeStream* out) {
+  bool ok = g_mime_data_wrapper_write_to_stream(content, out) >= 0;
+  return g_mime_stream_flush(out) == 0 && ok;
+}
+
+bool WriteThroughGMime(GMimeDataWrapper* content, int fd) {
+  // A pipe stream writes with write(2) as a file stream does, but its flush does not fsync: a
+  // file stream would sync every part to disk (seconds for a thousand parts).
+  GPtr<GMimeStream> out(g_mime_stream_pipe_new(fd));
+  g_mime_stream_pipe_set_owner(GMIME_STREAM_PIPE(out.get()), FALSE);
+  return WriteThroughGMime(content, out.get());
+}
+
+}  // namespace
+
+bool CleanBase64Decoder::Feed(std::string_view text, unsigned char* out_start,
+                              size_t* written) {
+  const Tables& tables = DecodeTables();
+  const auto& group = tables.group;
+  auto p = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* end = p + text.size();
+  unsigned char* out = out_start;
+  bool clean = true;
+  while (p < end && clean) {
+    if (digits_ == 0 && !closed_) {
+      while (end - p >= 4) {
+        uint32_t bits = group[0][p[0]] | group[1][p[1]] | group[2][p[2]] | group[3][p[3]];
+        if (bits & kNotPlain) break;
+        out[0] = static_cast<unsigned char>(bits >> 16);
+        out[1] = static_cast<unsigned char>(bits >> 8);
+        out[2] = static_cast<unsigned char>(bits);
+        out += 3;
+        p += 4;
+      }
+      if (p == end) break;
+    }
+    unsigned char c = *p++;
+    unsigned char digit = tables.digit[c];
+    if (c == '\r' || c == '\n') continue;
+    if (digit != kNotDigit && padding_ == 0 && !closed_) {
+      saved_ = saved_ << 6 | digit;
+      if (++digits_ == 4) {
+        out[0] = static_cast<unsigned char>(saved_ >> 16);
+        out[1] = static_cast<unsigned char>(saved_ >> 8);
+        out[2] = static_cast<unsigned char>(saved_);
+        out += 3;
+        digits_ = 0;
+      }
+    } else if (c == '=' && digits_ >= 2 && !closed_) {
+      // "xx==" gives one byte, "xxx=" two.
+      if (digits_ + ++padding_ == 4) {
+        *out++ = static_cast<unsigned char>(saved_ >> (digits_ == 2 ? 4 : 10));
+        if (digits_ == 3) *out++ = static_cast<unsigned char>(saved_ >> 2);
+        digits_ = padding_ = 0;
+        closed_ = true;
+      }
+    } else {
+      clean = false;
+    }
+  }
+  *written = static_cast<size_t>(out - out_start);
+  return clean;
+}
+
+bool WritePartContent(GMimePart* part, int fd) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  if (content == nullptr) return true;
+  if (!IsBase64(content)) return WriteThroughGMime(content, fd);
+  std::string held;
+  std::string_view text = EncodedText(content, held);
+  constexpr size_t kSlice = 64 * 1024;
+  std::vector<unsigned char> decoded(
+      CleanBase64Decoder::MaxDecodedSize(std::min(kSlice, text.size())));
+  CleanBase64Decoder decoder;
+  bool clean = true, ok = true;
+  for (size_t at = 0; at < text.size() && clean && ok; at += kSlice) {
+    size_t length = 0;
+    clean = decoder.Feed(text.substr(at, kSlice), decoded.data(), &length);
+    ok = WriteAll(fd, std::string_view(reinterpret_cast<const char*>(decoded.data()), length));
+  }
+  if (clean && decoder.Finished()) return ok;
+  // Not clean base64: what was written goes, and GMime decodes the part from its start.
+  if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) return false;
+  return WriteThroughGMime(content, fd);
+}
+
+std::string PartContent(GMimePart* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  if (content == nullptr) return {};
+  if (IsBase64(content)) {
+    std::string held;
+    std::string_view text = EncodedText(content, held);
+    std::string decoded(CleanBase64Decoder::MaxDecodedSize(text.size()), '\0');
+    size_t length = 0;
+    CleanBase64Decoder decoder;
+    if (decoder.Feed(text, reinterpret_cast<unsigned char*>(&decoded[0]), &length) &&
+        decoder.Finished()) {
+      decoded.resize(length);
+      return decoded;
+    }
+  }
+  GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+  WriteThroughGMime(content, memory.get());
+  GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
+  return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);
+}
+
+}  // namespace mimecodec

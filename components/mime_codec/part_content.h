@@ -1,0 +1,47 @@
+#ifndef ORVO_COMPONENTS_MIME_CODEC_PART_CONTENT_H_
+#define ORVO_COMPONENTS_MIME_CODEC_PART_CONTENT_H_
+
+#include <gmime/gmime.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mimecodec {
+
+// Decodes base64 as archive writers write it: lines of the RFC 4648 alphabet ended by CR LF
+// or LF, '=' only as the closing one or two of the last group. Whole groups are decoded four
+// characters at a time, so a clean line costs a few operations per byte, not a filter's pass
+// per character. Anything else (stray characters, padding inside the text, a group left
+// open) is refused, and GMime's filter decodes that part as it always has: its rules for such
+// text stay the ones archives were read with.
+class CleanBase64Decoder {
+ public:
+  // The most bytes Feed writes for length characters.
+  static size_t MaxDecodedSize(size_t length) { return length / 4 * 3 + 3; }
+
+  // Decodes the next piece of the text into out (room for MaxDecodedSize bytes), the count of
+  // bytes written in *written. False when the text is not clean base64.
+  bool Feed(std::string_view text, unsigned char* out, size_t* written);
+
+  // Whether the text fed so far may end here.
+  bool Finished() const { return digits_ == 0 && padding_ == 0; }
+
+ private:
+  unsigned digits_ = 0;   // of the group begun
+  unsigned padding_ = 0;  // '=' of the last group seen so far
+  bool closed_ = false;   // the last group ended: only line breaks may follow
+  uint32_t saved_ = 0;
+};
+
+// Writes the decoded content of part into fd: clean base64 through CleanBase64Decoder from where
+// the archive holds it, any other transfer encoding through GMime. False when a write failed.
+bool WritePartContent(GMimePart* part, int fd);
+
+// The decoded content of part.
+std::string PartContent(GMimePart* part);
+
+}  // namespace mimecodec
+
+#endif  // ORVO_COMPONENTS_MIME_CODEC_PART_CONTENT_H_

@@ -201,7 +201,8 @@ class Reader {
 
   size_t EndTag(size_t lt) {
     if (lt + 2 >= text_.size()) return kNone;
-    if (text_[lt + 2] == '>') return lt + 3;  // "</>" is dropped
+    // "</>" is dropped, but the engine's positions of the text after it come out wrong.
+    if (text_[lt + 2] == '>') return kNone;
     // A bogus comment, which the nesting guard reads as text.
     if (!IsAsciiAlpha(text_[lt + 2])) return kNone;
     size_t name_end = lt + 2;

@@ -1,5 +1,6 @@
 #include "text/text_file.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/file_system.h"
@@ -140,6 +141,18 @@ bool LooksLikeUtf8(std::string_view bytes) {
   bool result = false;
   size_t i = 0;
   while (i < bytes.size()) {
+    // Eight printable ASCII bytes at a time: a page is mostly those.
+    while (i + 8 <= bytes.size()) {
+      uint64_t word;
+      std::memcpy(&word, bytes.data() + i, 8);
+      constexpr uint64_t kOnes = 0x0101010101010101u;
+      constexpr uint64_t kHighs = 0x8080808080808080u;
+      uint64_t below_space = (word - kOnes * 0x20) & ~word & kHighs;
+      uint64_t above_tilde = ((word + kOnes * (0x7F - 0x7E)) | word) & kHighs;
+      if ((below_space | above_tilde) != 0) break;
+      i += 8;
+    }
+    if (i >= bytes.size()) break;
     unsigned char c = static_cast<unsigned char>(bytes[i++]);
     if (c < 0x80) {
       if (!IsTextByte(c)) return false;

@@ -21,8 +21,10 @@ namespace {
 
 constexpr size_t kMaxQueuedLines = 4096;
 constexpr size_t kMaxQueuedBytes = 4 << 20;
-// How long Log waits for its own line before it treats the output as stalled.
-constexpr std::chrono::milliseconds kWriteWait{100};
+// How long Log waits for its own line before it treats the output as stalled. On a busy
+// machine the writer thread may go unscheduled for a good part of a second; a shorter wait
+// took that for a stall and dropped lines, or let an answer overtake its command's lines.
+constexpr std::chrono::milliseconds kWriteWait{1000};
 
 // Lines waiting for the one writer thread, which takes every queued line at once and writes
 // them with one write, in order. Invariant: queued_ counts every line ever queued and written_

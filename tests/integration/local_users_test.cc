@@ -107,7 +107,7 @@ TEST_F(LocalUsersTest, ClientOfAnotherUserIsCutOffBeforeTls) {
                         "-connect 127.0.0.1:" + std::to_string(service_test::kPort) +
                         " </dev/null >/dev/null 2>&1";
   EXPECT_NE(std::system(command.c_str()), 0);
-  std::string log = service_.Output();
+  std::string log = service_.OutputOnceItHas("] of user 65534\n");
   EXPECT_NE(log.find("refused connection [127.0.0.1:"), std::string::npos) << log;
   EXPECT_NE(log.find("] of user 65534\n"), std::string::npos) << log;
 }

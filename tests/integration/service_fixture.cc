@@ -150,6 +150,16 @@ std::string ServiceProcess::Output() const {
   return text.str();
 }
 
+std::string ServiceProcess::OutputOnceItHas(const std::string& text) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  std::string output = Output();
+  while (output.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    output = Output();
+  }
+  return output;
+}
+
 std::unique_ptr<httplib::SSLClient> ServiceProcess::Client() const {
   auto client = std::make_unique<httplib::SSLClient>("localhost", kPort);
   client->set_ca_cert_path(certificate_path().c_str());

@@ -58,6 +58,10 @@ class ServiceProcess {
   // Everything the service wrote to standard output so far.
   std::string Output() const;
 
+  // Output(), once it holds text or 10 s have passed: for lines the service writes after the
+  // client has seen the end of its exchange.
+  std::string OutputOnceItHas(const std::string& text) const;
+
   // A client that verifies the service's certificate and host name.
   std::unique_ptr<httplib::SSLClient> Client() const;
 

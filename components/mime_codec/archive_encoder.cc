@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gmime/gmime.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -202,6 +203,16 @@ BodyWritten WriteBody(const std::string& path, size_t limit, std::string& chunk,
   return BodyWritten::kWritten;
 }
 
+// A large archive is written into fresh memory once, front to back: in pages of 2 MB it costs
+// a fault per 2 MB instead of one per 4 KB (a fifth of a 50 MB encode went to faults).
+void AskForLargePages(char* text, size_t size) {
+  constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
+  if (size < 2 * kLargePage) return;
+  uintptr_t begin = (reinterpret_cast<uintptr_t>(text) + kLargePage - 1) & ~(kLargePage - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(text) + size) & ~(kLargePage - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 void Append(char*& out, std::string_view text) {
   std::memcpy(out, text.data(), text.size());
   out += text.size();
@@ -227,6 +238,7 @@ bool EncodeArchive(std::string_view page, const std::vector<ResourceRecord>& res
   }
   char* text = static_cast<char*>(g_try_malloc(total));
   if (text == nullptr) return false;
+  AskForLargePages(text, total);
   char* out = text;
   Append(out, head);
   std::string chunk(kReadBytes, '\0');

@@ -26,4 +26,12 @@ enum class ImageStructure {
 // entropy-coded data.
 ImageStructure WalkImageStructure(std::string_view bytes, size_t* header_bytes);
 
+// Whether the header part (header_bytes) of a PNG found whole reads as a picture for certain, so
+// that the image library need not be asked: an IHDR of 1 to kMaxImagePixels pixels, each side at
+// most 1,000,000 (the PNG reader's own limit), a bit depth its colour type allows, the one
+// compression and filter method and a known interlace method; then, up to the first IDAT, the
+// palette a palette image needs (at most one, of whole entries) and only small ancillary chunks
+// that the reader knows and at worst warns about. False means "ask the library", not "broken".
+bool PngHeaderIsPlain(std::string_view header);
+
 #endif  // ORVO_IMAGING_IMAGE_STRUCTURE_H_

@@ -100,6 +100,8 @@ bool IsReadableImageData(std::string_view bytes) {
 }
 
 bool IsReadableImageHeader(std::string_view header) {
+  // Most pictures answer by their header alone; the library is asked about the rest.
+  if (PngHeaderIsPlain(header)) return true;
   const ImageCodecs* codecs = GetImageCodecs();
   return codecs != nullptr && codecs->ping_header(header);
 }

@@ -82,20 +82,23 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
   std::string_view text = request.TextOf(html);
   std::string_view page = text.substr(0, text.find('\0'));  // as far as the library's C string
   std::unique_ptr<HeldFolder> folder = OpenRequestFolder(temp_path);
-  CodecText archive;
+  auto archive = std::make_shared<CodecText>();
   if (folder == nullptr) {
     request.error = kMimeEncodeCodecFailed;
   } else {
     options.workspace = folder->Path() + "/";
-    archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
+    *archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
   }
-  return request.BuildResponse({}, {}, Json::Value(), archive.view());
+  // The archive goes with the answer, which escapes it as the connection takes it.
+  std::string_view archive_text = archive->view();
+  return request.BuildResponse({}, {}, Json::Value(), archive_text, std::move(archive));
 }
 
 Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs) {
   Json::Value pdu(Json::objectValue);
   // The archive is written into the answer from where it lies, without a copy in the value.
-  pdu["mimevalue"] =
-      inputs.files != nullptr ? inputs.files->ReferText(inputs.payload) : inputs.PayloadValue();
+  pdu["mimevalue"] = inputs.files != nullptr
+                         ? inputs.files->ReferText(inputs.payload, inputs.payload_holder)
+                         : inputs.PayloadValue();
   return pdu;
 }

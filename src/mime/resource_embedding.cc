@@ -1,6 +1,7 @@
 #include "mime/resource_embedding.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 
 #include "fetch/content_id.h"
@@ -89,20 +90,49 @@ bool IsTiffHead(const std::string& head) {
   return head.compare(0, 4, "II*\0", 4) == 0 || head.compare(0, 4, "MM\0*", 4) == 0;
 }
 
-// Whether the file is a picture by its own bytes. Its head is looked at first, so that a large
-// style sheet is not read whole just to learn that it is no picture.
+// Files up to this size are read once and judged from those bytes; the head of a larger one is
+// looked at first, so that a large style sheet or film is not read whole just to learn that it
+// is no picture.
+constexpr uint64_t kReadWholeBytes = 16 << 20;
+
+bool HasPictureHead(std::string_view bytes) {
+  std::string head(bytes.substr(0, 16));
+  return SniffImageFormat(head.data(), head.size()) != SniffedFormat::kNone || IsTiffHead(head);
+}
+
+// Whether the file is a picture by its own bytes.
 bool IsPicture(const std::string& path) {
-  std::string head = FileHead(path, 16);
-  if (SniffImageFormat(head.data(), head.size()) == SniffedFormat::kNone && !IsTiffHead(head)) {
-    return false;
-  }
-  return IsReadableImage(path);
+  std::string bytes;
+  if (FileSystem::Default().ReadWholeFile(path, bytes, kReadWholeBytes).ok())
+    return HasPictureHead(bytes) && IsReadableImageData(bytes);
+  return HasPictureHead(FileHead(path, 16)) && IsReadableImage(path);
 }
 
 // A WebP file: a RIFF container of the WEBP form, not any RIFF file (a sound, a video).
 bool IsWebp(const std::string& path) {
   std::string head = FileHead(path, 12);
   return head.size() == 12 && head.compare(0, 4, "RIFF") == 0 && head.compare(8, 4, "WEBP") == 0;
+}
+
+// The name a local file is stored under: {TimestampPrefix()}{extension} spelt as UniqueFilePath
+// spells it ("_00000000"... added before the extension when taken). It is only a name in the
+// archive (the file is read where it lies), so it need only differ from the other parts' names:
+// the workspace is not looked at for it, which a page of thousands of pictures would pay three
+// calls of the file system each for.
+std::string StoredName(const ResourceRegistry& registry, std::string extension) {
+  if (!extension.empty() && extension[0] != '.') extension.insert(0, ".");
+  std::string name = TimestampPrefix() + extension;
+  for (size_t tmp = name.find(".tmp"); tmp != std::string::npos; tmp = name.find(".tmp"))
+    name.erase(tmp, 4);
+  size_t dot = name.rfind('.');
+  std::string stem = name.substr(0, dot);
+  std::string tail = dot == std::string::npos ? std::string() : name.substr(dot);
+  char counter[9];
+  for (uint32_t n = 0; registry.HoldsFileName(name) && n < UINT32_MAX; ++n) {
+    std::snprintf(counter, sizeof counter, "%08x", n);
+    name = stem + "_" + counter + tail;
+  }
+  return name;
 }
 
 std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) {
@@ -121,8 +151,7 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   entry.device = status.device;
   entry.inode = status.inode;
   // Names here are UTF-8 and the codec takes UTF-8 paths: the file is read where it lies.
-  std::string stored = UniqueFilePath(WithoutTrailingSlash(target.workspace), FileExtension(path));
-  entry.file_name = FileNamePart(stored);
+  entry.file_name = StoredName(target.registry, FileExtension(path));
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
   if (!IsCssFile(entry.local_file) && !IsPicture(entry.local_file)) return {};

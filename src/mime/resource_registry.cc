@@ -28,6 +28,7 @@ void ResourceRegistry::Add(ResourceEntry entry) {
     files_.emplace(std::pair(entry.device, entry.inode), entries_.size());
   exact_[entry.location] = entries_.size();
   folded_[UrlKey(entry.location)] = entries_.size();
+  file_names_.insert(entry.file_name);
   entries_.push_back(std::move(entry));
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // One resource an archive carries beside its page.
@@ -35,6 +36,11 @@ class ResourceRegistry {
   // when there is none (or for the identity 0, 0).
   const ResourceEntry* FindFile(uint64_t device, uint64_t inode) const;
 
+  // Whether an entry is stored under file_name (compared exactly).
+  bool HoldsFileName(const std::string& file_name) const {
+    return file_names_.count(file_name) != 0;
+  }
+
   void Add(ResourceEntry entry);
   // Points the entry at index to another file with the same content's new spelling (a style
   // sheet whose references were rewritten); its location and Content-ID stay.
@@ -49,6 +55,7 @@ class ResourceRegistry {
   std::unordered_map<std::string, size_t> exact_;
   std::unordered_map<std::string, size_t> folded_;
   std::map<std::pair<uint64_t, uint64_t>, size_t> files_;
+  std::unordered_set<std::string> file_names_;
 };
 
 #endif  // ORVO_MIME_RESOURCE_REGISTRY_H_

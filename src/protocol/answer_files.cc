@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/log.h"
 #include "protocol/file_records.h"
+#include "protocol/json_escape.h"
 
 namespace {
 
@@ -25,11 +26,14 @@ constexpr size_t kLineText = 80;
 
 }  // namespace
 
-// A file's base64 text, or a text (when file is null).
+// A file's base64 text, or a text (when file is null), held by holder when it may be streamed.
 struct AnswerFile {
   std::unique_ptr<MappedFile> file;
   std::string_view text;
+  std::shared_ptr<const void> holder;
   mutable size_t released = 0;  // the pages before this offset were given back
+  mutable EscapeCursor cursor;  // where a streamed text was left off
+  bool Streams() const { return file != nullptr || holder != nullptr; }
 };
 
 AnswerFiles::AnswerFiles() {
@@ -58,9 +62,11 @@ void AnswerFiles::NoteUnreadFile(const std::string& path) {
   if (unread_files_++ == 0) Log("\n file could not be read for the answer [%s]", path.c_str());
 }
 
-Json::Value AnswerFiles::ReferText(std::string_view text) {
+Json::Value AnswerFiles::ReferText(std::string_view text, std::shared_ptr<const void> holder) {
   auto entry = std::make_unique<Entry>();
   entry->text = text;
+  if (holder != nullptr) text_size_ += text.size();
+  entry->holder = std::move(holder);
   return StandIn(std::move(entry));
 }
 
@@ -118,9 +124,14 @@ void AnswerFiles::StartSkeleton() {
   skeleton_written_ = false;
 }
 
+bool AnswerFiles::Placed(std::string_view string) const {
+  const Entry* entry = Find(string);
+  return entry != nullptr && entry->Streams();
+}
+
 bool AnswerFiles::PlaceText(std::string_view string, std::string& out) {
   const Entry* entry = Find(string);
-  if (entry == nullptr || entry->file == nullptr) return false;
+  if (entry == nullptr || !entry->Streams()) return false;
   out.push_back('"');
   places_.push_back({out.size(), entry});
   out.push_back('"');
@@ -140,7 +151,8 @@ std::unique_ptr<StreamedAnswer> AnswerFiles::TakeStream(const std::string& text)
   for (const Place& place : places_) {
     stream->pieces_.push_back({stream->size_, place.at - from, from, nullptr});
     stream->size_ += place.at - from;
-    size_t text_size = Base64EscapedSize(place.file->file->size());
+    size_t text_size = place.file->file != nullptr ? Base64EscapedSize(place.file->file->size())
+                                                   : EscapedSize(place.file->text);
     stream->pieces_.push_back({stream->size_, text_size, 0, place.file});
     stream->size_ += text_size;
     from = place.at;
@@ -185,6 +197,10 @@ bool StreamedAnswer::Read(size_t offset, char* out, size_t capacity, size_t* cou
 
 bool StreamedAnswer::ReadText(const Piece& piece, size_t at, char* out, size_t capacity,
                               size_t* count) const {
+  if (piece.file->file == nullptr) {
+    *count = WriteEscapedFrom(piece.file->text, at, piece.file->cursor, out, capacity);
+    return true;
+  }
   const MappedFile& file = *piece.file->file;
   size_t from = at / kLineText * kLineBytes;
   size_t within = at % kLineText;

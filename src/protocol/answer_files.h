@@ -46,7 +46,10 @@ class AnswerFiles {
   bool complete() const { return unread_files_ == 0; }
 
   // The stand-in of text, which must stay unchanged where it is until the answer is written.
-  Json::Value ReferText(std::string_view text);
+  // With holder, the owner of text's bytes, the text may instead go out in a streamed answer,
+  // escaped block by block as the connection takes it (an archive is never copied whole into
+  // the answer): holder is then kept until the answer is sent.
+  Json::Value ReferText(std::string_view text, std::shared_ptr<const void> holder = nullptr);
 
   // The text a string value stands for when it is a text's stand-in of this object.
   std::optional<std::string_view> TextOf(std::string_view string) const;
@@ -61,10 +64,11 @@ class AnswerFiles {
 
   // For the answer's writer while StreamsAnswer: a new skeleton text begins (places noted for an
   // earlier one are forgotten); then, for each string value, PlaceText either notes that the
-  // file's text goes at the end of out, between the two quotes it appends, and returns
-  // true, or returns false for a value that is no stand-in; EndSkeleton takes note of the
-  // finished text.
+  // file's or held text's characters go at the end of out, between the two quotes it appends,
+  // and returns true, or returns false for a value that is neither; EndSkeleton takes note of
+  // the finished text. Placed says beforehand whether PlaceText would place string.
   void StartSkeleton();
+  bool Placed(std::string_view string) const;
   bool PlaceText(std::string_view string, std::string& out);
   void EndSkeleton(const std::string& skeleton);
 

@@ -4,6 +4,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,9 +49,12 @@ class CommandRequest {
   // written compactly with a closing line feed. The payload builder of this request's command
   // takes only the inputs it needs; pass empty lists, null or empty text for the rest. Files
   // and texts that stand-ins of answer_files refer to are written into the text here, once.
+  // payload_holder, the owner of payload's bytes, lets a long payload go out streamed instead
+  // (AnswerFiles::ReferText).
   std::string BuildResponse(const std::vector<std::string>& paths_a,
                             const std::vector<std::string>& paths_b, const Json::Value& extra,
-                            std::string_view payload) const;
+                            std::string_view payload,
+                            std::shared_ptr<const void> payload_holder = nullptr) const;
 
   Json::Value root;
   int32_t error = -1;  // -1: the worker set nothing; 0: success; else the command's number.

@@ -2,93 +2,23 @@
 
 #include <json/writer.h>
 
-#include <cstdint>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "protocol/answer_files.h"
+#include "protocol/json_escape.h"
 
 namespace {
 
-bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
-
-// The first byte at or after p that must be escaped, or end. Eight bytes are tested at a time:
-// in each mask the lowest flagged byte is a true match (a borrow only runs upwards from one).
-const char* NextToEscape(const char* p, const char* end) {
-  constexpr uint64_t kOnes = 0x0101010101010101u;
-  constexpr uint64_t kHigh = 0x8080808080808080u;
-  for (; end - p >= 8; p += 8) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    uint64_t quote = v ^ (kOnes * '"');
-    uint64_t slash = v ^ (kOnes * '\\');
-    uint64_t found = ((v - kOnes * 0x20) | (quote - kOnes) | (slash - kOnes)) & ~v & kHigh;
-    // ~v also clears bytes of 0x80 and above, which never need escaping.
-    if (found != 0) return p + (__builtin_ctzll(found) >> 3);
-  }
-  while (p != end && !NeedsEscape(static_cast<unsigned char>(*p))) ++p;
-  return p;
-}
-
-void AppendEscape(unsigned char c, std::string& out) {
-  switch (c) {
-    case '"':
-      out.append("\\\"");
-      break;
-    case '\\':
-      out.append("\\\\");
-      break;
-    case '\b':
-      out.append("\\b");
-      break;
-    case '\f':
-      out.append("\\f");
-      break;
-    case '\n':
-      out.append("\\n");
-      break;
-    case '\r':
-      out.append("\\r");
-      break;
-    case '\t':
-      out.append("\\t");
-      break;
-    default: {
-      static const char kHex[] = "0123456789ABCDEF";
-      char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      out.append(escape, sizeof escape);
-    }
-  }
-}
-
-// Plain runs are copied whole; only the bytes between them are looked at one by one.
+// A string with its quotes.
 void AppendEscapedString(std::string_view text, std::string& out) {
   out.push_back('"');
-  const char* p = text.data();
-  const char* end = p + text.size();
-  for (;;) {
-    const char* special = NextToEscape(p, end);
-    out.append(p, special);
-    if (special == end) break;
-    AppendEscape(static_cast<unsigned char>(*special), out);
-    p = special + 1;
-  }
+  AppendEscaped(text, out);
   out.push_back('"');
 }
 
 // The written size of a string with its quotes.
-size_t WrittenStringSize(std::string_view text) {
-  size_t size = text.size() + 2;
-  const char* end = text.data() + text.size();
-  for (const char* p = NextToEscape(text.data(), end); p != end; p = NextToEscape(p + 1, end)) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    bool short_form =
-        c == '"' || c == '\\' || c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t';
-    size += short_form ? 1 : 5;
-  }
-  return size;
-}
+size_t WrittenStringSize(std::string_view text) { return EscapedSize(text) + 2; }
 
 // Room for a long text's written string: the text is not read twice to size the answer, so this
 // is a guess that holds an archive's line ends and a page's quotes; a text with more escapes
@@ -122,8 +52,8 @@ class CompactWriter {
   // The room a string value takes in the answer.
   size_t StringSize(std::string_view string) const {
     if (files_ != nullptr) {
-      if (size_t file = files_->WrittenSize(string); file > 0)
-        return skeleton_of_ != nullptr ? 2 : file;
+      if (skeleton_of_ != nullptr && skeleton_of_->Placed(string)) return 2;
+      if (size_t file = files_->WrittenSize(string); file > 0) return file;
       if (auto text = files_->TextOf(string)) return LongTextRoom(*text);
     }
     return WrittenStringSize(string);
@@ -190,12 +120,12 @@ bool CompactWriter::Append(const Json::Value& value) {
 
 bool CompactWriter::AppendString(const Json::Value& value) {
   std::string_view string = StringOf(value);
+  if (skeleton_of_ != nullptr && skeleton_of_->PlaceText(string, out_)) return true;
   if (files_ != nullptr) {
-    if (auto text = files_->TextOf(string)) string = *text;
-  }
-  if (skeleton_of_ != nullptr) {
-    if (skeleton_of_->PlaceText(string, out_)) return true;
-  } else if (files_ != nullptr) {
+    if (auto text = files_->TextOf(string)) {
+      AppendEscapedString(*text, out_);
+      return true;
+    }
     size_t mark = out_.size();
     switch (files_->AppendText(string, out_)) {
       case AnswerFiles::Written::kWritten:

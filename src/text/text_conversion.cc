@@ -59,7 +59,15 @@ std::string Sanitize(std::string_view text) {
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
-    // Archives and pages are mostly ASCII: eight bytes at a time while none has its high bit.
+    // Archives and pages are mostly ASCII: 32 bytes at a time while none has its high bit.
+    uint64_t words[4];
+    if (text.size() - i >= sizeof words) {
+      std::memcpy(words, text.data() + i, sizeof words);
+      if (((words[0] | words[1] | words[2] | words[3]) & 0x8080808080808080ULL) == 0) {
+        i += sizeof words;
+        continue;
+      }
+    }
     uint64_t eight;
     if (text.size() - i >= sizeof eight) {
       std::memcpy(&eight, text.data() + i, sizeof eight);

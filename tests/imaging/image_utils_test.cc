@@ -9,8 +9,11 @@
 #include <vector>
 
 #include "image_test_support.h"
+#include "imaging/image_codecs.h"
 #include "imaging/image_signature.h"
+#include "imaging/image_structure.h"
 #include "pixel_support.h"
+#include "support/generated_png.h"
 
 namespace {
 
@@ -363,3 +366,84 @@ TEST_F(ImageUtilsTest, ConcurrentConversionsStayApart) {
 }
 
 }  // namespace
+
+namespace {
+
+// An 8x8 PNG with the IHDR fields depth, colour, compression, filter and interlace (5 bytes),
+// and `chunks` between IHDR and the image data.
+std::string PngOf(const std::string& fields, const std::string& chunks = "", uint32_t side = 8) {
+  std::string png = generated_png::NoisePng(8, 8, 3);
+  std::string header, ihdr;
+  generated_png::PutBig32(&header, side);
+  generated_png::PutBig32(&header, 8);
+  generated_png::PutChunk(&ihdr, "IHDR", header + fields);
+  return png.substr(0, 8) + ihdr + chunks + png.substr(33);
+}
+
+std::string Chunk(const char type[4], const std::string& data) {
+  std::string chunk;
+  generated_png::PutChunk(&chunk, type, data);
+  return chunk;
+}
+
+}  // namespace
+
+// The PNG header test that spares the image library: it may answer "a picture" only where the
+// library says so too; everything unusual is left to the library.
+TEST_F(ImageUtilsTest, PlainPngHeadersAreReadableWithoutTheLibrary) {
+  const std::string rgb("\x08\x02\0\0\0", 5), palette("\x08\x03\0\0\0", 5);
+  const std::string plte = Chunk("PLTE", std::string(6, 'p'));
+  const std::string common = Chunk("gAMA", std::string("\0\0\xB1\x8F", 4)) +
+                             Chunk("pHYs", std::string(9, '\0')) +
+                             Chunk("tEXt", std::string("Software\0x", 10)) +
+                             Chunk("tIME", std::string(7, '\x01'));
+  Magick::Image grey(Magick::Geometry(9, 7), Magick::Color("gray"));
+  grey.type(Magick::GrayscaleType);
+  grey.magick("PNG");
+  Magick::Blob written;
+  grey.write(&written);
+  struct Row {
+    const char* name;
+    std::string png;
+    bool plain;
+  } const rows[] = {
+      {"RGB", PngOf(rgb), true},
+      {"common chunks", PngOf(rgb, common), true},
+      {"written by the library", std::string(static_cast<const char*>(written.data()),
+                                             written.length()), true},
+      {"RGBA 16-bit interlaced", PngOf(std::string("\x10\x06\0\0\x01", 5)), true},
+      {"grey 1-bit", PngOf(std::string("\x01\0\0\0\0", 5)), true},
+      {"palette", PngOf(palette, plte + Chunk("tRNS", "\x01")), true},
+      {"suggested palette of RGB", PngOf(rgb, plte), true},
+      {"gAMA of a wrong length", PngOf(rgb, Chunk("gAMA", "xy")), true},
+      {"tRNS of a wrong length", PngOf(rgb, Chunk("tRNS", "xyz")), true},
+      {"palette missing", PngOf(palette), false},
+      {"palette of a part entry", PngOf(palette, Chunk("PLTE", "ppppp")), false},
+      {"two palettes", PngOf(palette, plte + plte), false},
+      {"tRNS before the palette", PngOf(palette, Chunk("tRNS", "\x01") + plte), false},
+      {"palette in a grey picture", PngOf(std::string("\x08\0\0\0\0", 5), plte), false},
+      {"RGB of depth 4", PngOf(std::string("\x04\x02\0\0\0", 5)), false},
+      {"colour type 5", PngOf(std::string("\x08\x05\0\0\0", 5)), false},
+      {"compression 1", PngOf(std::string("\x08\x02\x01\0\0", 5)), false},
+      {"filter 1", PngOf(std::string("\x08\x02\0\x01\0", 5)), false},
+      {"interlace 2", PngOf(std::string("\x08\x02\0\0\x02", 5)), false},
+      {"width 0", PngOf(rgb, "", 0), false},
+      {"wider than the reader's limit", PngOf(rgb, "", 1000001), false},
+      {"unknown critical chunk", PngOf(rgb, Chunk("ABCD", "x")), false},
+      {"unknown ancillary chunk", PngOf(rgb, Chunk("abCd", "x")), false},
+      {"colour profile", PngOf(rgb, Chunk("iCCP", std::string("p\0\0x", 4))), false},
+      {"large text", PngOf(rgb, Chunk("tEXt", "k\0" + std::string(70000, 't'))), false},
+  };
+  const ImageCodecs* library = GetImageCodecs();
+  ASSERT_NE(library, nullptr);
+  for (const Row& row : rows) {
+    size_t header_bytes = 0;
+    if (WalkImageStructure(row.png, &header_bytes) != ImageStructure::kWhole) {
+      EXPECT_FALSE(row.plain) << row.name;  // never reaches the header test
+      continue;
+    }
+    std::string_view header = std::string_view(row.png).substr(0, header_bytes);
+    EXPECT_EQ(PngHeaderIsPlain(header), row.plain) << row.name;
+    if (row.plain) EXPECT_TRUE(library->ping_header(header)) << row.name;
+  }
+}

@@ -126,9 +126,13 @@ TEST_F(SmallCommandsServiceTest, ImageCodecsAreLoadedByTheFirstPicture) {
   };
   ASSERT_TRUE(Post(Envelope("cfp-1000", "{}")));
   EXPECT_FALSE(codecs_mapped());
-  WriteFile(files_ / "red.png", scratch::TinyPng());
+  // A GIF: a plain PNG's header is read without the library.
+  WriteFile(files_ / "red.gif",
+            std::string("GIF89a\x01\0\x01\0\x80\0\0\xff\0\0\0\0\0,\0\0\0\0\x01\0\x01\0\0\x02\x02"
+                        "D\x01\0;",
+                        35));
   auto res =
-      Post(Envelope("cfp-0040", "{\"files\":[{\"filepath\":\"" + files_ / "red.png" + "\"}]}"));
+      Post(Envelope("cfp-0040", "{\"files\":[{\"filepath\":\"" + files_ / "red.gif" + "\"}]}"));
   ASSERT_TRUE(res);
   EXPECT_NE(res->body.find("base64string"), std::string::npos);
   EXPECT_TRUE(codecs_mapped());

@@ -3,6 +3,7 @@
 // a last base64 line, reads of more than one piece, each page encoding.
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -83,6 +84,9 @@ TEST(ArchiveEncode, WritesWhatGMimeWrites) {
     resources.push_back({"abcdefghijkl@x.test", path, "20261207123456_AB.png", "image/png"});
   }
   std::string r0 = resources[0].path;
+  // A pipe in a file's place is left out at once: opening it for reading must not wait.
+  std::string pipe = folder / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   resources.insert(
       resources.end(),
       {
@@ -94,6 +98,7 @@ TEST(ArchiveEncode, WritesWhatGMimeWrites) {
           {"id", r0, std::string(99, 'n') + ".png", "text/css"},
           {"id", folder / "missing", "gone.png", "image/png"},
           {"id", folder.path(), "folder.png", "image/png"},
+          {"id", pipe, "pipe.png", "image/png"},
       });
   const std::string pages[] = {"<p>x</p>", "<p>\xC3\xA9</p>\r\n", "<p>x</p>\r", "<p>\xFF</p>\n"};
   for (int type : {1, 2, 3}) {

@@ -49,4 +49,30 @@ TEST(PartContent, Base64DecodesAsGMimesFilter) {
   }
 }
 
+// Other transfer encodings go through GMime into the same descriptor, which stays the caller's.
+TEST(PartContent, OtherEncodingsGoThroughGMimeAndLeaveTheFileOpen) {
+  mimecodec::EnsureGMime();
+  scratch::ScratchFolder folder;
+  const struct {
+    GMimeContentEncoding encoding;
+    std::string text, decoded;
+  } rows[] = {
+      {GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE, "a=3Db=\r\nc\r\n", "a=bc\r\n"},
+      {GMIME_CONTENT_ENCODING_8BIT, "caf\xC3\xA9\r\n", "caf\xC3\xA9\r\n"},
+      {GMIME_CONTENT_ENCODING_BINARY, std::string("\0\x01=", 3), std::string("\0\x01=", 3)},
+  };
+  for (const auto& row : rows) {
+    GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(row.text.data(), row.text.size()));
+    GPtr<GMimeDataWrapper> content(g_mime_data_wrapper_new_with_stream(stream.get(), row.encoding));
+    GPtr<GMimePart> part(g_mime_part_new());
+    g_mime_part_set_content(part.get(), content.get());
+    EXPECT_EQ(mimecodec::PartContent(part.get()), row.decoded);
+    std::string path = folder.path() + "/part";
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    EXPECT_TRUE(mimecodec::WritePartContent(part.get(), fd));
+    EXPECT_EQ(::close(fd), 0) << "the descriptor was closed behind the caller's back";
+    EXPECT_EQ(scratch::ReadFile(path), row.decoded);
+  }
+}
+
 }  // namespace

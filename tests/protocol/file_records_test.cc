@@ -375,15 +375,23 @@ TEST_F(FileRecordsTest, StreamedAnswerIsTheWholeTextInAnyPieces) {
   WriteFile(temp_ / "big.bin", Bytes((1 << 20) + 5));  // ends on a short line
   WriteFile(temp_ / "lines.bin", Bytes(57 * 3));       // ends on a whole line
   std::vector<std::string> paths = {temp_ / "lines.bin", temp_ / "big.bin", temp_ / "notes.txt"};
+  // A long text with every kind of escape, held as an archive is, goes first.
+  auto text = std::make_shared<std::string>();
+  for (int k = 0; k < 3000; ++k) text->append("a \"q\" \\ \x01\x1f\t\r\n" + std::string(k % 40, 'x'));
+  auto envelope = [&](AnswerFiles& files) {
+    Json::Value value = RecordsEnvelope(paths, &files);
+    value["archive"] = files.ReferText(*text, text);
+    return value;
+  };
   std::string whole;
   {
     AnswerFiles files;
-    whole = WriteCompactJson(RecordsEnvelope(paths, &files), &files);
+    whole = WriteCompactJson(envelope(files), &files);
     EXPECT_EQ(files.TakeStream(whole), nullptr);  // not allowed to stream: the text is whole
   }
   AnswerFiles files;
   files.AllowStreaming();
-  std::string skeleton = WriteCompactJson(RecordsEnvelope(paths, &files), &files);
+  std::string skeleton = WriteCompactJson(envelope(files), &files);
   std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
   ASSERT_NE(stream, nullptr);
   EXPECT_LT(skeleton.size(), 1000u);
@@ -398,6 +406,8 @@ TEST_F(FileRecordsTest, StreamedAnswerIsTheWholeTextInAnyPieces) {
       {0, 81},
       {5, 4096},
       {whole.size() / 2 + 3, 1000},
+      {7, 5},
+      {30000, 3},
       {whole.size() - 300, 1},
       {whole.size() - 1, 80},
   };

@@ -28,12 +28,12 @@ TEST(JsonWriter, EscapesExactlyTheEnvelopeSet) {
   };
   for (const EscapeCase& c : kCases) {
     EXPECT_EQ(WriteCompactJson(Json::Value(c.input)), c.written) << c.input;
-    // The same in plain text, at each place of the eight bytes the writer tests at a time.
+    // The same in plain text, at each place of the sixteen bytes the writer tests at a time.
     std::string inner = c.written.substr(1, c.written.size() - 3);
-    for (size_t before = 1; before <= 8; ++before) {
+    for (size_t before = 1; before <= 16; ++before) {
       std::string pad(before, 'x');
-      EXPECT_EQ(WriteCompactJson(Json::Value(pad + c.input + "\x80yyyyyyyyy")),
-                "\"" + pad + inner + "\x80yyyyyyyyy\"\n")
+      EXPECT_EQ(WriteCompactJson(Json::Value(pad + c.input + "\x80yyyyyyyyyyyyyyyyy")),
+                "\"" + pad + inner + "\x80yyyyyyyyyyyyyyyyy\"\n")
           << c.input << " after " << before;
     }
   }

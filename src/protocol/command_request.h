@@ -18,6 +18,14 @@ class AnswerFiles;
 
 class CommandRequest {
  public:
+  CommandRequest() = default;
+  // Not copied: the large members' texts lie in this request's own body, which a move takes
+  // along (a body that holds one is far too long to be kept inside the string object).
+  CommandRequest(const CommandRequest&) = delete;
+  CommandRequest& operator=(const CommandRequest&) = delete;
+  CommandRequest(CommandRequest&&) = default;
+  CommandRequest& operator=(CommandRequest&&) = default;
+
   // Reads the whole body with JsonCpp's old reader (comments allowed, any root value) into
   // root. Returns whether the body was valid JSON; on failure root keeps whatever the reader
   // had stored before it stopped.

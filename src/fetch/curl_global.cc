@@ -1,8 +1,8 @@
 #include "fetch/curl_global.h"
 
-#include <curl/curl.h>
+#include "fetch/curl_functions.h"
 
 bool EnsureCurlGlobal() {
-  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-  return ready;
+  const CurlFunctions* curl = GetCurlFunctions();
+  return curl != nullptr && curl->ensure_global();
 }

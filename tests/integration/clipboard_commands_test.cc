@@ -64,8 +64,8 @@ std::string ScreenshotPng(int width, int height) {
   return std::string(static_cast<const char*>(blob.data()), blob.length());
 }
 
-// The size of the PNG a record carries.
-std::pair<size_t, size_t> RecordImageSize(const Json::Value& record) {
+// The PNG picture a record carries.
+Magick::Image RecordImage(const Json::Value& record) {
   std::string text = record["base64string"].asString();
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
@@ -73,7 +73,18 @@ std::pair<size_t, size_t> RecordImageSize(const Json::Value& record) {
   blob.base64(text);
   Magick::Image image(blob);
   EXPECT_EQ(image.magick(), "PNG");
+  return image;
+}
+
+std::pair<size_t, size_t> RecordImageSize(const Json::Value& record) {
+  Magick::Image image = RecordImage(record);
   return {image.columns(), image.rows()};
+}
+
+std::string RgbOf(Magick::Image& image) {
+  std::string rgb(image.columns() * image.rows() * 3, '\0');
+  image.write(0, 0, image.columns(), image.rows(), "RGB", Magick::CharPixel, &rgb[0]);
+  return rgb;
 }
 
 // The answer's body; a 200 answer is expected.
@@ -196,6 +207,32 @@ TEST_F(ClipboardCommandsTest, ScreenshotOnly) {
   EXPECT_EQ(pdu["files"].size(), 1u);
   EXPECT_FALSE(pdu.isMember("clipboardimage"));
   EXPECT_EQ(WorkFoldersLeft(), 0);
+}
+
+// A bitmap offered as a BMP file is answered as the PNG of its pixels: a plain 24-bit file (rows
+// padded, pieces of the transfer splitting rows) straight from its rows, one with transparency
+// through the decoder.
+TEST_F(ClipboardCommandsTest, BitmapFilesBecomeThePngOfTheirPixels) {
+  Magick::Image picture(Magick::Geometry(301, 40), Magick::Color("white"));
+  for (int x = 0; x < 301; ++x) {
+    picture.pixelColor(x, x % 40, Magick::ColorRGB(x % 7 / 7.0, x % 5 / 5.0, x % 3 / 3.0));
+  }
+  const std::string expected = RgbOf(picture);
+  for (const char* magick : {"BMP3", "BMP", "BMP-matte"}) {
+    SCOPED_TRACE(magick);
+    Magick::Image bmp = picture;
+    bmp.matte(std::string(magick) == "BMP-matte");
+    bmp.magick(std::string(magick).substr(0, 4) == "BMP3" ? "BMP3" : "BMP");
+    Magick::Blob blob;
+    bmp.write(&blob);
+    Offer({{"image/bmp", std::string(static_cast<const char*>(blob.data()), blob.length())}},
+          {"--chunk", "4096"});
+    const Json::Value pdu = ParsePdu(Post("cfp-0011"));
+    ASSERT_EQ(pdu["files"].size(), 1u);
+    Magick::Image answered = RecordImage(pdu["files"][0]);
+    EXPECT_TRUE(RgbOf(answered) == expected);
+    EXPECT_EQ(WorkFoldersLeft(), 0);
+  }
 }
 
 TEST_F(ClipboardCommandsTest, BrowserHtmlWithRemoteImagesHasNoFiles) {

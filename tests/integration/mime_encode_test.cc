@@ -22,7 +22,13 @@ class MimeEncodeServiceTest : public service_test::CommandServiceTest {
   MimeEncodeServiceTest() : CommandServiceTest("cfp-0001") {}
 };
 
+// libcurl and what it brings are mapped by the first web picture, not at start.
 TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
+  auto curl_mapped = [&] {
+    return scratch::ReadFile("/proc/" + std::to_string(service_.pid()) + "/maps")
+               .find("libcurl") != std::string::npos;
+  };
+  EXPECT_FALSE(curl_mapped());
   TestHttpServer server;
   std::string web_png = scratch::TinyPng() + "w";
   server.AddFile("w.png", web_png);
@@ -39,6 +45,7 @@ TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
   ASSERT_EQ(answer["error"].asInt(), 0) << res->body;
   EXPECT_EQ(answer["pdu"].getMemberNames(), std::vector<std::string>{"mimevalue"});
   EXPECT_EQ(RequestFoldersLeft(), 0);
+  EXPECT_TRUE(curl_mapped());
 
   ScratchFolder out;
   ASSERT_TRUE(MimeCodecClient(std::string(ORVO_DIST_DIR) + "/")
@@ -50,6 +57,35 @@ TEST_F(MimeEncodeServiceTest, ArchivesLocalAndWebPicturesAndRemovesItsFolder) {
     }
   }
   EXPECT_EQ(contents, (std::multiset<std::string>{scratch::TinyPng(), web_png}));
+}
+
+// Without libcurl's module no length is known, and the download library, which has libcurl of
+// its own, still fetches the web picture.
+TEST(MimeEncodeWithoutCurlTest, WebPicturesAreStillFetched) {
+  TestHttpServer server;
+  server.AddFile("w.png", scratch::TinyPng());
+  service_test::ServiceProcess service;
+  std::filesystem::remove(service.folder() + "orvofetch.so");
+  ASSERT_TRUE(service.Start());
+  Json::Value envelope;
+  envelope["cmd"] = "cfp-0001";
+  envelope["session"] = "s";
+  envelope["pdu"]["html"] = "<p><img src=\"" + server.Url("/files/w.png") + "\"></p>";
+  envelope["pdu"]["mimeoptions"]["mimeencodeincludeurl"] = server.Url("/");
+  auto res = service.Client()->Post("/", Json::FastWriter().write(envelope), "text/plain");
+  ASSERT_TRUE(res);
+  Json::Value answer;
+  ASSERT_TRUE(Json::Reader().parse(res->body, answer));
+  EXPECT_EQ(answer["error"].asInt(), 0) << res->body;
+  ScratchFolder out;
+  ASSERT_TRUE(MimeCodecClient(std::string(ORVO_DIST_DIR) + "/")
+                  .Decode(answer["pdu"]["mimevalue"].asString(), out.path() + "/"));
+  std::set<std::string> parts;
+  for (const auto& entry : std::filesystem::directory_iterator(out.path())) {
+    parts.insert(scratch::ReadFile(entry.path().string()));
+  }
+  EXPECT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts.count(scratch::TinyPng()), 1u);
 }
 
 TEST_F(MimeEncodeServiceTest, EncodeThenDecodeThroughTheServiceKeepsEveryByte) {

@@ -1,5 +1,4 @@
-#include "fetch/content_length.h"
-
+// The work that calls libcurl itself, handed out as the table of curl_functions.h.
 #include <curl/curl.h>
 
 #include <chrono>
@@ -7,7 +6,7 @@
 #include <string_view>
 
 #include "download/transfer_rules.h"
-#include "fetch/curl_global.h"
+#include "fetch/curl_functions.h"
 #include "fetch/download_url.h"
 
 namespace {
@@ -35,14 +34,14 @@ struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
 
-}  // namespace
-
-int64_t GetUrlContentLength(const std::string& url) {
-  return GetUrlContentLength(url, kContentLengthTimeoutMs);
+// libcurl initialised once for the process and never released.
+bool CurlGlobalInit() {
+  static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ready;
 }
 
-int64_t GetUrlContentLength(const std::string& url, long timeout_ms) {
-  if (!EnsureCurlGlobal() || timeout_ms <= 0) return -1;
+int64_t CurlContentLength(const std::string& url, long timeout_ms) {
+  if (!CurlGlobalInit()) return -1;
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   if (!easy) return -1;
   CURL* handle = easy.get();
@@ -64,4 +63,11 @@ int64_t GetUrlContentLength(const std::string& url, long timeout_ms) {
     return -1;
   }
   return length;
+}
+
+}  // namespace
+
+const CurlFunctions* LinkedCurlFunctions() {
+  static const CurlFunctions functions = {CurlGlobalInit, CurlContentLength};
+  return &functions;
 }

@@ -366,6 +366,10 @@ TEST(HtmlDocumentLoadTags, ReadsAndWritesAsTheParseDoesOrDeclines) {
              "<body><IMG SRC='a&amp;b' src=c title=t TITLE=u><p/title=\"x>y\" style=color:red>"
              "<image src=i><textarea><img src=z></textarea><!-- <img src=c> -->"},
       {true, "<table><tr><td style=\"background:url(a)\"><img src=a alt=x></td></tr></table>"},
+      {true, "<script>if (a</b) w('<img src=q>')</script><img src=r><!----><!-- a -- b -->"
+             "<form style=x><input src=i></form><form src=f><a href=h title='x=\"y\"'>"},
+      {false, "<form><form src=f>"},
+      {false, "<script>x</scripts></script><img src=a>"},
       {false, "<svg><img src=a></svg>"},
       {false, "<p>x<head title=h>"},
       {false, "<img src=a"},

@@ -70,6 +70,10 @@ TEST(PageReferences, ReadingByTagsGivesTheParsesBytesOrDeclines) {
        "<body><!--[if gte vml 1]><v:shape><v:imagedata src=\"a.png\" o:href=\"cid:logo@x\"/>"
        "</v:shape><![endif]--><![if !vml]><img src=\"a.png\"><![endif]><o:p></o:p>"
        "<video poster=a.png><source src=a.png></video><object data=a.png></object>"},
+      {true, "<li style='list-style:url(a&#46;png)' background=\"b&#32;c.gif\">x<div "
+             "style=\"background-image: URL( 'a.png' ) !important; background:none\">"},
+      {true, "<title>a</title x><textarea>b</textarea/><img src='cid:logo%40x'><applet code=a.png>"
+             "<embed src=a.png><bgsound src=a.png><img lowsrc=a.png src=\"\"><video poster=a.png>"},
       {false, "<img src=a.png><td background=a.png>"},
       {false, "<table><td background=a.png></td><table background=a.png>"},
       {false, "<svg><image href=a.png /><style>p{background:url(a.png)}</style></svg>"},

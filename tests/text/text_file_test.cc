@@ -65,6 +65,15 @@ TEST(LooksLikeUtf8Test, Table) {
       {"\xE2\x82", false},
       {std::string("\xC3\xA9\0\x01", 4), true},  // stops at the first 0
       {"\xB0\xA1\xB0\xA2", false},               // EUC-KR bytes
+      // Long runs of printable ASCII are passed eight bytes at a time; what follows or breaks
+      // a run must still be seen wherever it stands.
+      {"a page of plain ascii text\r\n", false},
+      {"a page of plain text, then caf\xC3\xA9", true},
+      {"0123456789abcdef\xC3\xA9 and more plain text", true},
+      {"0123456\x01 and caf\xC3\xA9", false},
+      {"0123456789abcde\x7F caf\xC3\xA9", false},
+      {"01234567~~~~~~~~\xC3\xA9", true},
+      {"0123456789abcdef\xFF", false},
   };
   for (const Row& row : rows) EXPECT_EQ(LooksLikeUtf8(row.bytes), row.utf8) << row.bytes;
 }

@@ -8,10 +8,11 @@
 // For each request also the service's peak resident memory during it (VmHWM after resetting it)
 // beside the archive's size. The client takes each answer as it arrives and keeps only its head
 // (where the error number stands), as the peer keeps none of its text: growing one string to
-// 70 MB would time the client's copies, not the service. Run it inside a network namespace of its own when others use the
-// port:  unshare --net bash -c 'ip link set lo up;
-// build/bench/archive_service/archive_service_bench [runs]' A second argument runs only the cases
-// whose name holds it ("encode"). With TMPDIR on a tmpfs
+// 70 MB would time the client's copies, not the service. Run it inside a network namespace of
+// its own when others use the port:
+//   unshare --net bash -c 'ip link set lo up; build/bench/archive_service/archive_service_bench
+//   [runs]'
+// A second argument runs only the cases whose name holds it ("encode"). With TMPDIR on a tmpfs
 // (/dev/shm) both sides write there, and the disk drops out of the figures.
 #include <fcntl.h>
 #include <gmime/gmime.h>
@@ -52,11 +53,20 @@ std::string JsonEscaped(const std::string& text) {
   out.reserve(text.size() + text.size() / 16);
   for (char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -68,7 +78,8 @@ std::string Archive(int pictures, size_t picture_bytes, size_t page_bytes) {
   for (int k = 0; k < pictures; ++k) {
     size_t target = page.size() + per_picture;
     page += "<img src=3D\"images/img" + std::to_string(k) + ".png\">\r\n";
-    while (page.size() < target) page += "<p class=3D\"x\">Lorem ipsum dolor sit amet, sed do.</p>\r\n";
+    while (page.size() < target)
+      page += "<p class=3D\"x\">Lorem ipsum dolor sit amet, sed do.</p>\r\n";
   }
   page += "</body></html>\r\n";
   std::string archive =
@@ -76,11 +87,13 @@ std::string Archive(int pictures, size_t picture_bytes, size_t page_bytes) {
       "Content-Type: multipart/related; type=\"text/html\"; boundary=\"----b----\"\r\n\r\n"
       "------b----\r\nContent-Type: text/html; charset=\"utf-8\"\r\n"
       "Content-Transfer-Encoding: quoted-printable\r\n"
-      "Content-Location: https://example.test/page/\r\n\r\n" + page;
+      "Content-Location: https://example.test/page/\r\n\r\n" +
+      page;
   for (int k = 0; k < pictures; ++k) {
-    archive += "------b----\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n"
-               "Content-Location: https://example.test/page/images/img" + std::to_string(k) +
-               ".png\r\n\r\n" + Base64Encode(RandomBytes(picture_bytes, k));
+    archive +=
+        "------b----\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n"
+        "Content-Location: https://example.test/page/images/img" +
+        std::to_string(k) + ".png\r\n\r\n" + Base64Encode(RandomBytes(picture_bytes, k));
   }
   return archive + "------b------\r\n";
 }
@@ -179,14 +192,16 @@ int main(int argc, char** argv) {
     const char* name;
     int pictures;
     int side;
-  } encodes[] = {{"encode 200 pictures / 50 MB", 200, 290}, {"encode 5,000 small pictures", 5000, 12}};
+  } encodes[] = {{"encode 200 pictures / 50 MB", 200, 290},
+                 {"encode 5,000 small pictures", 5000, 12}};
   for (const EncodeShape& shape : encodes) {
     if (std::string(shape.name).find(only) == std::string::npos) continue;
     auto paths = std::make_shared<std::vector<std::string>>();
     std::string page = "<html><body>\n";
     size_t bytes = 0;
     for (int k = 0; k < shape.pictures; ++k) {
-      std::string path = work / (std::string(shape.pictures > 1000 ? "s" : "l") + std::to_string(k) + ".png");
+      std::string path =
+          work / (std::string(shape.pictures > 1000 ? "s" : "l") + std::to_string(k) + ".png");
       std::string png = generated_png::NoisePng(shape.side, shape.side, k);
       bytes += png.size();
       scratch::WriteFile(path, png);
@@ -208,8 +223,7 @@ int main(int argc, char** argv) {
   auto client = service.Client();
   client->set_read_timeout(300, 0);
   client->set_write_timeout(300, 0);
-  std::printf("%-36s %10s %10s %7s %12s\n", "case", "ours ms", "peer ms", "ratio",
-              "peak/archive");
+  std::printf("%-36s %10s %10s %7s %12s\n", "case", "ours ms", "peer ms", "ratio", "peak/archive");
   for (const Case& c : cases) {
     std::vector<double> ours, peer, memory;
     for (int r = 0; r < runs; ++r) {
@@ -235,8 +249,7 @@ int main(int argc, char** argv) {
       peer.push_back(Seconds(c.peer));
     }
     double o = Median(ours) * 1000, p = Median(peer) * 1000;
-    std::printf("%-36s %10.0f %10.0f %7.2f %12.2f\n", c.name.c_str(), o, p, o / p,
-                Median(memory));
+    std::printf("%-36s %10.0f %10.0f %7.2f %12.2f\n", c.name.c_str(), o, p, o / p, Median(memory));
     std::fflush(stdout);
   }
   return 0;

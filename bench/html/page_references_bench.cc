@@ -25,7 +25,8 @@ std::string BrowserPage(const std::string& prefix) {
   for (int k = 0; k < kPictures; ++k) {
     size_t target = page.size() + per_picture;
     page += "<img src=\"" + prefix + std::to_string(k) + ".png\">\r\n";
-    while (page.size() < target) page += "<p class=\"x\">Lorem ipsum dolor sit amet, sed do.</p>\r\n";
+    while (page.size() < target)
+      page += "<p class=\"x\">Lorem ipsum dolor sit amet, sed do.</p>\r\n";
   }
   return page + "</body></html>\r\n";
 }

@@ -202,14 +202,15 @@ bool AnyNameOrEscapeIn(std::string_view page, const std::vector<std::string>& na
   for (size_t at = 0; at < page.size(); ++at) {
     char c = page[at];
     if ((c == '%' || c == '&') && StartsEscape(page, at)) return true;
-    key = (key << 8 | static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c)) & mask;
+    key =
+        (key << 8 | static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c)) & mask;
     uint64_t bit = slot(key);
     if ((filter[bit / 64] >> (bit % 64) & 1) == 0 || at + 1 < key_size) continue;
     auto found = by_ending.find(key);
     if (found == by_ending.end()) continue;
     for (const std::string* name : found->second) {
-      if (name->size() <= at + 1 &&
-          g_ascii_strncasecmp(page.data() + at + 1 - name->size(), name->c_str(), name->size()) == 0)
+      if (name->size() <= at + 1 && g_ascii_strncasecmp(page.data() + at + 1 - name->size(),
+                                                        name->c_str(), name->size()) == 0)
         return true;
     }
   }

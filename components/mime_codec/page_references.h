@@ -56,8 +56,7 @@ std::string RewritePageReferences(std::string page, const PartReferences& parts,
 // page that needs the parse unchanged and says so through *read (when given).
 enum class PageReading { kAny, kEngine, kTagsOnly };
 std::string RewritePageReferences(std::string page, const PartReferences& parts,
-                                  std::string_view base, PageReading reading,
-                                  bool* read = nullptr);
+                                  std::string_view base, PageReading reading, bool* read = nullptr);
 
 // A style sheet part with every url() and every @import that names a part rewritten to the
 // part's file name, relative references resolved against base (the sheet's own location).

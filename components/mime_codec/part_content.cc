@@ -79,8 +79,7 @@ bool WriteThroughGMime(GMimeDataWrapper* content, int fd) {
 
 }  // namespace
 
-bool CleanBase64Decoder::Feed(std::string_view text, unsigned char* out_start,
-                              size_t* written) {
+bool CleanBase64Decoder::Feed(std::string_view text, unsigned char* out_start, size_t* written) {
   const Tables& tables = DecodeTables();
   const auto& group = tables.group;
   auto p = reinterpret_cast<const unsigned char*>(text.data());

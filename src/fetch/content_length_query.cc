@@ -1,5 +1,4 @@
 #include "fetch/content_length.h"
-
 #include "fetch/curl_functions.h"
 
 int64_t GetUrlContentLength(const std::string& url) {

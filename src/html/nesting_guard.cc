@@ -119,7 +119,9 @@ class Scanner {
 }  // namespace
 
 size_t NestingGuardTagEnd(std::string_view html, size_t pos) {
-  auto after = [&](size_t found) { return found == std::string_view::npos ? html.size() : found + 1; };
+  auto after = [&](size_t found) {
+    return found == std::string_view::npos ? html.size() : found + 1;
+  };
   while (pos < html.size()) {
     char c = html[pos];
     if (c == '>') return pos + 1;

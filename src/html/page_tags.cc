@@ -23,8 +23,8 @@ bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names
 // Elements that change how the rest is read or whether their tags make elements at all.
 bool NeedsTree(std::string_view name) {
   static constexpr std::array<std::string_view, 13> kNames = {
-      "svg",    "math",    "template", "select",  "frameset", "frame",  "noscript",
-      "iframe", "noembed", "noframes", "xmp",     "plaintext", "isindex"};
+      "svg",    "math",    "template", "select", "frameset",  "frame",  "noscript",
+      "iframe", "noembed", "noframes", "xmp",    "plaintext", "isindex"};
   return IsOneOf(name, kNames);
 }
 
@@ -103,13 +103,14 @@ std::string DecodedValue(std::string_view attribute) {
   std::string snippet = "<p ";
   snippet.append(attribute.data(), attribute.size());
   snippet += '>';
-  GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, snippet.data(),
-                                                 snippet.size());
+  GumboOutput* output =
+      gumbo_parse_with_options(&kGumboDefaultOptions, snippet.data(), snippet.size());
   std::string value;
   const GumboNode* node = output->root;
   // html > body > p: the last child at each level down to the first element that is not
   // made up.
-  while (node != nullptr && node->type == GUMBO_NODE_ELEMENT && node->v.element.tag != GUMBO_TAG_P) {
+  while (node != nullptr && node->type == GUMBO_NODE_ELEMENT &&
+         node->v.element.tag != GUMBO_TAG_P) {
     const GumboVector& children = node->v.element.children;
     const GumboNode* next = nullptr;
     for (unsigned k = 0; k < children.length; ++k) {
@@ -118,7 +119,8 @@ std::string DecodedValue(std::string_view attribute) {
     }
     node = next;
   }
-  if (node != nullptr && node->type == GUMBO_NODE_ELEMENT && node->v.element.attributes.length > 0) {
+  if (node != nullptr && node->type == GUMBO_NODE_ELEMENT &&
+      node->v.element.attributes.length > 0) {
     value = static_cast<const GumboAttribute*>(node->v.element.attributes.data[0])->value;
   }
   gumbo_destroy_output(&kGumboDefaultOptions, output);
@@ -328,8 +330,8 @@ class Reader {
         if (std::string_view(name_) == "html" || std::string_view(name_) == "body") return false;
         continue;
       }
-      all[k].decoded =
-          ValueNeedsDecoding(text_.substr(all[k].value_begin, all[k].value_end - all[k].value_begin));
+      all[k].decoded = ValueNeedsDecoding(
+          text_.substr(all[k].value_begin, all[k].value_end - all[k].value_begin));
       all[kept++] = all[k];
     }
     all.resize(kept);
@@ -345,7 +347,7 @@ class Reader {
   // finds them.
   NestingDepth depth_;
   std::string name_;  // of the start tag being read
-  
+
   bool html_content_ = false;  // anything the html tag must come before
   bool head_content_ = false;
   bool body_content_ = false;

@@ -15,12 +15,12 @@
 
 // Offsets are into the page.
 struct PageTagAttribute {
-  size_t begin = 0;        // the name
+  size_t begin = 0;  // the name
   size_t name_end = 0;
   size_t value_begin = 0;  // the value as written, inside its quotes
   size_t value_end = 0;
-  size_t end = 0;          // past the value (past its closing quote), or past the name without one
-  char quote = 0;          // '"' or '\'' for a quoted value
+  size_t end = 0;  // past the value (past its closing quote), or past the name without one
+  char quote = 0;  // '"' or '\'' for a quoted value
   // The parser reads the value otherwise than written (character references, NUL, carriage
   // returns, bytes that may not be UTF-8): see DecodedAttributeValue.
   bool decoded = false;

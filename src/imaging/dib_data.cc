@@ -30,7 +30,7 @@ namespace {
 constexpr uint32_t kInfoHeaderSize = 40;  // BITMAPINFOHEADER; later versions are refused
 constexpr uint32_t kBitFields = 3;        // BI_BITFIELDS
 constexpr uint32_t kMaskAreaSize = 12;
-constexpr uint32_t kFileHeaderSize = 14;  // BITMAPFILEHEADER
+constexpr uint32_t kFileHeaderSize = 14;       // BITMAPFILEHEADER
 constexpr uint32_t kDibPixelsPerMeter = 3780;  // 96 dots per inch
 
 uint32_t Read32(const uint8_t* p) {

@@ -2,13 +2,13 @@
 
 #include <libdeflate.h>
 
-#include "imaging/image_signature.h"
-#include "imaging/image_utils.h"
-
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+
+#include "imaging/image_signature.h"
+#include "imaging/image_utils.h"
 
 namespace {
 
@@ -182,7 +182,8 @@ bool IsBenignAncillary(std::string_view type) {
 bool PngHeaderIsPlain(std::string_view header) {
   // The walk checked the signature and that IHDR comes first with 13 bytes.
   constexpr size_t kIhdrData = kPngSignatureBytes + 8;
-  if (SignatureOf(header) != ImageSignature::kPng || header.size() < kIhdrData + 13 + 4) return false;
+  if (SignatureOf(header) != ImageSignature::kPng || header.size() < kIhdrData + 13 + 4)
+    return false;
   uint32_t width = Big32(header, kIhdrData);
   uint32_t height = Big32(header, kIhdrData + 4);
   auto field = [&](size_t k) { return static_cast<unsigned char>(header[kIhdrData + 8 + k]); };

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-
 #include <cstring>
 #include <memory>
 #include <new>
@@ -76,9 +75,9 @@ std::string Header(const PngPixels& pixels) {
   std::string ihdr;
   Append32(&ihdr, pixels.width);
   Append32(&ihdr, pixels.height);
-  ihdr.push_back(8);                                // bits per sample
+  ihdr.push_back(8);                                    // bits per sample
   ihdr.push_back(Channels(pixels.order) == 4 ? 6 : 2);  // RGBA : RGB
-  ihdr.append(3, '\0');  // deflate, adaptive filtering, no interlace
+  ihdr.append(3, '\0');                                 // deflate, adaptive filtering, no interlace
   std::string header("\x89PNG\r\n\x1a\n", 8);
   AppendChunk(&header, "IHDR", ihdr);
   if (pixels.x_pixels_per_meter > 0 && pixels.y_pixels_per_meter > 0) {
@@ -90,7 +89,6 @@ std::string Header(const PngPixels& pixels) {
   }
   return header;
 }
-
 
 using Compressor = std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)>;
 
@@ -198,8 +196,8 @@ bool CompressInBands(const PngPixels& pixels, size_t line, size_t band_rows, std
     bands.push_back(std::move(band));
   }
   std::atomic<size_t> next{0};
-  const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()),
-                                           kMaxThreads, bands.size()});
+  const size_t threads = std::min<size_t>(
+      {std::max(1u, std::thread::hardware_concurrency()), kMaxThreads, bands.size()});
   std::vector<std::thread> helpers;
   for (size_t t = 1; t < threads; ++t) {
     try {

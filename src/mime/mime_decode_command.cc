@@ -90,7 +90,14 @@ bool CollectDecodedFiles(const std::string& page_path, std::vector<std::string>&
 namespace {
 
 // Why a decode failed. The answer carries only its error number; the log says which it was.
-enum class DecodeFailure { kNone, kEmptyArchive, kNoCodec, kInvalidArchive, kNoPage, kPageUnreadable };
+enum class DecodeFailure {
+  kNone,
+  kEmptyArchive,
+  kNoCodec,
+  kInvalidArchive,
+  kNoPage,
+  kPageUnreadable
+};
 
 const char* Describe(DecodeFailure failure) {
   switch (failure) {
@@ -113,8 +120,7 @@ const char* Describe(DecodeFailure failure) {
 // Unpacks archive into folder; the page's path in *page when there is one, and the names of
 // the folder's files (the folder is listed once).
 DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
-                     std::string_view archive, std::string* page,
-                     std::vector<std::string>* names) {
+                     std::string_view archive, std::string* page, std::vector<std::string>* names) {
   if (archive.empty()) return DecodeFailure::kEmptyArchive;
   if (!codec.IsAvailable()) return DecodeFailure::kNoCodec;
   std::string sanitised;
@@ -143,8 +149,8 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
   }
   if (failure != DecodeFailure::kNone) {
     Log("\n MIME decode failed: %s [%s]", Describe(failure), folder.Path().c_str());
-    error = failure == DecodeFailure::kPageUnreadable ? kMimeDecodePageUnreadable
-                                                       : kMimeDecodeFailed;
+    error =
+        failure == DecodeFailure::kPageUnreadable ? kMimeDecodePageUnreadable : kMimeDecodeFailed;
     return {};
   }
   AddFilesBeside(folder.Path() + "/", names, page, files);
@@ -196,8 +202,7 @@ std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient&
       request.error = kMimeDecodeFailed;
     } else {
       removal.Set(folder->Path() + "/");
-      page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files,
-                               request.error);
+      page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files, request.error);
     }
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);

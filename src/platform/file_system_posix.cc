@@ -122,8 +122,7 @@ struct Place {
 
 // Opens a regular file for reading; fails for anything else (EINVAL). O_NONBLOCK: opening a pipe
 // must not wait for a writer (it is refused by the type test anyway).
-IoStatus OpenRegular(const Place& place, const std::string& path, UniqueFd& fd,
-                     struct stat& info) {
+IoStatus OpenRegular(const Place& place, const std::string& path, UniqueFd& fd, struct stat& info) {
   if (place.error != 0) return IoStatus::Error(place.error, path);
   fd.Reset(::openat(place.folder_fd, place.name.c_str(),
                     O_RDONLY | O_CLOEXEC | O_NONBLOCK | place.NoFollow()));
@@ -468,9 +467,8 @@ class PosixFileSystem : public FileSystem {
       FileType type = TypeOfEntry(entry->d_type);
       struct stat info;
       if (type == FileType::kNone) {
-        type = ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0
-                   ? TypeOf(info.st_mode)
-                   : FileType::kNone;
+        type = ::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 ? TypeOf(info.st_mode)
+                                                                             : FileType::kNone;
       }
       entries.push_back(FolderEntry{entry->d_name, type});
     }
@@ -484,7 +482,7 @@ class PosixFileSystem : public FileSystem {
     struct stat info;
     int flags = place.inside || follow == FollowLinks::kNo ? AT_SYMLINK_NOFOLLOW : 0;
     return ::fstatat(place.folder_fd, place.name.c_str(), &info, flags) == 0 ? StatusOf(info)
-                                                                              : FileStatus();
+                                                                             : FileStatus();
   }
 
   bool IsExecutableFile(const std::string& path) override {
@@ -512,8 +510,7 @@ class PosixFileSystem : public FileSystem {
     return removed;
   }
 
-  IoStatus DeleteFolderFiles(const std::string& folder,
-                             const DeletionObserver& observer) override {
+  IoStatus DeleteFolderFiles(const std::string& folder, const DeletionObserver& observer) override {
     Place place = Locate(folder);
     if (place.error != 0) return IoStatus::Error(place.error, folder);
     DIR* dir = OpenFolderNoFollow(place.folder_fd, place.name.c_str());
@@ -558,8 +555,8 @@ class PosixFileSystem : public FileSystem {
     // File systems without the no-replace rename: a hard link fails on an existing name just
     // the same, and the old name then goes.
     if (errno != EINVAL && errno != ENOSYS) return ErrnoStatus(to);
-    if (::linkat(source.folder_fd, source.name.c_str(), target.folder_fd, target.name.c_str(),
-                 0) != 0) {
+    if (::linkat(source.folder_fd, source.name.c_str(), target.folder_fd, target.name.c_str(), 0) !=
+        0) {
       return ErrnoStatus(to);
     }
     ::unlinkat(source.folder_fd, source.name.c_str(), 0);

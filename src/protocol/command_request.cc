@@ -56,14 +56,13 @@ int CommandRequest::CommandCode() const { return CommandCodeOf(Cmd()); }
 
 std::string CommandRequest::BuildResponse(const std::vector<std::string>& paths_a,
                                           const std::vector<std::string>& paths_b,
-                                          const Json::Value& extra,
-                                          std::string_view payload,
+                                          const Json::Value& extra, std::string_view payload,
                                           std::shared_ptr<const void> payload_holder) const {
   Json::Value answer(Json::objectValue);
   answer["cmd"] = Cmd();
   answer["session"] = Session();
-  PayloadInputs inputs{*this, paths_a, paths_b, extra, payload, answer_files,
-                       std::move(payload_holder)};
+  PayloadInputs inputs{
+      *this, paths_a, paths_b, extra, payload, answer_files, std::move(payload_holder)};
   answer["pdu"] = BuildPdu(CommandCode(), inputs);
   answer["error"] = error;
   return WriteCompactJson(answer, answer_files);

@@ -20,7 +20,7 @@ struct PayloadInputs {
   const std::vector<std::string>& paths_b;
   const Json::Value& extra;
   std::string_view payload;  // stays where it lies until the answer is written
-  AnswerFiles* files;  // for stand-ins of files and long texts; null outside a command
+  AnswerFiles* files;        // for stand-ins of files and long texts; null outside a command
   // The owner of payload's bytes when they may outlive the worker (AnswerFiles::ReferText).
   std::shared_ptr<const void> payload_holder = nullptr;
 

@@ -242,8 +242,7 @@ class Scanner {
 
 }  // namespace
 
-bool TakeLargeMembers(std::string& body, std::string& envelope,
-                      std::vector<LargeMember>& members) {
+bool TakeLargeMembers(std::string& body, std::string& envelope, std::vector<LargeMember>& members) {
   envelope.clear();
   members.clear();
   Scanner(body, envelope, members).Run();

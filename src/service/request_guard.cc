@@ -163,12 +163,12 @@ void RegisterGuardedRoutes(TlsServer& server, const std::vector<Route>& routes,
     };
     if (route.method == "GET") server.Get(route.pattern, guarded).Put(route.pattern, guarded);
     if (route.method == "POST" && route.body_handler) {
-      server.Post(route.pattern, [route, &consent](const httplib::Request& req,
-                                                   httplib::Response& res,
-                                                   const httplib::ContentReader& reader) {
-        std::string body;
-        if (ReadBody(req, reader, body)) Guard(route, consent, req, res, &body);
-      });
+      server.Post(route.pattern,
+                  [route, &consent](const httplib::Request& req, httplib::Response& res,
+                                    const httplib::ContentReader& reader) {
+                    std::string body;
+                    if (ReadBody(req, reader, body)) Guard(route, consent, req, res, &body);
+                  });
     } else if (route.method == "POST") {
       server.Post(route.pattern, guarded);
     }

@@ -24,7 +24,7 @@ struct Route {
   std::string method;
   std::string pattern;
   Handler handler;
-  BodyHandler body_handler;
+  BodyHandler body_handler = nullptr;
 };
 
 // Registers routes on server behind checks that run before any handler:

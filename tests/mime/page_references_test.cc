@@ -106,9 +106,13 @@ TEST(PageReferences, ReadingByTagsGivesTheParsesBytesOrDeclines) {
     std::string tags =
         mimecodec::RewritePageReferences(row.page, parts, {}, PageReading::kTagsOnly, &read);
     EXPECT_EQ(read, row.by_tags) << row.page;
-    if (read) EXPECT_EQ(tags, engine) << row.page;
+    if (read) {
+      EXPECT_EQ(tags, engine) << row.page;
+    }
     EXPECT_EQ(mimecodec::RewritePageReferences(row.page, parts), engine) << row.page;
-    if (row.by_tags) EXPECT_NE(engine, row.page) << "nothing to compare: " << row.page;
+    if (row.by_tags) {
+      EXPECT_NE(engine, row.page) << "nothing to compare: " << row.page;
+    }
   }
 }
 

@@ -132,16 +132,6 @@ size_t ReadAndBase64(const std::vector<std::string>& paths) {
   return total;
 }
 
-long PeakKilobytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
-void ResetPeak(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
-
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values.empty() ? 0 : values[values.size() / 2];
@@ -227,8 +217,8 @@ int main(int argc, char** argv) {
   for (const Case& c : cases) {
     std::vector<double> ours, peer, memory;
     for (int r = 0; r < runs; ++r) {
-      ResetPeak(service.pid());
-      long before = PeakKilobytes(service.pid());
+      service.ResetPeakMemory();
+      long before = service.PeakKilobytes();
       bool ok = true;
       ours.push_back(Seconds([&] {
         httplib::Request request;
@@ -245,7 +235,7 @@ int main(int argc, char** argv) {
         ok = res && res->status == 200 && head.find("\"error\":0") != std::string::npos;
       }));
       if (!ok) std::fprintf(stderr, "%s: request failed\n", c.name.c_str());
-      memory.push_back((PeakKilobytes(service.pid()) - before) * 1024.0 / c.archive_bytes);
+      memory.push_back((service.PeakKilobytes() - before) * 1024.0 / c.archive_bytes);
       peer.push_back(Seconds(c.peer));
     }
     double o = Median(ours) * 1000, p = Median(peer) * 1000;

@@ -42,16 +42,6 @@ std::string OfficePage(size_t bytes) {
   return page + "</body></html>";
 }
 
-long PeakKilobytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
-void ResetPeak(pid_t pid) { std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5"; }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -79,13 +69,13 @@ int main(int argc, char** argv) {
       client->set_write_timeout(600, 0);
       std::string body = std::string("{\"cmd\":\"") + command +
                          "\",\"session\":\"b\",\"pdu\":{\"html\":\"" + page.json + "\"}}";
-      ResetPeak(service.pid());
-      long before = PeakKilobytes(service.pid());
+      service.ResetPeakMemory();
+      long before = service.PeakKilobytes();
       auto start = std::chrono::steady_clock::now();
       auto res = client->Post("/", body, "text/plain");
       double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      double peak = (PeakKilobytes(service.pid()) - before) / 1024.0;
+      double peak = (service.PeakKilobytes() - before) / 1024.0;
       std::string error = "-";
       if (res) {
         size_t at = res->body.find("\"error\":");

@@ -160,6 +160,18 @@ std::string ServiceProcess::OutputOnceItHas(const std::string& text) const {
   return output;
 }
 
+long ServiceProcess::PeakKilobytes() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+void ServiceProcess::ResetPeakMemory() const {
+  std::ofstream("/proc/" + std::to_string(pid_) + "/clear_refs") << "5";
+}
+
 std::unique_ptr<httplib::SSLClient> ServiceProcess::Client() const {
   auto client = std::make_unique<httplib::SSLClient>("localhost", kPort);
   client->set_ca_cert_path(certificate_path().c_str());

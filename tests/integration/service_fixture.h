@@ -62,6 +62,11 @@ class ServiceProcess {
   // client has seen the end of its exchange.
   std::string OutputOnceItHas(const std::string& text) const;
 
+  // The service's peak resident memory in KiB (VmHWM), -1 when unknown. ResetPeakMemory sets
+  // the peak to what is resident now, so that one request's peak can be read.
+  long PeakKilobytes() const;
+  void ResetPeakMemory() const;
+
   // A client that verifies the service's certificate and host name.
   std::unique_ptr<httplib::SSLClient> Client() const;
 

@@ -104,8 +104,9 @@ bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEn
   std::vector<MimeArchiveResource> records;
   records.reserve(resources.size());
   for (const ResourceEntry& e : resources) {
-    records.push_back(
-        {e.content_id.c_str(), e.local_file.c_str(), e.file_name.c_str(), e.media_type.c_str()});
+    const auto* bytes = reinterpret_cast<const unsigned char*>(e.bytes.data());
+    records.push_back({e.content_id.c_str(), e.local_file.c_str(), e.file_name.c_str(),
+                       e.media_type.c_str(), e.bytes.empty() ? nullptr : bytes, e.bytes.size()});
   }
   char* text = nullptr;
   size_t length = 0;
@@ -120,10 +121,28 @@ bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEn
 }
 
 bool MimeCodecClient::Decode(std::string_view archive, const HeldFolder& folder) const {
+  return Decode(archive, folder, nullptr);
+}
+
+namespace {
+
+void HandOn(void* context, const char* name, const unsigned char* bytes, size_t length) {
+  (*static_cast<MimeCodecClient::WrittenFile*>(context))(
+      name, std::string_view(reinterpret_cast<const char*>(bytes), length));
+}
+
+}  // namespace
+
+bool MimeCodecClient::Decode(std::string_view archive, const HeldFolder& folder,
+                             const WrittenFile& written) const {
   auto instance = CodecInstance::Create(component_folder_);
   if (!instance) return false;
-  instance->table().Decode(instance->codec(), archive.data(), archive.size(),
-                           folder.NativeHandle());
+  const MimeArchiveCodecInterface& table = instance->table();
+  WrittenFile sink = written;  // lives through the Decode call below
+  if (sink && table.put_DecodedFileSink != nullptr) {
+    table.put_DecodedFileSink(instance->codec(), HandOn, &sink);
+  }
+  table.Decode(instance->codec(), archive.data(), archive.size(), folder.NativeHandle());
   return true;
 }
 

@@ -99,16 +99,23 @@ std::string_view OrEmpty(const char* text) { return text == nullptr ? "" : text;
 struct ReferringPart {
   GPtr<GMimePart> part;
   int fd;  // the part's file, created and still empty
+  std::string name;
 };
 
 bool RefersToParts(const std::string& media_type) {
   return media_type == "text/css" || media_type == "text/html";
 }
 
+// Closes a file written whole and hands its bytes on when both succeeded.
+void Finish(int fd, bool written, const std::string& name, std::string_view bytes,
+            const WrittenFileSink& sink) {
+  if (::close(fd) == 0 && written && sink) sink(name, bytes);
+}
+
 // Writes one resource part; records its name for the page's references. A part that refers to
 // others gets its file but no content yet: it is added to referring instead.
 void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartReferences& refs,
-                   std::vector<ReferringPart>& referring) {
+                   std::vector<ReferringPart>& referring, const WrittenFileSink& sink) {
   std::string media_type = MediaTypeOf(part);
   const char* content_id = g_mime_object_get_content_id(GMIME_OBJECT(part));
   const char* location = g_mime_part_get_content_location(part);
@@ -119,11 +126,12 @@ void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartRefe
   if (fd < 0) return;
   refs.Add(OrEmpty(content_id), OrEmpty(location), name);
   if (RefersToParts(media_type) && referring.size() < kMaxReferringParts) {
-    referring.push_back({GPtr<GMimePart>(GMIME_PART(g_object_ref(part))), fd});
+    referring.push_back({GPtr<GMimePart>(GMIME_PART(g_object_ref(part))), fd, std::move(name)});
     return;
   }
-  WritePartContent(part, fd);
-  ::close(fd);
+  std::string whole;
+  bool written = WritePartContent(part, fd, sink ? &whole : nullptr);
+  Finish(fd, written && !whole.empty(), name, whole, sink);
 }
 
 std::string PageText(GMimePart* page, const PartReferences& refs) {
@@ -140,7 +148,8 @@ std::string PageText(GMimePart* page, const PartReferences& refs) {
 // The sheets and frames with their references pointing at the files written beside them, as
 // the page's do; each resolves its relative references from its own location. Their bytes are
 // kept otherwise: a frame is opened by a browser, which reads the charset its markup declares.
-void WriteReferringParts(const std::vector<ReferringPart>& referring, const PartReferences& refs) {
+void WriteReferringParts(const std::vector<ReferringPart>& referring, const PartReferences& refs,
+                         const WrittenFileSink& sink) {
   for (const ReferringPart& item : referring) {
     GMimePart* part = item.part.get();
     std::string base(OrEmpty(g_mime_part_get_content_location(part)));
@@ -148,16 +157,17 @@ void WriteReferringParts(const std::vector<ReferringPart>& referring, const Part
     std::string text = MediaTypeOf(part) == "text/css"
                            ? RewriteSheetReferences(std::move(bytes), refs, base)
                            : RewritePageReferences(std::move(bytes), refs, base);
-    WriteAll(item.fd, text);
-    ::close(item.fd);
+    Finish(item.fd, WriteAll(item.fd, text), item.name, text, sink);
   }
 }
 
-bool WritePage(int folder_fd, const std::string& text) {
+bool WritePage(int folder_fd, const std::string& text, const WrittenFileSink& sink) {
   int fd = CreateNew(folder_fd, kPageFileName);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, text);
-  return ::close(fd) == 0 && ok;
+  if (::close(fd) != 0 || !ok) return false;
+  if (sink) sink(kPageFileName, text);
+  return true;
 }
 
 // Archives of more top-level parts than this are parsed a batch of this many parts at a time:
@@ -298,7 +308,8 @@ GPtr<GMimePart> FindPage(ArchiveParser& parser, size_t* batch, size_t* leaf,
 
 }  // namespace
 
-bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts) {
+bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts,
+                   const WrittenFileSink& written) {
   if (archive.empty() || archive.size() > G_MAXUINT || folder_fd < 0) return false;
   ArchiveParser parser(archive, batch_parts == 0 ? kBatchParts : batch_parts);
   size_t page_batch = 0, page_leaf = 0;
@@ -314,12 +325,12 @@ bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts) 
     std::vector<GMimePart*> leaves = CollectLeaves(root.get());
     for (size_t leaf = 0; leaf < leaves.size(); ++leaf) {
       if (batch != page_batch || leaf != page_leaf) {
-        WriteResource(folder_fd, leaves[leaf], names, refs, referring);
+        WriteResource(folder_fd, leaves[leaf], names, refs, referring, written);
       }
     }
   }
-  WriteReferringParts(referring, refs);
-  return WritePage(folder_fd, PageText(page.get(), refs));
+  WriteReferringParts(referring, refs, written);
+  return WritePage(folder_fd, PageText(page.get(), refs), written);
 }
 
 }  // namespace mimecodec

@@ -1,6 +1,7 @@
 #ifndef ORVO_COMPONENTS_MIME_CODEC_ARCHIVE_DECODER_H_
 #define ORVO_COMPONENTS_MIME_CODEC_ARCHIVE_DECODER_H_
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,14 @@ inline constexpr int kMaxNestingDepth = 64;
 // the page was written. GMime must be initialised. A multipart archive of more than
 // batch_parts top-level parts (0: the component's own number) is read that many parts at a
 // time, so that its memory does not grow with the number of parts; the files are the same.
-bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts = 0);
+//
+// Given written, each file whose bytes the decode held whole in memory (the page, rewritten
+// sheets and frames, parts of up to kWholePartBytes) is handed to it once the file is written
+// and closed: its name in the folder and its bytes, valid during the call. Files written piece
+// by piece, or whose writing failed, are not.
+using WrittenFileSink = std::function<void(const std::string& name, std::string_view bytes)>;
+bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts = 0,
+                   const WrittenFileSink& written = nullptr);
 
 }  // namespace mimecodec
 

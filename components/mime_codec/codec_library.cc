@@ -19,6 +19,8 @@ struct MimeArchiveCodec {
   int32_t range = 0;
   int32_t integer_option = 2;
   int16_t boolean_option = -1;
+  MimeDecodedFileSink sink = nullptr;
+  void* sink_context = nullptr;
 };
 
 namespace {
@@ -46,7 +48,23 @@ int32_t PutEncodeType(MimeArchiveCodec* codec, int32_t type) {
 
 int32_t Decode(MimeArchiveCodec* codec, const char* archive, size_t length, int folder_fd) {
   if (codec == nullptr || archive == nullptr || folder_fd < 0) return kBadArgument;
-  return mimecodec::DecodeArchive(std::string_view(archive, length), folder_fd) ? kOk : kFailed;
+  mimecodec::WrittenFileSink written;
+  if (codec->sink != nullptr) {
+    written = [codec](const std::string& name, std::string_view bytes) {
+      codec->sink(codec->sink_context, name.c_str(),
+                  reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    };
+  }
+  return mimecodec::DecodeArchive(std::string_view(archive, length), folder_fd, 0, written)
+             ? kOk
+             : kFailed;
+}
+
+int32_t PutDecodedFileSink(MimeArchiveCodec* codec, MimeDecodedFileSink sink, void* context) {
+  if (codec == nullptr) return kBadArgument;
+  codec->sink = sink;
+  codec->sink_context = context;
+  return kOk;
 }
 
 int32_t PutCharset(MimeArchiveCodec* codec, const char* charset) {
@@ -95,8 +113,8 @@ void Release(MimeArchiveCodec* codec) { delete codec; }
 void FreeText(char* text) { g_free(text); }
 
 constexpr MimeArchiveCodecInterface kInterface = {
-    Create, PutEncodeRange,   PutEncodeType,    Decode,  PutCharset,
-    Encode, PutIntegerOption, PutBooleanOption, Release, FreeText,
+    Create,           PutEncodeRange,   PutEncodeType, Decode,   PutCharset,         Encode,
+    PutIntegerOption, PutBooleanOption, Release,       FreeText, PutDecodedFileSink,
 };
 
 }  // namespace

@@ -87,6 +87,11 @@ typedef struct MimeArchiveResource {
   const char* media_type;  // "image/png"; "application/octet-stream" when it has no '/'
 } MimeArchiveResource;
 
+// Receives one file Decode wrote: its name in the folder (zero-terminated) and its bytes. Both
+// live only during the call; context is the one given with the sink.
+typedef void (*MimeDecodedFileSink)(void* context, const char* name, const unsigned char* bytes,
+                                    size_t length);
+
 enum {
   kMimeEncode8Bit = 1,
   kMimeEncodeQuotedPrintable = 2,
@@ -117,6 +122,12 @@ typedef struct MimeArchiveCodecInterface {
   void (*release)(MimeArchiveCodec* codec);
   // Frees a text returned by Encode; null is allowed.
   void (*free_text)(char* text);
+  // Optional: null in a component that does not offer it. Makes the instance's later Decode
+  // calls hand sink every file they write whole from memory, once it is written and closed
+  // (the page, rewritten sheets and frames, parts that decode to 48 KiB or less), on the
+  // thread that called Decode; files written piece by piece are not handed over, nor files
+  // whose writing failed. A null sink ends this.
+  int32_t (*put_DecodedFileSink)(MimeArchiveCodec* codec, MimeDecodedFileSink sink, void* context);
 } MimeArchiveCodecInterface;
 
 // Export "GetMimeArchiveCodec": the component's table, valid while the component is loaded.

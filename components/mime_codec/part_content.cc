@@ -64,6 +64,19 @@ bool IsBase64(GMimeDataWrapper* content) {
   return g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_BASE64;
 }
 
+// text decoded whole into *decoded when it is clean base64.
+bool DecodeClean(std::string_view text, std::string& decoded) {
+  decoded.resize(CleanBase64Decoder::MaxDecodedSize(text.size()));
+  size_t length = 0;
+  CleanBase64Decoder decoder;
+  if (!decoder.Feed(text, reinterpret_cast<unsigned char*>(&decoded[0]), &length) ||
+      !decoder.Finished()) {
+    return false;
+  }
+  decoded.resize(length);
+  return true;
+}
+
 bool WriteThroughGMime(GMimeDataWrapper* content, GMimeStream* out) {
   bool ok = g_mime_data_wrapper_write_to_stream(content, out) >= 0;
   return g_mime_stream_flush(out) == 0 && ok;
@@ -127,13 +140,19 @@ bool CleanBase64Decoder::Feed(std::string_view text, unsigned char* out_start, s
   return clean;
 }
 
-bool WritePartContent(GMimePart* part, int fd) {
+bool WritePartContent(GMimePart* part, int fd, std::string* whole) {
+  if (whole != nullptr) whole->clear();
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (content == nullptr) return true;
   if (!IsBase64(content)) return WriteThroughGMime(content, fd);
   std::string held;
   std::string_view text = EncodedText(content, held);
-  constexpr size_t kSlice = 64 * 1024;
+  constexpr size_t kSlice = kWholePartBytes / 3 * 4;
+  if (whole != nullptr && text.size() <= kSlice) {
+    if (DecodeClean(text, *whole)) return WriteAll(fd, *whole);
+    whole->clear();
+    return WriteThroughGMime(content, fd);
+  }
   std::vector<unsigned char> decoded(
       CleanBase64Decoder::MaxDecodedSize(std::min(kSlice, text.size())));
   CleanBase64Decoder decoder;
@@ -153,16 +172,8 @@ std::string PartContent(GMimePart* part) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (content == nullptr) return {};
   if (IsBase64(content)) {
-    std::string held;
-    std::string_view text = EncodedText(content, held);
-    std::string decoded(CleanBase64Decoder::MaxDecodedSize(text.size()), '\0');
-    size_t length = 0;
-    CleanBase64Decoder decoder;
-    if (decoder.Feed(text, reinterpret_cast<unsigned char*>(&decoded[0]), &length) &&
-        decoder.Finished()) {
-      decoded.resize(length);
-      return decoded;
-    }
+    std::string held, decoded;
+    if (DecodeClean(EncodedText(content, held), decoded)) return decoded;
   }
   GPtr<GMimeStream> memory(g_mime_stream_mem_new());
   WriteThroughGMime(content, memory.get());

@@ -37,7 +37,11 @@ class CleanBase64Decoder {
 
 // Writes the decoded content of part into fd: clean base64 through CleanBase64Decoder from where
 // the archive holds it, any other transfer encoding through GMime. False when a write failed.
-bool WritePartContent(GMimePart* part, int fd);
+// With whole, a part of clean base64 that decodes in one piece (up to kWholePartBytes) is
+// decoded into *whole and written from there, so that the caller has its bytes without reading
+// the file back; *whole is left empty for any other part.
+bool WritePartContent(GMimePart* part, int fd, std::string* whole = nullptr);
+inline constexpr size_t kWholePartBytes = 48 * 1024;
 
 // The decoded content of part.
 std::string PartContent(GMimePart* part);

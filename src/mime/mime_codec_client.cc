@@ -120,10 +120,28 @@ bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEn
 }
 
 bool MimeCodecClient::Decode(std::string_view archive, const HeldFolder& folder) const {
+  return Decode(archive, folder, nullptr);
+}
+
+namespace {
+
+void HandOn(void* context, const char* name, const unsigned char* bytes, size_t length) {
+  (*static_cast<MimeCodecClient::WrittenFile*>(context))(
+      name, std::string_view(reinterpret_cast<const char*>(bytes), length));
+}
+
+}  // namespace
+
+bool MimeCodecClient::Decode(std::string_view archive, const HeldFolder& folder,
+                             const WrittenFile& written) const {
   auto instance = CodecInstance::Create(component_folder_);
   if (!instance) return false;
-  instance->table().Decode(instance->codec(), archive.data(), archive.size(),
-                           folder.NativeHandle());
+  const MimeArchiveCodecInterface& table = instance->table();
+  WrittenFile sink = written;  // lives through the Decode call below
+  if (sink && table.put_DecodedFileSink != nullptr) {
+    table.put_DecodedFileSink(instance->codec(), HandOn, &sink);
+  }
+  table.Decode(instance->codec(), archive.data(), archive.size(), folder.NativeHandle());
   return true;
 }
 

@@ -2,6 +2,7 @@
 #define ORVO_MIME_MIME_CODEC_CLIENT_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -73,6 +74,11 @@ class MimeCodecClient {
   // as the files found in folder afterwards. Returns false only when no instance could be made
   // (archive and folder are then untouched).
   bool Decode(std::string_view archive, const HeldFolder& folder) const;
+  // The same; where the component offers it, each file it writes whole from memory is also
+  // handed to written (name in the folder, bytes valid during the call), so that the caller
+  // need not read it back.
+  using WrittenFile = std::function<void(std::string_view name, std::string_view bytes)>;
+  bool Decode(std::string_view archive, const HeldFolder& folder, const WrittenFile& written) const;
   // The same into the folder at path, held for the call; false also when it cannot be opened.
   // For callers that hold no folder of their own (tools and tests).
   bool Decode(std::string_view archive, const std::string& folder) const;

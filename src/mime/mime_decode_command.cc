@@ -1,6 +1,7 @@
 #include "mime/mime_decode_command.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "mime/encode_options.h"
 #include "mime/mime_codec_client.h"
@@ -33,6 +34,9 @@ std::vector<std::string> RegularFileNames(const std::string& folder) {
   return names;
 }
 
+// The name the component gives the page.
+constexpr char kPageName[] = "noname.htm";
+
 bool EndsWithIgnoringAsciiCase(std::string_view name, std::string_view suffix) {
   return name.size() >= suffix.size() &&
          EqualsIgnoringAsciiCase(name.substr(name.size() - suffix.size()), suffix);
@@ -48,7 +52,7 @@ std::string_view ArchiveText(std::string_view archive, std::string& sanitised) {
 
 // The page among the names of a folder's files: the index of the first match, else npos.
 size_t PageAmong(const std::vector<std::string>& names) {
-  for (const char* pattern : {"noname.htm", ".htm", ".html", ".txt", ""}) {
+  for (const char* pattern : {kPageName, ".htm", ".html", ".txt", ""}) {
     bool whole_name = pattern[0] != '.' && pattern[0] != '\0';
     for (size_t i = 0; i < names.size(); ++i) {
       bool match = whole_name ? EqualsIgnoringAsciiCase(names[i], pattern)
@@ -117,14 +121,24 @@ const char* Describe(DecodeFailure failure) {
   return "";
 }
 
+// The bytes of the files the component handed over as it wrote them, by name: the page, and
+// the files small enough to be held for the answer, which need not be read back.
+using WrittenBytes = std::unordered_map<std::string, std::string>;
+
 // Unpacks archive into folder; the page's path in *page when there is one, and the names of
 // the folder's files (the folder is listed once).
 DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
-                     std::string_view archive, std::string* page, std::vector<std::string>* names) {
+                     std::string_view archive, std::string* page, std::vector<std::string>* names,
+                     WrittenBytes* written) {
   if (archive.empty()) return DecodeFailure::kEmptyArchive;
   if (!codec.IsAvailable()) return DecodeFailure::kNoCodec;
   std::string sanitised;
-  if (!codec.Decode(ArchiveText(archive, sanitised), folder)) {
+  auto keep = [written](std::string_view name, std::string_view bytes) {
+    if (bytes.size() < kHeldFileBytes || EqualsIgnoringAsciiCase(name, kPageName)) {
+      (*written)[std::string(name)] = bytes;
+    }
+  };
+  if (!codec.Decode(ArchiveText(archive, sanitised), folder, keep)) {
     return DecodeFailure::kInvalidArchive;
   }
   std::string path = folder.Path() + "/";
@@ -139,13 +153,17 @@ DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
 
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
-                              int32_t& error) {
+                              int32_t& error, AnswerFiles* answer) {
   error = kMimeDecoded;
   std::string page, text;
   std::vector<std::string> names;
-  DecodeFailure failure = Unpack(codec, folder, archive, &page, &names);
-  if (failure == DecodeFailure::kNone && !ReadTextFile(page, text)) {
-    failure = DecodeFailure::kPageUnreadable;
+  WrittenBytes written;
+  DecodeFailure failure = Unpack(codec, folder, archive, &page, &names, &written);
+  if (failure == DecodeFailure::kNone) {
+    auto page_bytes = written.find(FileNamePart(page));
+    bool read = page_bytes != written.end() ? DecodeTextBytes(page_bytes->second, text)
+                                            : ReadTextFile(page, text);
+    if (!read) failure = DecodeFailure::kPageUnreadable;
   }
   if (failure != DecodeFailure::kNone) {
     Log("\n MIME decode failed: %s [%s]", Describe(failure), folder.Path().c_str());
@@ -153,7 +171,14 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
         failure == DecodeFailure::kPageUnreadable ? kMimeDecodePageUnreadable : kMimeDecodeFailed;
     return {};
   }
+  size_t first = files.size();
   AddFilesBeside(folder.Path() + "/", names, page, files);
+  if (answer != nullptr) {
+    for (size_t k = first; k < files.size(); ++k) {
+      auto bytes = written.find(FileNamePart(files[k]));
+      if (bytes != written.end()) answer->KeepBytes(files[k], HeldBytes(std::move(bytes->second)));
+    }
+  }
   return text;
 }
 
@@ -202,7 +227,8 @@ std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient&
       request.error = kMimeDecodeFailed;
     } else {
       removal.Set(folder->Path() + "/");
-      page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files, request.error);
+      page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files, request.error,
+                               request.answer_files);
     }
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);

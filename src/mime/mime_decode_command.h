@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+class AnswerFiles;
 class HeldFolder;
 class CommandRequest;
 class MimeCodecClient;
@@ -35,10 +36,11 @@ Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs);
 
 // Sets error to 0, then unpacks archive (UTF-8) into the held folder with codec. Returns the
 // page as UTF-8 and appends the other files of the folder to files; on failure returns "" with
-// error 4 or 6 as above.
+// error 4 or 6 as above. Given answer, the bytes of small files the component handed over as
+// it wrote them are kept there for the answer's records (AnswerFiles::KeepBytes).
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
-                              int32_t& error);
+                              int32_t& error, AnswerFiles* answer = nullptr);
 
 // The page file the codec wrote into folder (ends in '/'): "noname.htm", else the first of
 // "*.htm", "*.html", "*.txt", "*.*", each looked for without regard to case and, among several

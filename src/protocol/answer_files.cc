@@ -57,6 +57,19 @@ Json::Value AnswerFiles::Refer(std::unique_ptr<MappedFile> file) {
   return StandIn(std::move(entry));
 }
 
+void AnswerFiles::KeepBytes(std::string path, std::unique_ptr<MappedFile> bytes) {
+  kept_[std::move(path)] = std::move(bytes);
+}
+
+std::unique_ptr<MappedFile> AnswerFiles::TakeBytes(const std::string& path) {
+  if (kept_.empty()) return nullptr;
+  auto found = kept_.find(path);
+  if (found == kept_.end()) return nullptr;
+  std::unique_ptr<MappedFile> bytes = std::move(found->second);
+  kept_.erase(found);
+  return bytes;
+}
+
 void AnswerFiles::NoteUnreadFile(const std::string& path) {
   // The first one says why; a hundred thousand lines would say no more.
   if (unread_files_++ == 0) Log("\n file could not be read for the answer [%s]", path.c_str());

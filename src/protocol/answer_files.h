@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class MappedFile;
@@ -37,6 +38,13 @@ class AnswerFiles {
   // Keeps file until this object goes (or its stream, see TakeStream) and returns the stand-in
   // of its base64 text.
   Json::Value Refer(std::unique_ptr<MappedFile> file);
+
+  // Bytes a worker holds of a file it has just written and names in the answer: a record of
+  // the file (file_records.h) takes them instead of reading the file back. Bytes kept for a
+  // path that no record names are let go with this object.
+  void KeepBytes(std::string path, std::unique_ptr<MappedFile> bytes);
+  // The bytes kept for path, handed over once; null when none were kept.
+  std::unique_ptr<MappedFile> TakeBytes(const std::string& path);
 
   // A file that should have gone into the answer could not be read (the process ran out of
   // memory or mappings, or the file went away): the answer is incomplete. Logged here.
@@ -96,6 +104,7 @@ class AnswerFiles {
 
   std::string key_prefix_;  // of every stand-in of this object; its number follows
   std::vector<std::unique_ptr<Entry>> entries_;
+  std::unordered_map<std::string, std::unique_ptr<MappedFile>> kept_;
   bool streaming_allowed_ = false;
   size_t unread_files_ = 0;
   size_t text_size_ = 0;  // of every file referred to

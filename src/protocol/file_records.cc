@@ -138,14 +138,13 @@ bool FitsInRecord(const std::string& path, uint64_t length) {
   return false;
 }
 
-// Files below this size are read into memory instead of being mapped: an answer of a hundred
+// Files below kHeldFileBytes are read into memory instead of being mapped: an answer of a hundred
 // thousand small files would otherwise need a mapping each, past the process's limit on
 // mappings (65530 by default), and every later mapping or large allocation would fail. Their
 // bytes together are no more than the request that named or carried them. Larger files are
 // mapped: a streamed answer reads their pages only as it sends them and lets them go again, so
 // an archive's pictures are never all held at once (65530 mappings of this size would take a
 // request of 4 GiB).
-constexpr uint64_t kMapFrom = uint64_t{64} << 10;
 
 // A small file's bytes, read once, served as a mapping would be.
 class HeldFile final : public MappedFile {
@@ -161,6 +160,14 @@ class HeldFile final : public MappedFile {
   std::string bytes_;
 };
 
+}  // namespace
+
+std::unique_ptr<MappedFile> HeldBytes(std::string bytes) {
+  return std::make_unique<HeldFile>(std::move(bytes));
+}
+
+namespace {
+
 enum class Opened { kYes, kNotAFile, kFailed };
 
 // The bytes of the regular, non-empty file at path (never a pipe or a device, which could
@@ -169,9 +176,9 @@ enum class Opened { kYes, kNotAFile, kFailed };
 Opened OpenRecordFile(const std::string& path, std::unique_ptr<MappedFile>* file) {
   FileStatus status = FileSystem::Default().Status(path, FollowLinks::kYes);
   if (status.type != FileType::kRegular || status.size == 0) return Opened::kNotAFile;
-  if (status.size < kMapFrom) {
+  if (status.size < kHeldFileBytes) {
     std::string bytes;
-    if (FileSystem::Default().ReadWholeFile(path, bytes, kMapFrom).ok() && !bytes.empty()) {
+    if (FileSystem::Default().ReadWholeFile(path, bytes, kHeldFileBytes).ok() && !bytes.empty()) {
       *file = std::make_unique<HeldFile>(std::move(bytes));
     }
   }
@@ -179,18 +186,24 @@ Opened OpenRecordFile(const std::string& path, std::unique_ptr<MappedFile>* file
   return *file != nullptr ? Opened::kYes : Opened::kFailed;
 }
 
-// The file at path when it may go into a record: see OpenRecordFile, an image when image_only
-// asks for one, and not too large for the record format. *failed is set when the file should
-// have gone into the record but could not be read.
+// file when it may go into a record: an image when image_only asks for one, and not too large
+// for the record format.
+std::unique_ptr<MappedFile> RecordFileAsIs(std::unique_ptr<MappedFile> file,
+                                           const std::string& path, ImageOnly image_only) {
+  if (image_only == ImageOnly::kYes && !PassesImageTest(*file)) return nullptr;
+  if (!FitsInRecord(path, file->size())) return nullptr;
+  return file;
+}
+
+// The file at path when it may go into a record: see OpenRecordFile and RecordFileAsIs.
+// *failed is set when the file should have gone into the record but could not be read.
 std::unique_ptr<MappedFile> MapRecordFile(const std::string& path, ImageOnly image_only,
                                           bool* failed = nullptr) {
   std::unique_ptr<MappedFile> file;
   Opened opened = OpenRecordFile(path, &file);
   if (failed != nullptr) *failed = opened == Opened::kFailed;
   if (opened != Opened::kYes) return nullptr;
-  if (image_only == ImageOnly::kYes && !PassesImageTest(*file)) return nullptr;
-  if (!FitsInRecord(path, file->size())) return nullptr;
-  return file;
+  return RecordFileAsIs(std::move(file), path, image_only);
 }
 
 }  // namespace
@@ -222,7 +235,13 @@ bool RecordContent(const std::string& path, ImageOnly image_only, AnswerFiles* a
     return true;
   }
   bool failed = false;
-  std::unique_ptr<MappedFile> file = MapRecordFile(path, image_only, &failed);
+  std::unique_ptr<MappedFile> file = answer->TakeBytes(path);
+  if (file != nullptr) {
+    // Bytes the worker wrote to the file itself: an empty file gives no record, as read.
+    file = file->size() == 0 ? nullptr : RecordFileAsIs(std::move(file), path, image_only);
+  } else {
+    file = MapRecordFile(path, image_only, &failed);
+  }
   if (failed) answer->NoteUnreadFile(path);
   if (file == nullptr) return false;
   *content = answer->Refer(std::move(file));

@@ -50,6 +50,13 @@ bool EncodeFileBase64(const std::string& path, ImageOnly image_only, EncodedFile
 // the file.
 
 class AnswerFiles;
+class MappedFile;
+
+// Files of fewer bytes than this are held in memory for an answer rather than mapped.
+inline constexpr uint64_t kHeldFileBytes = uint64_t{64} << 10;
+
+// bytes served as a file's mapping (for AnswerFiles::KeepBytes).
+std::unique_ptr<MappedFile> HeldBytes(std::string bytes);
 
 enum class RecordKey { kBase64String, kMedFile };
 enum class AnyFile { kNo, kYes };

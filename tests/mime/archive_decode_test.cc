@@ -286,6 +286,12 @@ TEST_F(ArchiveDecodeTest, ArchivesOfEveryWriterStyle) {
     ScratchFolder batched;
     ASSERT_TRUE(DecodeInto(row.archive, batched.path(), 1));
     EXPECT_EQ(FolderContents(batched.path()), contents);
+    // The files handed over as they are written hold what was written; the page is one.
+    ScratchFolder handing;
+    std::map<std::string, std::string> handed;
+    ASSERT_TRUE(DecodeInto(row.archive, handing.path(), 0, &handed));
+    for (const auto& [name, bytes] : handed) EXPECT_EQ(bytes, contents[name]) << name;
+    EXPECT_EQ(handed.count("noname.htm"), 1u);
     EXPECT_EQ(contents["noname.htm"], row.page);
     contents.erase("noname.htm");
     EXPECT_EQ(contents, row.resources);

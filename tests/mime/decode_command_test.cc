@@ -41,17 +41,21 @@ std::string Envelope(const std::string& picture_base64) {
 
 TEST(DecodeCommand, AnswersEveryPartOrAnErrorAndLeavesNothing) {
   InstallCommandTable(kEntries, 1);
-  const std::string picture = Base64Encode(scratch::TinyPng());
+  // Small parts reach the answer as the component wrote them; larger ones are read back.
+  const std::string small = Base64Encode(scratch::TinyPng());
+  const std::string large = Base64Encode(std::string(50 * 1024, 'x'));
   const struct {
     const char* what;
+    const std::string& picture;
     FailingFileSystem::Call call;
     const char* failing_end;
     int error;
     unsigned files;
   } rows[] = {
-      {"every part read back", FailingFileSystem::Call::kNone, "", 0, 2},
-      {"one part unreadable", FailingFileSystem::Call::kRead, "b.png", 4, 0},
-      {"every picture unreadable", FailingFileSystem::Call::kRead, ".png", 4, 0},
+      {"every part read back", large, FailingFileSystem::Call::kNone, "", 0, 2},
+      {"one part unreadable", large, FailingFileSystem::Call::kRead, "b.png", 4, 0},
+      {"every picture unreadable", large, FailingFileSystem::Call::kRead, ".png", 4, 0},
+      {"small parts not read back", small, FailingFileSystem::Call::kRead, ".png", 0, 2},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -59,7 +63,7 @@ TEST(DecodeCommand, AnswersEveryPartOrAnErrorAndLeavesNothing) {
     scratch::TempDirOverride tmpdir(temp.path());
     FailingFileSystem failing(row.call, EIO, row.failing_end);
     CommandRequest request;
-    ASSERT_TRUE(request.Parse(Envelope(picture)));
+    ASSERT_TRUE(request.Parse(Envelope(row.picture)));
     Json::Value answer;
     ASSERT_TRUE(Json::Reader().parse(doCMD(request, request.CommandCode()), answer));
     EXPECT_EQ(answer["error"].asInt(), row.error);

@@ -105,6 +105,7 @@ constexpr decltype(&Encode) kEncode = Encode;
 constexpr MimeArchiveCodecInterface kInterface = {
     Create,  EncodeRange,   EncodeType,    Decode,  Charset,
     kEncode, IntegerOption, BooleanOption, Release, FreeText,
+    nullptr,  // put_DecodedFileSink is optional: the client decodes without it
 };
 
 }  // namespace

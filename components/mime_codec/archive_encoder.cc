@@ -109,34 +109,35 @@ bool IsPlain(std::string_view text, const char* punctuation, bool lower_only = f
   return !text.empty();
 }
 
-std::string MediaTypeOf(const ResourceRecord& record) {
+std::string_view MediaTypeOf(const ResourceRecord& record) {
   return record.media_type.find('/') == std::string::npos ? "application/octet-stream"
-                                                          : record.media_type;
+                                                          : std::string_view(record.media_type);
 }
 
 // The headers GMime writes for a resource, written here when every value is a short plain
 // token that GMime would leave as it is.
 bool PlainHeaders(const ResourceRecord& record, std::string& headers) {
-  std::string type = MediaTypeOf(record);
+  std::string_view type = MediaTypeOf(record);
   size_t slash = type.find('/');
   bool plain =
       IsPlain(type.substr(0, slash), "+-.", true) && IsPlain(type.substr(slash + 1), "+-.", true);
   plain = plain && (record.content_id.empty() || IsPlain(record.content_id, "@._-")) &&
           (record.name.empty() || IsPlain(record.name, "._-"));
-  std::string lines[] = {"Content-Type: " + type, "Content-Transfer-Encoding: base64",
-                         record.content_id.empty() ? "" : "Content-ID: <" + record.content_id + ">",
-                         record.name.empty() ? "" : "Content-Location: " + record.name};
   headers.clear();
-  for (const std::string& line : lines) {
-    if (line.size() > kMaxPlainLine) plain = false;
-    if (!line.empty()) headers += line + "\r\n";
-  }
+  auto line = [&](std::string_view name, std::string_view value, std::string_view close) {
+    if (name.size() + value.size() + close.size() > kMaxPlainLine) plain = false;
+    headers.append(name).append(value).append(close).append("\r\n");
+  };
+  line("Content-Type: ", type, "");
+  line("Content-Transfer-Encoding: ", "base64", "");
+  if (!record.content_id.empty()) line("Content-ID: <", record.content_id, ">");
+  if (!record.name.empty()) line("Content-Location: ", record.name, "");
   return plain;
 }
 
 // The same headers through GMime, for values it folds or encodes.
 std::string GMimeHeaders(const ResourceRecord& record, GMimeFormatOptions* options) {
-  std::string type = MediaTypeOf(record);
+  std::string type(MediaTypeOf(record));
   size_t slash = type.find('/');
   GPtr<GMimePart> part(
       g_mime_part_new_with_type(type.substr(0, slash).c_str(), type.substr(slash + 1).c_str()));
@@ -163,10 +164,17 @@ size_t ResourceSize(const std::string& path) {
   return static_cast<size_t>(status.st_size);
 }
 
-// One resource as the archive will carry it.
+// The content's size: the caller's bytes, else the file's.
+size_t ContentSize(const ResourceRecord& record) {
+  return record.bytes != nullptr ? record.length : ResourceSize(record.path);
+}
+
+// One resource as the archive will carry it; its headers lie in one text shared by all parts,
+// which spares a page of thousands of pictures an allocation for each.
 struct PlannedPart {
   const ResourceRecord* record;
-  std::string headers;
+  size_t headers_at;
+  size_t headers_length;
   size_t bytes;  // read from the file at most; the text is sized for this many
 };
 
@@ -227,27 +235,36 @@ bool EncodeArchive(std::string_view page, const std::vector<ResourceRecord>& res
   if (!WriteHead(page, settings, options.get(), head, boundary)) return false;
   std::string delimiter = "--" + boundary + "\r\n";
   std::vector<PlannedPart> parts;
+  parts.reserve(resources.size());
+  std::string all_headers, headers;
   size_t total = head.size() + delimiter.size() + 2 + 1;  // closing delimiter, final 0
   for (const ResourceRecord& record : resources) {
-    size_t bytes = ResourceSize(record.path);
+    size_t bytes = ContentSize(record);
     if (bytes == 0) continue;
-    PlannedPart part{&record, {}, bytes};
-    if (!PlainHeaders(record, part.headers)) part.headers = GMimeHeaders(record, options.get());
-    total += delimiter.size() + part.headers.size() + 2 + Base64BufferSize(bytes) + 2;
-    parts.push_back(std::move(part));
+    if (!PlainHeaders(record, headers)) headers = GMimeHeaders(record, options.get());
+    parts.push_back({&record, all_headers.size(), headers.size(), bytes});
+    all_headers += headers;
+    total += delimiter.size() + headers.size() + 2 + Base64BufferSize(bytes) + 2;
   }
   char* text = static_cast<char*>(g_try_malloc(total));
   if (text == nullptr) return false;
   AskForLargePages(text, total);
   char* out = text;
   Append(out, head);
-  std::string chunk(kReadBytes, '\0');
+  std::string chunk;  // for parts read from their files
   for (const PlannedPart& part : parts) {
     char* start = out;
     Append(out, delimiter);
-    Append(out, part.headers);
+    Append(out, std::string_view(all_headers).substr(part.headers_at, part.headers_length));
     Append(out, "\r\n");
-    BodyWritten body = WriteBody(part.record->path, part.bytes, chunk, out);
+    const ResourceRecord& record = *part.record;
+    BodyWritten body = BodyWritten::kWritten;
+    if (record.bytes != nullptr) {
+      out += Base64Encode(record.bytes, record.length, out);
+    } else {
+      if (chunk.empty()) chunk.assign(kReadBytes, '\0');
+      body = WriteBody(record.path, part.bytes, chunk, out);
+    }
     if (body == BodyWritten::kFailed) {
       g_free(text);
       return false;

@@ -13,12 +13,15 @@ struct EncodeSettings {
   std::string charset = "utf-8";
 };
 
-// One resource written beside the page (MimeArchiveResource, owned).
+// One resource written beside the page (MimeArchiveResource; the texts owned, the bytes not).
 struct ResourceRecord {
   std::string content_id;
   std::string path;
   std::string name;
   std::string media_type;
+  // The content the caller read already, written instead of the file at path; null: read path.
+  const unsigned char* bytes = nullptr;
+  size_t length = 0;
 };
 
 // Writes the archive of page and resources (format in mime_codec_interface.h). On success

@@ -89,7 +89,8 @@ int32_t Encode(MimeArchiveCodec* codec, const unsigned char* page, size_t page_l
   records.reserve(resource_count);
   for (size_t i = 0; i < resource_count; ++i) {
     const MimeArchiveResource& r = resources[i];
-    records.push_back({TextOf(r.content_id), TextOf(r.path), TextOf(r.name), TextOf(r.media_type)});
+    records.push_back({TextOf(r.content_id), TextOf(r.path), TextOf(r.name), TextOf(r.media_type),
+                       r.bytes, r.bytes == nullptr ? 0 : r.length});
   }
   return mimecodec::EncodeArchive(page_bytes, records, codec->settings, archive, archive_length)
              ? kOk

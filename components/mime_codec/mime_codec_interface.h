@@ -29,7 +29,8 @@
 //  - Then one part per resource, in the order given: the record's media type (else
 //    "application/octet-stream"), base64, "Content-ID: <cid>", and "Content-Location" set to
 //    the stored file name. A resource whose file cannot be read is left out, never written
-//    empty.
+//    empty. Bytes the caller hands over are written as they are, their file left alone: a
+//    page of thousands of small pictures reads each once, in the service.
 //  - put_EncodeRange, put_IntegerOption and put_BooleanOption are accepted and change nothing
 //    in the output: the service has already cut the page to the range it asked for, and the
 //    archive format has no other switch they could select.
@@ -78,13 +79,17 @@ extern "C" {
 
 typedef struct MimeArchiveCodec MimeArchiveCodec;  // one instance; opaque
 
-// One resource Encode writes beside the page. Every member is a zero-terminated text the
-// caller owns for the duration of the call; null reads as "".
+// One resource Encode writes beside the page. Every text member is zero-terminated; null reads
+// as "". The caller owns every member for the duration of the call.
 typedef struct MimeArchiveResource {
   const char* content_id;  // without "cid:" and without '<' '>'
   const char* path;        // the file that holds the bytes
   const char* name;        // the stored file name (the part's Content-Location)
   const char* media_type;  // "image/png"; "application/octet-stream" when it has no '/'
+  // The content when the caller has read it already (length bytes): path is then not opened,
+  // and a length of 0 leaves the resource out as an empty file would. Null: read from path.
+  const unsigned char* bytes;
+  size_t length;
 } MimeArchiveResource;
 
 // Receives one file Decode wrote: its name in the folder (zero-terminated) and its bytes. Both

@@ -104,8 +104,9 @@ bool MimeCodecClient::Encode(std::string_view page, const std::vector<ResourceEn
   std::vector<MimeArchiveResource> records;
   records.reserve(resources.size());
   for (const ResourceEntry& e : resources) {
-    records.push_back(
-        {e.content_id.c_str(), e.local_file.c_str(), e.file_name.c_str(), e.media_type.c_str()});
+    const auto* bytes = reinterpret_cast<const unsigned char*>(e.bytes.data());
+    records.push_back({e.content_id.c_str(), e.local_file.c_str(), e.file_name.c_str(),
+                       e.media_type.c_str(), e.bytes.empty() ? nullptr : bytes, e.bytes.size()});
   }
   char* text = nullptr;
   size_t length = 0;

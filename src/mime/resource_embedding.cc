@@ -100,12 +100,18 @@ bool HasPictureHead(std::string_view bytes) {
   return SniffImageFormat(head.data(), head.size()) != SniffedFormat::kNone || IsTiffHead(head);
 }
 
-// Whether the file is a picture by its own bytes.
-bool IsPicture(const std::string& path) {
-  std::string bytes;
+// Whether the file is a picture by its own bytes; bytes receives the content when the file was
+// read whole for it.
+bool IsPicture(const std::string& path, std::string& bytes) {
   if (FileSystem::Default().ReadWholeFile(path, bytes, kReadWholeBytes).ok())
     return HasPictureHead(bytes) && IsReadableImageData(bytes);
+  bytes.clear();
   return HasPictureHead(FileHead(path, 16)) && IsReadableImage(path);
+}
+
+bool IsPicture(const std::string& path) {
+  std::string bytes;
+  return IsPicture(path, bytes);
 }
 
 // A WebP file: a RIFF container of the WEBP form, not any RIFF file (a sound, a video).
@@ -154,7 +160,13 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   entry.file_name = StoredName(target.registry, FileExtension(path));
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
-  if (!IsCssFile(entry.local_file) && !IsPicture(entry.local_file)) return {};
+  std::string bytes;
+  if (!IsCssFile(entry.local_file) && !IsPicture(entry.local_file, bytes)) return {};
+  // The codec writes what was judged, and need not find, open and read the file again.
+  if (target.kept_bytes + bytes.size() <= EmbedTarget::kKeptPictureBytes) {
+    target.kept_bytes += bytes.size();
+    entry.bytes = std::move(bytes);
+  }
   std::string answer = Answer(entry, EmbedMode::kContentId);
   target.registry.Add(std::move(entry));
   return answer;

@@ -38,6 +38,10 @@ struct EmbedTarget {
   // unreachable picture a thousand times waits for it once, not a thousand times.
   std::unordered_set<std::string> failed_urls;
   DownloadBudget downloads;  // of the whole encode
+  // Bytes of local pictures kept from their check for the codec: up to kKeptPictureBytes in
+  // all, so that a page of large pictures does not hold them all beside its archive.
+  uint64_t kept_bytes = 0;
+  static constexpr uint64_t kKeptPictureBytes = 16 << 20;
 };
 
 // The new reference text, or empty when nothing was embedded (the caller then keeps the page's

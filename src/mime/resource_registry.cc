@@ -27,11 +27,14 @@ void ResourceRegistry::Add(ResourceEntry entry) {
   if (entry.device != 0 || entry.inode != 0)
     files_.emplace(std::pair(entry.device, entry.inode), entries_.size());
   exact_[entry.location] = entries_.size();
-  folded_[UrlKey(entry.location)] = entries_.size();
+  // Only a download answers a web reference: a local path is never looked up by URL.
+  if (entry.from_url) folded_[UrlKey(entry.location)] = entries_.size();
   file_names_.insert(entry.file_name);
   entries_.push_back(std::move(entry));
 }
 
 void ResourceRegistry::ReplaceFile(size_t index, std::string local_file) {
-  if (index < entries_.size()) entries_[index].local_file = std::move(local_file);
+  if (index >= entries_.size()) return;
+  entries_[index].local_file = std::move(local_file);
+  entries_[index].bytes.clear();
 }

@@ -20,6 +20,9 @@ struct ResourceEntry {
   // The identity of a local file (device and inode); both 0 for a download.
   uint64_t device = 0;
   uint64_t inode = 0;
+  // The file's content as it was read to admit it, which the codec then writes instead of
+  // reading local_file again; empty when the codec reads local_file.
+  std::string bytes;
 };
 
 // The resources of one encode in the order they were first met. Owned by one encode on one
@@ -43,7 +46,8 @@ class ResourceRegistry {
 
   void Add(ResourceEntry entry);
   // Points the entry at index to another file with the same content's new spelling (a style
-  // sheet whose references were rewritten); its location and Content-ID stay.
+  // sheet whose references were rewritten); its location and Content-ID stay, bytes read
+  // before are let go.
   void ReplaceFile(size_t index, std::string local_file);
   const std::vector<ResourceEntry>& entries() const { return entries_; }
   bool empty() const { return entries_.empty(); }

@@ -28,8 +28,10 @@ std::string GMimeArchive(const std::string& page, const std::vector<ResourceReco
   g_mime_object_prepend_header(root, "MIME-Version", "1.0", nullptr);
   std::vector<std::pair<std::string, std::string>> contents = {{"text/html", page}};
   for (const ResourceRecord& r : resources) {
-    contents.push_back(
-        {r.media_type, std::filesystem::is_regular_file(r.path) ? scratch::ReadFile(r.path) : ""});
+    std::string bytes(reinterpret_cast<const char*>(r.bytes), r.bytes == nullptr ? 0 : r.length);
+    if (r.bytes == nullptr && std::filesystem::is_regular_file(r.path))
+      bytes = scratch::ReadFile(r.path);
+    contents.push_back({r.media_type, bytes});
   }
   for (size_t i = 0; i < contents.size(); ++i) {
     if (contents[i].second.empty() && i > 0) continue;
@@ -76,12 +78,17 @@ TEST(ArchiveEncode, WritesWhatGMimeWrites) {
   scratch::ScratchFolder folder;
   std::vector<ResourceRecord> resources;
   const size_t sizes[] = {1, 2, 3, 56, 57, 58, 114, 57 * 4096 * 2 + 5};
+  std::vector<std::string> held(std::size(sizes));
   for (size_t i = 0; i < std::size(sizes); ++i) {
     std::string path = folder / ("r" + std::to_string(i));
-    std::string bytes(sizes[i], '\0');
+    std::string& bytes = held[i];
+    bytes.assign(sizes[i], '\0');
     for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k * 7 + i);
     scratch::WriteFile(path, bytes);
     resources.push_back({"abcdefghijkl@x.test", path, "20261207123456_AB.png", "image/png"});
+    // The same content handed over in memory: its path, missing, is never looked at.
+    resources.push_back({"in-memory@x.test", folder / "missing", "m.png", "image/png",
+                         reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()});
   }
   std::string r0 = resources[0].path;
   // A pipe in a file's place is left out at once: opening it for reading must not wait.
@@ -99,6 +106,7 @@ TEST(ArchiveEncode, WritesWhatGMimeWrites) {
           {"id", folder / "missing", "gone.png", "image/png"},
           {"id", folder.path(), "folder.png", "image/png"},
           {"id", pipe, "pipe.png", "image/png"},
+          {"id", r0, "empty.png", "image/png", reinterpret_cast<const unsigned char*>(""), 0},
       });
   const std::string pages[] = {"<p>x</p>", "<p>\xC3\xA9</p>\r\n", "<p>x</p>\r", "<p>\xFF</p>\n"};
   for (int type : {1, 2, 3}) {

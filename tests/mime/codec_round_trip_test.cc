@@ -20,7 +20,12 @@ using scratch::WriteFile;
 const char kDist[] = MIME_TEST_DIST_DIR;
 
 ResourceEntry Resource(std::string id, std::string path, std::string name, std::string type) {
-  return ResourceEntry{std::move(id), path, path, std::move(name), std::move(type), false};
+  ResourceEntry entry;
+  entry.content_id = std::move(id);
+  entry.location = entry.local_file = std::move(path);
+  entry.file_name = std::move(name);
+  entry.media_type = std::move(type);
+  return entry;
 }
 
 TEST(MimeCodecComponentFile, ExportsOnlyItsFactory) {
@@ -49,7 +54,9 @@ TEST(MimeCodecClient, RoundTripKeepsPageAndResourceBytesForEveryEncodeType) {
       "=== --boundary-like line\r\n</body></html>";
   std::vector<ResourceEntry> resources = {
       Resource("A1@orvo", folder.Path("a.png"), "a.png", "image/png"),
-      Resource("B2@orvo", folder.Path("b|c.dat"), "b|c.dat", "")};
+      Resource("B2@orvo", folder.Path("b|c.dat"), "b|c.dat", ""),
+      Resource("C3@orvo", folder.Path("gone.png"), "held.png", "image/png")};
+  resources[2].bytes = png + "held";  // read by the service already: its file is not opened
   for (int type : {1, 2, 3, 7}) {
     SCOPED_TRACE(type);
     MimeCodecClient::EncodeSettings settings;
@@ -65,6 +72,7 @@ TEST(MimeCodecClient, RoundTripKeepsPageAndResourceBytesForEveryEncodeType) {
     ASSERT_TRUE(MimeCodecClient(kDist).Decode(archive, out.path() + "/"));
     EXPECT_EQ(ReadFile(out / "a.png"), png);
     EXPECT_EQ(ReadFile(out / "b_c.dat"), binary);
+    EXPECT_EQ(ReadFile(out / "held.png"), png + "held");
     std::string expected = page;
     expected.replace(expected.find("cid:A1@orvo"), 11, "a.png");
     expected.replace(expected.find("cid:B2@orvo"), 11, "b_c.dat");

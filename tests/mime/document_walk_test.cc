@@ -127,6 +127,9 @@ TEST_F(DocumentWalkTest, KeepsLocalNamesThatDifferInCaseApart) {
   Walk("<img src=\"" + (folder_ / "a.png") + "\"><img src=\"" + (folder_ / "A.png") + "\">");
   ASSERT_EQ(registry_.entries().size(), 2u);
   EXPECT_EQ(registry_.entries()[1].local_file, folder_ / "A.png");
+  // Each picture's bytes, as judged, go on to the codec.
+  EXPECT_EQ(registry_.entries()[0].bytes, TinyPng());
+  EXPECT_EQ(registry_.entries()[1].bytes, TinyPng() + "x");
 }
 
 TEST_F(DocumentWalkTest, RenamesAQueryDownloadByItsSignature) {

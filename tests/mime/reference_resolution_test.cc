@@ -113,6 +113,7 @@ TEST(ResourceRegistry, ReusesUrlsWithoutCaseAndLocalPathsExactly) {
   EXPECT_EQ(registry.Find("/home/u/Pic.png", false)->content_id, "B");
   EXPECT_EQ(registry.Find("/home/u/pic.png", false), nullptr);
   EXPECT_EQ(registry.Find("", false), nullptr);
+  EXPECT_EQ(registry.Find("/home/u/Pic.png", true), nullptr);  // a URL is never a local file
   registry.Add(Entry("D", "http://h/%7Eu/a%2fb.png", true));
   ASSERT_NE(registry.Find("http://h/~u/a%2Fb.png", true), nullptr);
   EXPECT_EQ(registry.Find("http://h/~u/a%2Fb.png", true)->content_id, "D");

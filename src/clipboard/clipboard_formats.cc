@@ -216,10 +216,32 @@ bool ClipboardFormats::GetOfferedPng(std::string* png) {
   return true;
 }
 
+namespace {
+
+// Hands the offer's pieces to the PNG encoder as they arrive.
+class BitmapToPngSink : public ClipboardSink {
+ public:
+  void Expect(size_t bytes) override { stream.Expect(bytes); }
+  void Append(std::string_view piece) override { stream.Append(piece); }
+
+  PlainBmpPngStream stream;
+};
+
+}  // namespace
+
 bool ClipboardFormats::GetPlainBitmapAsPng(std::string* png) {
   png->clear();
   if (OfferedTarget(ClipboardFormat::kDib) != "image/bmp") return false;
-  return PngFromPlainBmp(OfferedImageBytes(), png);
+  if (image_read_) return PngFromPlainBmp(offered_image_, png);
+  // Read and encoded at once: a 4K bitmap takes as long to arrive as to compress, and the bands
+  // whose rows are in are compressed while the rest still comes.
+  BitmapToPngSink sink;
+  const bool read = snapshot_->ReadInto("image/bmp", &sink);
+  image_read_ = true;
+  const bool encoded = read && sink.stream.Finish(png);
+  // Kept for the DIB route, which takes any bitmap this one refuses.
+  offered_image_ = read ? sink.stream.TakeFile() : std::string();
+  return encoded;
 }
 
 std::vector<std::string> ClipboardFormats::FileList() {

@@ -305,15 +305,35 @@ void AppendDibHeader(uint32_t width, uint32_t height, uint32_t channels, uint64_
 }
 
 // Where the rows of an uncompressed 24-bit BMP file lie, in either row order and with any of the
-// info headers that keep the first 40 bytes' layout. False for any other BMP.
-struct PlainBmpRows {
-  const uint8_t* top_row = nullptr;
-  int64_t stride = 0;  // negative for rows stored bottom-up
+// info headers that keep the first 40 bytes' layout, as its headers say.
+struct PlainBmpLayout {
   uint32_t width = 0;
   uint32_t rows = 0;
+  uint64_t stride = 0;
+  uint64_t pixel_offset = 0;
+  bool bottom_up = false;
+
+  uint64_t end() const { return pixel_offset + stride * rows; }
+  // The file's rows as the PNG writer takes them, the file starting at `file` (when not null).
+  PngPixels Pixels(const uint8_t* file) const {
+    PngPixels pixels;
+    if (file != nullptr) pixels.top_row = file + TopRowOffset();
+    pixels.stride = bottom_up ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride);
+    pixels.width = width;
+    pixels.height = rows;
+    pixels.order = PixelOrder::kBgr;
+    // The resolution PackedDibFromImage gives every picture, so both routes write the same file.
+    pixels.x_pixels_per_meter = kDibPixelsPerMeter;
+    pixels.y_pixels_per_meter = kDibPixelsPerMeter;
+    return pixels;
+  }
+  size_t TopRowOffset() const {
+    return static_cast<size_t>(pixel_offset + (bottom_up ? (rows - 1) * stride : 0));
+  }
 };
 
-bool FindPlainBmpRows(std::string_view file, PlainBmpRows* out) {
+// Reads the layout from the file's first 54 bytes. False for any other BMP.
+bool ReadPlainBmpLayout(std::string_view file, PlainBmpLayout* out) {
   constexpr size_t kInfoAt = kFileHeaderSize;
   if (file.size() < kInfoAt + kInfoHeaderSize || file.substr(0, 2) != "BM") return false;
   const uint8_t* f = reinterpret_cast<const uint8_t*>(file.data());
@@ -330,32 +350,36 @@ bool FindPlainBmpRows(std::string_view file, PlainBmpRows* out) {
   }
   const uint64_t rows = static_cast<uint64_t>(height < 0 ? -height : height);
   if (static_cast<uint64_t>(width) * rows > static_cast<uint64_t>(kMaxImagePixels)) return false;
-  const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3};
-  if (pixel_offset > file.size() || (file.size() - pixel_offset) / stride < rows) return false;
-  const uint8_t* pixels = f + pixel_offset;
   out->width = static_cast<uint32_t>(width);
   out->rows = static_cast<uint32_t>(rows);
-  out->stride = height > 0 ? -static_cast<int64_t>(stride) : static_cast<int64_t>(stride);
-  out->top_row = height > 0 ? pixels + (rows - 1) * stride : pixels;
+  out->stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3};
+  out->pixel_offset = pixel_offset;
+  out->bottom_up = height > 0;
   return true;
+}
+
+// The layout of a whole plain BMP file: false when it is another BMP or its rows run past its end.
+bool FindPlainBmpRows(std::string_view file, PlainBmpLayout* out) {
+  return ReadPlainBmpLayout(file, out) && out->pixel_offset <= file.size() &&
+         (file.size() - out->pixel_offset) / out->stride >= out->rows;
 }
 
 // A plain BMP is already the picture's bytes: its packed DIB is made by copying rows, without
 // decoding it into the image library and reading it back. False (and *dib untouched) for any
 // other BMP, which the decoder reads instead.
 bool PackedDibFromPlainBmp(std::string_view file, std::string* dib) {
-  PlainBmpRows bmp;
+  PlainBmpLayout bmp;
   if (!FindPlainBmpRows(file, &bmp)) return false;
+  const uint8_t* top_row = reinterpret_cast<const uint8_t*>(file.data()) + bmp.TopRowOffset();
+  const int64_t step = bmp.bottom_up ? -static_cast<int64_t>(bmp.stride) : bmp.stride;
   const uint64_t row_bytes = uint64_t{bmp.width} * 3;
-  const uint64_t stride = (row_bytes + 3) & ~uint64_t{3};
   dib->clear();
-  dib->reserve(kInfoHeaderSize + stride * bmp.rows);
-  AppendDibHeader(bmp.width, bmp.rows, 3, stride * bmp.rows, dib);
+  dib->reserve(kInfoHeaderSize + bmp.stride * bmp.rows);
+  AppendDibHeader(bmp.width, bmp.rows, 3, bmp.stride * bmp.rows, dib);
   // Our rows are bottom-up: the bottom row of the picture first.
   for (uint64_t i = bmp.rows; i-- > 0;) {
-    dib->append(reinterpret_cast<const char*>(bmp.top_row + static_cast<int64_t>(i) * bmp.stride),
-                row_bytes);
-    dib->append(stride - row_bytes, '\0');
+    dib->append(reinterpret_cast<const char*>(top_row + static_cast<int64_t>(i) * step), row_bytes);
+    dib->append(bmp.stride - row_bytes, '\0');
   }
   return true;
 }
@@ -377,18 +401,49 @@ void PackDibRows(std::string_view pixels, uint32_t width, uint32_t height, uint3
 }
 
 bool PngFromPlainBmp(std::string_view file, std::string* png) {
-  PlainBmpRows bmp;
+  PlainBmpLayout bmp;
   if (!FindPlainBmpRows(file, &bmp)) return false;
-  PngPixels pixels;
-  pixels.top_row = bmp.top_row;
-  pixels.stride = static_cast<ptrdiff_t>(bmp.stride);
-  pixels.width = bmp.width;
-  pixels.height = bmp.rows;
-  pixels.order = PixelOrder::kBgr;
-  // The resolution PackedDibFromImage gives every picture, so both routes write the same file.
-  pixels.x_pixels_per_meter = kDibPixelsPerMeter;
-  pixels.y_pixels_per_meter = kDibPixelsPerMeter;
-  return EncodePng(pixels, png);
+  return EncodePng(bmp.Pixels(reinterpret_cast<const uint8_t*>(file.data())), png);
+}
+
+PlainBmpPngStream::PlainBmpPngStream() = default;
+PlainBmpPngStream::~PlainBmpPngStream() = default;
+
+void PlainBmpPngStream::Expect(size_t bytes) {
+  if (file_.capacity() - file_.size() >= bytes) return;
+  // Workers read the rows where they lie: none may be reading while the bytes move.
+  if (encoder_ != nullptr) encoder_->Pause();
+  file_.reserve(file_.size() + bytes);
+  if (encoder_ != nullptr) encoder_->Arrived(Bytes(), file_.size());
+}
+
+void PlainBmpPngStream::Append(std::string_view piece) {
+  Expect(piece.size());
+  file_.append(piece);
+  if (!header_read_ && file_.size() >= kFileHeaderSize + kInfoHeaderSize) {
+    header_read_ = true;
+    PlainBmpLayout bmp;
+    if (ReadPlainBmpLayout(file_, &bmp)) {
+      encoder_ = std::make_unique<PngStreamEncoder>(bmp.Pixels(nullptr), bmp.TopRowOffset(),
+                                                    kPngBandBytes);
+    }
+  }
+  if (encoder_ != nullptr) encoder_->Arrived(Bytes(), file_.size());
+}
+
+bool PlainBmpPngStream::Finish(std::string* png) {
+  png->clear();
+  PlainBmpLayout bmp;
+  return encoder_ != nullptr && FindPlainBmpRows(file_, &bmp) && encoder_->Finish(png);
+}
+
+std::string PlainBmpPngStream::TakeFile() {
+  encoder_.reset();
+  return std::move(file_);
+}
+
+const uint8_t* PlainBmpPngStream::Bytes() const {
+  return reinterpret_cast<const uint8_t*>(file_.data());
 }
 
 bool PackedDibFromImage(std::string_view image_bytes, std::string* dib) {

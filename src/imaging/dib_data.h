@@ -2,12 +2,14 @@
 #define ORVO_IMAGING_DIB_DATA_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/global_memory.h"
 
+class PngStreamEncoder;
 struct DibLayout;
 
 // A holder for a packed device-independent bitmap: a 40-byte BITMAPINFOHEADER, then the three
@@ -99,6 +101,35 @@ bool PackedDibFromImage(std::string_view image_bytes, std::string* dib);
 // 24 bits per pixel), made from the file's rows without the DIB in between. False (and *png
 // untouched or empty) for any other BMP or image, which takes the DIB route.
 bool PngFromPlainBmp(std::string_view file, std::string* png);
+
+// PngFromPlainBmp for a BMP file that arrives in pieces: the bands of the PNG whose rows are in
+// are compressed on worker threads while the rest of the file still comes (PngStreamEncoder).
+// Used by one thread.
+class PlainBmpPngStream {
+ public:
+  PlainBmpPngStream();
+  ~PlainBmpPngStream();
+  PlainBmpPngStream(const PlainBmpPngStream&) = delete;
+  PlainBmpPngStream& operator=(const PlainBmpPngStream&) = delete;
+
+  // About `bytes` more are on their way: room is made for them at once, so that the file is not
+  // moved piece by piece.
+  void Expect(size_t bytes);
+  // The file's next bytes.
+  void Append(std::string_view piece);
+  // The PNG PngFromPlainBmp makes of the file appended so far. False, with *png empty, when it
+  // is no plain BMP or ends before its last row. Called at most once.
+  bool Finish(std::string* png);
+  // The file's bytes as appended; stops the workers first. The stream is empty afterwards.
+  std::string TakeFile();
+
+ private:
+  const uint8_t* Bytes() const;
+
+  std::string file_;
+  std::unique_ptr<PngStreamEncoder> encoder_;
+  bool header_read_ = false;
+};
 
 // Appends to *dib (after clearing it) the packed DIB PackedDibFromImage makes of `pixels`: rows
 // of width x channels bytes (3: blue, green, red; 4: then alpha), top row first, no padding.

@@ -4,9 +4,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <system_error>
@@ -16,10 +17,7 @@
 namespace {
 
 constexpr int kDeflateLevel = 2;
-// Rows are compressed in bands of about this many filtered bytes, on up to kMaxThreads threads.
-// Each band starts without history, which costs little at this size: a 4K screenshot in six
-// bands comes out within 0.05% of one stream's size, and the bands keep two threads busy.
-constexpr size_t kBandBytes = size_t{4} << 20;
+// Bands are compressed on up to this many threads.
 constexpr size_t kMaxThreads = 4;
 constexpr uint32_t kMaxChunkData = uint32_t{1} << 30;  // the format allows up to 2^31 - 1
 constexpr uint32_t kMaxDimension = 0x7FFFFFFF;
@@ -159,98 +157,204 @@ bool MakeContinuable(std::string* band) {
 struct Band {
   uint32_t first_row = 0;
   uint32_t rows = 0;
+  size_t needed = 0;    // bytes of the buffer that hold its rows and the row above them
   std::string deflate;  // raw; ends on a byte boundary unless it is the last band
   uint32_t adler = 1;
   bool done = false;
 };
 
-// Filters and compresses bands taken in turn from *next until none is left.
-void CompressBands(const PngPixels& pixels, size_t line, size_t band_rows, std::vector<Band>* bands,
-                   std::atomic<size_t>* next) {
-  Compressor compressor = NewCompressor();
-  std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[band_rows * line]);
-  if (compressor == nullptr || filtered == nullptr) return;
-  std::string out;
-  for (size_t i = (*next)++; i < bands->size(); i = (*next)++) {
-    Band& band = (*bands)[i];
-    const size_t size = band.rows * line;
-    FilterRows(pixels, line, band.first_row, band.rows, filtered.get());
-    band.adler = libdeflate_adler32(1, filtered.get(), size);
-    out.resize(libdeflate_deflate_compress_bound(compressor.get(), size));
-    out.resize(libdeflate_deflate_compress(compressor.get(), filtered.get(), size, out.data(),
-                                           out.size()));
-    band.deflate = out;
-    band.done = !out.empty() && (i + 1 == bands->size() || MakeContinuable(&band.deflate));
-  }
+// A band's rows filtered into `filtered` (room for the band), checked and compressed.
+void CompressBand(const PngPixels& pixels, size_t line, bool last,
+                  libdeflate_compressor* compressor, uint8_t* filtered, Band* band) {
+  const size_t size = band->rows * line;
+  FilterRows(pixels, line, band->first_row, band->rows, filtered);
+  band->adler = libdeflate_adler32(1, filtered, size);
+  band->deflate.resize(libdeflate_deflate_compress_bound(compressor, size));
+  band->deflate.resize(libdeflate_deflate_compress(compressor, filtered, size, band->deflate.data(),
+                                                   band->deflate.size()));
+  band->done = !band->deflate.empty() && (last || MakeContinuable(&band->deflate));
 }
 
-// A large picture: row bands compressed on several threads, each band's stream on its own (a
-// band loses only the few matches it could have found in the band before), joined into one
-// zlib stream whose check value is combined from the bands'.
-bool CompressInBands(const PngPixels& pixels, size_t line, size_t band_rows, std::string* stream) {
-  std::vector<Band> bands;
-  for (uint32_t first = 0; first < pixels.height; first += static_cast<uint32_t>(band_rows)) {
-    Band band;
-    band.first_row = first;
-    band.rows = static_cast<uint32_t>(std::min<size_t>(band_rows, pixels.height - first));
-    bands.push_back(std::move(band));
-  }
-  std::atomic<size_t> next{0};
-  const size_t threads = std::min<size_t>(
-      {std::max(1u, std::thread::hardware_concurrency()), kMaxThreads, bands.size()});
-  std::vector<std::thread> helpers;
-  for (size_t t = 1; t < threads; ++t) {
-    try {
-      helpers.emplace_back(CompressBands, std::cref(pixels), line, band_rows, &bands, &next);
-    } catch (const std::system_error&) {
-      break;  // the bands left are compressed here
-    }
-  }
-  CompressBands(pixels, line, band_rows, &bands, &next);
-  for (std::thread& helper : helpers) helper.join();
-  stream->assign("\x78\x5E", 2);  // deflate, 32 KiB window, a fast level
-  uLong adler = 1;
-  for (const Band& band : bands) {
-    if (!band.done) return false;
-    stream->append(band.deflate);
-    adler = adler32_combine(adler, band.adler, static_cast<z_off_t>(band.rows * line));
-  }
-  Append32(stream, static_cast<uint32_t>(adler));
-  return true;
-}
-}  // namespace
-
-bool EncodePng(const PngPixels& pixels, std::string* png) {
-  return EncodePngInBands(pixels, kBandBytes, png);
-}
-
-bool EncodePngInBands(const PngPixels& pixels, size_t band_bytes, std::string* png) {
-  png->clear();
-  if (pixels.top_row == nullptr || pixels.width == 0 || pixels.height == 0 ||
-      pixels.width > kMaxDimension || pixels.height > kMaxDimension) {
-    return false;
-  }
-  const size_t line = Channels(pixels.order) * size_t{pixels.width} + 1;
-  if (line - 1 > static_cast<size_t>(pixels.stride < 0 ? -pixels.stride : pixels.stride)) {
-    return false;
-  }
-  const size_t band_rows = std::max<size_t>(1, band_bytes / line);
-  std::string stream;
-  try {
-    const bool compressed = band_rows >= pixels.height
-                                ? CompressWhole(pixels, line, &stream)
-                                : CompressInBands(pixels, line, band_rows, &stream);
-    if (!compressed) return false;
-    *png = Header(pixels);
-    png->reserve(png->size() + stream.size() + 12 * (stream.size() / kMaxChunkData + 2));
-  } catch (const std::bad_alloc&) {
-    png->clear();
-    return false;
-  }
-  const std::string_view compressed(stream);
+// The PNG file around a zlib stream of the filtered rows.
+void WritePng(const PngPixels& pixels, std::string_view compressed, std::string* png) {
+  *png = Header(pixels);
+  png->reserve(png->size() + compressed.size() + 12 * (compressed.size() / kMaxChunkData + 2));
   for (size_t at = 0; at < compressed.size(); at += kMaxChunkData) {
     AppendChunk(png, "IDAT", compressed.substr(at, kMaxChunkData));
   }
   AppendChunk(png, "IEND", {});
+}
+
+// Whether the picture's size and row layout are ones the format and our filters can take.
+bool WritableLayout(const PngPixels& pixels) {
+  const size_t row_bytes = Channels(pixels.order) * size_t{pixels.width};
+  return pixels.width != 0 && pixels.height != 0 && pixels.width <= kMaxDimension &&
+         pixels.height <= kMaxDimension &&
+         row_bytes <= static_cast<size_t>(pixels.stride < 0 ? -pixels.stride : pixels.stride);
+}
+
+}  // namespace
+
+// Workers take bands in the order their rows complete. Each band is written by the one thread
+// that took it and read by Finish after every worker has been joined.
+struct PngStreamEncoder::State {
+  PngPixels layout;  // top_row: the top row's place in the buffer as it lies now
+  size_t top_row_offset = 0;
+  size_t line = 0;
+  size_t band_rows = 0;
+  bool valid = false;
+  std::vector<Band> bands;
+  std::vector<size_t> order;  // band indices, fewest bytes needed first
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  const uint8_t* base = nullptr;
+  size_t size = 0;
+  size_t ready = 0;    // of order, bands whose rows have all arrived
+  size_t taken = 0;    // of order, bands a thread has taken
+  size_t reading = 0;  // bands being compressed now
+  bool paused = false;
+  bool stopping = false;
+  std::vector<std::thread> workers;
+
+  // Takes and compresses bands until none is left (or the encoder stops).
+  void Work();
+};
+
+void PngStreamEncoder::State::Work() {
+  Compressor compressor = NewCompressor();
+  std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[band_rows * line]);
+  if (compressor == nullptr || filtered == nullptr) return;  // the other threads do the rest
+  std::unique_lock<std::mutex> lock(mutex);
+  for (;;) {
+    changed.wait(
+        lock, [this] { return stopping || taken == order.size() || (!paused && taken < ready); });
+    if (stopping || taken == order.size()) return;
+    const size_t index = order[taken++];
+    PngPixels pixels = layout;
+    pixels.top_row = base + top_row_offset;
+    ++reading;
+    lock.unlock();
+    CompressBand(pixels, line, index + 1 == bands.size(), compressor.get(), filtered.get(),
+                 &bands[index]);
+    lock.lock();
+    --reading;
+    changed.notify_all();
+  }
+}
+
+PngStreamEncoder::PngStreamEncoder(const PngPixels& layout, size_t top_row_offset,
+                                   size_t band_bytes)
+    : state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.layout = layout;
+  s.top_row_offset = top_row_offset;
+  s.line = Channels(layout.order) * size_t{layout.width} + 1;
+  const size_t distance_to_bottom =
+      size_t{layout.height - 1} * (layout.stride < 0 ? -layout.stride : 0);
+  s.valid = WritableLayout(layout) && distance_to_bottom <= top_row_offset;
+  if (!s.valid) return;
+  s.band_rows = std::min<size_t>(layout.height, std::max<size_t>(1, band_bytes / s.line));
+  const auto row_end = [&](uint32_t y) {
+    return static_cast<size_t>(static_cast<ptrdiff_t>(top_row_offset) +
+                               static_cast<ptrdiff_t>(y) * layout.stride) +
+           (s.line - 1);
+  };
+  for (uint32_t first = 0; first < layout.height; first += static_cast<uint32_t>(s.band_rows)) {
+    Band band;
+    band.first_row = first;
+    band.rows = static_cast<uint32_t>(std::min<size_t>(s.band_rows, layout.height - first));
+    band.needed = std::max(row_end(first == 0 ? 0 : first - 1), row_end(first + band.rows - 1));
+    s.bands.push_back(std::move(band));
+    s.order.push_back(s.order.size());
+  }
+  std::stable_sort(s.order.begin(), s.order.end(),
+                   [&s](size_t a, size_t b) { return s.bands[a].needed < s.bands[b].needed; });
+}
+
+PngStreamEncoder::~PngStreamEncoder() {
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->stopping = true;
+  }
+  state_->changed.notify_all();
+  for (std::thread& worker : state_->workers) worker.join();
+}
+
+void PngStreamEncoder::Arrived(const uint8_t* base, size_t size) {
+  State& s = *state_;
+  if (!s.valid) return;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.base = base;
+    s.size = size;
+    s.paused = false;
+    while (s.ready < s.order.size() && s.bands[s.order[s.ready]].needed <= size) ++s.ready;
+  }
+  s.changed.notify_all();
+  if (s.ready == 0 || !s.workers.empty()) return;
+  // The thread that calls Finish works too; until then it is busy filling the buffer, so a
+  // picture that has not arrived whole gets a worker for every core.
+  const size_t threads = std::min<size_t>(
+      {std::max(1u, std::thread::hardware_concurrency()), kMaxThreads, s.bands.size()});
+  const size_t workers = s.ready == s.order.size() ? threads - 1 : threads;
+  for (size_t t = 0; t < workers; ++t) {
+    try {
+      s.workers.emplace_back(&State::Work, &s);
+    } catch (const std::system_error&) {
+      break;  // the bands left are compressed by Finish's thread
+    }
+  }
+}
+
+void PngStreamEncoder::Pause() {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->paused = true;
+  state_->changed.wait(lock, [this] { return state_->reading == 0; });
+}
+
+bool PngStreamEncoder::Finish(std::string* png) {
+  State& s = *state_;
+  png->clear();
+  if (!s.valid || s.ready < s.order.size()) return false;
+  s.Work();
+  for (std::thread& worker : s.workers) worker.join();
+  s.workers.clear();
+  std::string stream("\x78\x5E", 2);  // deflate, 32 KiB window, a fast level
+  uLong adler = 1;
+  for (const Band& band : s.bands) {
+    if (!band.done) return false;
+    stream.append(band.deflate);
+    adler = adler32_combine(adler, band.adler, static_cast<z_off_t>(band.rows * s.line));
+  }
+  Append32(&stream, static_cast<uint32_t>(adler));
+  WritePng(s.layout, stream, png);
   return true;
+}
+
+bool EncodePng(const PngPixels& pixels, std::string* png) {
+  return EncodePngInBands(pixels, kPngBandBytes, png);
+}
+
+bool EncodePngInBands(const PngPixels& pixels, size_t band_bytes, std::string* png) {
+  png->clear();
+  if (pixels.top_row == nullptr || !WritableLayout(pixels)) return false;
+  const size_t line = Channels(pixels.order) * size_t{pixels.width} + 1;
+  try {
+    if (band_bytes / line >= pixels.height) {
+      std::string stream;
+      if (!CompressWhole(pixels, line, &stream)) return false;
+      WritePng(pixels, stream, png);
+      return true;
+    }
+    // The rows as a buffer that has arrived whole, from the lowest address of any row.
+    const size_t below_top = size_t{pixels.height - 1} * (pixels.stride < 0 ? -pixels.stride : 0);
+    const size_t above_top = size_t{pixels.height - 1} * (pixels.stride > 0 ? pixels.stride : 0);
+    PngStreamEncoder encoder(pixels, below_top, band_bytes);
+    encoder.Arrived(pixels.top_row - below_top, below_top + above_top + line - 1);
+    return encoder.Finish(png);
+  } catch (const std::bad_alloc&) {
+    png->clear();
+    return false;
+  }
 }

@@ -33,6 +33,14 @@ bool ClipboardSnapshot::Offers(std::string_view target) const {
   return std::find(targets.begin(), targets.end(), target) != targets.end();
 }
 
+bool ClipboardSnapshot::ReadInto(std::string_view target, ClipboardSink* sink) {
+  std::string data;
+  if (!Read(target, &data)) return false;
+  sink->Expect(data.size());
+  sink->Append(data);
+  return true;
+}
+
 std::unique_ptr<ClipboardSnapshot> MakeEmptyClipboardSnapshot() {
   return std::make_unique<EmptySnapshot>();
 }

@@ -26,6 +26,17 @@
 //
 // A snapshot holds its own connection (on X11 also its own requestor window), so concurrent
 // requests never share a window, a property or a pipe. One snapshot is used by one thread.
+// Receives a target's bytes while they arrive, for callers that work on the first pieces of a
+// large transfer while the rest is still on its way.
+class ClipboardSink {
+ public:
+  virtual ~ClipboardSink() = default;
+  // About `bytes` more are on their way, as the owner announced (it may send more or fewer).
+  virtual void Expect(size_t bytes) = 0;
+  // The target's next bytes, in order.
+  virtual void Append(std::string_view piece) = 0;
+};
+
 class ClipboardSnapshot {
  public:
   virtual ~ClipboardSnapshot() = default;
@@ -39,6 +50,11 @@ class ClipboardSnapshot {
   // or does not answer in time, the transfer breaks off, or the clipboard changed owner since
   // the snapshot was taken. Transfers in pieces of any total size are put together.
   virtual bool Read(std::string_view target, std::string* data) = 0;
+
+  // Read, with the bytes handed to *sink as they arrive (on this thread, between the waits for
+  // the owner) instead of at the end: the same failures and limits; after a failure the sink
+  // may have had part of the bytes. A back end that reads in one piece hands that piece.
+  virtual bool ReadInto(std::string_view target, ClipboardSink* sink);
 
   // Whether target is among Targets(), compared exactly.
   bool Offers(std::string_view target) const;

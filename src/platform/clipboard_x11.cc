@@ -43,6 +43,19 @@ struct SnapshotLimits {
   std::chrono::milliseconds time;  // for the whole snapshot, from its taking
 };
 
+// Collects a target's bytes in a string.
+class StringSink : public ClipboardSink {
+ public:
+  explicit StringSink(std::string* data) : data_(data) {}
+  // Room for the announced bytes at once: a 25 MB bitmap grown piece by piece would be copied
+  // over and over.
+  void Expect(size_t bytes) override { data_->reserve(data_->size() + bytes); }
+  void Append(std::string_view piece) override { data_->append(piece); }
+
+ private:
+  std::string* data_;
+};
+
 class X11Snapshot : public ClipboardSnapshot {
  public:
   explicit X11Snapshot(const SnapshotLimits& limits)
@@ -54,6 +67,7 @@ class X11Snapshot : public ClipboardSnapshot {
 
   const std::vector<std::string>& Targets() const override { return targets_; }
   bool Read(std::string_view target, std::string* data) override;
+  bool ReadInto(std::string_view target, ClipboardSink* sink) override;
 
  private:
   xcb_atom_t Intern(std::string_view name);
@@ -74,9 +88,10 @@ class X11Snapshot : public ClipboardSnapshot {
       return accept(*static_cast<const xcb_generic_event_t*>(event));
     });
   }
-  bool Convert(xcb_atom_t target, std::string* data);
-  bool ReadProperty(bool* incremental, std::string* data);
-  bool ReadIncrementally(std::string* data);
+  bool Convert(xcb_atom_t target, ClipboardSink* sink);
+  // received: the target's bytes handed on so far, counted against the target limit.
+  bool ReadProperty(bool* incremental, ClipboardSink* sink, size_t* received);
+  bool ReadIncrementally(ClipboardSink* sink, size_t* received);
 
   SnapshotLimits limits_;
   XDeadline end_;
@@ -151,7 +166,8 @@ bool X11Snapshot::Take() {
 
 bool X11Snapshot::ReadTargets() {
   std::string atoms;
-  if (!Convert(Intern("TARGETS"), &atoms)) return false;
+  StringSink sink(&atoms);
+  if (!Convert(Intern("TARGETS"), &sink)) return false;
   const size_t count = atoms.size() / sizeof(xcb_atom_t);
   std::vector<xcb_get_atom_name_cookie_t> cookies(count);
   for (size_t i = 0; i < count; ++i) {
@@ -174,13 +190,20 @@ bool X11Snapshot::ReadTargets() {
 
 bool X11Snapshot::Read(std::string_view target, std::string* data) {
   data->clear();
-  if (Clock::now() >= end_) broken_ = true;
-  if (broken_ || !Offers(target) || !OwnerUnchanged()) return false;
-  return Convert(Intern(target), data);
+  StringSink sink(data);
+  if (ReadInto(target, &sink)) return true;
+  data->clear();
+  data->shrink_to_fit();  // up to the target limit, held for nothing
+  return false;
 }
 
-bool X11Snapshot::Convert(xcb_atom_t target, std::string* data) {
-  data->clear();
+bool X11Snapshot::ReadInto(std::string_view target, ClipboardSink* sink) {
+  if (Clock::now() >= end_) broken_ = true;
+  if (broken_ || !Offers(target) || !OwnerUnchanged()) return false;
+  return Convert(Intern(target), sink);
+}
+
+bool X11Snapshot::Convert(xcb_atom_t target, ClipboardSink* sink) {
   if (broken_ || target == XCB_NONE) return false;
   xcb_delete_property(x_.get(), window_, property_);
   xcb_convert_selection(x_.get(), window_, clipboard_, target, property_, time_);
@@ -198,20 +221,18 @@ bool X11Snapshot::Convert(xcb_atom_t target, std::string* data) {
     return false;  // refused
   }
   bool incremental = false;
-  bool read = ReadProperty(&incremental, data) && (!incremental || ReadIncrementally(data));
-  if (!read) {
-    data->clear();
-    data->shrink_to_fit();  // up to the target limit, held for nothing
-    broken_ = true;
-  }
+  size_t received = 0;
+  const bool read = ReadProperty(&incremental, sink, &received) &&
+                    (!incremental || ReadIncrementally(sink, &received));
+  if (!read) broken_ = true;
   return read;
 }
 
-// Reads the transfer property whole, appending it to *data, and deletes it (which, during an
+// Reads the transfer property whole, handing it to *sink, and deletes it (which, during an
 // incremental transfer, asks the owner for the next piece). *incremental tells that the owner
-// announced one (its announcement is not data). False when the property cannot be read or
-// *data would pass the target limit.
-bool X11Snapshot::ReadProperty(bool* incremental, std::string* data) {
+// announced one (its announcement is not data). False when the property cannot be read or the
+// bytes received would pass the target limit.
+bool X11Snapshot::ReadProperty(bool* incremental, ClipboardSink* sink, size_t* received) {
   *incremental = false;
   uint32_t offset = 0;
   for (;;) {
@@ -232,22 +253,21 @@ bool X11Snapshot::ReadProperty(bool* incremental, std::string* data) {
       uint32_t announced = 0;
       if (length >= 4) memcpy(&announced, xcb_get_property_value(reply.get()), sizeof announced);
       if (announced > limits_.target_bytes) return false;
-      // Room for the announced bytes at once: a 25 MB bitmap grown piece by piece would be
-      // copied over and over.
-      data->reserve(announced);
+      sink->Expect(announced);
     } else if (length > 0) {
-      if (size_t{reply->bytes_after} + length > limits_.target_bytes - data->size()) return false;
-      if (offset == 0) data->reserve(data->size() + reply->bytes_after + length);
-      data->append(static_cast<const char*>(xcb_get_property_value(reply.get())),
-                   static_cast<size_t>(length));
-      assert(data->size() <= limits_.target_bytes);
+      if (size_t{reply->bytes_after} + length > limits_.target_bytes - *received) return false;
+      if (offset == 0) sink->Expect(reply->bytes_after + length);
+      sink->Append(std::string_view(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                                    static_cast<size_t>(length)));
+      *received += static_cast<size_t>(length);
+      assert(*received <= limits_.target_bytes);
     }
     if (last) return true;
     offset += static_cast<uint32_t>(length) / 4;
   }
 }
 
-bool X11Snapshot::ReadIncrementally(std::string* data) {
+bool X11Snapshot::ReadIncrementally(ClipboardSink* sink, size_t* received) {
   for (;;) {
     // An owner whose pieces are always waiting would otherwise never meet a deadline.
     if (Clock::now() >= end_) return false;
@@ -258,10 +278,10 @@ bool X11Snapshot::ReadIncrementally(std::string* data) {
              notify.state == XCB_PROPERTY_NEW_VALUE;
     });
     if (!event) return false;
-    const size_t before = data->size();
+    const size_t before = *received;
     bool incremental = false;
-    if (!ReadProperty(&incremental, data) || incremental) return false;
-    if (data->size() == before) return true;  // the empty piece ends the transfer
+    if (!ReadProperty(&incremental, sink, received) || incremental) return false;
+    if (*received == before) return true;  // the empty piece ends the transfer
   }
 }
 

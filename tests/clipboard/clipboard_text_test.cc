@@ -10,6 +10,7 @@
 
 #include "clipboard/clipboard_formats.h"
 #include "clipboard/clipboard_reader.h"
+#include "imaging/dib_data.h"
 #include "imaging/image_utils.h"
 #include "support/fake_clipboard.h"
 #include "support/generated_png.h"
@@ -154,11 +155,22 @@ TEST(ClipboardFormatsTest, FormatsComeFromTheirPlatformNamesAndOddOwnersGiveNoth
     bool available, made;
     std::string data;  // for text formats; "DIB" for a bitmap of the PNG's size
   } rows[] = {
-      {{{"text/plain;charset=utf-8", "y"}, {"STRING", "\xE9"}}, {}, -1, F::kUnicodeText, true, true, "y"},
+      {{{"text/plain;charset=utf-8", "y"}, {"STRING", "\xE9"}},
+       {},
+       -1,
+       F::kUnicodeText,
+       true,
+       true,
+       "y"},
       {{{"STRING", "\xE9"}}, {}, -1, F::kText, true, true, "\xC3\xA9"},
       {{{"image/x-emf", "E"}}, {}, -1, F::kEnhMetafile, true, true, "E"},
-      {{{"x-special/gnome-copied-files", std::string("copy\nfile:///a%20b.png\0", 24)}}, {}, -1,
-       F::kHdrop, true, true, std::string("/a b.png\0", 9)},
+      {{{"x-special/gnome-copied-files", std::string("copy\nfile:///a%20b.png\0", 24)}},
+       {},
+       -1,
+       F::kHdrop,
+       true,
+       true,
+       std::string("/a b.png\0", 9)},
       {{{"image/png", png}}, {}, -1, F::kDib, true, true, "DIB"},
       {{{"image/png", png}}, {"image/png"}, -1, F::kDib, true, false, ""},
       {{{"UTF8_STRING", "x"}}, {"UTF8_STRING"}, -1, F::kUnicodeText, true, false, ""},
@@ -181,6 +193,44 @@ TEST(ClipboardFormatsTest, FormatsComeFromTheirPlatformNamesAndOddOwnersGiveNoth
     } else {
       EXPECT_EQ(data, row.data);
     }
+  }
+}
+
+// A bitmap offered as a BMP file becomes its PNG while its pieces arrive, and its bytes stay for
+// the DIB route, which takes the bitmaps the PNG route refuses; it is read once either way.
+TEST(ClipboardFormatsTest, ABitmapFileBecomesItsPngWhileItArrives) {
+  ASSERT_TRUE(InitializeImaging());
+  const auto bmp_file = [](uint32_t width, uint32_t height, uint32_t channels) {
+    std::string pixels(size_t{width} * height * channels, '\0'), dib;
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<char>(i * 7 / 5 + i / 9000);
+    PackDibRows(pixels, width, height, channels, &dib);
+    std::string file = "BM";
+    for (size_t v : {14 + dib.size(), size_t{0}, size_t{54}}) {
+      for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<char>(v >> shift));
+    }
+    return file + dib;
+  };
+  struct Row {
+    std::string bmp;
+    size_t piece;
+    bool refused, plain;
+  } rows[] = {{bmp_file(1500, 1000, 3), 65536, false, true},  // two bands
+              {bmp_file(33, 5, 3), 1, false, true},
+              {bmp_file(33, 5, 4), 100, false, false},  // 32 bits: decoded instead
+              {bmp_file(33, 5, 3), 100, true, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.bmp.size());
+    auto snapshot = std::make_unique<fake_clipboard::FakeSnapshot>(
+        std::vector<std::pair<std::string, std::string>>{{"image/bmp", row.bmp}},
+        row.refused ? std::set<std::string>{"image/bmp"} : std::set<std::string>{});
+    snapshot->set_piece_size(row.piece);
+    fake_clipboard::FakeSnapshot* fake = snapshot.get();
+    ClipboardFormats formats(std::move(snapshot));
+    std::string png, expected;
+    EXPECT_EQ(formats.GetPlainBitmapAsPng(&png), row.plain);
+    EXPECT_TRUE(png == (PngFromPlainBmp(row.bmp, &expected) && row.plain ? expected : ""));
+    EXPECT_EQ(formats.Data(ClipboardFormat::kDib) != nullptr, !row.refused);
+    EXPECT_EQ(fake->ReadsOf("image/bmp"), 1);
   }
 }
 

@@ -457,8 +457,11 @@ TEST_F(DibDataTest, BitmapFilesGiveThePictureTheDecoderReads) {
   struct Row {
     const char* name;
     DibLayout layout;
-  } cases[] = {{"bottom-up", bottom_up}, {"top-down", top_down}, {"v5 header", v5},
-               {"32-bit", alpha},        {"short", short_file}};
+  } cases[] = {{"bottom-up", bottom_up},
+               {"top-down", top_down},
+               {"v5 header", v5},
+               {"32-bit", alpha},
+               {"short", short_file}};
   for (const Row& row : cases) {
     SCOPED_TRACE(row.name);
     const std::string dib = BuildDib(row.layout);
@@ -482,6 +485,15 @@ TEST_F(DibDataTest, BitmapFilesGiveThePictureTheDecoderReads) {
     std::string direct;
     ASSERT_EQ(PngFromPlainBmp(bmp, &direct), row.layout.bit_count == 24);
     if (!direct.empty()) EXPECT_TRUE(direct == scratch::ReadFile(scratch_.Path("p.png")));
+    // The same file made while it arrives, whatever its pieces (the header split too).
+    for (size_t piece : {size_t{1}, size_t{7}, bmp.size()}) {
+      PlainBmpPngStream stream;
+      for (size_t at = 0; at < bmp.size(); at += piece) stream.Append(bmp.substr(at, piece));
+      std::string streamed = "stale";
+      EXPECT_EQ(stream.Finish(&streamed), !direct.empty()) << piece;
+      EXPECT_TRUE(streamed == direct) << piece;
+      EXPECT_TRUE(stream.TakeFile() == bmp) << piece;
+    }
     Magick::Image made(scratch_.Path("p.png"));
     EXPECT_EQ(made.matte(), expected.matte());
     for (int y = 0; y < 3; ++y) {

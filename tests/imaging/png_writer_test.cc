@@ -5,6 +5,7 @@
 #include <Magick++.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "imaging/image_utils.h"
@@ -18,8 +19,10 @@ TEST(PngWriter, EveryLayoutReadsBackAsThePicture) {
     int channels;
     bool bottom_up;
     const char* map;  // the channels as the library names them, in memory order
-  } rows[] = {{PixelOrder::kRgb, 3, false, "RGB"},  {PixelOrder::kBgr, 3, true, "BGR"},
-              {PixelOrder::kRgba, 4, true, "RGBA"}, {PixelOrder::kBgra, 4, false, "BGRA"}};
+  } rows[] = {{PixelOrder::kRgb, 3, false, "RGB"},
+              {PixelOrder::kBgr, 3, true, "BGR"},
+              {PixelOrder::kRgba, 4, true, "RGBA"},
+              {PixelOrder::kBgra, 4, false, "BGRA"}};
   ASSERT_TRUE(InitializeImaging());
   for (const Row& row : rows) {
     SCOPED_TRACE(row.map);
@@ -59,7 +62,7 @@ TEST(PngWriter, BandsJoinIntoOnePicture) {
     uint32_t width, height;
     size_t band_bytes;
     bool noise;
-  } cases[] = {{300, 200, 1, false},     {300, 200, 40000, false}, {300, 200, 40000, true},
+  } cases[] = {{300, 200, 1, false},      {300, 200, 40000, false},  {300, 200, 40000, true},
                {257, 131, 7 * 772, true}, {640, 480, 100000, false}, {64, 9, 1 << 20, false}};
   ASSERT_TRUE(InitializeImaging());
   for (const Case& c : cases) {
@@ -80,6 +83,53 @@ TEST(PngWriter, BandsJoinIntoOnePicture) {
     std::string read(rgb.size(), '\0');
     image.write(0, 0, c.width, c.height, "RGB", Magick::CharPixel, &read[0]);
     EXPECT_TRUE(read == rgb);
+  }
+}
+
+// Rows that arrive over time, in either row order, with the buffer moved between pieces: the
+// same file as from rows that were all there; none while rows are missing.
+TEST(PngWriter, RowsArrivingInPiecesGiveTheFileOfTheWholeBuffer) {
+  struct Case {
+    uint32_t width, height;
+    size_t band_bytes, piece;
+    bool bottom_up, moves;
+  } cases[] = {{300, 200, 40000, 1000, true, false},
+               {300, 200, 40000, 4096, false, true},
+               {257, 131, 1, 333, true, true},
+               {640, 480, 100000, 921600, true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " by " +
+                 std::to_string(c.piece));
+    const size_t stride = (c.width * 3 + 3) & ~size_t{3}, header = 54;
+    std::string file(header + stride * c.height, '\0');
+    uint32_t seed = 99;
+    for (char& byte : file) byte = static_cast<char>((seed = seed * 1103515245 + 12345) >> 27);
+    const size_t top = header + (c.bottom_up ? stride * (c.height - 1) : 0);
+    PngPixels pixels{reinterpret_cast<const uint8_t*>(file.data()) + top,
+                     c.bottom_up ? -static_cast<ptrdiff_t>(stride) : static_cast<ptrdiff_t>(stride),
+                     c.width, c.height, PixelOrder::kBgr};
+    std::string whole, streamed = "stale";
+    ASSERT_TRUE(EncodePngInBands(pixels, c.band_bytes, &whole));
+    PngStreamEncoder encoder(pixels, top, c.band_bytes), short_of_a_byte(pixels, top, 1);
+    std::string arrived;
+    arrived.reserve(c.moves ? 0 : file.size());
+    for (size_t at = 0; at < file.size(); at += c.piece) {
+      if (c.moves) {
+        std::string moved = arrived;
+        encoder.Pause();
+        arrived.swap(moved);
+        std::fill(moved.begin(), moved.end(), '\x5A');  // what a worker still reading it sees
+      }
+      arrived.append(file, at, c.piece);
+      encoder.Arrived(reinterpret_cast<const uint8_t*>(arrived.data()), arrived.size());
+    }
+    ASSERT_TRUE(encoder.Finish(&streamed));
+    EXPECT_TRUE(streamed == whole);
+    // The last row in the file lacks its last pixel byte (its padding would not matter).
+    const size_t missing = stride - c.width * 3 + 1;
+    short_of_a_byte.Arrived(reinterpret_cast<const uint8_t*>(file.data()), file.size() - missing);
+    EXPECT_FALSE(short_of_a_byte.Finish(&streamed));
+    EXPECT_TRUE(streamed.empty());
   }
 }
 

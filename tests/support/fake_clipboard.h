@@ -5,6 +5,7 @@
 // odd owners a desktop has (one that lists a target and then refuses it, one that loses the
 // clipboard after some reads) without an X server, and counts what was read.
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -42,6 +43,20 @@ class FakeSnapshot : public ClipboardSnapshot {
     return true;
   }
 
+  // Hands the bytes on in pieces of `size` (0: one piece), announcing no more than the first,
+  // as an owner that under-announces an incremental transfer does.
+  void set_piece_size(size_t size) { piece_size_ = size; }
+  bool ReadInto(std::string_view target, ClipboardSink* sink) override {
+    std::string data;
+    if (!Read(target, &data)) return false;
+    const size_t piece = piece_size_ == 0 ? data.size() + 1 : piece_size_;
+    sink->Expect(std::min(piece, data.size()));
+    for (size_t at = 0; at < data.size(); at += piece) {
+      sink->Append(std::string_view(data).substr(at, piece));
+    }
+    return true;
+  }
+
   // How often target was asked for.
   int ReadsOf(const std::string& target) { return reads_[target]; }
 
@@ -51,6 +66,7 @@ class FakeSnapshot : public ClipboardSnapshot {
   int reads_left_;  // -1: the owner never changes
   std::vector<std::string> targets_;
   std::map<std::string, int> reads_;
+  size_t piece_size_ = 0;
 };
 
 }  // namespace fake_clipboard

@@ -26,10 +26,12 @@ struct LargeMember {
 };
 
 // Takes the large members out of body. Returns false when there is none: body is then read as
-// it stands, unchanged, and envelope is left empty. Else envelope is body with each member
-// written as "", and each member's text lies unescaped at the start of its place in body
-// (body keeps its size; the rest of the place holds leftovers). members come in the order of
-// their place and stay valid while body is neither changed nor freed.
+// it stands and envelope is left empty. A large member the reader refuses (a bad escape, no
+// closing quote) is found so only while it is being unescaped; it is then left as text the
+// reader refuses at the same place, and the reader stops there as it would have. Else envelope is
+// body with each member written as "", and each member's text lies unescaped at the start of its
+// place in body (body keeps its size; the rest of the place holds leftovers). members come in the
+// order of their place and stay valid while body is neither changed nor freed.
 bool TakeLargeMembers(std::string& body, std::string& envelope, std::vector<LargeMember>& members);
 
 #endif  // ORVO_PROTOCOL_LARGE_MEMBERS_H_

@@ -24,6 +24,8 @@ namespace {
 
 constexpr char kHostName[] = "localhost";
 constexpr char kAnswerType[] = "text/plain;charset=UTF-8";
+constexpr char kTls13Suites[] =
+    "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
 
 // The key files carry no pass phrase: never prompt on a terminal for one.
 int RefusePassPhrase(char*, int, int, void*) { return 0; }
@@ -50,6 +52,11 @@ bool SetUpTls(SSL_CTX& ctx, const std::string& cert_path, const std::string& key
   SSL_CTX_set_options(&ctx, SSL_OP_NO_COMPRESSION | SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);
   // TLS 1.0 and 1.1 are broken and refused by current browsers anyway.
   SSL_CTX_set_min_proto_version(&ctx, TLS1_2_VERSION);
+  // The same suites as the library's default, AES-128-GCM first and chosen by this end: with
+  // the processor's AES instructions it moves large bodies a quarter faster than AES-256, and
+  // the peer is a program on this machine.
+  SSL_CTX_set_ciphersuites(&ctx, kTls13Suites);
+  SSL_CTX_set_options(&ctx, SSL_OP_CIPHER_SERVER_PREFERENCE);
   SSL_CTX_set_default_passwd_cb(&ctx, RefusePassPhrase);
   return SSL_CTX_use_certificate_chain_file(&ctx, cert_path.c_str()) == 1 &&
          SSL_CTX_use_PrivateKey_file(&ctx, key_path.c_str(), SSL_FILETYPE_PEM) == 1 &&

@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/memory_advice.h"
 #include "service/origin_consent.h"
 #include "service/tls_server.h"
 #include "text/ascii.h"
@@ -130,21 +131,50 @@ void Guard(const Route& route, OriginConsent& consent, const httplib::Request& r
 // Room for the body as its Content-Length announces it, so that it is never moved while it
 // arrives; past this much it grows as it comes (the length is the client's word).
 constexpr size_t kMaxReservedBody = size_t{1} << 30;
+// The body is made ready for the connection's reads this much at a time, so that the zeroes
+// that make it ready are still in the cache when the read overwrites them.
+constexpr size_t kBodyStep = size_t{256} << 10;
+
+// Reads the announced number of bytes from the connection straight into body, in pieces as
+// large as the connection hands them (a TLS record), as the library's reader would but without
+// its small intermediate buffer. On failure sets the library's status for a body cut short.
+bool ReadAnnouncedBody(httplib::Stream& connection, unsigned long long announced, std::string& body,
+                       httplib::Response& res) {
+  size_t got = 0;
+  while (got < announced) {
+    if (got == body.size()) {
+      body.resize(got +
+                  static_cast<size_t>(std::min<unsigned long long>(announced - got, kBodyStep)));
+    }
+    ssize_t count = connection.read(body.data() + got, body.size() - got);
+    if (count <= 0) {
+      body.resize(got);
+      res.status = 400;
+      return false;
+    }
+    got += static_cast<size_t>(count);
+  }
+  return true;
+}
 
 // Reads the whole body into body, as the library would have read it into the request. A
 // multipart form body the library takes apart into files, leaving the text empty: its parts
-// are read and dropped. False when the body could not be read (the library has set the
-// status).
-bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader,
-              std::string& body) {
+// are read and dropped. False when the body could not be read (the status is set then).
+bool ReadBody(const httplib::Request& req, const httplib::ContentReader& reader, std::string& body,
+              httplib::Response& res) {
   if (req.is_multipart_form_data()) {
     return reader([](const httplib::MultipartFormData&) { return true; },
                   [](const char*, size_t) { return true; });
   }
   std::string length = req.get_header_value("Content-Length");
   if (!length.empty() && !req.has_header("Transfer-Encoding")) {
+    // The library reads the first Content-Length the same way.
     unsigned long long announced = std::strtoull(length.c_str(), nullptr, 10);
     body.reserve(static_cast<size_t>(std::min<unsigned long long>(announced, kMaxReservedBody)));
+    AdviseLargePages(body.data(), body.capacity());
+    if (httplib::Stream* connection = TlsServer::ServedConnection()) {
+      return ReadAnnouncedBody(*connection, announced, body, res);
+    }
   }
   return reader([&body](const char* data, size_t size) {
     body.append(data, size);
@@ -167,7 +197,7 @@ void RegisterGuardedRoutes(TlsServer& server, const std::vector<Route>& routes,
                   [route, &consent](const httplib::Request& req, httplib::Response& res,
                                     const httplib::ContentReader& reader) {
                     std::string body;
-                    if (ReadBody(req, reader, body)) Guard(route, consent, req, res, &body);
+                    if (ReadBody(req, reader, body, res)) Guard(route, consent, req, res, &body);
                   });
     } else if (route.method == "POST") {
       server.Post(route.pattern, guarded);

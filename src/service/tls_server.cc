@@ -20,6 +20,8 @@ constexpr std::chrono::milliseconds kStopCheckInterval{100};
 // Threads for connections at once: far above what a browser opens to one host (six), so that
 // requests waiting on programs, downloads or the user's answer leave room for short ones.
 constexpr size_t kConnectionThreadLimit = 64;
+// What one read from the socket may fetch of the records that have arrived.
+constexpr size_t kReadAheadBytes = size_t{256} << 10;
 
 // One TLS connection as the library's request reader and answer writer see it.
 class TlsStream : public httplib::Stream {
@@ -27,7 +29,7 @@ class TlsStream : public httplib::Stream {
   TlsStream(SSL* ssl, int socket) : ssl_(ssl), socket_(socket) {}
 
   bool is_readable() const override {
-    return SSL_pending(ssl_) > 0 || WaitForReadable(socket_, kTransferTimeout);
+    return SSL_has_pending(ssl_) == 1 || WaitForReadable(socket_, kTransferTimeout);
   }
   // Writes block at most kTransferTimeout (the socket's own limit) and then fail.
   bool is_writable() const override { return true; }
@@ -52,13 +54,33 @@ class TlsStream : public httplib::Stream {
   int socket_;
 };
 
+thread_local httplib::Stream* served_connection = nullptr;
+
+// Names the connection this thread serves for as long as it serves it.
+class ServedScope {
+ public:
+  explicit ServedScope(httplib::Stream& stream) { served_connection = &stream; }
+  ~ServedScope() { served_connection = nullptr; }
+  ServedScope(const ServedScope&) = delete;
+  ServedScope& operator=(const ServedScope&) = delete;
+};
+
 }  // namespace
+
+httplib::Stream* TlsServer::ServedConnection() { return served_connection; }
 
 TlsServer::TlsServer(const ContextSetup& setup) {
   context_ = SSL_CTX_new(TLS_server_method());
   if (context_ != nullptr && !setup(*context_)) {
     SSL_CTX_free(context_);
     context_ = nullptr;
+  }
+  if (context_ != nullptr) {
+    // Records are fetched from the socket as many at a time as have arrived, instead of each
+    // with two reads (its header, then the rest): a large body is then read with a system call
+    // every few records.
+    SSL_CTX_set_read_ahead(context_, 1);
+    SSL_CTX_set_default_read_buffer_len(context_, kReadAheadBytes);
   }
   new_task_queue = [] { return new ConnectionThreads(kConnectionThreadLimit); };
 }
@@ -84,6 +106,7 @@ bool TlsServer::process_and_close_socket(socket_t sock) {
 
 bool TlsServer::ServeRequests(SSL* ssl, socket_t sock) {
   TlsStream stream(ssl, sock);
+  ServedScope scope(stream);
   bool served = false;
   for (size_t left = keep_alive_max_count_; left > 0 && NextRequestArrives(ssl, sock); --left) {
     bool closed = false;
@@ -93,11 +116,12 @@ bool TlsServer::ServeRequests(SSL* ssl, socket_t sock) {
   return served;
 }
 
-// Bytes already decrypted count as an arrival: the socket alone would not show them.
+// Bytes already fetched from the socket count as an arrival, decrypted or not: the socket alone
+// would not show them.
 bool TlsServer::NextRequestArrives(SSL* ssl, socket_t sock) const {
   auto deadline = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
   while (svr_sock_ != INVALID_SOCKET) {
-    if (SSL_pending(ssl) > 0) return true;
+    if (SSL_has_pending(ssl) == 1) return true;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     if (WaitForReadable(sock, std::min(left, kStopCheckInterval))) return true;

@@ -38,6 +38,11 @@ class TlsServer : public httplib::Server {
   // body is read and before it is routed. Set before listening.
   void set_request_setup(RequestSetup setup) { request_setup_ = std::move(setup); }
 
+  // The connection whose request the calling thread is serving, for a route that reads the
+  // body itself in pieces far larger than the library's own reads; null on any other thread.
+  // Only the bytes of the request's body may be read from it, and only before the route ends.
+  static httplib::Stream* ServedConnection();
+
  private:
   bool process_and_close_socket(socket_t sock) override;
   bool ServeRequests(SSL* ssl, socket_t sock);

@@ -98,8 +98,8 @@ TEST_F(RequestGuardTest, CommandBodiesAreReadWholeHoweverTheyArrive) {
   const std::string envelope = kVersionEnvelope;
   char size[16];
   std::snprintf(size, sizeof size, "%zx", envelope.size() - 5);
-  const std::string form = "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" + envelope +
-                           "\r\n--b--\r\n";
+  const std::string form =
+      "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n" + envelope + "\r\n--b--\r\n";
   struct Row {
     std::string request;
     bool runs_command;
@@ -109,6 +109,10 @@ TEST_F(RequestGuardTest, CommandBodiesAreReadWholeHoweverTheyArrive) {
            envelope.substr(envelope.size() - 5) + "\r\n0\r\n\r\n",
        true},
       {Request("POST /", "Content-Type: multipart/form-data; boundary=b\r\n", form), false},
+      // The length in decimal whatever its leading zeros, as the library reads it.
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 00" +
+           std::to_string(envelope.size()) + "\r\n\r\n" + envelope,
+       true},
   };
   for (const Row& row : rows) {
     RawTlsConnection connection;

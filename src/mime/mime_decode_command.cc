@@ -44,8 +44,8 @@ bool EndsWithIgnoringAsciiCase(std::string_view name, std::string_view suffix) {
 
 // The archive's text as the component takes it: valid UTF-8 (the JSON reader passes on any
 // bytes; the conversion replaces what is not UTF-8). Valid text is not copied.
-std::string_view ArchiveText(std::string_view archive, std::string& sanitised) {
-  if (IsValidUtf8(archive)) return archive;
+std::string_view ArchiveText(std::string_view archive, bool ascii, std::string& sanitised) {
+  if (ascii || IsValidUtf8(archive)) return archive;
   sanitised = Utf8ToWide(archive);
   return sanitised;
 }
@@ -128,8 +128,8 @@ using WrittenBytes = std::unordered_map<std::string, std::string>;
 // Unpacks archive into folder; the page's path in *page when there is one, and the names of
 // the folder's files (the folder is listed once).
 DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
-                     std::string_view archive, std::string* page, std::vector<std::string>* names,
-                     WrittenBytes* written) {
+                     std::string_view archive, bool ascii, std::string* page,
+                     std::vector<std::string>* names, WrittenBytes* written) {
   if (archive.empty()) return DecodeFailure::kEmptyArchive;
   if (!codec.IsAvailable()) return DecodeFailure::kNoCodec;
   std::string sanitised;
@@ -138,7 +138,7 @@ DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
       (*written)[std::string(name)] = bytes;
     }
   };
-  if (!codec.Decode(ArchiveText(archive, sanitised), folder, keep)) {
+  if (!codec.Decode(ArchiveText(archive, ascii, sanitised), folder, keep)) {
     return DecodeFailure::kInvalidArchive;
   }
   std::string path = folder.Path() + "/";
@@ -153,12 +153,12 @@ DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
 
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
-                              int32_t& error, AnswerFiles* answer) {
+                              int32_t& error, AnswerFiles* answer, bool archive_ascii) {
   error = kMimeDecoded;
   std::string page, text;
   std::vector<std::string> names;
   WrittenBytes written;
-  DecodeFailure failure = Unpack(codec, folder, archive, &page, &names, &written);
+  DecodeFailure failure = Unpack(codec, folder, archive, archive_ascii, &page, &names, &written);
   if (failure == DecodeFailure::kNone) {
     auto page_bytes = written.find(FileNamePart(page));
     bool read = page_bytes != written.end() ? DecodeTextBytes(page_bytes->second, text)
@@ -228,7 +228,7 @@ std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient&
     } else {
       removal.Set(folder->Path() + "/");
       page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files, request.error,
-                               request.answer_files);
+                               request.answer_files, request.IsAsciiText(archive));
     }
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);

@@ -38,17 +38,6 @@ std::string_view UrlInside(std::string_view value) {
   return Trimmed(value.substr(4, value.size() - 5));
 }
 
-// reference resolved against base; "" when either is empty or they do not combine.
-std::string ResolveAgainst(std::string_view base, std::string_view reference) {
-  if (base.empty() || reference.empty()) return {};
-  char* resolved = g_uri_resolve_relative(std::string(base).c_str(), std::string(reference).c_str(),
-                                          G_URI_FLAGS_NONE, nullptr);
-  if (resolved == nullptr) return {};
-  std::string result(resolved);
-  g_free(resolved);
-  return result;
-}
-
 std::string PercentDecoded(std::string_view text) {
   char* decoded = g_uri_unescape_string(std::string(text).c_str(), nullptr);
   if (decoded == nullptr) return {};
@@ -225,8 +214,50 @@ struct SheetEdit {
 
 }  // namespace
 
+class PartReferences::ParsedBase {
+ public:
+  explicit ParsedBase(std::string_view text)
+      : text_(text), uri_(g_uri_parse(text_.c_str(), G_URI_FLAGS_ENCODED, nullptr)) {}
+  ~ParsedBase() {
+    if (uri_ != nullptr) g_uri_unref(uri_);
+  }
+  ParsedBase(const ParsedBase&) = delete;
+  ParsedBase& operator=(const ParsedBase&) = delete;
+
+  const std::string& text() const { return text_; }
+
+  // What g_uri_resolve_relative gives for this base (it parses the base with the flags used
+  // here, then does the same).
+  std::string Resolve(std::string_view reference) const {
+    if (uri_ == nullptr) return {};
+    GUri* resolved =
+        g_uri_parse_relative(uri_, std::string(reference).c_str(), G_URI_FLAGS_ENCODED, nullptr);
+    if (resolved == nullptr) return {};
+    char* text = g_uri_to_string(resolved);
+    g_uri_unref(resolved);
+    std::string result(text);
+    g_free(text);
+    return result;
+  }
+
+ private:
+  std::string text_;
+  GUri* uri_;  // null when text_ is no URI
+};
+
 PartReferences::PartReferences(std::string page_location)
     : page_location_(std::move(page_location)) {}
+PartReferences::~PartReferences() = default;
+PartReferences::PartReferences(PartReferences&&) noexcept = default;
+PartReferences& PartReferences::operator=(PartReferences&&) noexcept = default;
+
+std::string PartReferences::Resolve(std::string_view base, std::string_view reference) const {
+  if (base.empty() || reference.empty()) return {};
+  if (parsed_base_ == nullptr || parsed_base_->text() != base) {
+    parsed_base_ = std::make_unique<ParsedBase>(base);
+  }
+  return parsed_base_->Resolve(reference);
+}
 
 void PartReferences::Add(std::string_view content_id, std::string_view location,
                          const std::string& file_name) {
@@ -235,7 +266,7 @@ void PartReferences::Add(std::string_view content_id, std::string_view location,
   if (!content_id.empty()) by_id_.emplace(std::string(content_id), file_name);
   if (location.empty()) return;
   by_location_.emplace(NormalizeUrlEscapes(location), file_name);
-  std::string resolved = ResolveAgainst(page_location_, location);
+  std::string resolved = Resolve(page_location_, location);
   if (!resolved.empty()) by_location_.emplace(NormalizeUrlEscapes(resolved), file_name);
 }
 
@@ -257,7 +288,7 @@ const std::string* PartReferences::Find(std::string_view reference, std::string_
   }
   // A part may be located by a "cid:" URL of its own, with no Content-ID header to match.
   if (const std::string* file = FindLocation(std::string(reference))) return file;
-  std::string resolved = ResolveAgainst(base.empty() ? page_location_ : base, reference);
+  std::string resolved = Resolve(base.empty() ? page_location_ : base, reference);
   return resolved.empty() ? nullptr : FindLocation(resolved);
 }
 

@@ -1,18 +1,23 @@
 #ifndef ORVO_COMPONENTS_MIME_CODEC_PAGE_REFERENCES_H_
 #define ORVO_COMPONENTS_MIME_CODEC_PAGE_REFERENCES_H_
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 
 namespace mimecodec {
 
-// Where each part of an archive went, looked up by the references a page makes to it.
+// Where each part of an archive went, looked up by the references a page makes to it. Used by
+// one thread at a time, the const members included.
 class PartReferences {
  public:
   // page_location: the page part's Content-Location ("" when it has none); relative references
   // and relative part locations are resolved against it.
   explicit PartReferences(std::string page_location);
+  ~PartReferences();
+  PartReferences(PartReferences&&) noexcept;
+  PartReferences& operator=(PartReferences&&) noexcept;
 
   // A part written as file_name; content_id without '<' '>', location as written (either may
   // be empty). The first part to claim a key keeps it.
@@ -33,7 +38,14 @@ class PartReferences {
 
  private:
   const std::string* FindLocation(const std::string& location) const;
+  // reference resolved against base as g_uri_resolve_relative resolves it; "" when either is
+  // empty or they do not combine.
+  std::string Resolve(std::string_view base, std::string_view reference) const;
 
+  // The base last resolved against, parsed: the parts' locations and a page's references
+  // mostly share one base, and parsing it again for each took as long as the resolving.
+  class ParsedBase;
+  mutable std::unique_ptr<ParsedBase> parsed_base_;
   std::string page_location_;
   std::unordered_map<std::string, std::string> by_id_;
   std::unordered_map<std::string, std::string> by_location_;

@@ -175,7 +175,12 @@ std::string PartContent(GMimePart* part) {
     std::string held, decoded;
     if (DecodeClean(EncodedText(content, held), decoded)) return decoded;
   }
-  GPtr<GMimeStream> memory(g_mime_stream_mem_new());
+  // Sized for the encoded text, which no transfer encoding decodes to more bytes: a page of
+  // megabytes is not copied again each time the array would have grown.
+  GMimeStream* encoded = g_mime_data_wrapper_get_stream(content);
+  gint64 length = encoded == nullptr ? -1 : g_mime_stream_length(encoded);
+  guint room = length > 0 && length < G_MAXUINT ? static_cast<guint>(length) : 0;
+  GPtr<GMimeStream> memory(g_mime_stream_mem_new_with_byte_array(g_byte_array_sized_new(room)));
   WriteThroughGMime(content, memory.get());
   GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(memory.get()));
   return std::string(reinterpret_cast<const char*>(bytes->data), bytes->len);

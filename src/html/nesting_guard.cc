@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "html/name_set.h"
 #include "text/ascii.h"
 
 namespace {
@@ -11,23 +12,18 @@ namespace {
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
-template <size_t N>
-bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 bool IsVoid(std::string_view name) {
-  static constexpr std::array<std::string_view, 21> kVoid = {
+  static constexpr NameSet<21> kVoid(std::array<std::string_view, 21>{
       "area",  "base", "basefont", "bgsound", "br",    "col",     "embed",
       "frame", "hr",   "image",    "img",     "input", "isindex", "keygen",
-      "link",  "meta", "param",    "source",  "track", "wbr",     "menuitem"};
-  return IsOneOf(name, kVoid);
+      "link",  "meta", "param",    "source",  "track", "wbr",     "menuitem"});
+  return kVoid.Has(name);
 }
 
 bool IsRawText(std::string_view name) {
-  static constexpr std::array<std::string_view, 9> kRaw = {
-      "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript"};
-  return IsOneOf(name, kRaw);
+  static constexpr NameSet<9> kRaw(std::array<std::string_view, 9>{
+      "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript"});
+  return kRaw.Has(name);
 }
 
 // Elements whose start tag closes an open one of the same group (a new <li> ends the last <li>).

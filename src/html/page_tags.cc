@@ -6,6 +6,7 @@
 #include <array>
 
 #include "html/nesting_guard.h"
+#include "html/name_set.h"
 #include "text/ascii.h"
 
 namespace {
@@ -15,30 +16,25 @@ constexpr size_t kNone = std::string_view::npos;
 bool IsTagSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-template <size_t N>
-bool IsOneOf(std::string_view name, const std::array<std::string_view, N>& names) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // Elements that change how the rest is read or whether their tags make elements at all.
 bool NeedsTree(std::string_view name) {
-  static constexpr std::array<std::string_view, 13> kNames = {
+  static constexpr NameSet<13> kNames(std::array<std::string_view, 13>{
       "svg",    "math",    "template", "select", "frameset",  "frame",  "noscript",
-      "iframe", "noembed", "noframes", "xmp",    "plaintext", "isindex"};
-  return IsOneOf(name, kNames);
+      "iframe", "noembed", "noframes", "xmp",    "plaintext", "isindex"});
+  return kNames.Has(name);
 }
 
 bool IsTablePart(std::string_view name) {
-  static constexpr std::array<std::string_view, 9> kNames = {
-      "caption", "col", "colgroup", "tbody", "td", "tfoot", "th", "thead", "tr"};
-  return IsOneOf(name, kNames);
+  static constexpr NameSet<9> kNames(std::array<std::string_view, 9>{
+      "caption", "col", "colgroup", "tbody", "td", "tfoot", "th", "thead", "tr"});
+  return kNames.Has(name);
 }
 
 // Elements the parse may keep in the head: a body tag after them still makes the body.
 bool StaysInHead(std::string_view name) {
-  static constexpr std::array<std::string_view, 10> kNames = {
-      "html", "head", "base", "basefont", "bgsound", "link", "meta", "title", "style", "script"};
-  return IsOneOf(name, kNames);
+  static constexpr NameSet<10> kNames(std::array<std::string_view, 10>{
+      "html", "head", "base", "basefont", "bgsound", "link", "meta", "title", "style", "script"});
+  return kNames.Has(name);
 }
 
 size_t SkipSpaces(std::string_view text, size_t i) {

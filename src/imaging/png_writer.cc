@@ -163,16 +163,34 @@ struct Band {
   bool done = false;
 };
 
-// A band's rows filtered into `filtered` (room for the band), checked and compressed.
-void CompressBand(const PngPixels& pixels, size_t line, bool last,
-                  libdeflate_compressor* compressor, uint8_t* filtered, Band* band) {
+// What one thread compresses bands with, made once: buffers left uninitialised (every byte
+// used is written first), so a band costs no clearing of megabytes nor fresh pages.
+struct BandScratch {
+  explicit BandScratch(size_t band_bytes)
+      : compressor(NewCompressor()),
+        filtered(new (std::nothrow) uint8_t[band_bytes]),
+        out_size(compressor ? libdeflate_deflate_compress_bound(compressor.get(), band_bytes) : 0),
+        out(new (std::nothrow) uint8_t[out_size]) {}
+  bool ok() const { return compressor != nullptr && filtered != nullptr && out != nullptr; }
+
+  Compressor compressor;
+  std::unique_ptr<uint8_t[]> filtered;
+  size_t out_size;
+  std::unique_ptr<uint8_t[]> out;
+};
+
+// A band's rows filtered, checked and compressed.
+void CompressBand(const PngPixels& pixels, size_t line, bool last, BandScratch* scratch,
+                  Band* band) {
   const size_t size = band->rows * line;
-  FilterRows(pixels, line, band->first_row, band->rows, filtered);
-  band->adler = libdeflate_adler32(1, filtered, size);
-  band->deflate.resize(libdeflate_deflate_compress_bound(compressor, size));
-  band->deflate.resize(libdeflate_deflate_compress(compressor, filtered, size, band->deflate.data(),
-                                                   band->deflate.size()));
-  band->done = !band->deflate.empty() && (last || MakeContinuable(&band->deflate));
+  FilterRows(pixels, line, band->first_row, band->rows, scratch->filtered.get());
+  band->adler = libdeflate_adler32(1, scratch->filtered.get(), size);
+  const size_t compressed =
+      libdeflate_deflate_compress(scratch->compressor.get(), scratch->filtered.get(), size,
+                                  scratch->out.get(), scratch->out_size);
+  band->deflate.reserve(compressed + 5);  // room for the join MakeContinuable appends
+  band->deflate.assign(reinterpret_cast<const char*>(scratch->out.get()), compressed);
+  band->done = compressed != 0 && (last || MakeContinuable(&band->deflate));
 }
 
 // The PNG file around a zlib stream of the filtered rows.
@@ -222,9 +240,8 @@ struct PngStreamEncoder::State {
 };
 
 void PngStreamEncoder::State::Work() {
-  Compressor compressor = NewCompressor();
-  std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[band_rows * line]);
-  if (compressor == nullptr || filtered == nullptr) return;  // the other threads do the rest
+  BandScratch scratch(band_rows * line);
+  if (!scratch.ok()) return;  // the other threads do the rest
   std::unique_lock<std::mutex> lock(mutex);
   for (;;) {
     changed.wait(
@@ -235,8 +252,7 @@ void PngStreamEncoder::State::Work() {
     pixels.top_row = base + top_row_offset;
     ++reading;
     lock.unlock();
-    CompressBand(pixels, line, index + 1 == bands.size(), compressor.get(), filtered.get(),
-                 &bands[index]);
+    CompressBand(pixels, line, index + 1 == bands.size(), &scratch, &bands[index]);
     lock.lock();
     --reading;
     changed.notify_all();
@@ -284,14 +300,19 @@ PngStreamEncoder::~PngStreamEncoder() {
 void PngStreamEncoder::Arrived(const uint8_t* base, size_t size) {
   State& s = *state_;
   if (!s.valid) return;
+  bool news = false;  // workers are woken only for a band to take, not for every piece
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.base = base;
     s.size = size;
+    news = s.paused;
     s.paused = false;
-    while (s.ready < s.order.size() && s.bands[s.order[s.ready]].needed <= size) ++s.ready;
+    while (s.ready < s.order.size() && s.bands[s.order[s.ready]].needed <= size) {
+      ++s.ready;
+      news = true;
+    }
   }
-  s.changed.notify_all();
+  if (news) s.changed.notify_all();
   if (s.ready == 0 || !s.workers.empty()) return;
   // The thread that calls Finish works too; until then it is busy filling the buffer, so a
   // picture that has not arrived whole gets a worker for every core.

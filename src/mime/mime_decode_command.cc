@@ -121,24 +121,36 @@ const char* Describe(DecodeFailure failure) {
   return "";
 }
 
-// The bytes of the files the component handed over as it wrote them, by name: the page, and
-// the files small enough to be held for the answer, which need not be read back.
-using WrittenBytes = std::unordered_map<std::string, std::string>;
+// What the component handed over as it wrote the files, so that they need not be read back:
+// the page's text, and the bytes of the files small enough to be held for the answer.
+struct WrittenFiles {
+  std::unordered_map<std::string, std::string> small;  // by name
+  std::string page_name;                               // empty when the page was not handed
+  std::string page_text;
+  bool page_decoded = false;
+
+  void Take(std::string_view name, std::string_view bytes) {
+    if (EqualsIgnoringAsciiCase(name, kPageName)) {
+      page_name = name;
+      page_decoded = DecodeTextBytes(bytes, page_text);
+    } else if (bytes.size() < kHeldFileBytes) {
+      small[std::string(name)] = bytes;
+    }
+  }
+};
 
 // Unpacks archive into folder; the page's path in *page when there is one, and the names of
 // the folder's files (the folder is listed once).
 DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
                      std::string_view archive, bool ascii, std::string* page,
-                     std::vector<std::string>* names, WrittenBytes* written) {
+                     std::vector<std::string>* names, WrittenFiles* written) {
   if (archive.empty()) return DecodeFailure::kEmptyArchive;
   if (!codec.IsAvailable()) return DecodeFailure::kNoCodec;
   std::string sanitised;
-  auto keep = [written](std::string_view name, std::string_view bytes) {
-    if (bytes.size() < kHeldFileBytes || EqualsIgnoringAsciiCase(name, kPageName)) {
-      (*written)[std::string(name)] = bytes;
-    }
+  auto take = [written](std::string_view name, std::string_view bytes) {
+    written->Take(name, bytes);
   };
-  if (!codec.Decode(ArchiveText(archive, ascii, sanitised), folder, keep)) {
+  if (!codec.Decode(ArchiveText(archive, ascii, sanitised), folder, take)) {
     return DecodeFailure::kInvalidArchive;
   }
   std::string path = folder.Path() + "/";
@@ -157,13 +169,14 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
   error = kMimeDecoded;
   std::string page, text;
   std::vector<std::string> names;
-  WrittenBytes written;
+  WrittenFiles written;
   DecodeFailure failure = Unpack(codec, folder, archive, archive_ascii, &page, &names, &written);
   if (failure == DecodeFailure::kNone) {
-    auto page_bytes = written.find(FileNamePart(page));
-    bool read = page_bytes != written.end() ? DecodeTextBytes(page_bytes->second, text)
-                                            : ReadTextFile(page, text);
-    if (!read) failure = DecodeFailure::kPageUnreadable;
+    bool handed = !written.page_name.empty() && FileNamePart(page) == written.page_name;
+    if (handed) text = std::move(written.page_text);
+    if (!(handed ? written.page_decoded : ReadTextFile(page, text))) {
+      failure = DecodeFailure::kPageUnreadable;
+    }
   }
   if (failure != DecodeFailure::kNone) {
     Log("\n MIME decode failed: %s [%s]", Describe(failure), folder.Path().c_str());
@@ -175,8 +188,10 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
   AddFilesBeside(folder.Path() + "/", names, page, files);
   if (answer != nullptr) {
     for (size_t k = first; k < files.size(); ++k) {
-      auto bytes = written.find(FileNamePart(files[k]));
-      if (bytes != written.end()) answer->KeepBytes(files[k], HeldBytes(std::move(bytes->second)));
+      auto bytes = written.small.find(FileNamePart(files[k]));
+      if (bytes != written.small.end()) {
+        answer->KeepBytes(files[k], HeldBytes(std::move(bytes->second)));
+      }
     }
   }
   return text;

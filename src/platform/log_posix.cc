@@ -31,7 +31,7 @@ constexpr std::chrono::milliseconds kWriteWait{1000};
 // those the writer has finished; a line is never split between writes of different batches.
 class LogQueue {
  public:
-  void Push(std::string line) {
+  void Push(std::string line, size_t lines = 1) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!started_) {
       // Detached: at exit the writer may sit in a write that never returns; exit must not wait.
@@ -44,7 +44,7 @@ class LogQueue {
     };
     if (!fits() && (stalled_ || !room_.wait_for(lock, kWriteWait, fits))) {
       stalled_ = true;
-      ++dropped_;
+      dropped_ += lines;
       return;
     }
     Enqueue(std::move(line));
@@ -144,6 +144,10 @@ void Log(const char* format, ...) {
   }
   va_end(again);
   Queue().Push(std::move(text));
+}
+
+void LogLines(std::string text, size_t lines) {
+  if (!text.empty()) Queue().Push(std::move(text), lines);
 }
 
 void FlushLog() { Queue().Flush(); }

@@ -116,4 +116,31 @@ TEST(PageReferences, ReadingByTagsGivesTheParsesBytesOrDeclines) {
   }
 }
 
+// References of frames resolve against each frame's own location, whichever was looked up
+// before; a base that is no URI resolves nothing, and the next base works again.
+TEST(PageReferences, EachReferenceResolvesAgainstItsOwnBase) {
+  mimecodec::PartReferences parts("https://x.test/d/page.htm");
+  parts.Add("", "https://x.test/d/x.png", "page.png");
+  parts.Add("", "https://x.test/f/x.png", "frame.png");
+  parts.Add("", "../f/y.png", "relative.png");  // resolved against the page's location
+  const struct {
+    const char* reference;
+    const char* base;
+    const char* file;  // null: none
+  } rows[] = {
+      {"x.png", "", "page.png"},
+      {"x.png", "https://x.test/f/frame.htm", "frame.png"},
+      {"./x.png", "", "page.png"},
+      {"y.png", "https://x.test/f/", "relative.png"},
+      {"x.png", "not a uri", nullptr},
+      {"../d/x.png", "https://x.test/f/frame.htm", "page.png"},
+      {"x.png", "https://x.test/d/", "page.png"},
+  };
+  for (const auto& row : rows) {
+    const std::string* file = parts.Find(row.reference, row.base);
+    EXPECT_EQ(file == nullptr ? "(none)" : *file, row.file ? row.file : "(none)")
+        << row.reference << " against " << row.base;
+  }
+}
+
 }  // namespace

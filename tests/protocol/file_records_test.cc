@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "imaging/image_utils.h"
+#include "platform/file_system.h"
 #include "protocol/answer_files.h"
 #include "protocol/json_writer.h"
 #include "support/generated_png.h"
@@ -459,6 +460,40 @@ TEST_F(FileRecordsTest, SmallFilesOfAnAnswerTakeNoMappingEach) {
   EXPECT_EQ(records.size(), paths.size());
   EXPECT_TRUE(files.complete());
   EXPECT_NE(WriteCompactJson(records, &files).find("\"cGFydCAzOTk=\\r\\n\""), std::string::npos);
+}
+
+// Bytes a worker kept of a file it wrote stand for the file once: they pass the same tests as
+// the file would, and a second record of the same path reads the file.
+TEST_F(FileRecordsTest, KeptBytesStandForTheirFileOnce) {
+  const struct {
+    const char* what;
+    const char* name;
+    std::string kept;
+    AnyFile any_file;
+    std::vector<std::string> contents;  // of the records, in order
+  } rows[] = {
+      {"kept bytes, then the file", "notes.txt", "kept", AnyFile::kYes, {"kept", "plain text"}},
+      {"kept bytes tested as an image", "a.png", "kept", AnyFile::kNo, {TinyPng()}},
+      {"kept picture of a text file", "notes.txt", TinyPng(), AnyFile::kNo, {TinyPng()}},
+      {"kept empty bytes give no record", "a.png", "", AnyFile::kYes, {TinyPng()}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    AnswerFiles files;
+    files.KeepBytes(temp_ / row.name, HeldBytes(row.kept));
+    Json::Value records(Json::arrayValue);
+    AppendFileRecords({temp_ / row.name, temp_ / row.name}, records, RecordKey::kBase64String,
+                      row.any_file, &files);
+    Json::Value expected(Json::arrayValue);
+    for (const std::string& content : row.contents) {
+      Json::Value record(Json::objectValue);
+      record["filename"] = row.name;
+      record["filepath"] = temp_ / row.name;
+      record["base64string"] = Base64Encode(content);
+      expected.append(record);
+    }
+    EXPECT_EQ(WriteCompactJson(records, &files), WriteCompactJson(expected));
+  }
 }
 
 }  // namespace

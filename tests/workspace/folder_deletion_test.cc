@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <string>
+
 #include "support/scratch_folder.h"
 #include "workspace/temp_workspace.h"
 
@@ -27,6 +30,27 @@ TEST(DeleteTreeTest, RemovesEverythingDepthFirstWithOneLineEach) {
                                 "\n RemoveDirectory : [ " + top + "/sub ]" +
                                 "\n RemoveDirectory : [ " + top + " ]");
   EXPECT_FALSE(Exists(top));
+}
+
+TEST(DeleteTreeTest, FolderOfManyFilesLogsEveryLineOnceAndTheFolderLast) {
+  ScratchFolder temp;
+  std::string top = temp / "req";
+  MakeFolder(top);
+  const int kFiles = 600;  // more lines than the log takes at once
+  for (int k = 0; k < kFiles; ++k) WriteFile(top + "/" + std::to_string(k), "x");
+  StdoutCapture capture;
+  EXPECT_TRUE(DeleteTree(top));
+  std::string text = capture.Text();
+  std::string last = "\n RemoveDirectory : [ " + top + " ]";
+  ASSERT_GE(text.size(), last.size());
+  EXPECT_EQ(text.substr(text.size() - last.size()), last);
+  for (int k = 0; k < kFiles; ++k) {
+    std::string line = "\n DeleteFile : [ " + top + "/" + std::to_string(k) + " ]";
+    size_t at = text.find(line);
+    ASSERT_NE(at, std::string::npos) << k;
+    EXPECT_EQ(text.find(line, at + 1), std::string::npos) << k;
+  }
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kFiles + 1);
 }
 
 TEST(DeleteTreeTest, MissingFolderLogsOnlyTheFailedRemoval) {

@@ -44,6 +44,19 @@ bool SerialisePage(std::string_view page, const EncodeOptions& options, Resource
   return true;
 }
 
+// Whether every text the codec puts into the archive beside the bodies is UTF-8.
+bool HandsOverUtf8(std::string_view page, const EncodeOptions& options,
+                   const ResourceRegistry& registry) {
+  if (!IsValidUtf8(page) || !IsValidUtf8(options.charset)) return false;
+  for (const ResourceEntry& entry : registry.entries()) {
+    if (!IsValidUtf8(entry.content_id) || !IsValidUtf8(entry.file_name) ||
+        !IsValidUtf8(entry.media_type)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
@@ -65,7 +78,10 @@ CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& o
     return {};
   }
   // The codec writes UTF-8; only text that is not is rewritten (a 66 MB archive is not copied).
-  if (!IsValidUtf8(archive.view())) archive = CodecText(WideToUtf8(archive.view()));
+  // Its bodies are base64 and its other lines come from what it was handed: when all of that is
+  // UTF-8, so is the archive, and the archive itself need not be read once more for it.
+  if (!HandsOverUtf8(serialised, options, registry) && !IsValidUtf8(archive.view()))
+    archive = CodecText(WideToUtf8(archive.view()));
   DeleteTree(options.workspace);
   return archive;
 }

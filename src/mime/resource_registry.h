@@ -22,7 +22,7 @@ struct ResourceEntry {
   uint64_t inode = 0;
   // The file's content as it was read to admit it, which the codec then writes instead of
   // reading local_file again; empty when the codec reads local_file.
-  std::string bytes;
+  std::string bytes{};
 };
 
 // The resources of one encode in the order they were first met. Owned by one encode on one

@@ -44,8 +44,8 @@ bool EndsWithIgnoringAsciiCase(std::string_view name, std::string_view suffix) {
 
 // The archive's text as the component takes it: valid UTF-8 (the JSON reader passes on any
 // bytes; the conversion replaces what is not UTF-8). Valid text is not copied.
-std::string_view ArchiveText(std::string_view archive, std::string& sanitised) {
-  if (IsValidUtf8(archive)) return archive;
+std::string_view ArchiveText(std::string_view archive, bool ascii, std::string& sanitised) {
+  if (ascii || IsValidUtf8(archive)) return archive;
   sanitised = Utf8ToWide(archive);
   return sanitised;
 }
@@ -142,15 +142,15 @@ struct WrittenFiles {
 // Unpacks archive into folder; the page's path in *page when there is one, and the names of
 // the folder's files (the folder is listed once).
 DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
-                     std::string_view archive, std::string* page, std::vector<std::string>* names,
-                     WrittenFiles* written) {
+                     std::string_view archive, bool ascii, std::string* page,
+                     std::vector<std::string>* names, WrittenFiles* written) {
   if (archive.empty()) return DecodeFailure::kEmptyArchive;
   if (!codec.IsAvailable()) return DecodeFailure::kNoCodec;
   std::string sanitised;
   auto take = [written](std::string_view name, std::string_view bytes) {
     written->Take(name, bytes);
   };
-  if (!codec.Decode(ArchiveText(archive, sanitised), folder, take)) {
+  if (!codec.Decode(ArchiveText(archive, ascii, sanitised), folder, take)) {
     return DecodeFailure::kInvalidArchive;
   }
   std::string path = folder.Path() + "/";
@@ -165,12 +165,12 @@ DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
 
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
-                              int32_t& error, AnswerFiles* answer) {
+                              int32_t& error, AnswerFiles* answer, bool archive_ascii) {
   error = kMimeDecoded;
   std::string page, text;
   std::vector<std::string> names;
   WrittenFiles written;
-  DecodeFailure failure = Unpack(codec, folder, archive, &page, &names, &written);
+  DecodeFailure failure = Unpack(codec, folder, archive, archive_ascii, &page, &names, &written);
   if (failure == DecodeFailure::kNone) {
     bool handed = !written.page_name.empty() && FileNamePart(page) == written.page_name;
     if (handed) text = std::move(written.page_text);
@@ -243,7 +243,7 @@ std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient&
     } else {
       removal.Set(folder->Path() + "/");
       page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files, request.error,
-                               request.answer_files);
+                               request.answer_files, request.IsAsciiText(archive));
     }
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);

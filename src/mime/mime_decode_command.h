@@ -37,10 +37,12 @@ Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs);
 // Sets error to 0, then unpacks archive (UTF-8) into the held folder with codec. Returns the
 // page as UTF-8 and appends the other files of the folder to files; on failure returns "" with
 // error 4 or 6 as above. Given answer, the bytes of small files the component handed over as
-// it wrote them are kept there for the answer's records (AnswerFiles::KeepBytes).
+// it wrote them are kept there for the answer's records (AnswerFiles::KeepBytes). With
+// archive_ascii the archive is known to be all ASCII and is not checked for UTF-8 again.
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
-                              int32_t& error, AnswerFiles* answer = nullptr);
+                              int32_t& error, AnswerFiles* answer = nullptr,
+                              bool archive_ascii = false);
 
 // The page file the codec wrote into folder (ends in '/'): "noname.htm", else the first of
 // "*.htm", "*.html", "*.txt", "*.*", each looked for without regard to case and, among several

@@ -26,19 +26,29 @@ bool CommandRequest::ParseOwned(std::string body) {
   }
 }
 
+const LargeMember* CommandRequest::LargeMemberOf(const Json::Value& value) const {
+  const char* begin = nullptr;
+  const char* end = nullptr;
+  if (!value.isString() || !value.getString(&begin, &end) || begin != end) return nullptr;
+  // The reader keeps where each value stood in the text it read, and copies keep it too.
+  auto at = static_cast<size_t>(value.getOffsetStart());
+  auto found =
+      std::lower_bound(large_members_.begin(), large_members_.end(), at,
+                       [](const LargeMember& member, size_t offset) { return member.at < offset; });
+  return found != large_members_.end() && found->at == at ? &*found : nullptr;
+}
+
 std::string_view CommandRequest::TextOf(const Json::Value& value) const {
+  if (const LargeMember* member = LargeMemberOf(value)) return member->view();
   const char* begin = nullptr;
   const char* end = nullptr;
   if (!value.isString() || !value.getString(&begin, &end)) return {};
-  if (begin == end) {
-    // The reader keeps where each value stood in the text it read, and copies keep it too.
-    auto at = static_cast<size_t>(value.getOffsetStart());
-    auto found = std::lower_bound(
-        large_members_.begin(), large_members_.end(), at,
-        [](const LargeMember& member, size_t offset) { return member.at < offset; });
-    if (found != large_members_.end() && found->at == at) return found->view();
-  }
   return std::string_view(begin, end - begin);
+}
+
+bool CommandRequest::IsAsciiText(const Json::Value& value) const {
+  const LargeMember* member = LargeMemberOf(value);
+  return member != nullptr && member->ascii;
 }
 
 // Value::get looks the key up with find(), which raises the library's own

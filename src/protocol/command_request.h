@@ -40,6 +40,9 @@ class CommandRequest {
   // The characters of a string value read from root or a copy of it, a large member's own
   // text included. Empty for any other value. Valid while this request lives.
   std::string_view TextOf(const Json::Value& value) const;
+  // Whether value is a large member whose text is known to be all ASCII, so valid UTF-8
+  // without another look at its tens of megabytes. False when not known.
+  bool IsAsciiText(const Json::Value& value) const;
 
   // "cmd" and "session" as text by JsonCpp's string conversion (empty when absent). Throws the
   // JSON library's error when root is neither an object nor null, or when the member is an
@@ -75,6 +78,8 @@ class CommandRequest {
   AnswerFiles* answer_files = nullptr;
 
  private:
+  const LargeMember* LargeMemberOf(const Json::Value& value) const;
+
   std::string body_;                        // as read; the large members lie in it
   std::vector<LargeMember> large_members_;  // in the order of their place in the envelope
 };

@@ -102,7 +102,9 @@ int OneLetterEscape(char letter) {
 // Moves the characters from p on to out (out <= p) up to the first backslash or quotation mark,
 // which it returns (end when there is none); out advances as far. Sixteen characters are looked
 // at and moved at a time: a literal of tens of megabytes has an escape every few dozen.
-const char* MovePlainRun(const char* p, const char* end, char*& out) {
+// Bytes of 0x80 and above among those looked at go into *high (a chunk may be looked at past the
+// run, so *high may also count a few bytes after it).
+const char* MovePlainRun(const char* p, const char* end, char*& out, unsigned* high) {
 #ifdef __SSE2__
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i quote = _mm_set1_epi8('"');
@@ -110,6 +112,7 @@ const char* MovePlainRun(const char* p, const char* end, char*& out) {
     __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(
         _mm_or_si128(_mm_cmpeq_epi8(chunk, backslash), _mm_cmpeq_epi8(chunk, quote))));
+    *high |= static_cast<unsigned>(_mm_movemask_epi8(chunk));
     size_t run = stops == 0 ? 16 : static_cast<size_t>(__builtin_ctz(stops));
     if (out != p) {
       // A whole chunk may be stored only where it cannot reach characters not yet read; what
@@ -125,7 +128,10 @@ const char* MovePlainRun(const char* p, const char* end, char*& out) {
     if (stops != 0) return p;
   }
 #endif
-  while (p < end && *p != '\\' && *p != '"') *out++ = *p++;
+  while (p < end && *p != '\\' && *p != '"') {
+    *high |= static_cast<unsigned char>(*p) & 0x80;
+    *out++ = *p++;
+  }
   return p;
 }
 
@@ -134,16 +140,20 @@ const char* MovePlainRun(const char* p, const char* end, char*& out) {
 // finds it) and sets *written to the end of the unescaped text, which never runs ahead of what
 // was read, since no escape is shorter than what it stands for. Null when the reader refuses
 // the literal: *refused is then the backslash of the escape it refuses, or null when the text
-// ends first; the characters before that are rewritten in part.
-const char* UnescapeLiteral(char* text, const char* end, char** written, const char** refused) {
+// ends first; the characters before that are rewritten in part. *ascii says whether the text
+// is all ASCII; false also when that is not known.
+const char* UnescapeLiteral(char* text, const char* end, char** written, const char** refused,
+                            bool* ascii) {
   const char* p = text;
   char* out = text;
   *refused = nullptr;
+  unsigned high = 0;
   for (;;) {
-    p = MovePlainRun(p, end, out);
+    p = MovePlainRun(p, end, out, &high);
     if (p == end) return nullptr;
     if (*p == '"') {
       *written = out;
+      *ascii = high == 0;
       return p;
     }
     const char* escape = p++;
@@ -156,6 +166,7 @@ const char* UnescapeLiteral(char* text, const char* end, char** written, const c
         *refused = escape;
         return nullptr;
       }
+      high |= code_point >= 0x80;
       out = WriteUtf8(code_point, out);
       continue;
     }
@@ -256,7 +267,8 @@ class Scanner {
     char* text = body_ + (content - body_);
     char* written = nullptr;
     const char* refused = nullptr;
-    const char* close = UnescapeLiteral(text, end_, &written, &refused);
+    bool ascii = false;
+    const char* close = UnescapeLiteral(text, end_, &written, &refused, &ascii);
     if (close == nullptr) {
       KeepRefused(text, refused);
       return false;  // the reader refuses it: it stops here too
@@ -265,6 +277,7 @@ class Scanner {
     LargeMember member;
     member.at = envelope_.size();
     member.text = std::string_view(text, written - text);
+    member.ascii = ascii;
     envelope_.append("\"\"");
     copied_ = close + 1;
     p_ = close + 1;

@@ -21,6 +21,7 @@
 struct LargeMember {
   size_t at = 0;          // where its empty string starts in the envelope text
   std::string_view text;  // in the body
+  bool ascii = false;     // every byte of text is below 0x80 (so it is valid UTF-8)
 
   std::string_view view() const { return text; }
 };

@@ -1,5 +1,6 @@
 #include "service/tls_server.h"
 
+#include <openssl/bio.h>
 #include <openssl/ssl.h>
 
 #include <algorithm>
@@ -22,6 +23,8 @@ constexpr std::chrono::milliseconds kStopCheckInterval{100};
 constexpr size_t kConnectionThreadLimit = 64;
 // What one read from the socket may fetch of the records that have arrived.
 constexpr size_t kReadAheadBytes = size_t{256} << 10;
+// How much of an answer's records go out in one send: a few answer blocks' worth.
+constexpr int kWriteBufferBytes = 512 << 10;
 
 // One TLS connection as the library's request reader and answer writer see it.
 class TlsStream : public httplib::Stream {
@@ -39,7 +42,8 @@ class TlsStream : public httplib::Stream {
   }
   ssize_t write(const char* ptr, size_t size) override {
     int written = SSL_write(ssl_, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
-    return written > 0 ? written : -1;
+    if (written <= 0 || BIO_flush(SSL_get_wbio(ssl_)) != 1) return -1;
+    return written;
   }
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
     ConnectionAddress(socket_, ConnectionEnd::kPeer, ip, port);
@@ -53,6 +57,23 @@ class TlsStream : public httplib::Stream {
   SSL* ssl_;
   int socket_;
 };
+
+// Reads go to the socket itself; writes gather in a buffer in front of it, flushed after each
+// write of the library (and by TLS itself after each handshake message and alert), so that a
+// large answer leaves in sends of many records instead of a send per 16 KB record.
+bool AttachSocket(SSL* ssl, int socket) {
+  BIO* reads = BIO_new_socket(socket, BIO_NOCLOSE);
+  BIO* writes = BIO_new(BIO_f_buffer());
+  if (reads == nullptr || writes == nullptr ||
+      BIO_set_write_buffer_size(writes, kWriteBufferBytes) != 1) {
+    BIO_free(reads);
+    BIO_free(writes);
+    return false;
+  }
+  BIO_up_ref(reads);  // one reference for each direction: SSL_free lets both go
+  SSL_set_bio(ssl, reads, BIO_push(writes, reads));
+  return true;
+}
 
 thread_local httplib::Stream* served_connection = nullptr;
 
@@ -94,7 +115,7 @@ bool TlsServer::process_and_close_socket(socket_t sock) {
   if (!admission_ || admission_(sock)) {
     SetConnectionTimeouts(sock, kTransferTimeout);
     SSL* ssl = SSL_new(context_);
-    if (ssl != nullptr && SSL_set_fd(ssl, sock) == 1 && SSL_accept(ssl) == 1) {
+    if (ssl != nullptr && AttachSocket(ssl, sock) && SSL_accept(ssl) == 1) {
       served = ServeRequests(ssl, sock);
       SSL_shutdown(ssl);
     }

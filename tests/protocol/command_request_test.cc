@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <json/reader.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -149,7 +150,8 @@ std::string Resolved(const CommandRequest& request) {
 // Long members with escapes at every offset of the scan's 16-character steps, then each refused
 // after them: the same values and the same stop as the JSON library alone.
 TEST(CommandRequest, LongMembersReadAndRefusedAsTheLibraryDoes) {
-  const char* escapes[] = {"\\r\\n", "\\\"", "\\\\", "\\/", "\\u00e9", "\\ud83d\\ude00"};
+  const char* escapes[] = {"\\r\\n",  "\\\"",           "\\\\",    "\\/",
+                           "\\u00e9", "\\ud83d\\ude00", "\xC3\xA9"};
   // The last ends the body unclosed.
   const std::string refusals[] = {"\\q\\\"in\"", "\\u12\"", "\\ud83d\\n\"", ""};
   for (size_t run = 0; run < 36; ++run) {
@@ -170,6 +172,12 @@ TEST(CommandRequest, LongMembersReadAndRefusedAsTheLibraryDoes) {
         EXPECT_EQ(Json::Reader(Json::Features::all()).parse(body, alone, false), body == bodies[0]);
         EXPECT_EQ(Resolved(request), alone.toStyledString());
       }
+      // Known to be all ASCII exactly when it is: then it is not checked for UTF-8 again.
+      CommandRequest request;
+      request.Parse(bodies[0]);
+      std::string_view html = request.TextOf(request.root["pdu"]["html"]);
+      bool ascii = std::all_of(html.begin(), html.end(), [](char c) { return c >= 0; });
+      EXPECT_EQ(request.IsAsciiText(request.root["pdu"]["html"]), ascii) << bodies[0];
     }
   }
 }

@@ -84,9 +84,12 @@ bool IsHtml(GMimePart* part) {
 std::string MediaTypeOf(GMimePart* part) {
   GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(part));
   if (type == nullptr) return {};
-  char* text = g_mime_content_type_get_mime_type(type);
-  std::string media_type = text == nullptr ? "" : text;
-  g_free(text);
+  // Spelt as g_mime_content_type_get_mime_type spells it, without its allocation per part.
+  const char* media = g_mime_content_type_get_media_type(type);
+  const char* subtype = g_mime_content_type_get_media_subtype(type);
+  std::string media_type = media != nullptr ? media : "text";
+  media_type += '/';
+  media_type += subtype != nullptr ? subtype : "plain";
   for (char& c : media_type) c = g_ascii_tolower(c);
   return media_type;
 }

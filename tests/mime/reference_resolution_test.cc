@@ -118,6 +118,13 @@ TEST(ResourceRegistry, ReusesUrlsWithoutCaseAndLocalPathsExactly) {
   ASSERT_NE(registry.Find("http://h/~u/a%2Fb.png", true), nullptr);
   EXPECT_EQ(registry.Find("http://h/~u/a%2Fb.png", true)->content_id, "D");
   EXPECT_EQ(registry.Find("http://h/~u/a/b.png", true), nullptr);  // %2F is no '/'
+  // A file put in an entry's place is what the codec reads: bytes read before must not stand in.
+  ResourceEntry sheet = Entry("E", "/home/u/s.css", false);
+  sheet.bytes = "p { background: url(old.png) }";
+  registry.Add(sheet);
+  registry.ReplaceFile(registry.entries().size() - 1, "/w/rewritten.css");
+  EXPECT_EQ(registry.entries().back().local_file, "/w/rewritten.css");
+  EXPECT_TRUE(registry.entries().back().bytes.empty());
 }
 
 }  // namespace

@@ -30,9 +30,12 @@ std::string Envelope(const std::string& picture_base64) {
       "--b\r\nContent-Type: text/html; charset=utf-8\r\n"
       "Content-Location: file:///C:/p/page.htm\r\n\r\n<img src=\"a.png\"><img src=\"b.png\">\r\n"
       "--b\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n"
-      "Content-Location: file:///C:/p/a.png\r\n\r\n" + picture_base64 + "\r\n"
+      "Content-Location: file:///C:/p/a.png\r\n\r\n" +
+      picture_base64 +
+      "\r\n"
       "--b\r\nContent-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n"
-      "Content-Location: file:///C:/p/b.png\r\n\r\n" + picture_base64 + "\r\n--b--\r\n";
+      "Content-Location: file:///C:/p/b.png\r\n\r\n" +
+      picture_base64 + "\r\n--b--\r\n";
   Json::Value envelope;
   envelope["cmd"] = "cfp-0002";
   envelope["pdu"]["mimevalue"] = archive;
@@ -70,6 +73,36 @@ TEST(DecodeCommand, AnswersEveryPartOrAnErrorAndLeavesNothing) {
     EXPECT_EQ(answer["pdu"]["files"].size(), row.files);
     EXPECT_EQ(answer["pdu"]["html"].asString().empty(), row.files == 0);
     EXPECT_EQ(scratch::CountEntries(temp / "TAVU"), 0);
+  }
+  InstallCommandTable(nullptr, 0);
+}
+
+// The archive as a large member of a raw body: its bytes reach the reader as they stand.
+std::string RawEnvelope(const std::string& page) {
+  std::string archive =
+      "MIME-Version: 1.0\\r\\nContent-Type: text/html; charset=utf-8\\r\\n\\r\\n" + page;
+  return R"({"cmd":"cfp-0002","pdu":{"mimevalue":")" + archive + "\"}}";
+}
+
+// Only an archive that is all ASCII skips the UTF-8 check; one that is not valid UTF-8 is
+// still made valid before the component reads it.
+TEST(DecodeCommand, ArchiveTextIsValidUtf8WhateverItsBytes) {
+  InstallCommandTable(kEntries, 1);
+  const struct {
+    std::string page, html;
+  } rows[] = {{"<p>plain</p>", "<p>plain</p>"},
+              {"<p>caf\xC3\xA9</p>", "<p>caf\xC3\xA9</p>"},
+              {"<p>caf\\u00e9</p>", "<p>caf\xC3\xA9</p>"},
+              {"<p>caf\xE9</p>", "<p>caf\xEF\xBF\xBD</p>"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.page);
+    scratch::ScratchFolder temp;
+    scratch::TempDirOverride tmpdir(temp.path());
+    CommandRequest request;
+    ASSERT_TRUE(request.Parse(RawEnvelope(row.page)));
+    Json::Value answer;
+    ASSERT_TRUE(Json::Reader().parse(doCMD(request, request.CommandCode()), answer));
+    EXPECT_EQ(answer["pdu"]["html"].asString(), row.html);
   }
   InstallCommandTable(nullptr, 0);
 }

@@ -371,64 +371,78 @@ bool ReadStream(const StreamedAnswer& stream, size_t offset, size_t piece, std::
 }  // namespace
 
 // A streamed answer is byte for byte the answer written whole, whatever pieces the connection
-// takes it in and wherever it starts (a range of the body); so is one that quotes the files'
-// base64 text from where a worker found it instead of reading the files.
+// takes it in and wherever it starts (a range of the body).
 TEST_F(FileRecordsTest, StreamedAnswerIsTheWholeTextInAnyPieces) {
-  std::string big_bytes = Bytes((1 << 20) + 5), lines_bytes = Bytes(57 * 3);
-  WriteFile(temp_ / "big.bin", big_bytes);      // ends on a short line
-  WriteFile(temp_ / "lines.bin", lines_bytes);  // ends on a whole line
+  WriteFile(temp_ / "big.bin", Bytes((1 << 20) + 5));  // ends on a short line
+  WriteFile(temp_ / "lines.bin", Bytes(57 * 3));       // ends on a whole line
   std::vector<std::string> paths = {temp_ / "lines.bin", temp_ / "big.bin", temp_ / "notes.txt"};
   // A long text with every kind of escape, held as an archive is, goes first.
   auto text = std::make_shared<std::string>();
   for (int k = 0; k < 3000; ++k) text->append("a \"q\" \\ \x01\x1f\t\r\n" + std::string(k % 40, 'x'));
-  auto quoted = std::make_shared<std::string>(Base64Encode(big_bytes) + Base64Encode(lines_bytes));
-  size_t big_text = Base64Encode(big_bytes).size();
-  auto envelope = [&](AnswerFiles& files, bool quote) {
-    if (quote) {
-      std::string_view all = *quoted;
-      files.KeepEncoded(temp_ / "big.bin", {all.substr(0, big_text), big_bytes.size(), quoted});
-      files.KeepEncoded(temp_ / "lines.bin", {all.substr(big_text), lines_bytes.size(), quoted});
-    }
+  auto envelope = [&](AnswerFiles& files) {
     Json::Value value = RecordsEnvelope(paths, &files);
     value["archive"] = files.ReferText(*text, text);
     return value;
   };
   std::string whole;
-  for (bool quote : {false, true}) {
+  {
     AnswerFiles files;
-    std::string written = WriteCompactJson(envelope(files, quote), &files);
-    EXPECT_EQ(files.TakeStream(written), nullptr);  // not allowed to stream: the text is whole
-    if (!quote) whole = written;
-    EXPECT_TRUE(written == whole) << "quoted text written whole differs";
+    whole = WriteCompactJson(envelope(files), &files);
+    EXPECT_EQ(files.TakeStream(whole), nullptr);  // not allowed to stream: the text is whole
   }
-  for (bool quote : {false, true}) {
-    SCOPED_TRACE(quote ? "quoted" : "read from the files");
-    AnswerFiles files;
-    files.AllowStreaming();
-    std::string skeleton = WriteCompactJson(envelope(files, quote), &files);
-    std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
-    ASSERT_NE(stream, nullptr);
-    EXPECT_LT(skeleton.size(), 1000u);
-    ASSERT_EQ(stream->size(), whole.size());
-    struct Row {
-      size_t from;
-      size_t piece;
-    } const rows[] = {
-        {0, 128 * 1024},
-        {0, 80},
-        {0, 79},
-        {0, 81},
-        {5, 4096},
-        {whole.size() / 2 + 3, 1000},
-        {7, 5},
-        {30000, 3},
-        {whole.size() - 300, 1},
-        {whole.size() - 1, 80},
-    };
-    for (const Row& row : rows) {
+  AnswerFiles files;
+  files.AllowStreaming();
+  std::string skeleton = WriteCompactJson(envelope(files), &files);
+  std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_LT(skeleton.size(), 1000u);
+  ASSERT_EQ(stream->size(), whole.size());
+  struct Row {
+    size_t from;
+    size_t piece;
+  } const rows[] = {
+      {0, 128 * 1024},
+      {0, 80},
+      {0, 79},
+      {0, 81},
+      {5, 4096},
+      {whole.size() / 2 + 3, 1000},
+      {7, 5},
+      {30000, 3},
+      {whole.size() - 300, 1},
+      {whole.size() - 1, 80},
+  };
+  for (const Row& row : rows) {
+    std::string got;
+    ASSERT_TRUE(ReadStream(*stream, row.from, row.piece, &got)) << row.from << " " << row.piece;
+    EXPECT_TRUE(got == whole.substr(row.from)) << row.from << " " << row.piece;
+  }
+}
+
+// Base64 text a worker found already spelt as the answer spells it (an archive's) goes out
+// exactly as the file's own encoding would, whole or streamed in any pieces.
+TEST_F(FileRecordsTest, QuotedBase64IsWhatTheFileWouldGive) {
+  std::string bytes = Bytes((1 << 20) + 5);
+  WriteFile(temp_ / "big.bin", bytes);
+  auto quoted = std::make_shared<std::string>("pad" + Base64Encode(bytes));
+  auto envelope = [&](AnswerFiles& files, bool quote) {
+    std::string_view text = std::string_view(*quoted).substr(3);
+    if (quote) files.KeepEncoded(temp_ / "big.bin", {text, bytes.size(), quoted});
+    return RecordsEnvelope({temp_ / "big.bin"}, &files);
+  };
+  AnswerFiles plain, whole_quoted, streamed;
+  std::string whole = WriteCompactJson(envelope(plain, false), &plain);
+  EXPECT_TRUE(WriteCompactJson(envelope(whole_quoted, true), &whole_quoted) == whole);
+  streamed.AllowStreaming();
+  std::unique_ptr<StreamedAnswer> stream =
+      streamed.TakeStream(WriteCompactJson(envelope(streamed, true), &streamed));
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(stream->size(), whole.size());
+  for (size_t piece : {size_t{128} << 10, size_t{80}, size_t{79}, size_t{3}}) {
+    for (size_t from : {size_t{0}, size_t{7}, whole.size() - 500}) {
       std::string got;
-      ASSERT_TRUE(ReadStream(*stream, row.from, row.piece, &got)) << row.from << " " << row.piece;
-      EXPECT_TRUE(got == whole.substr(row.from)) << row.from << " " << row.piece;
+      ASSERT_TRUE(ReadStream(*stream, from, piece, &got)) << from << " " << piece;
+      EXPECT_TRUE(got == whole.substr(from)) << from << " " << piece;
     }
   }
 }

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "imaging/deflate_end.h"
+
 namespace {
 
 constexpr int kDeflateLevel = 2;
@@ -164,38 +166,16 @@ bool CompressWhole(const PngPixels& pixels, size_t line, std::string* stream) {
   return size != 0;
 }
 
-// libdeflate ends every stream it writes with a block marked final, and has no flush. So a band
-// that other bands follow is walked by zlib's inflate, which stops at each block boundary: the
-// last boundary is where the final block starts, whose mark is cleared; then an empty stored
-// block, as a sync flush writes it, brings the stream to a whole byte for the next band.
+// libdeflate ends every stream it writes with a block marked final, and has no flush. So in a
+// band that other bands follow, the final block is found and its mark cleared; then an empty
+// stored block, as a sync flush writes it, brings the stream to a whole byte for the next band.
 bool MakeContinuable(std::string* band) {
-  z_stream z{};
-  if (inflateInit2(&z, -15) != Z_OK) return false;
-  z.next_in = reinterpret_cast<Bytef*>(band->data());
-  z.avail_in = static_cast<uInt>(band->size());
-  Bytef sink[1 << 15];
-  uint64_t final_block_bit = 0;
-  int unused_bits = -1;  // in the last byte, once the final block has ended
-  while (unused_bits < 0) {
-    z.next_out = sink;
-    z.avail_out = sizeof sink;
-    if (inflate(&z, Z_BLOCK) != Z_OK) break;
-    // 128: just past a block's end; 64: that block was the final one; the low bits count
-    // what the last byte read leaves unused.
-    if ((z.data_type & 128) == 0) continue;
-    if ((z.data_type & 64) != 0) {
-      unused_bits = z.data_type & 7;
-    } else {
-      final_block_bit = uint64_t{z.total_in} * 8 - (z.data_type & 7);
-    }
-  }
-  const bool whole = unused_bits >= 0 && z.total_in == band->size();
-  inflateEnd(&z);
-  if (!whole || band->empty()) return false;
-  (*band)[final_block_bit / 8] &= static_cast<char>(~(1u << (final_block_bit % 8)));
-  band->back() &= static_cast<char>(0xFF >> unused_bits);
+  DeflateEnd end;
+  if (!FindDeflateEnd(*band, &end)) return false;
+  (*band)[end.final_block_bit / 8] &= static_cast<char>(~(1u << (end.final_block_bit % 8)));
+  band->back() &= static_cast<char>(0xFF >> end.unused_bits);
   // The stored block's 3 header bits go where the last byte has room, else into a new byte.
-  if (unused_bits < 3) band->push_back('\0');
+  if (end.unused_bits < 3) band->push_back('\0');
   band->append("\0\0\xFF\xFF", 4);
   return true;
 }

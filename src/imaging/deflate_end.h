@@ -17,8 +17,10 @@ struct DeflateEnd {
 };
 
 // True, with *end filled, when `stream` is whole deflate blocks, the last one marked final and
-// ending in the stream's last byte. False for anything else (a cut or padded stream, invalid
-// codes); *end is then unspecified. Reads nothing outside `stream`.
+// ending in the stream's last byte. False for anything else (a cut or padded stream, a symbol
+// that is no code); *end is then unspecified. Only the blocks' structure is read: a stream that
+// inflate refuses for what its data would be (a distance before the start, an incomplete code
+// never used) may pass, with the ends inflate would find. Reads nothing outside `stream`.
 bool FindDeflateEnd(std::string_view stream, DeflateEnd* end);
 
 #endif  // ORVO_IMAGING_DEFLATE_END_H_

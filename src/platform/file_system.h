@@ -113,7 +113,9 @@ enum class KnownFolder {
   kPrograms,    // the root of installed programs: /opt
   kEditorData,  // the editor's companion tools (WebP decoder, math editor): /opt/OrvoEditor
   // The process's own temp folder: $TMPDIR when set, else $XDG_RUNTIME_DIR when set, else
-  // /tmp/orvohttps-{uid}. Named only: whether it exists and is private is the caller's check.
+  // /tmp/orvohttps-{uid}; when the variable names a sticky folder others may write to (/tmp),
+  // {that folder}/orvohttps-{uid}. Named only: whether it exists and is private is the caller's
+  // check.
   kTemp,
 };
 

@@ -613,11 +613,22 @@ class PosixFileSystem : public FileSystem {
   }
 
   static std::string TempFolder() {
+    const std::string own = "orvohttps-" + std::to_string(::getuid());
     for (const char* variable : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
       std::optional<std::string> value = EnvironmentVariable(variable);
-      if (value && !value->empty()) return WithoutTrailingSlashes(*value);
+      if (!value || value->empty()) continue;
+      std::string folder = WithoutTrailingSlashes(*value);
+      // TMPDIR=/tmp is a common setting: a shared folder whose sticky bit keeps others from
+      // renaming what is made in it holds a folder of this user's own, as /tmp does when nothing
+      // is set. Any other folder others may write to stays refused by the caller's check.
+      struct stat info;
+      if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+          (info.st_mode & S_ISVTX) != 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return folder + "/" + own;
+      }
+      return folder;
     }
-    return "/tmp/orvohttps-" + std::to_string(::getuid());
+    return "/tmp/" + own;
   }
 
   Place Locate(const std::string& path) const {

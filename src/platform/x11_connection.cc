@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstring>
 #include <future>
+#include <mutex>
 #include <string>
 #include <optional>
 #include <thread>
@@ -136,6 +137,10 @@ bool FindCookie(int fd, int display, std::string* name, std::string* cookie) {
   char kind[] = "MIT-MAGIC-COOKIE-1";
   char* kinds[] = {kind};
   int kind_lengths[] = {static_cast<int>(sizeof kind - 1)};
+  // libXau keeps the authority file's name in a static buffer it frees and refills on every
+  // lookup, so two lookups at once race on it and can lose a buffer; one at a time.
+  static std::mutex lookup;
+  const std::lock_guard<std::mutex> held(lookup);
   Xauth* entry = XauGetBestAuthByAddr(family, static_cast<unsigned short>(address.size()),
                                       address.data(), static_cast<unsigned short>(number.size()),
                                       number.data(), 1, kinds, kind_lengths);

@@ -289,6 +289,8 @@ TEST_F(EndpointTest, LogsEachCommandOnItsOwnLine) {
   client->Post("/", "{\"cmd\":\"cfp-1000\"}", "text/plain");
   client->Post("/", "{\"cmd\":\"nothing\"}", "text/plain");
   client->Post("/", "", "text/plain");
+  // The log is written behind the answers: wait for the last line before reading it whole.
+  service_.OutputOnceItHas("doCMD [0]\ndoCMD [0]\n");
   EXPECT_EQ(
       LogAfterClipboardLine(service_),
       std::string(kEveryOriginLine) + "listen port [38951]\ndoCMD [15]\ndoCMD [0]\ndoCMD [0]\n");

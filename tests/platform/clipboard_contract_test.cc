@@ -414,7 +414,7 @@ TEST(ClipboardWaylandTest, AStoppedOrMissingCompositorIsAnEmptyClipboardWithinTh
         TakeClipboardSnapshot(ClipboardBackend::kWayland, milliseconds(500))->Targets().empty());
     const auto spent = std::chrono::steady_clock::now() - start;
     EXPECT_GE(spent, row.at_least);
-    EXPECT_LT(spent, row.at_least + milliseconds(700));
+    EXPECT_LT(spent, row.at_least + milliseconds(2000));  // a hang, not a busy machine
   }
 }
 

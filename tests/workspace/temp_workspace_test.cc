@@ -45,30 +45,48 @@ TEST_F(TempWorkspaceTest, WorkRootIsTmpdirElseRuntimeFolderElsePerUserTmp) {
 }
 
 // A work root another user could write to, or one that is a link (to a folder made by someone
-// else, say), is never used: nothing is made in it.
+// else, say), is never used: nothing is made in it. A sticky shared folder, as TMPDIR=/tmp
+// names, holds a private folder of the user's own instead.
 TEST_F(TempWorkspaceTest, WorkRootMustBeAPrivateFolderOfTheUser) {
   ScratchFolder other;
+  const std::string own = "/orvohttps-" + std::to_string(::getuid());
   ASSERT_EQ(::mkdir((other / "shared").c_str(), 0777), 0);
   ASSERT_EQ(::chmod((other / "shared").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir((other / "sticky").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod((other / "sticky").c_str(), 01777), 0);
+  ASSERT_EQ(::mkdir((other / "taken").c_str(), 0777), 0);
+  ASSERT_EQ(::chmod((other / "taken").c_str(), 01777), 0);
+  ASSERT_EQ(::mkdir((other / "taken" + own).c_str(), 0700), 0);
+  ASSERT_EQ(::chown((other / "taken" + own).c_str(), 65534, 65534), 0);
   ASSERT_EQ(::mkdir((other / "foreign").c_str(), 0700), 0);
   ASSERT_EQ(::chown((other / "foreign").c_str(), 65534, 65534), 0);
   ASSERT_EQ(::mkdir((other / "private").c_str(), 0700), 0);
   ASSERT_EQ(::symlink((other / "private").c_str(), (other / "link").c_str()), 0);
   struct Row {
     std::string name;
+    std::string root;     // the work root under other
     std::string refusal;  // empty: used
-  } rows[] = {{"shared", "Permission denied"}, {"foreign", "Operation not permitted"},
-              {"link", "Not a directory"}, {"fresh", ""}};
+  } rows[] = {{"shared", "shared", "Permission denied"},
+              {"foreign", "foreign", "Operation not permitted"},
+              {"link", "link", "Not a directory"},
+              {"fresh", "fresh", ""},
+              {"sticky", "sticky" + own, ""},
+              {"taken", "taken" + own, "Operation not permitted"}};
   for (const Row& row : rows) {
     TempDirOverride tmpdir(other / row.name);
-    EXPECT_EQ(NewFolderPath(), row.refusal.empty() ? other / row.name + "/TAVU/00000000"
-                                                   : "failed: " + other / row.name + ": " +
+    EXPECT_EQ(NewFolderPath(), row.refusal.empty() ? other / row.root + "/TAVU/00000000"
+                                                   : "failed: " + other / row.root + ": " +
                                                          row.refusal);
-    EXPECT_EQ(Exists(other / row.name + "/TAVU"), row.refusal.empty()) << row.name;
+    EXPECT_EQ(Exists(other / row.root + "/TAVU"), row.refusal.empty()) << row.name;
+    if (row.root != row.name) {
+      EXPECT_FALSE(Exists(other / row.name + "/TAVU")) << row.name;
+    }
   }
   struct stat info;
-  ASSERT_EQ(::stat((other / "fresh").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  for (const std::string& made : {other / "fresh", other / "sticky" + own}) {
+    ASSERT_EQ(::stat(made.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u) << made;
+  }
   EXPECT_FALSE(Exists(other / "private/TAVU"));
 }
 

@@ -552,23 +552,30 @@ bool HtmlDocument::Load(std::string text, const HtmlLoadLimits& limits, std::str
   return impl_->loaded;
 }
 
-bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits,
-                            const std::vector<std::string_view>* only_carrying,
-                            std::string* refused) {
-  impl_->Clear();
-  PageTags tags;
-  if (text.empty() || text.size() > limits.max_bytes ||
-      !ReadPageTags(text, &tags, limits.max_depth, only_carrying)) {
-    if (refused != nullptr) *refused = std::move(text);
-    return false;
-  }
-  Impl& d = *impl_;
+namespace {
+
+// Fills a cleared document from the tags read from text: one element per start tag, in order;
+// with an implied head, a head element without a tag of its own comes second, after the html
+// element, as the parse puts it.
+void FillFromTags(HtmlDocument::Impl& d, std::string text, const PageTags& tags,
+                  bool implied_head) {
+  using Impl = HtmlDocument::Impl;
   d.text = std::move(text);
-  d.elements.reserve(tags.tags.size());
-  d.sources.reserve(tags.tags.size());
+  d.elements.reserve(tags.tags.size() + 1);
+  d.sources.reserve(tags.tags.size() + 1);
   d.attributes.reserve(tags.attributes.size());
   std::string_view source(d.text);
-  for (const PageTag& tag : tags.tags) {
+  for (size_t t = 0; t < tags.tags.size(); ++t) {
+    if (t == 1 && implied_head) {
+      HtmlElement head;
+      head.tag_name = "head";
+      head.name = "head";
+      head.tag_id = TagIdFromName(head.name);
+      d.elements.push_back(std::move(head));
+      d.sources.emplace_back();
+      d.sources.back().attr_first = d.attributes.size();
+    }
+    const PageTag& tag = tags.tags[t];
     HtmlElement element;
     element.tag_name = source.substr(tag.begin + 1, tag.name_length);
     element.name = AsciiLowered(element.tag_name);
@@ -600,15 +607,121 @@ bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits,
     d.elements.push_back(std::move(element));
     d.sources.push_back(s);
   }
+}
+
+void AddTagStylesAndComments(HtmlDocument::Impl& d, const PageTags& tags, bool implied_head) {
   for (const PageTags::StyleText& style : tags.styles) {
-    d.sources[style.tag].end_tag_begin = style.text_end;
-    d.AddStyleBlock(static_cast<int>(style.tag), style.text_begin, style.text_end);
+    size_t index = style.tag + (implied_head && style.tag >= 1 ? 1 : 0);
+    d.sources[index].end_tag_begin = style.text_end;
+    d.AddStyleBlock(static_cast<int>(index), style.text_begin, style.text_end);
   }
   for (const PageTags::Comment& comment : tags.comments) {
     d.comments.push_back(HtmlComment{comment.text_begin, comment.text_end, -1, false});
   }
   d.has_pending.assign(d.elements.size(), false);
   d.loaded = true;
+}
+
+bool IsBlankText(std::string_view text) {
+  for (char c : text) {
+    if (!IsTagSpace(c)) return false;
+  }
+  return true;
+}
+
+// The start tags of the html, head and body elements of a page whose landmarks are plainly
+// written (see LoadPage); false for any other page.
+struct PlainLandmarks {
+  size_t html = 0;
+  size_t head = kNone;  // kNone: the parse implies the head
+  size_t body = kNone;
+};
+
+bool FindPlainLandmarks(std::string_view text, const PageTags& tags, PlainLandmarks* out) {
+  auto named = [&](size_t t, std::string_view name) {
+    const PageTag& tag = tags.tags[t];
+    return tag.name_length == name.size() &&
+           EqualsIgnoringAsciiCase(text.substr(tag.begin + 1, tag.name_length), name);
+  };
+  if (tags.tags.empty() || !named(0, "html")) return false;
+  // The tag reader admits head and body tags only where they make their elements, and only
+  // elements that stay in the head before the body tag.
+  for (size_t t = 1; t < tags.tags.size() && out->body == kNone; ++t) {
+    if (named(t, "head")) out->head = t;
+    if (named(t, "body")) out->body = t;
+  }
+  if (out->body == kNone || !tags.balanced) return false;
+  const PageTags::LandmarkEnd& html_end = tags.html_end;
+  const PageTags::LandmarkEnd& body_end = tags.body_end;
+  const PageTags::LandmarkEnd& head_end = tags.head_end;
+  // Only blanks after the body's end tag: whatever else stands there the parse moves.
+  if (html_end.count != 1 || body_end.count != 1 || body_end.begin < tags.tags[out->body].end ||
+      html_end.begin < body_end.end ||
+      !IsBlankText(text.substr(body_end.end, html_end.begin - body_end.end)) ||
+      !IsBlankText(text.substr(html_end.end))) {
+    return false;
+  }
+  if (head_end.count == 0) return true;
+  return out->head != kNone && head_end.count == 1 && head_end.begin >= tags.tags[out->head].end &&
+         head_end.end <= tags.tags[out->body].begin;
+}
+
+}  // namespace
+
+bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits,
+                            const std::vector<std::string_view>* only_carrying,
+                            std::string* refused) {
+  impl_->Clear();
+  PageTags tags;
+  if (text.empty() || text.size() > limits.max_bytes ||
+      !ReadPageTags(text, &tags, limits.max_depth, only_carrying)) {
+    if (refused != nullptr) *refused = std::move(text);
+    return false;
+  }
+  FillFromTags(*impl_, std::move(text), tags, false);
+  AddTagStylesAndComments(*impl_, tags, false);
+  return true;
+}
+
+bool HtmlDocument::LoadPage(std::string text, const HtmlLoadLimits& limits,
+                            std::string* refused) {
+  impl_->Clear();
+  PageTags tags;
+  PlainLandmarks marks;
+  if (text.empty() || text.size() > limits.max_bytes ||
+      !ReadPageTags(text, &tags, limits.max_depth) || !FindPlainLandmarks(text, tags, &marks)) {
+    if (refused != nullptr) *refused = std::move(text);
+    return false;
+  }
+  Impl& d = *impl_;
+  bool implied_head = marks.head == kNone;
+  FillFromTags(d, std::move(text), tags, implied_head);
+  d.root = 0;
+  d.head = implied_head ? 1 : static_cast<int>(marks.head);
+  d.body = static_cast<int>(marks.body) + (implied_head ? 1 : 0);
+  for (size_t k = d.body + 1; k < d.elements.size(); ++k) d.elements[k].in_body = true;
+  d.elements[d.head].parent = d.elements[d.body].parent = d.root;
+  Impl::ElementSource& html = d.sources[d.root];
+  Impl::ElementSource& head = d.sources[d.head];
+  Impl::ElementSource& body = d.sources[d.body];
+  html.end_tag_begin = tags.html_end.begin;
+  // Blanks after the html end tag are the body's text in the parse, and so inside the html.
+  html.hi = tags.html_end.end < d.text.size() ? d.text.size() : tags.html_end.end;
+  body.end_tag_begin = tags.body_end.begin;
+  body.hi = tags.body_end.end;
+  if (tags.head_end.count != 0) {
+    head.end_tag_begin = tags.head_end.begin;
+    head.hi = tags.head_end.end;
+  } else {
+    // An open head holds what stands before the body tag: its elements, blanks and comments.
+    if (implied_head && d.body > d.head + 1) head.lo = d.sources[d.head + 1].lo;
+    if (head.lo != kNone) head.hi = body.tag_begin;
+  }
+  AddTagStylesAndComments(d, tags, implied_head);
+  for (HtmlComment& comment : d.comments) {
+    comment.in_body = comment.text_begin > body.tag_end && comment.text_end <= body.end_tag_begin;
+  }
+  for (HtmlStyleBlock& block : d.blocks) block.in_body = d.elements[block.element].in_body;
   return true;
 }
 

@@ -26,6 +26,14 @@ bool NeedsTree(std::string_view name) {
   return kNames.Has(name);
 }
 
+// Elements that never hold content: the parse closes them at once.
+bool IsVoid(std::string_view name) {
+  static constexpr NameSet<18> kNames(std::array<std::string_view, 18>{
+      "area", "base", "basefont", "bgsound", "br", "col", "embed", "hr", "image", "img", "input",
+      "keygen", "link", "meta", "param", "source", "track", "wbr"});
+  return kNames.Has(name);
+}
+
 bool IsTablePart(std::string_view name) {
   static constexpr NameSet<9> kNames(std::array<std::string_view, 9>{
       "caption", "col", "colgroup", "tbody", "td", "tfoot", "th", "thead", "tr"});
@@ -165,6 +173,13 @@ class Reader {
       : text_(page), out_(*out), only_carrying_(only_carrying), depth_(max_depth) {}
 
   bool Run() {
+    bool read = Read();
+    out_.balanced = balanced_ && open_.empty();
+    return read;
+  }
+
+ private:
+  bool Read() {
     size_t i = 0;
     while (i < text_.size()) {
       size_t lt = text_.find('<', i);
@@ -188,7 +203,6 @@ class Reader {
     return true;
   }
 
- private:
   bool HasContent(size_t begin, size_t end) const {
     for (size_t k = begin; k < end; ++k) {
       if (!IsTagSpace(text_[k])) return true;
@@ -234,6 +248,7 @@ class Reader {
     // The guard ends an end tag at its first '>', quoted or not.
     if (end == kNone || text_.find('>', name_end) + 1 != end) return kNone;
     depth_.Close(name);
+    NoteEndTag(name, lt, end);
     // "</head>" ends the head; the others make the parse open the body.
     if (name == "head") html_content_ = head_content_ = true;
     if (name == "body" || name == "html" || name == "br") NoteText();
@@ -266,6 +281,7 @@ class Reader {
       return kNone;
     }
     tag.end = end;
+    if (!IsVoid(name)) open_.emplace_back(name);
     if (Listed(tag, name)) {
       out_.tags.push_back(tag);
     } else {
@@ -283,6 +299,22 @@ class Reader {
     return end;
   }
 
+  void NoteEndTag(std::string_view name, size_t begin, size_t end) {
+    if (open_.empty() || open_.back() != name) {
+      balanced_ = false;
+    } else {
+      open_.pop_back();
+    }
+    PageTags::LandmarkEnd* landmark = name == "html"   ? &out_.html_end
+                                      : name == "head" ? &out_.head_end
+                                      : name == "body" ? &out_.body_end
+                                                       : nullptr;
+    if (landmark != nullptr && landmark->count++ == 0) {
+      landmark->begin = begin;
+      landmark->end = end;
+    }
+  }
+
   bool Listed(const PageTag& tag, std::string_view name) const {
     if (only_carrying_ == nullptr || name == "style") return true;
     for (size_t k = tag.attr_first; k < tag.attr_first + tag.attr_count; ++k) {
@@ -297,9 +329,20 @@ class Reader {
     return false;
   }
 
+  // In a table only its parts stand where they are written: the parse moves anything else
+  // outside a cell before the table, and a part inside a cell closes the cell first. Such a
+  // page keeps its elements but not their order.
+  void NoteTableContext(std::string_view name) {
+    if (tables_.empty() || name == "table") return;
+    bool part = IsTablePart(name) && name != "caption";
+    bool kept = tables_.back() ? !part : part || name == "style" || name == "script";
+    if (!kept || name == "caption") balanced_ = false;
+  }
+
   // Whether the parse makes an element of this start tag, with these attributes, wherever it
   // stands in the tree; updates what later tags depend on.
   bool Placed(std::string_view name) {
+    NoteTableContext(name);
     bool first_content = !html_content_;
     if (name == "html") {
       if (html_tags_++ > 0 || !first_content) return false;
@@ -374,6 +417,9 @@ class Reader {
   int body_tags_ = 0;
   bool form_open_ = false;
   std::vector<bool> tables_;  // open tables, innermost last: whether a cell of it is open
+  // Elements opened and not yet closed by their own end tag, innermost last.
+  std::vector<std::string> open_;
+  bool balanced_ = true;
 };
 
 }  // namespace

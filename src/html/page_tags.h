@@ -51,6 +51,21 @@ struct PageTags {
     size_t text_end;
   };
   std::vector<Comment> comments;
+  // The end tags of html, head and body, for a caller that places those elements itself: the
+  // first of each ('<' and past its '>'; begin npos when there is none) and how many there
+  // are.
+  struct LandmarkEnd {
+    size_t begin = std::string_view::npos;
+    size_t end = std::string_view::npos;
+    int count = 0;
+  };
+  LandmarkEnd html_end;
+  LandmarkEnd head_end;
+  LandmarkEnd body_end;
+  // Every end tag closed the innermost open element, and none was left open (void elements
+  // aside): the parse then closes each element where it is written, and no end tag of it is
+  // ignored or moved.
+  bool balanced = false;
 };
 
 // Reads page's tags into *out; false when the page holds anything whose reading could depend

@@ -36,7 +36,12 @@ bool SerialisePage(std::string_view page, const EncodeOptions& options, Resource
   if (page.size() <= limits.max_bytes)
     text = IsValidUtf8(page) ? std::string(page) : Utf8ToWide(page);
   HtmlDocument document;
-  if (text.empty() || !document.Load(std::move(text), limits)) return false;
+  // A plainly written page is read by its tags; the whole parse, which reads any page alike,
+  // is for the rest.
+  if (text.empty() || (!document.LoadPage(std::move(text), limits, &text) &&
+                       !document.Load(std::move(text), limits))) {
+    return false;
+  }
   CollectResources(document, registry, std::string(), options);
   // The archive's charset is always UTF-8, the text's own encoding: no conversion is needed.
   serialised =

@@ -100,18 +100,53 @@ bool HasPictureHead(std::string_view bytes) {
   return SniffImageFormat(head.data(), head.size()) != SniffedFormat::kNone || IsTiffHead(head);
 }
 
+// A local file as it is reached: by its path, and when its folder is held, by its name there.
+struct LocalFile {
+  const std::string& path;
+  const HeldFolder* folder = nullptr;
+  std::string name{};
+};
+
+IoStatus ReadWhole(const LocalFile& file, std::string& bytes) {
+  FileSystem& files = FileSystem::Default();
+  return file.folder != nullptr ? files.ReadWholeFileIn(*file.folder, file.name, bytes,
+                                                        kReadWholeBytes)
+                                : files.ReadWholeFile(file.path, bytes, kReadWholeBytes);
+}
+
 // Whether the file is a picture by its own bytes; bytes receives the content when the file was
 // read whole for it.
-bool IsPicture(const std::string& path, std::string& bytes) {
-  if (FileSystem::Default().ReadWholeFile(path, bytes, kReadWholeBytes).ok())
-    return HasPictureHead(bytes) && IsReadableImageData(bytes);
+bool IsPicture(const LocalFile& file, std::string& bytes) {
+  if (ReadWhole(file, bytes).ok()) return HasPictureHead(bytes) && IsReadableImageData(bytes);
   bytes.clear();
-  return HasPictureHead(FileHead(path, 16)) && IsReadableImage(path);
+  return HasPictureHead(FileHead(file.path, 16)) && IsReadableImage(file.path);
 }
 
 bool IsPicture(const std::string& path) {
   std::string bytes;
-  return IsPicture(path, bytes);
+  return IsPicture(LocalFile{path}, bytes);
+}
+
+// The file at an absolute path, its folder held in target (opened on first use).
+LocalFile HeldLocalFile(const std::string& path, EmbedTarget& target) {
+  constexpr size_t kHeldFolders = 16;  // file handles are a bounded resource
+  LocalFile file{path};
+  size_t slash = path.rfind('/');
+  if (path.empty() || path[0] != '/' || slash + 1 == path.size()) return file;
+  std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  auto& held = target.local_folders;
+  auto it = std::find_if(held.begin(), held.end(),
+                         [&folder](const auto& entry) { return entry.first == folder; });
+  if (it == held.end()) {
+    if (held.size() == kHeldFolders) held.clear();
+    std::unique_ptr<HeldFolder> opened;
+    if (!FileSystem::Default().OpenFolder(folder, FollowLinks::kYes, opened).ok()) opened.reset();
+    held.emplace_back(std::move(folder), std::move(opened));
+    it = held.end() - 1;
+  }
+  file.folder = it->second.get();
+  if (file.folder != nullptr) file.name = path.substr(slash + 1);
+  return file;
 }
 
 // A WebP file: a RIFF container of the WEBP form, not any RIFF file (a sound, a video).
@@ -143,8 +178,13 @@ std::string StoredName(const ResourceRegistry& registry, std::string extension) 
 
 std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) {
   const std::string& path = reference.resolved;
-  // Only a regular file: reading a pipe or a device would never end.
-  FileStatus status = StatusOf(path);
+  LocalFile file = HeldLocalFile(path, target);
+  // Only a regular file: reading a pipe or a device would never end. Looked at before it is
+  // opened, so that a device is never opened.
+  FileStatus status = file.folder != nullptr
+                          ? FileSystem::Default().StatusIn(*file.folder, file.name,
+                                                           FollowLinks::kYes)
+                          : StatusOf(path);
   if (status.type != FileType::kRegular) return {};
   // Another name of a file embedded before: "/a/b.png", "/a//b.png", "/a/x/../b.png", a link.
   if (const ResourceEntry* known = target.registry.FindFile(status.device, status.inode)) {
@@ -161,7 +201,7 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
   std::string bytes;
-  if (!IsCssFile(entry.local_file) && !IsPicture(entry.local_file, bytes)) return {};
+  if (!IsCssFile(entry.local_file) && !IsPicture(file, bytes)) return {};
   // The codec writes what was judged, and need not find, open and read the file again.
   if (target.kept_bytes + bytes.size() <= EmbedTarget::kKeptPictureBytes) {
     target.kept_bytes += bytes.size();

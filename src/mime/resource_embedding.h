@@ -1,12 +1,16 @@
 #ifndef ORVO_MIME_RESOURCE_EMBEDDING_H_
 #define ORVO_MIME_RESOURCE_EMBEDDING_H_
 
+#include <memory>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "fetch/download_url.h"
 #include "mime/reference_resolution.h"
 #include "mime/resource_registry.h"
+#include "platform/file_system.h"
 
 // Puts the bytes of one resolved, admitted reference into a local file, registers it and
 // gives the page the text to use instead: "cid:" and a new Content-ID. A location met before
@@ -42,6 +46,10 @@ struct EmbedTarget {
   // all, so that a page of large pictures does not hold them all beside its archive.
   uint64_t kept_bytes = 0;
   static constexpr uint64_t kKeptPictureBytes = 16 << 20;
+  // The folders of local files, held open while the encode lasts so that each file in them is
+  // looked at and read by its name alone, not found again from the root; a few at a time, by
+  // path (a null handle: the folder could not be opened, its files are read by path).
+  std::vector<std::pair<std::string, std::unique_ptr<HeldFolder>>> local_folders{};
 };
 
 // The new reference text, or empty when nothing was embedded (the caller then keeps the page's

@@ -193,6 +193,18 @@ class FileSystem {
   // The status of path. FollowLinks::kNo describes a link itself.
   virtual FileStatus Status(const std::string& path, FollowLinks follow) = 0;
 
+  // The status of the entry name directly inside folder, as Status gives it for the path
+  // {folder}/{name}, without finding the folder again: a page of thousands of pictures in one
+  // folder asks for each. Within a folder held for its paths (see HeldFolder) a link is not
+  // followed, whatever follow says. A name holding '/' (or empty) has no status.
+  virtual FileStatus StatusIn(const HeldFolder& folder, const std::string& name,
+                              FollowLinks follow) = 0;
+
+  // Reads the regular file name directly inside folder whole, as ReadWholeFile reads a path
+  // (links followed as StatusIn follows them). Fails (EINVAL) for a name holding '/' or empty.
+  virtual IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name,
+                                   std::string& contents, uint64_t max_size = UINT64_MAX) = 0;
+
   // Whether path is a regular file (links followed) that this process may execute.
   virtual bool IsExecutableFile(const std::string& path) = 0;
 

@@ -310,8 +310,10 @@ class HeldPaths {
 
 class PosixHeldFolder : public HeldFolder {
  public:
-  PosixHeldFolder(std::shared_ptr<HeldDescriptor> held, HeldPaths* registry)
-      : held_(std::move(held)), registry_(registry) {
+  // follows_links: whether names inside are read through links, as paths outside the folders
+  // held for their paths are.
+  PosixHeldFolder(std::shared_ptr<HeldDescriptor> held, HeldPaths* registry, bool follows_links)
+      : held_(std::move(held)), registry_(registry), follows_links_(follows_links) {
     if (registry_ != nullptr) registry_->Add(held_);
   }
   ~PosixHeldFolder() override {
@@ -324,10 +326,28 @@ class PosixHeldFolder : public HeldFolder {
     return ::fstat(held_->fd.get(), &info) == 0 ? StatusOf(info) : FileStatus();
   }
 
+  // Whether names inside may be read through links: false inside folders held for their
+  // paths, and for any folder that is not ours to judge.
+  static bool FollowsLinks(const HeldFolder& folder) {
+    const auto* posix = dynamic_cast<const PosixHeldFolder*>(&folder);
+    return posix != nullptr && posix->follows_links_ && posix->registry_ == nullptr;
+  }
+
  private:
   std::shared_ptr<HeldDescriptor> held_;
   HeldPaths* registry_;  // null: not held for its paths
+  bool follows_links_;
 };
+
+// Where name lies directly inside folder; an error for a name that is not one entry's.
+Place PlaceIn(const HeldFolder& folder, const std::string& name) {
+  Place place;
+  place.folder_fd = folder.NativeHandle();
+  place.name = name;
+  place.inside = !PosixHeldFolder::FollowsLinks(folder);
+  if (name.empty() || name.find('/') != std::string::npos) place.error = EINVAL;
+  return place;
+}
 
 std::string WithoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -382,15 +402,25 @@ class PosixFileSystem : public FileSystem {
 
   IoStatus ReadWholeFile(const std::string& path, std::string& contents,
                          uint64_t max_size) override {
+    return ReadPlaced(Locate(path), path, contents, max_size);
+  }
+
+  static IoStatus ReadPlaced(const Place& place, const std::string& path, std::string& contents,
+                             uint64_t max_size) {
     contents.clear();
     struct stat info;
     UniqueFd fd;
-    IoStatus opened = OpenRegular(Locate(path), path, fd, info);
+    IoStatus opened = OpenRegular(place, path, fd, info);
     if (!opened.ok()) return opened;
     if (static_cast<uint64_t>(info.st_size) > max_size) return IoStatus::Error(EFBIG, path);
     contents.resize(static_cast<size_t>(info.st_size));
     contents.resize(ReadAll(fd.get(), contents.data(), contents.size()));
     return {};
+  }
+
+  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name,
+                           std::string& contents, uint64_t max_size) override {
+    return ReadPlaced(PlaceIn(folder, name), folder.Path() + "/" + name, contents, max_size);
   }
 
   IoStatus WriteFile(const std::string& path, std::string_view data, WriteMode mode) override {
@@ -438,13 +468,13 @@ class PosixFileSystem : public FileSystem {
     Place place = Locate(trimmed);
     if (place.error != 0) return IoStatus::Error(place.error, path);
     int no_follow = place.inside || follow == FollowLinks::kNo ? O_NOFOLLOW : 0;
-    return Hold(place.folder_fd, place.name, trimmed, no_follow, nullptr, folder);
+    return Hold(place.folder_fd, place.name, trimmed, no_follow, nullptr, !place.inside, folder);
   }
 
   IoStatus OpenFolderIn(const HeldFolder& parent, const std::string& name,
                         std::unique_ptr<HeldFolder>& folder) override {
     return Hold(parent.NativeHandle(), name, parent.Path() + "/" + name, O_NOFOLLOW, nullptr,
-                folder);
+                PosixHeldFolder::FollowsLinks(parent), folder);
   }
 
   IoStatus MakeFolderIn(const HeldFolder& parent, const std::string& name, FolderAccess access,
@@ -453,7 +483,7 @@ class PosixFileSystem : public FileSystem {
     if (::mkdirat(parent.NativeHandle(), name.c_str(), FolderModeOf(access)) != 0) {
       return ErrnoStatus(path);
     }
-    return Hold(parent.NativeHandle(), name, path, O_NOFOLLOW, &held_paths_, made);
+    return Hold(parent.NativeHandle(), name, path, O_NOFOLLOW, &held_paths_, false, made);
   }
 
   IoStatus ListFolder(const std::string& path, std::vector<FolderEntry>& entries) override {
@@ -484,12 +514,20 @@ class PosixFileSystem : public FileSystem {
   }
 
   FileStatus Status(const std::string& path, FollowLinks follow) override {
-    Place place = Locate(path);
+    return StatusPlaced(Locate(path), follow);
+  }
+
+  static FileStatus StatusPlaced(const Place& place, FollowLinks follow) {
     if (place.error != 0) return FileStatus();
     struct stat info;
     int flags = place.inside || follow == FollowLinks::kNo ? AT_SYMLINK_NOFOLLOW : 0;
     return ::fstatat(place.folder_fd, place.name.c_str(), &info, flags) == 0 ? StatusOf(info)
                                                                              : FileStatus();
+  }
+
+  FileStatus StatusIn(const HeldFolder& folder, const std::string& name,
+                      FollowLinks follow) override {
+    return StatusPlaced(PlaceIn(folder, name), follow);
   }
 
   bool IsExecutableFile(const std::string& path) override {
@@ -648,7 +686,7 @@ class PosixFileSystem : public FileSystem {
   // Opens name in folder_fd as a folder (no_follow: O_NOFOLLOW or 0) and hands out its handle;
   // registry null: not held for paths. A folder made for this process must be its user's.
   IoStatus Hold(int folder_fd, const std::string& name, const std::string& path, int no_follow,
-                HeldPaths* registry, std::unique_ptr<HeldFolder>& folder) {
+                HeldPaths* registry, bool follows_links, std::unique_ptr<HeldFolder>& folder) {
     auto held = std::make_shared<HeldDescriptor>();
     held->fd.Reset(
         ::openat(folder_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow));
@@ -659,7 +697,7 @@ class PosixFileSystem : public FileSystem {
       return IoStatus::Error(EPERM, path);
     }
     held->path = path;
-    folder = std::make_unique<PosixHeldFolder>(std::move(held), registry);
+    folder = std::make_unique<PosixHeldFolder>(std::move(held), registry, follows_links);
     return {};
   }
 

@@ -43,6 +43,14 @@ class FileSystemWrapper : public FileSystem {
   FileStatus Status(const std::string& path, FollowLinks follow) override {
     return target_.Status(path, follow);
   }
+  FileStatus StatusIn(const HeldFolder& folder, const std::string& name,
+                      FollowLinks follow) override {
+    return target_.StatusIn(folder, name, follow);
+  }
+  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name,
+                           std::string& contents, uint64_t max_size) override {
+    return target_.ReadWholeFileIn(folder, name, contents, max_size);
+  }
   bool IsExecutableFile(const std::string& path) override {
     return target_.IsExecutableFile(path);
   }

@@ -386,3 +386,70 @@ TEST(HtmlDocumentLoadTags, ReadsAndWritesAsTheParseDoesOrDeclines) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the document walk of an encode reads and writes through one reading of a page: the
+// landmarks, which elements, comments and style blocks are in the body, and both serialised
+// forms after the same writes to every element.
+std::string PageThrough(bool by_tags, const std::string& page, bool* read) {
+  HtmlDocument doc;
+  *read = by_tags ? doc.LoadPage(page) : doc.Load(page);
+  if (!*read) return {};
+  std::string seen = std::to_string(doc.body()) + " " + std::to_string(doc.head()) + ":";
+  for (size_t k = 0; k < doc.elements().size(); ++k) {
+    const HtmlElement& element = doc.elements()[k];
+    if (!element.has_start_tag) continue;
+    seen += element.name + (element.in_body ? "+" : "-");
+    doc.SetAttribute(static_cast<int>(k), "src", "n");
+  }
+  for (const HtmlComment& comment : doc.comments()) seen += comment.in_body ? "C+" : "C-";
+  for (const HtmlStyleBlock& block : doc.style_blocks()) seen += block.in_body ? "S+" : "S-";
+  return seen + "\n" + doc.OuterHtml() + "\n" + doc.BodyInnerHtml();
+}
+
+TEST(HtmlDocumentLoadPage, PlacesLandmarksAsTheParseDoesOrDeclines) {
+  struct Row {
+    bool by_tags;
+    const char* page;
+  } const rows[] = {
+      {true, "<html><body>\n<p>a</p><img src=x>\n</body></html>\n"},
+      {true, "<!DOCTYPE html>\n<!--c--><HTML lang=en>\n<Head><title>t</title>"
+             "<style>p{}</style><!--h--></head>\n<body class=k><!--b--><style>q{}</style>"
+             "</body>\n</html>"},
+      {true, "<html><title>t</title>\n<!--x-->\n<meta charset=utf-8><body><p>x</p></body></html>"},
+      {true, "<html>\n<!--before head-->\n<head><link rel=stylesheet href=a.css></head>\n<body>x"
+             "</body></html>  \r\n"},
+      {true, "<html><head></head><style>s{}</style><body><table><tr><td><img src=a></td></tr>"
+             "</table><object data=o></object></body></html>"},
+      {true, "<html><body><p>a<br>b<img src=x></p><p/>c</p><input></body></html>"},
+      {false, "<html><body><p>a<p>b</p></body></html>"},
+      {false, "<html><body><div><p>open</body>\n</html>"},
+      {false, "<html><head><title>t</title><body>a</body></html>"},
+      {false, "<html><body><p>a</br></p></body></html>"},
+      {false, "<html><body><object data=o></body></html>"},
+      {false, "<html><body><table><tr><td>x</body></html>"},
+      {false, "<html><body><p>a</p></body><p>late</p></html>"},
+      {false, "<html><body>a</body></html><!--after-->"},
+      {false, "<html><body>a</body>x</html>"},
+      {false, "<html><body>a</html>"},
+      {false, "<body>a</body></html>"},
+      {false, "<html><p>a</p></html>"},
+      {false, "<html><title>t</title></head><body>a</body></html>"},
+      {false, "<html><head></head><body>a</body></head></html>"},
+      {false, "<html><body>a</body></body></html>"},
+  };
+  for (const Row& row : rows) {
+    bool by_tags = false;
+    bool by_parse = false;
+    std::string tags = PageThrough(true, row.page, &by_tags);
+    std::string parse = PageThrough(false, row.page, &by_parse);
+    ASSERT_TRUE(by_parse) << row.page;
+    EXPECT_EQ(by_tags, row.by_tags) << row.page;
+    if (by_tags) {
+      EXPECT_EQ(tags, parse) << row.page;
+    }
+  }
+}
+
+}  // namespace

@@ -203,10 +203,14 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   entry.file_name = StoredName(target, FileExtension(path));
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
-  std::string bytes;
+  // A file the kept bytes have no room for is judged in memory the walk reuses: the codec
+  // reads it again, and fresh memory for each such file would be faulted in for nothing.
+  bool keeps = target.kept_bytes + status.size <= EmbedTarget::kKeptPictureBytes;
+  std::string fresh;
+  std::string& bytes = keeps ? fresh : target.judged_bytes;
   if (!IsCssFile(entry.local_file) && !IsPicture(file, bytes)) return {};
   // The codec writes what was judged, and need not find, open and read the file again.
-  if (target.kept_bytes + bytes.size() <= EmbedTarget::kKeptPictureBytes) {
+  if (keeps && target.kept_bytes + bytes.size() <= EmbedTarget::kKeptPictureBytes) {
     target.kept_bytes += bytes.size();
     entry.bytes = std::move(bytes);
   }

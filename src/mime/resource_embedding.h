@@ -52,6 +52,8 @@ struct EmbedTarget {
   std::vector<std::pair<std::string, std::unique_ptr<HeldFolder>>> local_folders{};
   // The time part of the names local files are stored under, read at the first of them.
   std::string name_stamp{};
+  // The bytes of the last local file judged but not kept (see kept_bytes).
+  std::string judged_bytes{};
 };
 
 // The new reference text, or empty when nothing was embedded (the caller then keeps the page's

@@ -13,25 +13,15 @@ void Check(bool condition) {
   if (!condition) __builtin_trap();
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
-  const uint8_t choice = data[0];
-  HtmlLoadLimits limits;
-  limits.max_depth = 64 + choice;  // small enough that the guard takes part
-  HtmlDocument doc;
-  if (!doc.Load(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), limits)) return 0;
-
-  // Untouched, the body is a run of the loaded bytes.
-  std::string inner = doc.BodyInnerHtml();
-  if (doc.body() >= 0 && doc.elements()[doc.body()].has_start_tag) {
-    Check(doc.source().find(inner) != std::string::npos);
-  }
-
+// The same edits to every element with a start tag of its own, and what the page reads as
+// after them: which elements are in the body, and both serialised forms.
+std::string Edited(HtmlDocument& doc, uint8_t choice) {
+  std::string seen;
   const std::string value = (choice & 1) ? "cid:a&b\"c'd" : "";
   for (size_t k = 0; k < doc.elements().size(); ++k) {
     int e = static_cast<int>(k);
+    if (!doc.elements()[k].has_start_tag) continue;
+    seen += doc.elements()[k].in_body ? '+' : '-';
     if (doc.SetAttribute(e, (choice & 2) ? "src" : "style", value)) {
       Check(doc.GetAttribute(e, (choice & 2) ? "src" : "style") == value);
     }
@@ -47,12 +37,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Comment texts lie inside the page; replacing them keeps the rest of the page loadable.
   for (const HtmlComment& comment : doc.comments()) {
     Check(comment.text_begin <= comment.text_end && comment.text_end <= doc.source().size());
+    seen += comment.in_body ? '+' : '-';
     if (choice & 16) {
       Check(doc.ReplaceSource(comment.text_begin, comment.text_end - comment.text_begin, "c"));
     }
   }
+  return seen + "\n" + doc.OuterHtml() + "\n" + doc.BodyInnerHtml();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const uint8_t choice = data[0];
+  HtmlLoadLimits limits;
+  limits.max_depth = 64 + choice;  // small enough that the guard takes part
+  std::string page(reinterpret_cast<const char*>(data) + 1, size - 1);
+  HtmlDocument doc;
+  if (!doc.Load(page, limits)) return 0;
+
+  // Untouched, the body is a run of the loaded bytes.
+  std::string inner = doc.BodyInnerHtml();
+  if (doc.body() >= 0 && doc.elements()[doc.body()].has_start_tag) {
+    Check(doc.source().find(inner) != std::string::npos);
+  }
+
+  // A page read by its tags alone reads and edits as the parse's reading of it does.
+  HtmlDocument by_tags;
+  std::string by_tags_edited = by_tags.LoadPage(page, limits) ? Edited(by_tags, choice) : "";
+  std::string edited = Edited(doc, choice);
+  Check(by_tags_edited.empty() || by_tags_edited == edited);
   std::string outer = doc.OuterHtml();
-  doc.BodyInnerHtml();
 
   // What was written must load again.
   HtmlDocument again;

@@ -38,3 +38,9 @@ void ResourceRegistry::ReplaceFile(size_t index, std::string local_file) {
   entries_[index].local_file = std::move(local_file);
   entries_[index].bytes.clear();
 }
+
+void ResourceRegistry::ReleaseBytes(size_t min_size) {
+  for (ResourceEntry& entry : entries_) {
+    if (!entry.bytes.empty() && entry.bytes.size() >= min_size) std::string().swap(entry.bytes);
+  }
+}

@@ -49,6 +49,8 @@ class ResourceRegistry {
   // sheet whose references were rewritten); its location and Content-ID stay, bytes read
   // before are let go.
   void ReplaceFile(size_t index, std::string local_file);
+  // Lets go of the kept bytes of every entry that holds at least min_size of them.
+  void ReleaseBytes(size_t min_size);
   const std::vector<ResourceEntry>& entries() const { return entries_; }
   bool empty() const { return entries_.empty(); }
 

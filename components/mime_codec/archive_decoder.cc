@@ -115,10 +115,38 @@ void Finish(int fd, bool written, const std::string& name, std::string_view byte
   if (::close(fd) == 0 && written && sink) sink(name, bytes);
 }
 
+// The sinks of a decode and the archive the encoded one's places are counted in.
+struct Sinks {
+  std::string_view archive;
+  const WrittenFileSink& written;
+  const EncodedFileSink& encoded;
+};
+
+// Hands a written file's base64 text on when it lies in the archive spelt canonically. The
+// CR LF that ends the last line belongs to the boundary that follows, so the part's text may
+// stop short of it.
+void HandOnEncoded(const Sinks& sinks, const std::string& name, const Base64Source& source) {
+  const char* begin = sinks.archive.data();
+  const char* text = source.text.data();
+  if (!sinks.encoded || source.size == 0 || text < begin ||
+      text + source.text.size() > begin + sinks.archive.size()) {
+    return;
+  }
+  size_t offset = static_cast<size_t>(text - begin);
+  std::string_view range = sinks.archive.substr(offset, source.text.size() + 2);
+  if (source.text.size() >= 2 && source.text.substr(source.text.size() - 2) == "\r\n") {
+    range = source.text;
+  }
+  if (IsCanonicalBase64(range, source.size)) {
+    sinks.encoded(name, offset, range.size(), source.size);
+  }
+}
+
 // Writes one resource part; records its name for the page's references. A part that refers to
 // others gets its file but no content yet: it is added to referring instead.
 void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartReferences& refs,
-                   std::vector<ReferringPart>& referring, const WrittenFileSink& sink) {
+                   std::vector<ReferringPart>& referring, const Sinks& sinks) {
+  const WrittenFileSink& sink = sinks.written;
   std::string media_type = MediaTypeOf(part);
   const char* content_id = g_mime_object_get_content_id(GMIME_OBJECT(part));
   const char* location = g_mime_part_get_content_location(part);
@@ -133,8 +161,13 @@ void WriteResource(int folder_fd, GMimePart* part, NameRegistry& names, PartRefe
     return;
   }
   std::string whole;
-  bool written = WritePartContent(part, fd, sink ? &whole : nullptr);
-  Finish(fd, written && !whole.empty(), name, whole, sink);
+  Base64Source source;
+  bool written =
+      WritePartContent(part, fd, sink ? &whole : nullptr, sinks.encoded ? &source : nullptr);
+  bool closed = ::close(fd) == 0;
+  if (!closed || !written) return;
+  if (sink && !whole.empty()) sink(name, whole);
+  HandOnEncoded(sinks, name, source);
 }
 
 std::string PageText(GMimePart* page, const PartReferences& refs) {
@@ -312,7 +345,8 @@ GPtr<GMimePart> FindPage(ArchiveParser& parser, size_t* batch, size_t* leaf,
 }  // namespace
 
 bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts,
-                   const WrittenFileSink& written) {
+                   const WrittenFileSink& written, const EncodedFileSink& encoded) {
+  Sinks sinks{archive, written, encoded};
   if (archive.empty() || archive.size() > G_MAXUINT || folder_fd < 0) return false;
   ArchiveParser parser(archive, batch_parts == 0 ? kBatchParts : batch_parts);
   size_t page_batch = 0, page_leaf = 0;
@@ -328,7 +362,7 @@ bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts,
     std::vector<GMimePart*> leaves = CollectLeaves(root.get());
     for (size_t leaf = 0; leaf < leaves.size(); ++leaf) {
       if (batch != page_batch || leaf != page_leaf) {
-        WriteResource(folder_fd, leaves[leaf], names, refs, referring, written);
+        WriteResource(folder_fd, leaves[leaf], names, refs, referring, sinks);
       }
     }
   }

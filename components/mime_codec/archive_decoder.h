@@ -21,9 +21,16 @@ inline constexpr int kMaxNestingDepth = 64;
 // sheets and frames, parts of up to kWholePartBytes) is handed to it once the file is written
 // and closed: its name in the folder and its bytes, valid during the call. Files written piece
 // by piece, or whose writing failed, are not.
+//
+// Given encoded, each file whose content is base64 spelt as IsCanonicalBase64 (part_content.h)
+// has, lying in archive itself, is handed to it once the file is written and closed: its name,
+// where its text lies in archive (CR LF of the last line included) and its size.
 using WrittenFileSink = std::function<void(const std::string& name, std::string_view bytes)>;
+using EncodedFileSink =
+    std::function<void(const std::string& name, size_t offset, size_t length, uint64_t size)>;
 bool DecodeArchive(std::string_view archive, int folder_fd, size_t batch_parts = 0,
-                   const WrittenFileSink& written = nullptr);
+                   const WrittenFileSink& written = nullptr,
+                   const EncodedFileSink& encoded = nullptr);
 
 }  // namespace mimecodec
 

@@ -21,6 +21,8 @@ struct MimeArchiveCodec {
   int16_t boolean_option = -1;
   MimeDecodedFileSink sink = nullptr;
   void* sink_context = nullptr;
+  MimeEncodedFileSink encoded_sink = nullptr;
+  void* encoded_context = nullptr;
 };
 
 namespace {
@@ -55,9 +57,22 @@ int32_t Decode(MimeArchiveCodec* codec, const char* archive, size_t length, int 
                   reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     };
   }
-  return mimecodec::DecodeArchive(std::string_view(archive, length), folder_fd, 0, written)
+  mimecodec::EncodedFileSink encoded;
+  if (codec->encoded_sink != nullptr) {
+    encoded = [codec](const std::string& name, size_t offset, size_t length, uint64_t size) {
+      codec->encoded_sink(codec->encoded_context, name.c_str(), offset, length, size);
+    };
+  }
+  return mimecodec::DecodeArchive(std::string_view(archive, length), folder_fd, 0, written, encoded)
              ? kOk
              : kFailed;
+}
+
+int32_t PutEncodedFileSink(MimeArchiveCodec* codec, MimeEncodedFileSink sink, void* context) {
+  if (codec == nullptr) return kBadArgument;
+  codec->encoded_sink = sink;
+  codec->encoded_context = context;
+  return kOk;
 }
 
 int32_t PutDecodedFileSink(MimeArchiveCodec* codec, MimeDecodedFileSink sink, void* context) {
@@ -114,8 +129,9 @@ void Release(MimeArchiveCodec* codec) { delete codec; }
 void FreeText(char* text) { g_free(text); }
 
 constexpr MimeArchiveCodecInterface kInterface = {
-    Create,           PutEncodeRange,   PutEncodeType, Decode,   PutCharset,         Encode,
-    PutIntegerOption, PutBooleanOption, Release,       FreeText, PutDecodedFileSink,
+    Create,     PutEncodeRange, PutEncodeType,      Decode,
+    PutCharset, Encode,         PutIntegerOption,   PutBooleanOption,
+    Release,    FreeText,       PutDecodedFileSink, PutEncodedFileSink,
 };
 
 }  // namespace

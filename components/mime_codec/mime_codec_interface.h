@@ -97,6 +97,16 @@ typedef struct MimeArchiveResource {
 typedef void (*MimeDecodedFileSink)(void* context, const char* name, const unsigned char* bytes,
                                     size_t length);
 
+// Receives where the archive handed to Decode holds the base64 text of a file Decode wrote:
+// length bytes from offset, which decode to the size bytes of the file called name
+// (zero-terminated, valid during the call). Handed over only for text spelt exactly as this
+// system's own encoder spells it, so that encoding the file again gives these very bytes: the
+// RFC 4648 alphabet, lines of 76 characters each followed by CR LF (the last, shorter line
+// too), '=' padding, the unused bits of the last group zero. context is the one given with the
+// sink.
+typedef void (*MimeEncodedFileSink)(void* context, const char* name, size_t offset, size_t length,
+                                    uint64_t size);
+
 enum {
   kMimeEncode8Bit = 1,
   kMimeEncodeQuotedPrintable = 2,
@@ -133,6 +143,12 @@ typedef struct MimeArchiveCodecInterface {
   // thread that called Decode; files written piece by piece are not handed over, nor files
   // whose writing failed. A null sink ends this.
   int32_t (*put_DecodedFileSink)(MimeArchiveCodec* codec, MimeDecodedFileSink sink, void* context);
+  // Optional: null in a component that does not offer it. Makes the instance's later Decode
+  // calls hand sink where the archive holds each written file's base64 text, when that text
+  // is spelt as MimeEncodedFileSink says, once the file is written and closed, on the thread
+  // that called Decode. Files whose text lies elsewhere (an archive read in batches) or is
+  // spelt otherwise are not handed over. A null sink ends this.
+  int32_t (*put_EncodedFileSink)(MimeArchiveCodec* codec, MimeEncodedFileSink sink, void* context);
 } MimeArchiveCodecInterface;
 
 // Export "GetMimeArchiveCodec": the component's table, valid while the component is loaded.

@@ -131,16 +131,24 @@ void HandOn(void* context, const char* name, const unsigned char* bytes, size_t 
       name, std::string_view(reinterpret_cast<const char*>(bytes), length));
 }
 
+void TellWhere(void* context, const char* name, size_t offset, size_t length, uint64_t size) {
+  (*static_cast<MimeCodecClient::EncodedFile*>(context))(name, offset, length, size);
+}
+
 }  // namespace
 
 bool MimeCodecClient::Decode(std::string_view archive, const HeldFolder& folder,
-                             const WrittenFile& written) const {
+                             const WrittenFile& written, const EncodedFile& encoded) const {
   auto instance = CodecInstance::Create(component_folder_);
   if (!instance) return false;
   const MimeArchiveCodecInterface& table = instance->table();
   WrittenFile sink = written;  // lives through the Decode call below
   if (sink && table.put_DecodedFileSink != nullptr) {
     table.put_DecodedFileSink(instance->codec(), HandOn, &sink);
+  }
+  EncodedFile places = encoded;  // likewise
+  if (places && table.put_EncodedFileSink != nullptr) {
+    table.put_EncodedFileSink(instance->codec(), TellWhere, &places);
   }
   table.Decode(instance->codec(), archive.data(), archive.size(), folder.NativeHandle());
   return true;

@@ -77,8 +77,14 @@ class MimeCodecClient {
   // The same; where the component offers it, each file it writes whole from memory is also
   // handed to written (name in the folder, bytes valid during the call), so that the caller
   // need not read it back.
+  // Where the component offers it, encoded is also told, for each file whose content archive
+  // holds as base64 spelt exactly as Base64Encode spells the file, where that text lies
+  // (offset, length; the CR LF of the last line included) and the file's size in bytes.
   using WrittenFile = std::function<void(std::string_view name, std::string_view bytes)>;
-  bool Decode(std::string_view archive, const HeldFolder& folder, const WrittenFile& written) const;
+  using EncodedFile =
+      std::function<void(std::string_view name, size_t offset, size_t length, uint64_t size)>;
+  bool Decode(std::string_view archive, const HeldFolder& folder, const WrittenFile& written,
+              const EncodedFile& encoded = nullptr) const;
   // The same into the folder at path, held for the call; false also when it cannot be opened.
   // For callers that hold no folder of their own (tools and tests).
   bool Decode(std::string_view archive, const std::string& folder) const;

@@ -12,6 +12,7 @@
 #include "protocol/command_table.h"
 #include "protocol/file_records.h"
 #include "text/ascii.h"
+#include "text/base64.h"
 #include "text/text_conversion.h"
 #include "text/text_file.h"
 #include "workspace/folder_deletion.h"
@@ -121,10 +122,20 @@ const char* Describe(DecodeFailure failure) {
   return "";
 }
 
+// Where the archive holds a written file's base64 text, spelt as the answer spells it.
+struct EncodedPlace {
+  size_t offset;
+  size_t length;
+  uint64_t size;
+};
+
 // What the component handed over as it wrote the files, so that they need not be read back:
-// the page's text, and the bytes of the files small enough to be held for the answer.
+// the page's text, the bytes of the files small enough to be held for the answer, and where
+// the archive holds the others' base64 text.
 struct WrittenFiles {
   std::unordered_map<std::string, std::string> small;  // by name
+  std::unordered_map<std::string, EncodedPlace> encoded;  // by name
+  bool want_encoded = false;
   std::string page_name;                               // empty when the page was not handed
   std::string page_text;
   bool page_decoded = false;
@@ -150,7 +161,13 @@ DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
   auto take = [written](std::string_view name, std::string_view bytes) {
     written->Take(name, bytes);
   };
-  if (!codec.Decode(ArchiveText(archive, ascii, sanitised), folder, take)) {
+  auto place = [written](std::string_view name, size_t offset, size_t length, uint64_t size) {
+    written->encoded[std::string(name)] = {offset, length, size};
+  };
+  std::string_view text = ArchiveText(archive, ascii, sanitised);
+  // Places are counted in the text the component read, which is archive unless it was mended.
+  bool quotable = written->want_encoded && text.data() == archive.data();
+  if (!codec.Decode(text, folder, take, quotable ? place : MimeCodecClient::EncodedFile())) {
     return DecodeFailure::kInvalidArchive;
   }
   std::string path = folder.Path() + "/";
@@ -165,11 +182,13 @@ DecodeFailure Unpack(const MimeCodecClient& codec, const HeldFolder& folder,
 
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
-                              int32_t& error, AnswerFiles* answer, bool archive_ascii) {
+                              int32_t& error, AnswerFiles* answer, bool archive_ascii,
+                              std::shared_ptr<const void> archive_holder) {
   error = kMimeDecoded;
   std::string page, text;
   std::vector<std::string> names;
   WrittenFiles written;
+  written.want_encoded = answer != nullptr && archive_holder != nullptr;
   DecodeFailure failure = Unpack(codec, folder, archive, archive_ascii, &page, &names, &written);
   if (failure == DecodeFailure::kNone) {
     bool handed = !written.page_name.empty() && FileNamePart(page) == written.page_name;
@@ -188,7 +207,18 @@ std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& fo
   AddFilesBeside(folder.Path() + "/", names, page, files);
   if (answer != nullptr) {
     for (size_t k = first; k < files.size(); ++k) {
-      auto bytes = written.small.find(FileNamePart(files[k]));
+      std::string name = FileNamePart(files[k]);
+      auto place = written.encoded.find(name);
+      const EncodedPlace* at = place == written.encoded.end() ? nullptr : &place->second;
+      // A place that is not a whole text of the file's size inside the archive is not used.
+      if (at != nullptr && at->offset <= archive.size() &&
+          at->length <= archive.size() - at->offset &&
+          at->length == Base64BufferSize(at->size) - 1) {
+        answer->KeepEncoded(files[k],
+                            {archive.substr(at->offset, at->length), at->size, archive_holder});
+        continue;
+      }
+      auto bytes = written.small.find(name);
       if (bytes != written.small.end()) {
         answer->KeepBytes(files[k], HeldBytes(std::move(bytes->second)));
       }
@@ -243,7 +273,8 @@ std::string RunMimeDecodeCommand(CommandRequest& request, const MimeCodecClient&
     } else {
       removal.Set(folder->Path() + "/");
       page = DecodeMimeArchive(codec, *folder, request.TextOf(archive), files, request.error,
-                               request.answer_files, request.IsAsciiText(archive));
+                               request.answer_files, request.IsAsciiText(archive),
+                               request.TextHolder());
     }
   }
   std::string answer = request.BuildResponse(files, {}, Json::Value(), page);

@@ -4,6 +4,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,12 +38,16 @@ Json::Value BuildMimeDecodePdu(const PayloadInputs& inputs);
 // Sets error to 0, then unpacks archive (UTF-8) into the held folder with codec. Returns the
 // page as UTF-8 and appends the other files of the folder to files; on failure returns "" with
 // error 4 or 6 as above. Given answer, the bytes of small files the component handed over as
-// it wrote them are kept there for the answer's records (AnswerFiles::KeepBytes). With
-// archive_ascii the archive is known to be all ASCII and is not checked for UTF-8 again.
+// it wrote them are kept there for the answer's records (AnswerFiles::KeepBytes); given also
+// archive_holder, the owner of archive's bytes, the base64 text of each file that the archive
+// holds spelt as the answer would spell it is kept instead (AnswerFiles::KeepEncoded), so that
+// the answer quotes the archive rather than encoding the file again. With archive_ascii the
+// archive is known to be all ASCII and is not checked for UTF-8 again.
 std::string DecodeMimeArchive(const MimeCodecClient& codec, const HeldFolder& folder,
                               std::string_view archive, std::vector<std::string>& files,
                               int32_t& error, AnswerFiles* answer = nullptr,
-                              bool archive_ascii = false);
+                              bool archive_ascii = false,
+                              std::shared_ptr<const void> archive_holder = nullptr);
 
 // The page file the codec wrote into folder (ends in '/'): "noname.htm", else the first of
 // "*.htm", "*.html", "*.txt", "*.*", each looked for without regard to case and, among several

@@ -33,8 +33,48 @@ struct AnswerFile {
   std::shared_ptr<const void> holder;
   mutable size_t released = 0;  // the pages before this offset were given back
   mutable EscapeCursor cursor;  // where a streamed text was left off
+  // text is base64 spelt as Base64Encode spells it (lines of 76 and CR LF), escaped_size long
+  // in JSON.
+  bool base64_lines = false;
+  size_t escaped_size = 0;
   bool Streams() const { return file != nullptr || holder != nullptr; }
+  size_t TextSize() const {
+    if (file != nullptr) return Base64EscapedSize(file->size());
+    return base64_lines ? escaped_size : EscapedSize(text);
+  }
 };
+
+namespace {
+
+// Writes the JSON characters of lines (base64 spelt as Base64Encode spells it) from character
+// at on into out, at most capacity of them; returns how many. Whole lines are copied as they
+// stand, each CR LF written as its two escapes.
+size_t WriteBase64LinesFrom(std::string_view lines, size_t at, char* out, size_t capacity) {
+  constexpr size_t kChars = 76;
+  size_t n = 0;
+  while (n < capacity) {
+    size_t line = (at + n) / kLineText, within = (at + n) % kLineText;
+    size_t start = line * (kChars + 2);
+    if (start + 2 > lines.size()) break;
+    size_t chars = std::min(kChars, lines.size() - start - 2);
+    if (within == 0 && chars == kChars && capacity - n >= kLineText) {
+      std::memcpy(out + n, lines.data() + start, kChars);
+      std::memcpy(out + n + kChars, "\\r\\n", 4);
+      n += kLineText;
+      continue;
+    }
+    char escaped[kLineText];
+    std::memcpy(escaped, lines.data() + start, chars);
+    std::memcpy(escaped + chars, "\\r\\n", 4);
+    if (within >= chars + 4) break;
+    size_t take = std::min(chars + 4 - within, capacity - n);
+    std::memcpy(out + n, escaped + within, take);
+    n += take;
+  }
+  return n;
+}
+
+}  // namespace
 
 AnswerFiles::AnswerFiles() {
   // 0xF8 never occurs in UTF-8; the random number keeps any text from matching by chance.
@@ -68,6 +108,29 @@ std::unique_ptr<MappedFile> AnswerFiles::TakeBytes(const std::string& path) {
   std::unique_ptr<MappedFile> bytes = std::move(found->second);
   kept_.erase(found);
   return bytes;
+}
+
+void AnswerFiles::KeepEncoded(std::string path, KeptText text) {
+  kept_texts_[std::move(path)] = std::move(text);
+}
+
+AnswerFiles::KeptText AnswerFiles::TakeEncoded(const std::string& path) {
+  if (kept_texts_.empty()) return {};
+  auto found = kept_texts_.find(path);
+  if (found == kept_texts_.end()) return {};
+  KeptText text = std::move(found->second);
+  kept_texts_.erase(found);
+  return text;
+}
+
+Json::Value AnswerFiles::ReferEncoded(KeptText text) {
+  auto entry = std::make_unique<Entry>();
+  entry->text = text.text;
+  entry->base64_lines = true;
+  entry->escaped_size = Base64EscapedSize(text.size);
+  if (text.holder != nullptr) text_size_ += entry->escaped_size;
+  entry->holder = std::move(text.holder);
+  return StandIn(std::move(entry));
 }
 
 void AnswerFiles::NoteUnreadFile(const std::string& path) {
@@ -164,8 +227,7 @@ std::unique_ptr<StreamedAnswer> AnswerFiles::TakeStream(const std::string& text)
   for (const Place& place : places_) {
     stream->pieces_.push_back({stream->size_, place.at - from, from, nullptr});
     stream->size_ += place.at - from;
-    size_t text_size = place.file->file != nullptr ? Base64EscapedSize(place.file->file->size())
-                                                   : EscapedSize(place.file->text);
+    size_t text_size = place.file->TextSize();
     stream->pieces_.push_back({stream->size_, text_size, 0, place.file});
     stream->size_ += text_size;
     from = place.at;
@@ -211,7 +273,9 @@ bool StreamedAnswer::Read(size_t offset, char* out, size_t capacity, size_t* cou
 bool StreamedAnswer::ReadText(const Piece& piece, size_t at, char* out, size_t capacity,
                               size_t* count) const {
   if (piece.file->file == nullptr) {
-    *count = WriteEscapedFrom(piece.file->text, at, piece.file->cursor, out, capacity);
+    *count = piece.file->base64_lines
+                 ? WriteBase64LinesFrom(piece.file->text, at, out, capacity)
+                 : WriteEscapedFrom(piece.file->text, at, piece.file->cursor, out, capacity);
     return true;
   }
   const MappedFile& file = *piece.file->file;

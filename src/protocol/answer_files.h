@@ -4,6 +4,7 @@
 #include <json/value.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,6 +46,22 @@ class AnswerFiles {
   void KeepBytes(std::string path, std::unique_ptr<MappedFile> bytes);
   // The bytes kept for path, handed over once; null when none were kept.
   std::unique_ptr<MappedFile> TakeBytes(const std::string& path);
+
+  // The base64 text of a file a worker has just written, found where it lies in a text holder
+  // owns (an archive in the request's body) and spelt exactly as Base64Encode spells the file's
+  // size bytes: a record of the file refers to it (ReferText) instead of reading and encoding
+  // the file. Text kept for a path that no record names is let go with this object.
+  struct KeptText {
+    std::string_view text;
+    uint64_t size = 0;
+    std::shared_ptr<const void> holder;
+  };
+  void KeepEncoded(std::string path, KeptText text);
+  // The text kept for path, handed over once; empty text when none was kept.
+  KeptText TakeEncoded(const std::string& path);
+  // The stand-in of a kept text: a text (TextOf) whose lines are known, so that a streamed
+  // answer copies them line by line instead of looking for characters to escape.
+  Json::Value ReferEncoded(KeptText text);
 
   // A file that should have gone into the answer could not be read (the process ran out of
   // memory or mappings, or the file went away): the answer is incomplete. Logged here.
@@ -105,6 +122,7 @@ class AnswerFiles {
   std::string key_prefix_;  // of every stand-in of this object; its number follows
   std::vector<std::unique_ptr<Entry>> entries_;
   std::unordered_map<std::string, std::unique_ptr<MappedFile>> kept_;
+  std::unordered_map<std::string, KeptText> kept_texts_;
   bool streaming_allowed_ = false;
   size_t unread_files_ = 0;
   size_t text_size_ = 0;  // of every file referred to

@@ -12,10 +12,10 @@
 bool CommandRequest::Parse(std::string_view body) { return ParseOwned(std::string(body)); }
 
 bool CommandRequest::ParseOwned(std::string body) {
-  body_ = std::move(body);
+  body_ = std::make_shared<std::string>(std::move(body));
   // The old reader with every feature: comments are allowed and any value may be the root.
   std::string envelope;
-  std::string_view text = TakeLargeMembers(body_, envelope, large_members_) ? envelope : body_;
+  std::string_view text = TakeLargeMembers(*body_, envelope, large_members_) ? envelope : *body_;
   Json::Reader reader(Json::Features::all());
   try {
     return reader.parse(text.data(), text.data() + text.size(), root, /*collectComments=*/false);

@@ -43,6 +43,9 @@ class CommandRequest {
   // Whether value is a large member whose text is known to be all ASCII, so valid UTF-8
   // without another look at its tens of megabytes. False when not known.
   bool IsAsciiText(const Json::Value& value) const;
+  // The owner of the texts TextOf gives for large members: holding it keeps them valid after
+  // this request is gone (an answer that quotes them as it streams).
+  std::shared_ptr<const void> TextHolder() const { return body_; }
 
   // "cmd" and "session" as text by JsonCpp's string conversion (empty when absent). Throws the
   // JSON library's error when root is neither an object nor null, or when the member is an
@@ -80,7 +83,8 @@ class CommandRequest {
  private:
   const LargeMember* LargeMemberOf(const Json::Value& value) const;
 
-  std::string body_;                        // as read; the large members lie in it
+  // As read; the large members lie in it. Shared with answers that quote them.
+  std::shared_ptr<std::string> body_ = std::make_shared<std::string>();
   std::vector<LargeMember> large_members_;  // in the order of their place in the envelope
 };
 

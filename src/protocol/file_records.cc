@@ -234,6 +234,13 @@ bool RecordContent(const std::string& path, ImageOnly image_only, AnswerFiles* a
     *content = TextValue(encoded);
     return true;
   }
+  AnswerFiles::KeptText kept = answer->TakeEncoded(path);
+  if (!kept.text.empty() && image_only == ImageOnly::kNo) {
+    // The same characters the file's encoding would give: the worker's source vouches for it.
+    if (!FitsInRecord(path, kept.size)) return false;
+    *content = answer->ReferEncoded(std::move(kept));
+    return true;
+  }
   bool failed = false;
   std::unique_ptr<MappedFile> file = answer->TakeBytes(path);
   if (file != nullptr) {

@@ -75,7 +75,8 @@ void SetCrossOriginHeaders(const httplib::Request& req, httplib::Response& res) 
 void HandleCommand(const httplib::Request& req, std::string body, httplib::Response& res) {
   CommandAnswer answer;
   {
-    // The body is held by the request alone and goes with it, before the answer is sent.
+    // The body goes with the request, before the answer is sent, unless the answer quotes it
+    // (an archive's pictures), which then holds it until it is sent.
     CommandRequest request;
     request.ParseOwned(std::move(body));  // A body that is not JSON simply selects no command.
     answer = RunCommand(request, request.CommandCode());

@@ -6,9 +6,10 @@
 #include <map>
 #include <string>
 
-#include "mime/decode_into.h"
 #include "gmime_setup.h"
+#include "mime/decode_into.h"
 #include "support/scratch_folder.h"
+#include "text/base64.h"
 
 namespace {
 
@@ -315,6 +316,53 @@ TEST_F(ArchiveDecodeTest, ArchivesOfThousandsOfPartsKeepEveryPartAndNameAcrossBa
   EXPECT_EQ(contents["same.txt"], "0");
   EXPECT_EQ(contents["same_1000.txt"], "1000");
   EXPECT_EQ(contents["same_2499.txt"], "2499");
+}
+
+// A part's base64 text is named to the caller only where re-encoding its file gives the very
+// same characters; every other spelling is decoded alike but never named.
+TEST_F(ArchiveDecodeTest, Base64TextIsNamedOnlyWhenSpeltAsOurEncoderSpellsIt) {
+  std::string large(200 * 1024, '\0');
+  for (size_t k = 0; k < large.size(); ++k) large[k] = static_cast<char>(k * 131 + k / 7);
+  std::string lf = Base64Encode(large.substr(0, 300));
+  for (size_t at; (at = lf.find("\r\n")) != std::string::npos;) lf.erase(at, 1);
+  const struct {
+    const char* name;
+    std::string text;  // the part's body, before "\r\n--b"
+    bool named;
+  } rows[] = {
+      {"one.bin", Base64Encode(std::string(1, 'x')), true},
+      {"line.bin", Base64Encode(std::string(57, 'y')), true},
+      {"large.bin", Base64Encode(large), true},
+      {"last-line-end-before-boundary.bin", "QUJD", true},
+      {"short-lines.bin", "QUJD\r\nQUJD\r\n", false},
+      {"lf.bin", lf, false},
+      {"unused-bits.bin", "QR==\r\n", false},
+      {"padding-inside.bin", "QQ==QUJD\r\n", false},
+      {"stray.bin", "QU!JD\r\n", false},
+  };
+  std::string archive =
+      "Content-Type: multipart/related; boundary=b\r\n\r\n"
+      "--b\r\nContent-Type: text/html\r\n\r\n<p>page</p>\r\n";
+  for (const auto& row : rows) {
+    archive += std::string("--b\r\nContent-Location: ") + row.name +
+               "\r\nContent-Transfer-Encoding: base64\r\n\r\n" + row.text + "\r\n";
+  }
+  archive +=
+      "--b\r\nContent-Location: qp.bin\r\nContent-Transfer-Encoding: quoted-printable\r\n"
+      "\r\nQUJD\r\n--b--\r\n";
+  ScratchFolder folder;
+  std::map<std::string, std::pair<std::string, uint64_t>> placed;
+  ASSERT_TRUE(DecodeInto(archive, folder.path(), 0, nullptr, &placed));
+  std::map<std::string, std::string> contents = FolderContents(folder.path());
+  for (const auto& row : rows) {
+    ASSERT_EQ(contents.count(row.name), 1u) << row.name;
+    auto found = placed.find(row.name);
+    EXPECT_EQ(found != placed.end(), row.named) << row.name;
+    if (found == placed.end()) continue;
+    EXPECT_EQ(found->second.first, Base64Encode(contents[row.name])) << row.name;
+    EXPECT_EQ(found->second.second, contents[row.name].size()) << row.name;
+  }
+  EXPECT_EQ(placed.count("qp.bin"), 0u);
 }
 
 }  // namespace

@@ -106,6 +106,7 @@ constexpr MimeArchiveCodecInterface kInterface = {
     Create,  EncodeRange,   EncodeType,    Decode,  Charset,
     kEncode, IntegerOption, BooleanOption, Release, FreeText,
     nullptr,  // put_DecodedFileSink is optional: the client decodes without it
+    nullptr,  // put_EncodedFileSink likewise
 };
 
 }  // namespace

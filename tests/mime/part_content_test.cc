@@ -62,6 +62,29 @@ TEST(PartContent, Base64DecodesAsGMimesFilter) {
   }
 }
 
+// Lines of 76 characters are decoded sixteen at a time: every byte value at every place of a
+// block (the first, the last, where blocks overlap) either decodes as GMime decodes it or
+// sends the line down the careful path, which again ends as GMime's decode.
+TEST(PartContent, EveryByteInAWholeLineDecodesAsGMimesFilter) {
+  mimecodec::EnsureGMime();
+  const std::string line =
+      "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAx+/9z\r\n";
+  ASSERT_EQ(line.size(), 78u);
+  for (int c = 0; c < 256; ++c) {
+    for (size_t place : {0, 1, 15, 16, 31, 47, 48, 59, 60, 63, 64, 74, 75}) {
+      std::string text = line + line + line;
+      text[78 + place] = static_cast<char>(c);
+      GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
+      GPtr<GMimeDataWrapper> content(
+          g_mime_data_wrapper_new_with_stream(stream.get(), GMIME_CONTENT_ENCODING_BASE64));
+      GPtr<GMimePart> part(g_mime_part_new());
+      g_mime_part_set_content(part.get(), content.get());
+      ASSERT_EQ(mimecodec::PartContent(part.get()), GMimeDecoded(part.get()))
+          << "byte " << c << " at " << place;
+    }
+  }
+}
+
 // Other transfer encodings go through GMime into the same descriptor, which stays the caller's.
 TEST(PartContent, OtherEncodingsGoThroughGMimeAndLeaveTheFileOpen) {
   mimecodec::EnsureGMime();

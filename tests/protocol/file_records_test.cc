@@ -371,51 +371,65 @@ bool ReadStream(const StreamedAnswer& stream, size_t offset, size_t piece, std::
 }  // namespace
 
 // A streamed answer is byte for byte the answer written whole, whatever pieces the connection
-// takes it in and wherever it starts (a range of the body).
+// takes it in and wherever it starts (a range of the body); so is one that quotes the files'
+// base64 text from where a worker found it instead of reading the files.
 TEST_F(FileRecordsTest, StreamedAnswerIsTheWholeTextInAnyPieces) {
-  WriteFile(temp_ / "big.bin", Bytes((1 << 20) + 5));  // ends on a short line
-  WriteFile(temp_ / "lines.bin", Bytes(57 * 3));       // ends on a whole line
+  std::string big_bytes = Bytes((1 << 20) + 5), lines_bytes = Bytes(57 * 3);
+  WriteFile(temp_ / "big.bin", big_bytes);      // ends on a short line
+  WriteFile(temp_ / "lines.bin", lines_bytes);  // ends on a whole line
   std::vector<std::string> paths = {temp_ / "lines.bin", temp_ / "big.bin", temp_ / "notes.txt"};
   // A long text with every kind of escape, held as an archive is, goes first.
   auto text = std::make_shared<std::string>();
   for (int k = 0; k < 3000; ++k) text->append("a \"q\" \\ \x01\x1f\t\r\n" + std::string(k % 40, 'x'));
-  auto envelope = [&](AnswerFiles& files) {
+  auto quoted = std::make_shared<std::string>(Base64Encode(big_bytes) + Base64Encode(lines_bytes));
+  size_t big_text = Base64Encode(big_bytes).size();
+  auto envelope = [&](AnswerFiles& files, bool quote) {
+    if (quote) {
+      std::string_view all = *quoted;
+      files.KeepEncoded(temp_ / "big.bin", {all.substr(0, big_text), big_bytes.size(), quoted});
+      files.KeepEncoded(temp_ / "lines.bin", {all.substr(big_text), lines_bytes.size(), quoted});
+    }
     Json::Value value = RecordsEnvelope(paths, &files);
     value["archive"] = files.ReferText(*text, text);
     return value;
   };
   std::string whole;
-  {
+  for (bool quote : {false, true}) {
     AnswerFiles files;
-    whole = WriteCompactJson(envelope(files), &files);
-    EXPECT_EQ(files.TakeStream(whole), nullptr);  // not allowed to stream: the text is whole
+    std::string written = WriteCompactJson(envelope(files, quote), &files);
+    EXPECT_EQ(files.TakeStream(written), nullptr);  // not allowed to stream: the text is whole
+    if (!quote) whole = written;
+    EXPECT_TRUE(written == whole) << "quoted text written whole differs";
   }
-  AnswerFiles files;
-  files.AllowStreaming();
-  std::string skeleton = WriteCompactJson(envelope(files), &files);
-  std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
-  ASSERT_NE(stream, nullptr);
-  EXPECT_LT(skeleton.size(), 1000u);
-  ASSERT_EQ(stream->size(), whole.size());
-  struct Row {
-    size_t from;
-    size_t piece;
-  } const rows[] = {
-      {0, 128 * 1024},
-      {0, 80},
-      {0, 79},
-      {0, 81},
-      {5, 4096},
-      {whole.size() / 2 + 3, 1000},
-      {7, 5},
-      {30000, 3},
-      {whole.size() - 300, 1},
-      {whole.size() - 1, 80},
-  };
-  for (const Row& row : rows) {
-    std::string got;
-    ASSERT_TRUE(ReadStream(*stream, row.from, row.piece, &got)) << row.from << " " << row.piece;
-    EXPECT_TRUE(got == whole.substr(row.from)) << row.from << " " << row.piece;
+  for (bool quote : {false, true}) {
+    SCOPED_TRACE(quote ? "quoted" : "read from the files");
+    AnswerFiles files;
+    files.AllowStreaming();
+    std::string skeleton = WriteCompactJson(envelope(files, quote), &files);
+    std::unique_ptr<StreamedAnswer> stream = files.TakeStream(skeleton);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_LT(skeleton.size(), 1000u);
+    ASSERT_EQ(stream->size(), whole.size());
+    struct Row {
+      size_t from;
+      size_t piece;
+    } const rows[] = {
+        {0, 128 * 1024},
+        {0, 80},
+        {0, 79},
+        {0, 81},
+        {5, 4096},
+        {whole.size() / 2 + 3, 1000},
+        {7, 5},
+        {30000, 3},
+        {whole.size() - 300, 1},
+        {whole.size() - 1, 80},
+    };
+    for (const Row& row : rows) {
+      std::string got;
+      ASSERT_TRUE(ReadStream(*stream, row.from, row.piece, &got)) << row.from << " " << row.piece;
+      EXPECT_TRUE(got == whole.substr(row.from)) << row.from << " " << row.piece;
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -226,6 +227,20 @@ std::string_view LineAt(std::string_view text, size_t at, size_t* next) {
   return text.substr(at, *next - at);
 }
 
+// The first line from line_start on (itself a line's start) that begins with '-', as every
+// delimiter line does; text.size() when none does. Base64 has no '-', so a picture's text is
+// passed over at memchr's pace instead of line by line.
+size_t NextDashLine(std::string_view text, size_t line_start) {
+  for (size_t from = line_start; from < text.size();) {
+    const void* dash = std::memchr(text.data() + from, '-', text.size() - from);
+    if (dash == nullptr) break;
+    auto found = static_cast<size_t>(static_cast<const char*>(dash) - text.data());
+    if (found == line_start || text[found - 1] == '\n') return found;
+    from = found + 1;
+  }
+  return text.size();
+}
+
 // GMime's rule for a delimiter line: "--" boundary, or "--" boundary "--" for the closing one,
 // then nothing but blanks.
 bool IsDelimiter(std::string_view line, std::string_view dashed_boundary, bool* closing) {
@@ -259,7 +274,7 @@ bool FindTopLevelParts(std::string_view archive, GMimeStream* stream, size_t bat
   if (boundary.empty()) return false;
   std::string dashed = "--" + boundary;
   parts.end = archive.size();
-  for (bool closing = false; at < archive.size(); at = next) {
+  for (bool closing = false; (at = NextDashLine(archive, at)) < archive.size(); at = next) {
     if (!IsDelimiter(LineAt(archive, at, &next), dashed, &closing)) continue;
     if (closing) {
       parts.end = at;

@@ -12,23 +12,26 @@
 
 namespace {
 
+// Rows shorter than the filter's 16-byte steps, and rows of several steps and a part of one.
 TEST(PngWriter, EveryLayoutReadsBackAsThePicture) {
-  constexpr uint32_t kWidth = 5, kHeight = 3;
+  constexpr uint32_t kHeight = 3;
   struct Row {
     PixelOrder order;
     int channels;
     bool bottom_up;
     const char* map;  // the channels as the library names them, in memory order
-  } rows[] = {{PixelOrder::kRgb, 3, false, "RGB"},
-              {PixelOrder::kBgr, 3, true, "BGR"},
-              {PixelOrder::kRgba, 4, true, "RGBA"},
-              {PixelOrder::kBgra, 4, false, "BGRA"}};
+    uint32_t width;
+  } rows[] = {{PixelOrder::kRgb, 3, false, "RGB", 5},    {PixelOrder::kBgr, 3, true, "BGR", 5},
+              {PixelOrder::kRgba, 4, true, "RGBA", 5},   {PixelOrder::kBgra, 4, false, "BGRA", 5},
+              {PixelOrder::kRgb, 3, true, "RGB", 37},    {PixelOrder::kBgr, 3, false, "BGR", 37},
+              {PixelOrder::kRgba, 4, false, "RGBA", 37}, {PixelOrder::kBgra, 4, true, "BGRA", 37}};
   ASSERT_TRUE(InitializeImaging());
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.map);
+    SCOPED_TRACE(std::string(row.map) + " " + std::to_string(row.width));
+    const uint32_t kWidth = row.width;
     const size_t stride = kWidth * row.channels + 3;  // padding the writer must skip
     std::string stored(stride * kHeight, '\x55');
-    for (size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<char>(i * 29 + 7);
+    for (size_t i = 0; i < stored.size(); ++i) stored[i] = static_cast<char>(i * i * 29 + 7);
     PngPixels pixels;
     pixels.width = kWidth;
     pixels.height = kHeight;

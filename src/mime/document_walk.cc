@@ -115,7 +115,7 @@ class DocumentWalker {
       : page_(page),
         base_(base),
         options_(options),
-        target_{registry, options.workspace, std::string(), {}, {}, 0, {}},
+        target_{registry, options.workspace, std::string(), {}, {}, 0, {}, {}, {}},
         base_href_(GetBaseHref(page)) {}
 
   void Run();

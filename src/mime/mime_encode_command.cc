@@ -1,5 +1,7 @@
 #include "mime/mime_encode_command.h"
 
+#include <memory>
+
 #include "html/html_document.h"
 #include "mime/document_walk.h"
 #include "mime/encode_options.h"
@@ -14,6 +16,10 @@
 #include "workspace/request_folder.h"
 
 namespace {
+
+// Picture bytes kept for the codec of at least this size are let go of at the encode's end;
+// smaller ones go with the rest of the resource list.
+constexpr size_t kReleasedAtOnceBytes = 64 << 10;
 
 MimeCodecClient::EncodeSettings SettingsOf(const EncodeOptions& options) {
   MimeCodecClient::EncodeSettings settings;
@@ -65,9 +71,11 @@ bool HandsOverUtf8(std::string_view page, const EncodeOptions& options,
 }  // namespace
 
 CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
-                            std::string_view page, int32_t& error) {
+                            std::string_view page, int32_t& error,
+                            std::shared_ptr<const void>* leftovers) {
   error = kMimeEncoded;
-  ResourceRegistry registry;
+  auto kept_registry = std::make_shared<ResourceRegistry>();
+  ResourceRegistry& registry = *kept_registry;
   std::string serialised;
   if (!SerialisePage(page, options, registry, serialised)) {
     error = kMimeEncodeBadPage;
@@ -88,8 +96,25 @@ CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& o
   if (!HandsOverUtf8(serialised, options, registry) && !IsValidUtf8(archive.view()))
     archive = CodecText(WideToUtf8(archive.view()));
   DeleteTree(options.workspace);
+  if (leftovers != nullptr) {
+    // Large bytes go now, so that they are not held beside the archive while it is sent.
+    registry.ReleaseBytes(kReleasedAtOnceBytes);
+    *leftovers = std::move(kept_registry);
+  }
   return archive;
 }
+
+namespace {
+
+// The archive an answer sends, and what its encode built beside it (the resource list), which
+// goes with the answer: a page of thousands of pictures has as many entries to let go of, and
+// the answer need not wait for that.
+struct EncodeAnswer {
+  CodecText archive;
+  std::shared_ptr<const void> leftovers;
+};
+
+}  // namespace
 
 std::string RunMimeEncodeCommand(CommandRequest& request) {
   Json::Value copy;
@@ -103,16 +128,17 @@ std::string RunMimeEncodeCommand(CommandRequest& request) {
   std::string_view text = request.TextOf(html);
   std::string_view page = text.substr(0, text.find('\0'));  // as far as the library's C string
   std::unique_ptr<HeldFolder> folder = OpenRequestFolder(temp_path);
-  auto archive = std::make_shared<CodecText>();
+  auto answer = std::make_shared<EncodeAnswer>();
   if (folder == nullptr) {
     request.error = kMimeEncodeCodecFailed;
   } else {
     options.workspace = folder->Path() + "/";
-    *archive = EncodeMimeArchive(MimeCodecClient(), options, page, request.error);
+    answer->archive =
+        EncodeMimeArchive(MimeCodecClient(), options, page, request.error, &answer->leftovers);
   }
   // The archive goes with the answer, which escapes it as the connection takes it.
-  std::string_view archive_text = archive->view();
-  return request.BuildResponse({}, {}, Json::Value(), archive_text, std::move(archive));
+  std::string_view archive_text = answer->archive.view();
+  return request.BuildResponse({}, {}, Json::Value(), archive_text, std::move(answer));
 }
 
 Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs) {

@@ -4,6 +4,7 @@
 #include <json/value.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,8 +35,11 @@ Json::Value BuildMimeEncodePdu(const PayloadInputs& inputs);
 // resources into options.workspace, serialises it (the body's inner HTML for a body-only
 // range, else the whole document) and has codec write the archive. Returns the archive text
 // (UTF-8) and deletes the workspace; on failure returns "" with error 1, 2 or 3 as above and
-// leaves the workspace.
+// leaves the workspace. With leftovers, what the encode built beside the archive (the
+// resource list, without its large picture bytes) is handed to *leftovers on success instead of
+// being let go of before the return, for a caller that sends the archive first.
 CodecText EncodeMimeArchive(const MimeCodecClient& codec, const EncodeOptions& options,
-                            std::string_view page, int32_t& error);
+                            std::string_view page, int32_t& error,
+                            std::shared_ptr<const void>* leftovers = nullptr);
 
 #endif  // ORVO_MIME_MIME_ENCODE_COMMAND_H_

@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "text/ascii.h"
 #include "workspace/path_macros.h"
+#include "workspace/random_chars.h"
 #include "workspace/temp_workspace.h"
 
 namespace {
@@ -159,17 +160,19 @@ bool IsWebp(const std::string& path) {
 // spells it ("_00000000"... added before the extension when taken). It is only a name in the
 // archive (the file is read where it lies), so it need only differ from the other parts' names:
 // the workspace is not looked at for it, which a page of thousands of pictures would pay three
-// calls of the file system each for.
-std::string StoredName(const ResourceRegistry& registry, std::string extension) {
+// calls of the file system each for, and the time is read once for all of them.
+std::string StoredName(EmbedTarget& target, std::string extension) {
   if (!extension.empty() && extension[0] != '.') extension.insert(0, ".");
-  std::string name = TimestampPrefix() + extension;
+  if (target.name_stamp.empty()) target.name_stamp = TimeStamp();
+  std::string name = target.name_stamp + RandomChars(8) + extension;
   for (size_t tmp = name.find(".tmp"); tmp != std::string::npos; tmp = name.find(".tmp"))
     name.erase(tmp, 4);
+  if (!target.registry.HoldsFileName(name)) return name;
   size_t dot = name.rfind('.');
   std::string stem = name.substr(0, dot);
   std::string tail = dot == std::string::npos ? std::string() : name.substr(dot);
   char counter[9];
-  for (uint32_t n = 0; registry.HoldsFileName(name) && n < UINT32_MAX; ++n) {
+  for (uint32_t n = 0; target.registry.HoldsFileName(name) && n < UINT32_MAX; ++n) {
     std::snprintf(counter, sizeof counter, "%08x", n);
     name = stem + "_" + counter + tail;
   }
@@ -197,13 +200,17 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   entry.device = status.device;
   entry.inode = status.inode;
   // Names here are UTF-8 and the codec takes UTF-8 paths: the file is read where it lies.
-  entry.file_name = StoredName(target.registry, FileExtension(path));
+  entry.file_name = StoredName(target, FileExtension(path));
   entry.media_type = GetMimeTypeFromUrl(path);
   if (entry.media_type.empty()) entry.media_type = target.fallback_media_type;
-  std::string bytes;
+  // A file the kept bytes have no room for is judged in memory the walk reuses: the codec
+  // reads it again, and fresh memory for each such file would be faulted in for nothing.
+  bool keeps = target.kept_bytes + status.size <= EmbedTarget::kKeptPictureBytes;
+  std::string fresh;
+  std::string& bytes = keeps ? fresh : target.judged_bytes;
   if (!IsCssFile(entry.local_file) && !IsPicture(file, bytes)) return {};
   // The codec writes what was judged, and need not find, open and read the file again.
-  if (target.kept_bytes + bytes.size() <= EmbedTarget::kKeptPictureBytes) {
+  if (keeps && target.kept_bytes + bytes.size() <= EmbedTarget::kKeptPictureBytes) {
     target.kept_bytes += bytes.size();
     entry.bytes = std::move(bytes);
   }

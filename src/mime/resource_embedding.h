@@ -50,6 +50,10 @@ struct EmbedTarget {
   // looked at and read by its name alone, not found again from the root; a few at a time, by
   // path (a null handle: the folder could not be opened, its files are read by path).
   std::vector<std::pair<std::string, std::unique_ptr<HeldFolder>>> local_folders{};
+  // The time part of the names local files are stored under, read at the first of them.
+  std::string name_stamp{};
+  // The bytes of the last local file judged but not kept (see kept_bytes).
+  std::string judged_bytes{};
 };
 
 // The new reference text, or empty when nothing was embedded (the caller then keeps the page's

@@ -11,10 +11,10 @@ std::string UrlKey(std::string_view url) { return AsciiLowered(NormalizeUrlEscap
 
 }  // namespace
 
-const ResourceEntry* ResourceRegistry::Find(std::string_view location, bool is_url) const {
-  const auto& index = is_url ? folded_ : exact_;
-  auto it = index.find(is_url ? UrlKey(location) : std::string(location));
-  return it == index.end() ? nullptr : &entries_[it->second];
+const ResourceEntry* ResourceRegistry::Find(const std::string& location, bool is_url) const {
+  // A local path is its own key: asked once per reference, it is not copied for the lookup.
+  auto it = is_url ? folded_.find(UrlKey(location)) : exact_.find(location);
+  return it == (is_url ? folded_ : exact_).end() ? nullptr : &entries_[it->second];
 }
 
 const ResourceEntry* ResourceRegistry::FindFile(uint64_t device, uint64_t inode) const {
@@ -37,4 +37,10 @@ void ResourceRegistry::ReplaceFile(size_t index, std::string local_file) {
   if (index >= entries_.size()) return;
   entries_[index].local_file = std::move(local_file);
   entries_[index].bytes.clear();
+}
+
+void ResourceRegistry::ReleaseBytes(size_t min_size) {
+  for (ResourceEntry& entry : entries_) {
+    if (!entry.bytes.empty() && entry.bytes.size() >= min_size) std::string().swap(entry.bytes);
+  }
 }

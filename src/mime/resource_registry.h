@@ -33,7 +33,7 @@ class ResourceRegistry {
   // letter case and to how their escapes are spelt (the same resource may be written either
   // way in one page); local paths are compared exactly, as two names that differ in case are
   // two files here.
-  const ResourceEntry* Find(std::string_view location, bool is_url) const;
+  const ResourceEntry* Find(const std::string& location, bool is_url) const;
 
   // The entry of the local file with that identity, whatever name it was reached by; null
   // when there is none (or for the identity 0, 0).
@@ -49,6 +49,8 @@ class ResourceRegistry {
   // sheet whose references were rewritten); its location and Content-ID stay, bytes read
   // before are let go.
   void ReplaceFile(size_t index, std::string local_file);
+  // Lets go of the kept bytes of every entry that holds at least min_size of them.
+  void ReleaseBytes(size_t min_size);
   const std::vector<ResourceEntry>& entries() const { return entries_; }
   bool empty() const { return entries_.empty(); }
 

@@ -164,13 +164,15 @@ void MakeFolderChain(const std::string& path) {
   }
 }
 
-std::string TimestampPrefix() {
+std::string TimeStamp() {
   LocalTime now = CurrentLocalTime();
   char text[64];
   std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%03d_", now.year, now.month, now.day,
                 now.hour, now.minute, now.millisecond);
-  return text + RandomChars(8);
+  return text;
 }
+
+std::string TimestampPrefix() { return TimeStamp() + RandomChars(8); }
 
 std::string TempFileName(const std::string& folder) {
   if (folder.empty()) return {};

@@ -48,6 +48,9 @@ void MakeFolderChain(const std::string& path);
 // "%04d%02d%02d%02d%02d%03d_" of the local year, month, day, hour, minute and millisecond
 // (no seconds), then 8 characters of RandomChars: for example "202312251430045_7G2K9QXA".
 std::string TimestampPrefix();
+// The time part alone ("202312251430045_"): TimestampPrefix() is TimeStamp() followed by
+// RandomChars(8), for a caller that names many files at one moment.
+std::string TimeStamp();
 
 // {folder}/{TimestampPrefix()}.tmp after creating folder (one level, result ignored); empty
 // for an empty folder. The file itself is not created.

@@ -389,18 +389,14 @@ TEST(HtmlDocumentLoadTags, ReadsAndWritesAsTheParseDoesOrDeclines) {
 
 namespace {
 
-// What the document walk of an encode reads and writes through one reading of a page: the
-// landmarks, which elements, comments and style blocks are in the body, and both serialised
-// forms after the same writes to every element.
+// What an encode's walk reads of a page (landmarks, what is in the body) and writes of it.
 std::string PageThrough(bool by_tags, const std::string& page, bool* read) {
   HtmlDocument doc;
-  *read = by_tags ? doc.LoadPage(page) : doc.Load(page);
-  if (!*read) return {};
+  if (!(*read = by_tags ? doc.LoadPage(page) : doc.Load(page))) return {};
   std::string seen = std::to_string(doc.body()) + " " + std::to_string(doc.head()) + ":";
   for (size_t k = 0; k < doc.elements().size(); ++k) {
-    const HtmlElement& element = doc.elements()[k];
-    if (!element.has_start_tag) continue;
-    seen += element.name + (element.in_body ? "+" : "-");
+    if (!doc.elements()[k].has_start_tag) continue;
+    seen += doc.elements()[k].name + (doc.elements()[k].in_body ? "+" : "-");
     doc.SetAttribute(static_cast<int>(k), "src", "n");
   }
   for (const HtmlComment& comment : doc.comments()) seen += comment.in_body ? "C+" : "C-";
@@ -424,20 +420,12 @@ TEST(HtmlDocumentLoadPage, PlacesLandmarksAsTheParseDoesOrDeclines) {
              "</table><object data=o></object></body></html>"},
       {true, "<html><body><p>a<br>b<img src=x></p><p/>c</p><input></body></html>"},
       {false, "<html><body><p>a<p>b</p></body></html>"},
+      {false, "<html><body><table><p>moved</p><tr><td><col></td></tr></table></body></html>"},
       {false, "<html><body><div><p>open</body>\n</html>"},
-      {false, "<html><head><title>t</title><body>a</body></html>"},
-      {false, "<html><body><p>a</br></p></body></html>"},
-      {false, "<html><body><object data=o></body></html>"},
-      {false, "<html><body><table><tr><td>x</body></html>"},
-      {false, "<html><body><p>a</p></body><p>late</p></html>"},
       {false, "<html><body>a</body></html><!--after-->"},
-      {false, "<html><body>a</body>x</html>"},
       {false, "<html><body>a</html>"},
       {false, "<body>a</body></html>"},
-      {false, "<html><p>a</p></html>"},
       {false, "<html><title>t</title></head><body>a</body></html>"},
-      {false, "<html><head></head><body>a</body></head></html>"},
-      {false, "<html><body>a</body></body></html>"},
   };
   for (const Row& row : rows) {
     bool by_tags = false;

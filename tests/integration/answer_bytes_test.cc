@@ -79,6 +79,12 @@ TEST_F(AnswerBytesTest, AnswersKeepTheirBytes) {
                      "\\\">\\n<img src=\\\"file://" + big +
                      "\\\">\",\"mimeoptions\":{\"mimeencodetype\":2}}}",
        "bda2ae6ea57d1a6a0cd69ce360a6c2165f88250673ba256b4f6b9d4ed8f2b51d"},
+      {"encode page", "{\"cmd\":\"cfp-0001\",\"session\":\"e\",\"pdu\":{\"html\":\"<!DOCTYPE html>"
+                      "\\n<html lang=en><head><title>t</title><style>p{}</style></head>\\n<body>"
+                      "<!--c--><p class='a&amp;b'>x</p><img src=\\\"" + (pictures_ / "a.png") +
+                      "\\\"><img alt=y src=\\\"" + (pictures_ / "a.png") + "\\\"></body>\\n"
+                      "</html>\\n\"}}",
+       "2e3eadaacf0b18656ce6210c15eefc8c097b6644212a26b64d9f1172f5888418"},
       {"files", "{\"cmd\":\"cfp-0040\",\"session\":\"f\",\"pdu\":{\"files\":[{\"filepath\":\"" +
                     (pictures_ / "a.png") + "\"},{\"filepath\":\"" + big + "\",\"k\":1}]}}",
        "1162cae354463f3b7fd3c48e1ca1d0e4df031877c141781f639fca1639f5e9f6"},

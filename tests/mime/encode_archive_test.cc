@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <set>
 #include <string>
 
 #include "fetch/test_http_server.h"
@@ -86,6 +88,30 @@ TEST_F(EncodeArchiveTest, RoundTripKeepsEveryResourceByteForByte) {
   EXPECT_EQ(decoded.find(folder_.path()), std::string::npos) << decoded;
   EXPECT_EQ(decoded.find("127.0.0.1"), std::string::npos) << decoded;
   EXPECT_NE(decoded.find("\xED\x95\x9C</body></html>"), std::string::npos);
+}
+
+// Pictures past the kept bytes are read again by the codec, between pictures that are kept.
+TEST_F(EncodeArchiveTest, PicturesPastTheKeptBytesComeBackByteForByte) {
+  const size_t kMiB = size_t{1} << 20;
+  const size_t sizes[] = {7 * kMiB, 6 * kMiB, 5 * kMiB, 3 * kMiB, 100, 7 * kMiB};
+  std::multiset<std::string> pictures;
+  std::string page = "<html><body>\n";
+  for (size_t k = 0; k < std::size(sizes); ++k) {
+    std::string picture = TinyPng() + std::string(sizes[k], static_cast<char>('a' + k));
+    std::string path = folder_.Path("big" + std::to_string(k) + ".png");
+    WriteFile(path, picture);
+    pictures.insert(std::move(picture));
+    page += "<p>" + std::to_string(k) + "</p><img src=\"" + path + "\">\n";
+  }
+  page += "</body></html>\n";
+  int32_t error = -1;
+  std::string archive(EncodeMimeArchive(MimeCodecClient(kDist), options_, page, error).view());
+  ASSERT_EQ(error, 0);
+  std::map<std::string, std::string> files = Decode(archive);
+  files.erase("noname.htm");
+  std::multiset<std::string> contents;
+  for (const auto& file : files) contents.insert(file.second);
+  EXPECT_TRUE(contents == pictures);
 }
 
 TEST_F(EncodeArchiveTest, SerialisesTheBodyForAnyNonZeroRange) {

@@ -683,8 +683,7 @@ bool HtmlDocument::LoadTags(std::string text, const HtmlLoadLimits& limits,
   return true;
 }
 
-bool HtmlDocument::LoadPage(std::string text, const HtmlLoadLimits& limits,
-                            std::string* refused) {
+bool HtmlDocument::LoadPage(std::string text, const HtmlLoadLimits& limits, std::string* refused) {
   impl_->Clear();
   PageTags tags;
   PlainLandmarks marks;

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "html/nesting_guard.h"
 #include "html/name_set.h"
+#include "html/nesting_guard.h"
 #include "text/ascii.h"
 
 namespace {
@@ -21,8 +21,8 @@ bool IsAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= '
 // Elements that change how the rest is read or whether their tags make elements at all.
 bool NeedsTree(std::string_view name) {
   static constexpr NameSet<13> kNames(std::array<std::string_view, 13>{
-      "svg",    "math",    "template", "select", "frameset",  "frame",  "noscript",
-      "iframe", "noembed", "noframes", "xmp",    "plaintext", "isindex"});
+      "svg", "math", "template", "select", "frameset", "frame", "noscript", "iframe", "noembed",
+      "noframes", "xmp", "plaintext", "isindex"});
   return kNames.Has(name);
 }
 

@@ -280,8 +280,7 @@ void DocumentWalker::ActOnApplet(HtmlDocument& doc, int element, const ResolvedR
 
 // A background attribute is written only where the element has one; the inline style's
 // picture is its own reference.
-void DocumentWalker::ActOnBackground(HtmlDocument& doc, int element,
-                                     const ResolvedReference& ref) {
+void DocumentWalker::ActOnBackground(HtmlDocument& doc, int element, const ResolvedReference& ref) {
   std::string result = EmbedOrRaw(ref);
   if (!doc.GetAttribute(element, "background").empty()) Write(doc, element, "background", result);
   StylePicture(doc, element, "backgroundimage", true, &DocumentWalker::UnderPrefixOrAnyScheme);

@@ -133,10 +133,10 @@ struct EncodedPlace {
 // the page's text, the bytes of the files small enough to be held for the answer, and where
 // the archive holds the others' base64 text.
 struct WrittenFiles {
-  std::unordered_map<std::string, std::string> small;  // by name
+  std::unordered_map<std::string, std::string> small;     // by name
   std::unordered_map<std::string, EncodedPlace> encoded;  // by name
   bool want_encoded = false;
-  std::string page_name;                               // empty when the page was not handed
+  std::string page_name;  // empty when the page was not handed
   std::string page_text;
   bool page_decoded = false;
 

@@ -110,9 +110,9 @@ struct LocalFile {
 
 IoStatus ReadWhole(const LocalFile& file, std::string& bytes) {
   FileSystem& files = FileSystem::Default();
-  return file.folder != nullptr ? files.ReadWholeFileIn(*file.folder, file.name, bytes,
-                                                        kReadWholeBytes)
-                                : files.ReadWholeFile(file.path, bytes, kReadWholeBytes);
+  return file.folder != nullptr
+             ? files.ReadWholeFileIn(*file.folder, file.name, bytes, kReadWholeBytes)
+             : files.ReadWholeFile(file.path, bytes, kReadWholeBytes);
 }
 
 // Whether the file is a picture by its own bytes; bytes receives the content when the file was
@@ -184,10 +184,9 @@ std::string EmbedLocal(const ResolvedReference& reference, EmbedTarget& target) 
   LocalFile file = HeldLocalFile(path, target);
   // Only a regular file: reading a pipe or a device would never end. Looked at before it is
   // opened, so that a device is never opened.
-  FileStatus status = file.folder != nullptr
-                          ? FileSystem::Default().StatusIn(*file.folder, file.name,
-                                                           FollowLinks::kYes)
-                          : StatusOf(path);
+  FileStatus status = file.folder != nullptr ? FileSystem::Default().StatusIn(
+                                                   *file.folder, file.name, FollowLinks::kYes)
+                                             : StatusOf(path);
   if (status.type != FileType::kRegular) return {};
   // Another name of a file embedded before: "/a/b.png", "/a//b.png", "/a/x/../b.png", a link.
   if (const ResourceEntry* known = target.registry.FindFile(status.device, status.inode)) {

@@ -418,8 +418,8 @@ class PosixFileSystem : public FileSystem {
     return {};
   }
 
-  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name,
-                           std::string& contents, uint64_t max_size) override {
+  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name, std::string& contents,
+                           uint64_t max_size) override {
     return ReadPlaced(PlaceIn(folder, name), folder.Path() + "/" + name, contents, max_size);
   }
 

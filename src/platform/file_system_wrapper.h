@@ -47,19 +47,16 @@ class FileSystemWrapper : public FileSystem {
                       FollowLinks follow) override {
     return target_.StatusIn(folder, name, follow);
   }
-  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name,
-                           std::string& contents, uint64_t max_size) override {
+  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name, std::string& contents,
+                           uint64_t max_size) override {
     return target_.ReadWholeFileIn(folder, name, contents, max_size);
   }
-  bool IsExecutableFile(const std::string& path) override {
-    return target_.IsExecutableFile(path);
-  }
+  bool IsExecutableFile(const std::string& path) override { return target_.IsExecutableFile(path); }
   IoStatus DeleteFile(const std::string& path) override { return target_.DeleteFile(path); }
   IoStatus DeleteTree(const std::string& folder, const DeletionObserver& observer) override {
     return target_.DeleteTree(folder, observer);
   }
-  IoStatus DeleteFolderFiles(const std::string& folder,
-                             const DeletionObserver& observer) override {
+  IoStatus DeleteFolderFiles(const std::string& folder, const DeletionObserver& observer) override {
     return target_.DeleteFolderFiles(folder, observer);
   }
   IoStatus CopyFile(const std::string& from, const std::string& to) override {

@@ -23,8 +23,8 @@
 #include <cstring>
 #include <future>
 #include <mutex>
-#include <string>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "platform/environment.h"

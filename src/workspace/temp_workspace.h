@@ -67,7 +67,6 @@ void MakeUnique(std::string& path);
 // Empty when folder is not a folder afterwards. The file is not created.
 std::string UniqueFilePath(const std::string& folder, const std::string& ext);
 
-
 // The companion folder of a document: "/x/a_00000000.html" gives "/x/a_00000000.files".
 // Empty for an empty path.
 std::string ResourceFolderPath(const std::string& document_path);

@@ -2,8 +2,8 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <gtest/gtest.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -209,9 +209,9 @@ TEST_F(FileSystemTest, MakeFolderAndListOneLevel) {
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   std::vector<std::pair<std::string, FileType>> listed;
   for (const FolderEntry& entry : entries) listed.emplace_back(entry.name, entry.type);
-  EXPECT_EQ(listed, (std::vector<std::pair<std::string, FileType>>{
-                        {"file", FileType::kRegular}, {"link", FileType::kLink},
-                        {"sub", FileType::kFolder}}));
+  EXPECT_EQ(listed, (std::vector<std::pair<std::string, FileType>>{{"file", FileType::kRegular},
+                                                                   {"link", FileType::kLink},
+                                                                   {"sub", FileType::kFolder}}));
   EXPECT_EQ(fs_.ListFolder(temp_ / "d/file", entries).error_number(), ENOTDIR);
 }
 

@@ -378,7 +378,8 @@ TEST_F(FileRecordsTest, StreamedAnswerIsTheWholeTextInAnyPieces) {
   std::vector<std::string> paths = {temp_ / "lines.bin", temp_ / "big.bin", temp_ / "notes.txt"};
   // A long text with every kind of escape, held as an archive is, goes first.
   auto text = std::make_shared<std::string>();
-  for (int k = 0; k < 3000; ++k) text->append("a \"q\" \\ \x01\x1f\t\r\n" + std::string(k % 40, 'x'));
+  for (int k = 0; k < 3000; ++k)
+    text->append("a \"q\" \\ \x01\x1f\t\r\n" + std::string(k % 40, 'x'));
   auto envelope = [&](AnswerFiles& files) {
     Json::Value value = RecordsEnvelope(paths, &files);
     value["archive"] = files.ReferText(*text, text);

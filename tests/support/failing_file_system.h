@@ -36,8 +36,8 @@ class FailingFileSystem : public FileSystemWrapper {
     if (Fails(Call::kRead, path)) return IoStatus::Error(error_, path);
     return FileSystemWrapper::ReadWholeFile(path, contents, max_size);
   }
-  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name,
-                           std::string& contents, uint64_t max_size) override {
+  IoStatus ReadWholeFileIn(const HeldFolder& folder, const std::string& name, std::string& contents,
+                           uint64_t max_size) override {
     if (Fails(Call::kRead, folder.Path() + "/" + name)) return IoStatus::Error(error_, name);
     return FileSystemWrapper::ReadWholeFileIn(folder, name, contents, max_size);
   }

@@ -74,9 +74,9 @@ TEST_F(TempWorkspaceTest, WorkRootMustBeAPrivateFolderOfTheUser) {
               {"taken", "taken" + own, "Operation not permitted"}};
   for (const Row& row : rows) {
     TempDirOverride tmpdir(other / row.name);
-    EXPECT_EQ(NewFolderPath(), row.refusal.empty() ? other / row.root + "/TAVU/00000000"
-                                                   : "failed: " + other / row.root + ": " +
-                                                         row.refusal);
+    EXPECT_EQ(NewFolderPath(), row.refusal.empty()
+                                   ? other / row.root + "/TAVU/00000000"
+                                   : "failed: " + other / row.root + ": " + row.refusal);
     EXPECT_EQ(Exists(other / row.root + "/TAVU"), row.refusal.empty()) << row.name;
     if (row.root != row.name) {
       EXPECT_FALSE(Exists(other / row.name + "/TAVU")) << row.name;
@@ -125,8 +125,8 @@ TEST_F(TempWorkspaceTest, NewTempFolderUnderUsesTheBaseElseTheWorkRoot) {
   ASSERT_EQ(::mkdir((foreign_root / "TAVU").c_str(), 0777), 0);
   ASSERT_EQ(::chown((foreign_root / "TAVU").c_str(), 65534, 65534), 0);
   int n = 0;
-  for (const std::string& fallback : {file_root.path(), link_root.path(), foreign_root.path(),
-                                      base / "missing/deeper"}) {
+  for (const std::string& fallback :
+       {file_root.path(), link_root.path(), foreign_root.path(), base / "missing/deeper"}) {
     EXPECT_EQ(NewFolderPath(fallback), Root() + "/0000000" + std::to_string(n++)) << fallback;
   }
   EXPECT_EQ(scratch::CountEntries(base / "TAVU"), 2);

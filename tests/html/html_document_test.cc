@@ -362,14 +362,12 @@ TEST(HtmlDocumentLoadTags, ReadsAndWritesAsTheParseDoesOrDeclines) {
     bool by_tags;
     const char* page;
   } const rows[] = {
-      {true,
-       "<!doctype html><HTML><head><title>a<b src=x></title><style>p{}</style></head>"
-       "<body><IMG SRC='a&amp;b' src=c title=t TITLE=u><p/title=\"x>y\" style=color:red>"
-       "<image src=i><textarea><img src=z></textarea><!-- <img src=c> -->"},
+      {true, "<!doctype html><HTML><head><title>a<b src=x></title><style>p{}</style></head>"
+             "<body><IMG SRC='a&amp;b' src=c title=t TITLE=u><p/title=\"x>y\" style=color:red>"
+             "<image src=i><textarea><img src=z></textarea><!-- <img src=c> -->"},
       {true, "<table><tr><td style=\"background:url(a)\"><img src=a alt=x></td></tr></table>"},
-      {true,
-       "<script>if (a</b) w('<img src=q>')</script><img src=r><!----><!-- a -- b -->"
-       "<form style=x><input src=i></form><form src=f><a href=h title='x=\"y\"'>"},
+      {true, "<script>if (a</b) w('<img src=q>')</script><img src=r><!----><!-- a -- b -->"
+             "<form style=x><input src=i></form><form src=f><a href=h title='x=\"y\"'>"},
       {false, "<form><form src=f>"},
       {false, "<script>x</scripts></script><img src=a>"},
       {false, "<svg><img src=a></svg>"},
@@ -412,17 +410,14 @@ TEST(HtmlDocumentLoadPage, PlacesLandmarksAsTheParseDoesOrDeclines) {
     const char* page;
   } const rows[] = {
       {true, "<html><body>\n<p>a</p><img src=x>\n</body></html>\n"},
-      {true,
-       "<!DOCTYPE html>\n<!--c--><HTML lang=en>\n<Head><title>t</title>"
-       "<style>p{}</style><!--h--></head>\n<body class=k><!--b--><style>q{}</style>"
-       "</body>\n</html>"},
+      {true, "<!DOCTYPE html>\n<!--c--><HTML lang=en>\n<Head><title>t</title>"
+             "<style>p{}</style><!--h--></head>\n<body class=k><!--b--><style>q{}</style>"
+             "</body>\n</html>"},
       {true, "<html><title>t</title>\n<!--x-->\n<meta charset=utf-8><body><p>x</p></body></html>"},
-      {true,
-       "<html>\n<!--before head-->\n<head><link rel=stylesheet href=a.css></head>\n<body>x"
-       "</body></html>  \r\n"},
-      {true,
-       "<html><head></head><style>s{}</style><body><table><tr><td><img src=a></td></tr>"
-       "</table><object data=o></object></body></html>"},
+      {true, "<html>\n<!--before head-->\n<head><link rel=stylesheet href=a.css></head>\n<body>x"
+             "</body></html>  \r\n"},
+      {true, "<html><head></head><style>s{}</style><body><table><tr><td><img src=a></td></tr>"
+             "</table><object data=o></object></body></html>"},
       {true, "<html><body><p>a<br>b<img src=x></p><p/>c</p><input></body></html>"},
       {false, "<html><body><p>a<p>b</p></body></html>"},
       {false, "<html><body><table><p>moved</p><tr><td><col></td></tr></table></body></html>"},

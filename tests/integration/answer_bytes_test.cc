@@ -40,8 +40,7 @@ const char kArchive[] =
     "--B\\r\\nContent-Type: text/html; charset=\\\"utf-8\\\"\\r\\n"
     "Content-Transfer-Encoding: quoted-printable\\r\\n"
     "Content-Location: http://example.test/d/p.html\\r\\n\\r\\n"
-    "<p title=3D\\\"q\\\\\\\\b\\\">\\u0001\\t\\u00e9\\ud83d\\ude00\\/ =01=7F=FE<img "
-    "src=3D\\\"i.png\\\"></p>"
+    "<p title=3D\\\"q\\\\\\\\b\\\">\\u0001\\t\\u00e9\\ud83d\\ude00\\/ =01=7F=FE<img src=3D\\\"i.png\\\"></p>"
     "\\r\\n--B\\r\\nContent-Type: image/png\\r\\nContent-Transfer-Encoding: base64\\r\\n"
     "Content-Location: http://example.test/d/i.png\\r\\n\\r\\n"
     "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAIAAACQd1PeAAAADElEQVR4nGP4z8AAAAMBAQDJ/pLv\\r\\n"
@@ -72,27 +71,22 @@ TEST_F(AnswerBytesTest, AnswersKeepTheirBytes) {
     std::string body;
     const char* sha256;
   } rows[] = {
-      {"decode",
-       std::string("/* c */{\"cmd\":\"cfp-0002\",\"session\":\"s\\u00e9\\\"\",") +
-           "\"pdu\":{\"temppath\":\"\",\"mimevalue\":\"" + kArchive + "\"}}",
+      {"decode", std::string("/* c */{\"cmd\":\"cfp-0002\",\"session\":\"s\\u00e9\\\"\",") +
+                     "\"pdu\":{\"temppath\":\"\",\"mimevalue\":\"" + kArchive + "\"}}",
        "055a87203c2a3e79e20549530eae679ad05a76755392a09f4b4d927c5c3f9fae"},
-      {"encode",
-       "{\"cmd\":\"cfp-0001\",\"session\":\"e\",\"pdu\":{\"html\":\"<p>\\\"x\\\\\\u0002"
-       "\\u00e9</p>\\n<img src=\\\"file://" +
-           (pictures_ / "a.png") + "\\\">\\n<img src=\\\"file://" + big +
-           "\\\">\",\"mimeoptions\":{\"mimeencodetype\":2}}}",
+      {"encode", "{\"cmd\":\"cfp-0001\",\"session\":\"e\",\"pdu\":{\"html\":\"<p>\\\"x\\\\\\u0002"
+                 "\\u00e9</p>\\n<img src=\\\"file://" + (pictures_ / "a.png") +
+                     "\\\">\\n<img src=\\\"file://" + big +
+                     "\\\">\",\"mimeoptions\":{\"mimeencodetype\":2}}}",
        "bda2ae6ea57d1a6a0cd69ce360a6c2165f88250673ba256b4f6b9d4ed8f2b51d"},
-      {"encode page",
-       "{\"cmd\":\"cfp-0001\",\"session\":\"e\",\"pdu\":{\"html\":\"<!DOCTYPE html>"
-       "\\n<html lang=en><head><title>t</title><style>p{}</style></head>\\n<body>"
-       "<!--c--><p class='a&amp;b'>x</p><img src=\\\"" +
-           (pictures_ / "a.png") + "\\\"><img alt=y src=\\\"" + (pictures_ / "a.png") +
-           "\\\"></body>\\n"
-           "</html>\\n\"}}",
+      {"encode page", "{\"cmd\":\"cfp-0001\",\"session\":\"e\",\"pdu\":{\"html\":\"<!DOCTYPE html>"
+                      "\\n<html lang=en><head><title>t</title><style>p{}</style></head>\\n<body>"
+                      "<!--c--><p class='a&amp;b'>x</p><img src=\\\"" + (pictures_ / "a.png") +
+                      "\\\"><img alt=y src=\\\"" + (pictures_ / "a.png") + "\\\"></body>\\n"
+                      "</html>\\n\"}}",
        "2e3eadaacf0b18656ce6210c15eefc8c097b6644212a26b64d9f1172f5888418"},
-      {"files",
-       "{\"cmd\":\"cfp-0040\",\"session\":\"f\",\"pdu\":{\"files\":[{\"filepath\":\"" +
-           (pictures_ / "a.png") + "\"},{\"filepath\":\"" + big + "\",\"k\":1}]}}",
+      {"files", "{\"cmd\":\"cfp-0040\",\"session\":\"f\",\"pdu\":{\"files\":[{\"filepath\":\"" +
+                    (pictures_ / "a.png") + "\"},{\"filepath\":\"" + big + "\",\"k\":1}]}}",
        "1162cae354463f3b7fd3c48e1ca1d0e4df031877c141781f639fca1639f5e9f6"},
   };
   for (const Row& row : rows) {

@@ -1,8 +1,6 @@
 // The codec's own base64 decode against GMime's filter, which it stands in for: the same bytes
 // for clean text, and GMime's own for every oddity, also when the oddity comes after the
 // first slice of a file was written.
-#include "part_content.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -11,6 +9,7 @@
 
 #include "gmime_setup.h"
 #include "gobject_ptr.h"
+#include "part_content.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -28,34 +27,12 @@ TEST(PartContent, Base64DecodesAsGMimesFilter) {
   mimecodec::EnsureGMime();
   scratch::ScratchFolder folder;
   std::string lines;
-  for (int i = 0; i < 1000; ++i)
-    lines += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAx\r\n";
-  const std::string rows[] = {"",
-                              "QQ==",
-                              "QUI=",
-                              "QUJD",
-                              "QQ==\r\n",
-                              "QUI=\n\n",
-                              "QUJDRA",
-                              "Q",
-                              "QQ=",
-                              "=",
-                              "====",
-                              "QQ==QUJD",
-                              "QQ===",
-                              "Q!U@J#D$",
-                              "QU\r\nJD\r\n",
-                              "QUJD\r\n==\r\n",
-                              "QU JD",
-                              "QUJD\t",
-                              lines,
-                              lines + "QQ==\r\n",
-                              lines + "QUJ\r\nD",
-                              lines + "!",
-                              lines + "QQ==QUJD",
-                              std::string(5000, '='),
-                              std::string(9000, '\n'),
-                              "\xff\x80QUJD"};
+  for (int i = 0; i < 1000; ++i) lines += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5ejAx\r\n";
+  const std::string rows[] = {
+      "", "QQ==", "QUI=", "QUJD", "QQ==\r\n", "QUI=\n\n", "QUJDRA", "Q", "QQ=", "=", "====",
+      "QQ==QUJD", "QQ===", "Q!U@J#D$", "QU\r\nJD\r\n", "QUJD\r\n==\r\n", "QU JD", "QUJD\t",
+      lines, lines + "QQ==\r\n", lines + "QUJ\r\nD", lines + "!", lines + "QQ==QUJD",
+      std::string(5000, '='), std::string(9000, '\n'), "\xff\x80QUJD"};
   for (const std::string& text : rows) {
     GPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(text.data(), text.size()));
     GPtr<GMimeDataWrapper> content(

@@ -49,7 +49,7 @@ class AnswerFiles {
 
   // The base64 text of a file a worker has just written, found where it lies in a text holder
   // owns (an archive in the request's body) and spelt exactly as Base64Encode spells the file's
-  // size bytes: a record of the file refers to it (ReferText) instead of reading and encoding
+  // size bytes: a record of the file refers to it (ReferEncoded) instead of reading and encoding
   // the file. Text kept for a path that no record names is let go with this object.
   struct KeptText {
     std::string_view text;
